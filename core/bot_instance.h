@@ -1,0 +1,33 @@
+// What the plug-in keeps per host bot, and the senders through which every
+// line reaches the host.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "core/host_interface.h"
+#include "registry/plugin_config.h"
+
+struct BotInstance {
+    bool disabled = false;
+    uint32_t handle = 0;
+    HostCallback callback = nullptr;
+    PlayerNode* const* playerList = nullptr; // address of the host's head word
+    const ArenaSettingsRecord* settings = nullptr;
+    uint32_t expiryCountdown = 5;
+    uint32_t autoSaveCountdown = 0;
+    uint16_t ownFreq = 0;
+    PluginConfig config;
+};
+
+struct BotInstanceList {
+    std::vector<std::unique_ptr<BotInstance>> instances;
+};
+
+BotInstance* findInstance(BotInstanceList& list, uint32_t handle);
+
+void sendEvent(BotInstance& instance, BotEvent& event);
+void echo(BotInstance& instance, const char* text);
+void sendPrivate(BotInstance& instance, const PlayerRecord& player, const char* text);
+void sendToFreq(BotInstance& instance, uint16_t freq, const char* text);

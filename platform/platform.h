@@ -1,0 +1,34 @@
+// The small layer that stands in for the operating system: one implementation
+// per system (platform_posix.cpp, platform_windows.cpp). Everything above it is
+// portable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Millisecond tick counter; wraps at 2^32 like the system's own.
+uint32_t tickCount();
+
+// Seconds since 1970-01-01 00:00:00 UTC, as a signed 32-bit count.
+int32_t currentTime();
+
+// The process's current directory into buffer (size bytes, zero-terminated).
+// Returns false, with an empty buffer, when it does not fit or can't be read.
+bool currentDirectory(char* buffer, uint32_t size);
+
+// The separator and file name appended to the current directory for freqs.ini.
+extern const char configFileSuffix[];
+
+// Reads one value of a profile file, with the semantics of the system's
+// profile reader: the default when the file, section or key is missing; the
+// value is cut to size - 1 bytes and zero-terminated. Returns its length.
+uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
+                           char* buffer, uint32_t size, const char* path);
+
+// Writes size bytes to path so that either the old or the new contents survive
+// a crash: a temporary file beside it, flushed to disk, then renamed over it.
+// On failure the temporary file is removed and path is left untouched.
+bool replaceFileContents(const char* path, const void* data, size_t size);
+
+// Renames from to to, refusing to overwrite an existing file.
+bool renameNoReplace(const char* from, const char* to);

@@ -1,0 +1,69 @@
+#include "registry/freq_registry.h"
+
+#include "platform/platform.h"
+#include "text/ascii.h"
+
+FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq) {
+    return registry.freqs.firstWithFreq(freq);
+}
+
+FreqRecord* findOwnedBy(FreqRegistry& registry, std::string_view name) {
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
+        if (equalsNoCase(fieldOf(r->owner), name))
+            return r;
+    return nullptr;
+}
+
+uint32_t countOwnedBy(FreqRegistry& registry, std::string_view name) {
+    uint32_t count = 0;
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
+        if (equalsNoCase(fieldOf(r->owner), name))
+            ++count;
+    return count;
+}
+
+FreqRecord* addFreq(FreqRegistry& registry, uint16_t freq, const char (&ownerField)[20],
+                    uint32_t passwordHash) {
+    FreqRecord record{};
+    record.freq = freq;
+    for (size_t i = 0; i < sizeof record.owner; ++i)
+        record.owner[i] = ownerField[i];
+    record.passwordHash = passwordHash;
+    return &registry.freqs.append(record);
+}
+
+void removeFreq(FreqRegistry& registry, const FreqRecord* record) {
+    registry.freqs.remove(record);
+}
+
+void clearFreqs(FreqRegistry& registry) { registry.freqs.clear(); }
+
+FreqInvite* findInvite(FreqRegistry& registry, uint16_t freq, std::string_view playerName) {
+    for (FreqInvite* i = registry.invites.firstWithFreq(freq); i;
+         i = registry.invites.nextWithFreq(i))
+        if (equalsNoCase(fieldOf(i->playerName), playerName))
+            return i;
+    return nullptr;
+}
+
+FreqInvite* addInvite(FreqRegistry& registry, uint16_t freq, std::string_view playerName) {
+    registry.invites.remove(findInvite(registry, freq, playerName));
+    FreqInvite invite{};
+    setTextField(invite.playerName, playerName);
+    invite.issuedAt = tickCount();
+    invite.freq = freq;
+    return &registry.invites.append(invite);
+}
+
+void expireInvites(FreqRegistry& registry, uint32_t lifetimeSeconds) {
+    uint32_t now = tickCount();
+    uint32_t lifetime = lifetimeSeconds * 1000u; // wraps, as the tick counter does
+    for (FreqInvite* i = registry.invites.first(); i;) {
+        FreqInvite* following = registry.invites.next(i);
+        if (i->issuedAt + lifetime < now)
+            registry.invites.remove(i);
+        i = following;
+    }
+}
+
+void clearInvites(FreqRegistry& registry) { registry.invites.clear(); }

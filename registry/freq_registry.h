@@ -1,0 +1,33 @@
+// The one process-wide store of registered freqs and pending invites, shared
+// by every bot instance. Both lists keep insertion order; every search returns
+// the first match in that order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "registry/freq_chained_list.h"
+#include "registry/freq_record.h"
+
+struct FreqRegistry {
+    FreqChainedList<FreqRecord> freqs;
+    FreqChainedList<FreqInvite> invites;
+    // A registry file found damaged at load is kept aside under this name and
+    // told to the host's operator once, at the first accepted connection.
+    std::string damagedFileKeptAs;
+    bool damagedFileReported = false;
+};
+
+FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq);
+FreqRecord* findOwnedBy(FreqRegistry& registry, std::string_view name);
+uint32_t countOwnedBy(FreqRegistry& registry, std::string_view name);
+FreqRecord* addFreq(FreqRegistry& registry, uint16_t freq, const char (&ownerField)[20],
+                    uint32_t passwordHash);
+void removeFreq(FreqRegistry& registry, const FreqRecord* record);
+void clearFreqs(FreqRegistry& registry);
+
+FreqInvite* findInvite(FreqRegistry& registry, uint16_t freq, std::string_view playerName);
+FreqInvite* addInvite(FreqRegistry& registry, uint16_t freq, std::string_view playerName);
+void expireInvites(FreqRegistry& registry, uint32_t lifetimeSeconds);
+void clearInvites(FreqRegistry& registry);

@@ -1,0 +1,21 @@
+// Byte-wise helpers on zero-terminated strings and on fixed-width fields.
+// Case folding touches A to Z only; every other byte compares as it is.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+uint32_t textLength(const char* string);
+inline unsigned char lowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+bool equalsNoCase(const char* a, const char* b);
+bool equalsNoCase(std::string_view a, std::string_view b);
+
+// The text held in a fixed-width field: up to its first zero byte, or the whole
+// width when it has none. Nothing beyond the field is ever read.
+inline std::string_view fieldText(const char* field, size_t width) {
+    size_t n = 0;
+    while (n < width && field[n] != 0)
+        ++n;
+    return {field, n};
+}
