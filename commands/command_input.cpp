@@ -1,0 +1,76 @@
+#include "commands/command_input.h"
+
+#include "commands/command_table.h"
+#include "commands/replies.h"
+#include "text/ascii.h"
+#include "text/number.h"
+
+void reply(const CommandContext& context, const char* text) {
+    sendPrivate(context.instance, context.player, text);
+}
+
+void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
+                   const CommandRecord* command) {
+    if (!player || !command || !command->word)
+        return;
+    if (player->operatorLevel > highestServedLevel)
+        return;
+    CommandContext context{instance, registry, *player, command->argument ? command->argument : ""};
+    std::string_view word = command->word;
+    for (size_t i = 0; i < commandCount; ++i) {
+        const CommandEntry& entry = commandTable[i];
+        if (word == entry.word && mayUse(entry.access, player->operatorLevel)) {
+            entry.handler(context);
+            return;
+        }
+    }
+}
+
+bool splitFreqArgument(const char* argument, ColonRule rule, FreqArgument& result) {
+    if (argument[0] == 0)
+        return false;
+    Text text(argument);
+    uint32_t colon = text.findChar(':');
+    if (colon == notFound)
+        return false;
+    if (rule == ColonRule::Strict && colon + 1 == text.length)
+        return false;
+    Text freqText = text.splitAt(':');
+    if (!isNumeric(freqText.data))
+        return false;
+    result.freq = freqText.toInt();
+    result.rest = std::move(text);
+    return true;
+}
+
+FreqRecord* checkFreqCommand(const CommandContext& context, ColonRule rule, bool ownerTest,
+                             FreqArgument& argument) {
+    if (!splitFreqArgument(context.argument, rule, argument)) {
+        reply(context, replies::invalidSyntax);
+        return nullptr;
+    }
+    FreqRecord* record = findFreq(context.registry, uint16_t(argument.freq));
+    if (!record) {
+        reply(context, replies::notRegistered);
+        return nullptr;
+    }
+    if (ownerTest && !equalsNoCase(fieldOf(record->owner), fieldOf(context.player.name))) {
+        reply(context, replies::notOwner);
+        return nullptr;
+    }
+    return record;
+}
+
+const PlayerRecord* findPlayerByName(const BotInstance& instance, std::string_view name) {
+    if (!instance.playerList)
+        return nullptr;
+    // An arena never holds this many players; the bound keeps a broken host
+    // list (a cycle) from hanging the bot.
+    constexpr uint32_t longestWalk = 1u << 20;
+    uint32_t steps = 0;
+    for (const PlayerNode* node = *instance.playerList; node && steps < longestWalk;
+         node = node->next, ++steps)
+        if (node->player && equalsNoCase(fieldOf(node->player->name), name))
+            return node->player;
+    return nullptr;
+}

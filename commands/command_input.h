@@ -1,0 +1,45 @@
+// Reading the host's parsed commands: dispatch, the <freq>:<rest> argument
+// form, the owner-command checks and the search for a player by name.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "core/bot_instance.h"
+#include "registry/freq_registry.h"
+#include "text/text.h"
+
+// What every command handler works with.
+struct CommandContext {
+    BotInstance& instance;
+    FreqRegistry& registry;
+    const PlayerRecord& player;
+    const char* argument; // never null: empty when the player typed nothing
+};
+
+// One private line to the commanding player.
+void reply(const CommandContext& context, const char* text);
+
+inline bool isOperator(uint32_t level) { return level >= 1 && level <= 12; }
+constexpr uint32_t highestServedLevel = 12;
+
+void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
+                   const CommandRecord* command);
+
+enum class ColonRule { Strict, Lenient };
+
+struct FreqArgument {
+    int32_t freq = 0;
+    Text rest;
+};
+
+// Splits "<freq>:<rest>"; false on a syntax error.
+bool splitFreqArgument(const char* argument, ColonRule rule, FreqArgument& result);
+
+// The shared first checks of the freq commands: split, lookup and, when asked,
+// the owner test. Replies with the first failure and returns null.
+FreqRecord* checkFreqCommand(const CommandContext& context, ColonRule rule, bool ownerTest,
+                             FreqArgument& argument);
+
+// The first player in the host's arena list whose name equals name, ignoring case.
+const PlayerRecord* findPlayerByName(const BotInstance& instance, std::string_view name);

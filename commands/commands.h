@@ -1,0 +1,22 @@
+// The command handlers, one file each: commands/<word>.cpp.
+#pragma once
+
+#include "commands/command_input.h"
+
+void handleAbout(const CommandContext& context);
+void handleFreg(const CommandContext& context);
+void handleFunreg(const CommandContext& context);
+void handleFreqs(const CommandContext& context);
+void handleFname(const CommandContext& context);
+void handleFjoin(const CommandContext& context);
+void handleFkick(const CommandContext& context);
+void handleFpass(const CommandContext& context);
+void handleFsquad(const CommandContext& context);
+void handleFgrant(const CommandContext& context);
+void handleFwelc(const CommandContext& context);
+void handleFinv(const CommandContext& context);
+void handleFreqkill(const CommandContext& context);
+void handleFreqreset(const CommandContext& context);
+
+// The freg topic's last line quotes the live limit.
+void helpFregLimit(const CommandContext& context);

@@ -1,0 +1,22 @@
+#include <cstring>
+
+#include "commands/commands.h"
+#include "commands/replies.h"
+
+void handleFgrant(const CommandContext& context) {
+    FreqArgument argument;
+    FreqRecord* record = checkFreqCommand(context, ColonRule::Lenient, true, argument);
+    if (!record)
+        return;
+    const PlayerRecord* target = findPlayerByName(context.instance, argument.rest.view());
+    if (!target)
+        return reply(context, replies::mustBeInArena);
+    if (countOwnedBy(context.registry, fieldOf(target->name)) >=
+        context.instance.config.maxOwnedFreqs)
+        return reply(context, replies::playerOwnsTooMany);
+    std::memcpy(record->owner, target->name, sizeof record->owner);
+    Text line(replies::nowOwner);
+    line.append(int32_t(record->freq));
+    sendPrivate(context.instance, *target, line.data);
+    reply(context, replies::ownerChanged);
+}

@@ -1,0 +1,21 @@
+#include "commands/commands.h"
+#include "commands/replies.h"
+
+void handleFinv(const CommandContext& context) {
+    FreqArgument argument;
+    FreqRecord* record = checkFreqCommand(context, ColonRule::Lenient, true, argument);
+    if (!record)
+        return;
+    const PlayerRecord* target = findPlayerByName(context.instance, argument.rest.view());
+    if (!target)
+        return reply(context, replies::mustBeInArena);
+    addInvite(context.registry, record->freq, fieldOf(target->name));
+    Text line(fieldOf(context.player.name));
+    line.append(replies::invitedYou);
+    line.append(int32_t(record->freq));
+    line.append(replies::inviteYouHave);
+    line.append(int32_t(context.instance.config.inviteExpireSeconds));
+    line.append(replies::inviteExpires);
+    sendPrivate(context.instance, *target, line.data);
+    reply(context, replies::playerInvited);
+}

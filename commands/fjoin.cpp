@@ -1,0 +1,17 @@
+#include "commands/commands.h"
+#include "commands/replies.h"
+#include "registry/password_hash.h"
+
+void handleFjoin(const CommandContext& context) {
+    FreqArgument argument;
+    FreqRecord* record = checkFreqCommand(context, ColonRule::Strict, false, argument);
+    if (!record)
+        return;
+    if (hashPassword(argument.rest.data, argument.rest.length) != record->passwordHash)
+        return reply(context, replies::invalidPassword);
+    addInvite(context.registry, record->freq, fieldOf(context.player.name));
+    Text line(replies::joinBefore);
+    line.append(int32_t(context.instance.config.inviteExpireSeconds));
+    line.append(replies::joinAfter);
+    reply(context, line.data);
+}

@@ -1,0 +1,12 @@
+#include "commands/commands.h"
+#include "commands/replies.h"
+#include "registry/password_hash.h"
+
+void handleFpass(const CommandContext& context) {
+    FreqArgument argument;
+    FreqRecord* record = checkFreqCommand(context, ColonRule::Strict, true, argument);
+    if (!record)
+        return;
+    record->passwordHash = hashPassword(argument.rest.data, argument.rest.length);
+    reply(context, replies::passwordChanged);
+}

@@ -1,0 +1,43 @@
+#include "commands/commands.h"
+#include "commands/replies.h"
+#include "platform/platform.h"
+#include "registry/password_hash.h"
+
+namespace {
+
+// Freq numbers are 16-bit: a larger typed number must not wrap onto another
+// freq after passing checks made for itself. Before the arena's settings are
+// known there is no limit to check against, so nothing can be registered.
+bool isUsableFreq(const BotInstance& instance, uint32_t freq) {
+    if (!instance.settings)
+        return false;
+    return freq >= 100 && freq <= 0xFFFF && freq < instance.settings->freqLimit &&
+           freq != instance.ownFreq;
+}
+
+} // namespace
+
+void handleFreg(const CommandContext& context) {
+    FreqArgument argument;
+    if (!splitFreqArgument(context.argument, ColonRule::Strict, argument))
+        return reply(context, replies::invalidSyntax);
+    std::string_view name = fieldOf(context.player.name);
+    if (countOwnedBy(context.registry, name) >= context.instance.config.maxOwnedFreqs)
+        return reply(context, replies::tooManyOwned);
+    uint32_t freq = uint32_t(argument.freq);
+    if (!isUsableFreq(context.instance, freq))
+        return reply(context, replies::invalidFreq);
+    if (findFreq(context.registry, uint16_t(freq)))
+        return reply(context, replies::alreadyRegistered);
+    FreqRecord* record = addFreq(context.registry, uint16_t(freq), context.player.name,
+                                 hashPassword(argument.rest.data, argument.rest.length));
+    record->lastUsed = currentTime();
+    reply(context, replies::registered);
+}
+
+void helpFregLimit(const CommandContext& context) {
+    Text line("You can register a maximum of ");
+    line.append(int32_t(context.instance.config.maxOwnedFreqs));
+    line.append(" freqs");
+    reply(context, line.data);
+}

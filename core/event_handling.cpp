@@ -1,0 +1,156 @@
+#include "core/event_handling.h"
+
+#include "commands/command_input.h"
+#include "commands/help.h"
+#include "platform/platform.h"
+#include "registry/registry_file.h"
+#include "text/ascii.h"
+#include "text/number.h"
+#include "text/replace.h"
+
+namespace {
+
+const char connectedLine[] = "DLL plugin connected.";
+const char outOfDateLine[] = "DLL plugin cannot connect.  This plugin is out of date.";
+const char needsNewerHostLine[] =
+    "DLL plugin cannot connect.  This plugin requires the latest version of Zandrel.";
+const char disconnectedLine[] = "DLL plugin disconnected.";
+const char autoSaveLine[] = "AutoSave...";
+const char notAllowedLine[] = "You are not allowed on that freq";
+const char setFreqZero[] = "*setfreq 0";
+
+void reportDamagedFile(BotInstance& instance, FreqRegistry& registry) {
+    if (registry.damagedFileKeptAs.empty() || registry.damagedFileReported)
+        return;
+    registry.damagedFileReported = true;
+    Text line("Registry file ");
+    line.append(registryFileName);
+    line.append(" was damaged and has been kept as ");
+    line.append(registry.damagedFileKeptAs.c_str());
+    line.append("; starting with an empty registry.");
+    echo(instance, line.data);
+}
+
+void handleConnect(BotInstance& instance, FreqRegistry& registry, const BotEvent& event) {
+    instance.callback = reinterpret_cast<HostCallback>(event.slot[1]);
+    instance.playerList = reinterpret_cast<PlayerNode* const*>(event.slot[2]);
+    uint32_t version = uint32_t(event.slot[0]);
+    uint32_t major = version >> 16;
+    if (major > interfaceMajor) {
+        echo(instance, outOfDateLine);
+        instance.disabled = true;
+        return;
+    }
+    if (major < interfaceMajor) {
+        echo(instance, needsNewerHostLine);
+        instance.disabled = true;
+        return;
+    }
+    echo(instance, connectedLine);
+    reportDamagedFile(instance, registry);
+    loadConfig(instance);
+    instance.autoSaveCountdown = instance.config.autoSaveDelay;
+}
+
+void handleTick(BotInstance& instance, FreqRegistry& registry) {
+    --instance.expiryCountdown;
+    --instance.autoSaveCountdown;
+    if (instance.expiryCountdown == 0) {
+        expireInvites(registry, instance.config.inviteExpireSeconds);
+        instance.expiryCountdown = 5;
+    }
+    if (instance.autoSaveCountdown == 0) {
+        echo(instance, autoSaveLine);
+        saveRegistry(registry);
+        instance.autoSaveCountdown = instance.config.autoSaveDelay;
+    }
+}
+
+bool isAdmitted(FreqRegistry& registry, const FreqRecord& record, const PlayerRecord& player,
+                uint16_t freq) {
+    std::string_view name = fieldOf(player.name);
+    if (equalsNoCase(fieldOf(record.owner), name))
+        return true;
+    if (findInvite(registry, freq, name))
+        return true;
+    std::string_view squad = fieldOf(record.allowedSquad);
+    return !squad.empty() && equalsNoCase(squad, fieldOf(player.squad));
+}
+
+void handleFreqChange(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player) {
+    if (!player)
+        return;
+    uint16_t freq = player->freq;
+    FreqRecord* record = findFreq(registry, freq);
+    if (!record)
+        return;
+    if (!isAdmitted(registry, *record, *player, freq)) {
+        sendPrivate(instance, *player, notAllowedLine);
+        sendPrivate(instance, *player, setFreqZero);
+        return;
+    }
+    record->lastUsed = currentTime();
+    if (fieldOf(record->welcome).empty())
+        return;
+    Text welcome = expandWelcome(*record, *player, freq);
+    sendPrivate(instance, *player, welcome.data);
+}
+
+} // namespace
+
+Text expandWelcome(const FreqRecord& record, const PlayerRecord& player, uint16_t freq) {
+    // Each macro works on the result of the one before, so a macro brought in
+    // by an earlier replacement is expanded by a later step.
+    Text name(fieldOf(player.name));
+    Text fnum = numberToText(freq, 10, 0, false);
+    Text fname(fieldOf(record.freqName));
+    Text fsquad(fieldOf(record.allowedSquad));
+    Text squad(fieldOf(player.squad));
+    Text points = numberToText(player.pointsA + player.pointsB, 10, 0, false);
+    Text text(fieldOf(record.welcome));
+    text = replaceAll(text.data, "%name%", name.data);
+    text = replaceAll(text.data, "%fnum%", fnum.data);
+    text = replaceAll(text.data, "%fname%", fname.data);
+    text = replaceAll(text.data, "%fsquad%", fsquad.data);
+    text = replaceAll(text.data, "%sq%", squad.data);
+    text = replaceAll(text.data, "%points%", points.data);
+    return text;
+}
+
+void handleEvent(BotInstance& instance, FreqRegistry& registry, BotEvent& event) {
+    if (instance.disabled)
+        return;
+    switch (event.code) {
+    case Connect:
+        handleConnect(instance, registry, event);
+        break;
+    case Disconnect:
+        echo(instance, disconnectedLine);
+        break;
+    case Tick:
+        handleTick(instance, registry);
+        break;
+    case ArenaEnter:
+        if (auto* self = reinterpret_cast<const PlayerRecord*>(event.slot[1]))
+            instance.ownFreq = self->freq;
+        break;
+    case ArenaSettings:
+        instance.settings = reinterpret_cast<const ArenaSettingsRecord*>(event.slot[0]);
+        break;
+    case ArenaLeave:
+        break;
+    case PlayerFreqChange:
+        handleFreqChange(instance, registry, reinterpret_cast<const PlayerRecord*>(event.slot[0]));
+        break;
+    case Command:
+        handleCommand(instance, registry, reinterpret_cast<const PlayerRecord*>(event.slot[0]),
+                      reinterpret_cast<const CommandRecord*>(event.slot[1]));
+        break;
+    case HelpRequest:
+        handleHelp(instance, registry, reinterpret_cast<const PlayerRecord*>(event.slot[0]),
+                   reinterpret_cast<const CommandRecord*>(event.slot[1]));
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,55 @@
+#include "registry/plugin_config.h"
+
+#include <cstring>
+
+#include "core/bot_instance.h"
+#include "platform/platform.h"
+#include "text/number.h"
+
+namespace {
+
+struct ConfigKey {
+    const char* key;
+    const char* defaultText;
+    uint32_t fallback;
+    const char* errorLine;
+    uint32_t PluginConfig::*field;
+};
+
+// The third line names no key; operators' scripts may match on it as it is.
+const ConfigKey configKeys[] = {
+    {"MaxOwnedFreqs", "3", 3, "freqs.ini error: Config:MaxOwnedFreqs must be numeric",
+     &PluginConfig::maxOwnedFreqs},
+    {"InviteExpireSeconds", "30", 30,
+     "freqs.ini error: Config:InviteExpireSeconds must be numeric",
+     &PluginConfig::inviteExpireSeconds},
+    {"AutoSaveDelay", "300", 300, "freqs.ini error: Config: must be numeric",
+     &PluginConfig::autoSaveDelay},
+};
+
+constexpr uint32_t directorySize = 520;
+constexpr uint32_t valueSize = 16;
+
+} // namespace
+
+void loadConfig(BotInstance& instance) {
+    char path[directorySize + 16] = {};
+    // A directory too long for its buffer is treated as a missing file: the
+    // defaults, rather than a file of the same name somewhere else.
+    bool havePath = currentDirectory(path, directorySize);
+    if (havePath)
+        std::strcat(path, configFileSuffix);
+    for (const ConfigKey& k : configKeys) {
+        char value[valueSize] = {};
+        if (havePath)
+            readProfileString("Config", k.key, k.defaultText, value, valueSize, path);
+        else
+            std::strcpy(value, k.defaultText);
+        if (isNumeric(value)) {
+            instance.config.*k.field = uint32_t(textToNumber(value, 10));
+        } else {
+            echo(instance, k.errorLine);
+            instance.config.*k.field = k.fallback;
+        }
+    }
+}
