@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include "fake_clock.h"
+#include "fake_host.h"
+#include "registry/password_hash.h"
+#include "temp_dir.h"
+
+namespace {
+
+class Events : public ::testing::Test {
+  protected:
+    void SetUp() override { resetClock(); }
+    FakeHost host;
+
+    FreqRecord* registerFreq(uint16_t freq, const PlayerRecord& owner) {
+        FreqRecord* r = addFreq(host.registry, freq, owner.name, hashPassword("pw", 2));
+        r->lastUsed = 7;
+        return r;
+    }
+};
+
+TEST_F(Events, AdmissionTestsAndTheirReplies) {
+    PlayerRecord& owner = host.addPlayer("Alice", 0, "Reds");
+    FreqRecord* r = registerFreq(100, owner);
+    setTextField(r->allowedSquad, "Blues");
+    setTextField(r->welcome, "Welcome %name%");
+    struct Case {
+        const char* name;
+        const char* squad;
+        bool invited;
+        Lines expected;
+    } cases[] = {
+        {"aLICE", "", false, {"aLICE: Welcome aLICE"}},
+        {"Invited", "", true, {"Invited: Welcome Invited"}},
+        {"Squaddie", "BLUES", false, {"Squaddie: Welcome Squaddie"}},
+        {"Stranger", "Reds", false,
+         {"Stranger: You are not allowed on that freq", "Stranger: *setfreq 0"}},
+        {"Operator", "", false,
+         {"Operator: You are not allowed on that freq", "Operator: *setfreq 0"}},
+    };
+    for (const Case& c : cases) {
+        PlayerRecord& p = host.addPlayer(c.name, c.name == std::string("Operator") ? 5 : 0, c.squad);
+        if (c.invited)
+            addInvite(host.registry, 100, c.name);
+        r->lastUsed = 7;
+        host.changeFreq(p, 100);
+        EXPECT_EQ(host.take(), c.expected) << c.name;
+        bool admitted = c.expected.size() == 1;
+        EXPECT_EQ(r->lastUsed, admitted ? int32_t(fakeWallStart) : 7) << c.name;
+    }
+}
+
+TEST_F(Events, EmptySquadsNeverMatch) {
+    PlayerRecord& owner = host.addPlayer("Alice");
+    registerFreq(100, owner);
+    PlayerRecord& noSquad = host.addPlayer("Bob");
+    host.changeFreq(noSquad, 100);
+    EXPECT_EQ(host.take(), (Lines{"Bob: You are not allowed on that freq", "Bob: *setfreq 0"}));
+}
+
+TEST_F(Events, AdmittedWithoutWelcomeGetsNothingButIsStamped) {
+    PlayerRecord& owner = host.addPlayer("Alice");
+    FreqRecord* r = registerFreq(100, owner);
+    host.changeFreq(owner, 100);
+    EXPECT_TRUE(host.take().empty());
+    EXPECT_EQ(r->lastUsed, int32_t(fakeWallStart));
+}
+
+TEST_F(Events, UnregisteredFreqIsOpenAndSilent) {
+    PlayerRecord& p = host.addPlayer("Bob");
+    host.changeFreq(p, 0);
+    host.changeFreq(p, 4321);
+    EXPECT_TRUE(host.take().empty());
+}
+
+TEST_F(Events, WelcomeMacrosExpandInOrder) {
+    PlayerRecord& owner = host.addPlayer("Bob", 0, "Sq");
+    owner.pointsA = 4294967295u;
+    owner.pointsB = 2;
+    FreqRecord* r = registerFreq(1234, owner);
+    setTextField(r->freqName, "Reds");
+    setTextField(r->allowedSquad, "Fs");
+    struct Case {
+        const char* welcome;
+        const char* freqName;
+        const char* expected;
+    } cases[] = {
+        {"Hi %name% on %fnum% (%fname%)", "Reds", "Hi Bob on 1234 (Reds)"},
+        {"%points%", "Reds", "1"},
+        {"[%fsquad%|%sq%|%NAME%|%bogus%|100%]", "Reds", "[Fs|Sq|%NAME%|%bogus%|100%]"},
+        // A later macro inside an earlier replacement is expanded; an earlier one is not.
+        {"%fname%", "%sq% %name%", "Sq %name%"},
+    };
+    for (const Case& c : cases) {
+        setTextField(r->welcome, c.welcome);
+        setTextField(r->freqName, c.freqName);
+        EXPECT_EQ(expandWelcome(*r, owner, 1234).view(), c.expected) << c.welcome;
+    }
+}
+
+TEST_F(Events, TwentyCharacterNamesStayWithinTheirField) {
+    PlayerRecord& p = host.addPlayer("ABCDEFGHIJKLMNOPQRST");
+    FreqRecord* r = registerFreq(100, p);
+    setTextField(r->welcome, "<%name%>");
+    host.changeFreq(p, 100);
+    EXPECT_EQ(host.take(), (Lines{"ABCDEFGHIJKLMNOPQRST: <ABCDEFGHIJKLMNOPQRST>"}));
+}
+
+TEST_F(Events, InvitesAgeOnEveryFifthTick) {
+    addInvite(host.registry, 100, "Bob");
+    advanceClock(31000);
+    host.tick(4);
+    EXPECT_NE(findInvite(host.registry, 100, "Bob"), nullptr);
+    host.tick();
+    EXPECT_EQ(findInvite(host.registry, 100, "Bob"), nullptr);
+}
+
+TEST_F(Events, AutoSaveComesEveryDelayTicks) {
+    TempDir dir;
+    host.bot.config.autoSaveDelay = 3;
+    host.bot.autoSaveCountdown = 3;
+    for (int tick = 1; tick <= 9; ++tick) {
+        host.tick();
+        Lines expected;
+        if (tick % 3 == 0)
+            expected.push_back("echo: AutoSave...");
+        EXPECT_EQ(host.take(), expected) << "tick " << tick;
+    }
+    EXPECT_TRUE(TempDir::exists("Zandrel.teams"));
+}
+
+TEST_F(Events, AutoSaveDelayZeroWrapsAndNeverSaves) {
+    TempDir dir;
+    host.bot.config.autoSaveDelay = 0;
+    host.bot.autoSaveCountdown = 0;
+    host.tick(1000);
+    EXPECT_TRUE(host.take().empty());
+    EXPECT_EQ(host.bot.autoSaveCountdown, 4294967295u - 999u);
+}
+
+TEST_F(Events, ArenaEventsKeepWhatCommandsNeed) {
+    PlayerRecord self{};
+    self.freq = 8025;
+    ArenaSettingsRecord settings{};
+    BotEvent enter{1, ArenaEnter, {0, reinterpret_cast<uintptr_t>(&self)}};
+    BotEvent arena{1, ArenaSettings, {reinterpret_cast<uintptr_t>(&settings)}};
+    BotEvent leave{1, ArenaLeave, {}};
+    handleEvent(host.bot, host.registry, enter);
+    handleEvent(host.bot, host.registry, arena);
+    handleEvent(host.bot, host.registry, leave);
+    EXPECT_EQ(host.bot.ownFreq, 8025);
+    EXPECT_EQ(host.bot.settings, &settings);
+    BotEvent nullEnter{1, ArenaEnter, {}};
+    handleEvent(host.bot, host.registry, nullEnter);
+    EXPECT_EQ(host.bot.ownFreq, 8025);
+}
+
+TEST_F(Events, UnknownCodesAndNullSlotsDoNothing) {
+    for (uint32_t code : {6u, 18u, 22u, 35u, 1000u, uint32_t(PlayerFreqChange), uint32_t(Command),
+                          uint32_t(HelpRequest)}) {
+        BotEvent e{1, code, {}};
+        handleEvent(host.bot, host.registry, e);
+    }
+    EXPECT_TRUE(host.take().empty());
+}
+
+struct HandshakeCase {
+    uint32_t version;
+    const char* line;
+    bool disabled;
+};
+
+class Handshake : public ::testing::TestWithParam<HandshakeCase> {};
+
+TEST_P(Handshake, VersionDecides) {
+    TempDir dir;
+    FakeHost host;
+    BotInstance fresh;
+    fresh.handle = 7;
+    BotEvent connect{7, Connect,
+                     {GetParam().version, reinterpret_cast<uintptr_t>(&recordHostEvent),
+                      reinterpret_cast<uintptr_t>(&host.head)}};
+    handleEvent(fresh, host.registry, connect);
+    EXPECT_EQ(host.take(), (Lines{std::string("echo: ") + GetParam().line}));
+    EXPECT_EQ(fresh.disabled, GetParam().disabled);
+    if (fresh.disabled) {
+        handleEvent(fresh, host.registry, connect);
+        EXPECT_TRUE(host.take().empty());
+    } else {
+        EXPECT_EQ(fresh.config.maxOwnedFreqs, 3u);
+        EXPECT_EQ(fresh.config.inviteExpireSeconds, 30u);
+        EXPECT_EQ(fresh.autoSaveCountdown, 300u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, Handshake,
+    ::testing::Values(
+        HandshakeCase{0x60000, "DLL plugin connected.", false},
+        HandshakeCase{0x6FFFF, "DLL plugin connected.", false},
+        HandshakeCase{0x50009, "DLL plugin cannot connect.  This plugin requires the latest "
+                               "version of Zandrel.",
+                      true},
+        HandshakeCase{0x70000, "DLL plugin cannot connect.  This plugin is out of date.", true}));
+
+TEST(Config, ValuesDefaultsAndErrors) {
+    struct Case {
+        const char* ini;
+        PluginConfig expected;
+        Lines errors;
+    } cases[] = {
+        {nullptr, {3, 30, 300}, {}},
+        {"[Config]\nMaxOwnedFreqs=0\nInviteExpireSeconds=5\nAutoSaveDelay=1\n", {0, 5, 1}, {}},
+        {"[Config]\nMaxOwnedFreqs=-1\n", {4294967295u, 30, 300}, {}},
+        {"[Config]\nMaxOwnedFreqs=\nInviteExpireSeconds=+5\nAutoSaveDelay=10 minutes\n",
+         {3, 30, 300},
+         {"echo: freqs.ini error: Config:MaxOwnedFreqs must be numeric",
+          "echo: freqs.ini error: Config:InviteExpireSeconds must be numeric",
+          "echo: freqs.ini error: Config: must be numeric"}},
+        // Only the first 15 characters of a value are seen.
+        {"[Config]\nAutoSaveDelay=1234567890123456789x\n", {3, 30, 2249056121u}, {}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (c.ini)
+            TempDir::write("freqs.ini", c.ini);
+        FakeHost host;
+        loadConfig(host.bot);
+        EXPECT_EQ(host.bot.config.maxOwnedFreqs, c.expected.maxOwnedFreqs) << c.ini;
+        EXPECT_EQ(host.bot.config.inviteExpireSeconds, c.expected.inviteExpireSeconds) << c.ini;
+        EXPECT_EQ(host.bot.config.autoSaveDelay, c.expected.autoSaveDelay) << c.ini;
+        EXPECT_EQ(host.take(), c.errors) << c.ini;
+    }
+}
+
+} // namespace

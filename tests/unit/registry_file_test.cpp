@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "registry/registry_file.h"
+#include "temp_dir.h"
+
+namespace {
+
+FreqRecord makeRecord(uint16_t freq, const char* owner) {
+    FreqRecord r{};
+    r.freq = freq;
+    std::strncpy(r.owner, owner, sizeof r.owner);
+    return r;
+}
+
+std::string imageOf(const FreqRecord& record) {
+    std::string bytes(reinterpret_cast<const char*>(&record), sizeof record);
+    scrambleRecord(reinterpret_cast<unsigned char*>(bytes.data()));
+    return bytes;
+}
+
+TEST(RecordScramble, FirstWordHoldsFreqAndTheOwnersFirstTwoLetters) {
+    FreqRecord r = makeRecord(1234, "Ab");
+    unsigned char image[freqRecordSize];
+    std::memcpy(image, &r, sizeof image);
+    EXPECT_EQ(image[0], 0xD2);
+    EXPECT_EQ(image[1], 0x04);
+    EXPECT_EQ(image[2], 0x41);
+    EXPECT_EQ(image[3], 0x62);
+    scrambleRecord(image);
+    uint32_t expected = 0x624104D2u ^ recordKey;
+    EXPECT_EQ(image[0], uint8_t(expected));
+    EXPECT_EQ(image[1], uint8_t(expected >> 8));
+    EXPECT_EQ(image[2], uint8_t(expected >> 16));
+    EXPECT_EQ(image[3], uint8_t(expected >> 24));
+    // An all-zero word becomes the key itself, little-endian.
+    EXPECT_EQ(image[280], 0x19);
+    EXPECT_EQ(image[283], 0x2B);
+    scrambleRecord(image);
+    EXPECT_EQ(std::memcmp(image, &r, sizeof image), 0);
+}
+
+class RegistryFile : public ::testing::Test {
+  protected:
+    TempDir dir;
+};
+
+TEST_F(RegistryFile, MissingAndEmptyFilesGiveAnEmptyRegistry) {
+    FreqRegistry missing;
+    EXPECT_TRUE(loadRegistry(missing));
+    EXPECT_EQ(missing.freqs.count(), 0u);
+    TempDir::write(registryFileName, "");
+    FreqRegistry empty;
+    EXPECT_TRUE(loadRegistry(empty));
+    EXPECT_EQ(empty.freqs.count(), 0u);
+    EXPECT_TRUE(saveRegistry(empty));
+    EXPECT_EQ(TempDir::read(registryFileName), "");
+}
+
+TEST_F(RegistryFile, TwoRecordsLoadInFileOrderAndSaveBackByteForByte) {
+    FreqRecord a = makeRecord(700, "Zed");
+    FreqRecord b = makeRecord(100, "Amy");
+    setTextField(b.welcome, "Hi %name%");
+    b.padding[0] = 0x5A; // padding is carried as it is
+    b.lastUsed = -1;
+    std::string file = imageOf(a) + imageOf(b);
+    TempDir::write(registryFileName, file);
+
+    FreqRegistry registry;
+    EXPECT_TRUE(loadRegistry(registry));
+    ASSERT_EQ(registry.freqs.count(), 2u);
+    EXPECT_EQ(registry.freqs.first()->freq, 700);
+    EXPECT_EQ(fieldOf(findFreq(registry, 100)->welcome), "Hi %name%");
+    EXPECT_TRUE(saveRegistry(registry));
+    EXPECT_EQ(TempDir::read(registryFileName), file);
+    EXPECT_FALSE(TempDir::exists(std::string(registryFileName) + ".tmp"));
+}
+
+TEST_F(RegistryFile, TextFieldsWithoutZeroAreKeptAsStored) {
+    FreqRecord r = makeRecord(100, "");
+    std::memset(r.owner, 'O', sizeof r.owner);
+    std::memset(r.welcome, 'W', sizeof r.welcome);
+    std::memset(r.allowedSquad, 'S', sizeof r.allowedSquad);
+    std::memset(r.freqName, 'N', sizeof r.freqName);
+    std::string file = imageOf(r);
+    TempDir::write(registryFileName, file);
+    FreqRegistry registry;
+    loadRegistry(registry);
+    FreqRecord* loaded = findFreq(registry, 100);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(fieldOf(loaded->owner), std::string(20, 'O'));
+    EXPECT_EQ(fieldOf(loaded->freqName), std::string(32, 'N'));
+    saveRegistry(registry);
+    EXPECT_EQ(TempDir::read(registryFileName), file);
+}
+
+TEST_F(RegistryFile, DamagedFileIsKeptAsideNeverOverwritten) {
+    std::string damaged(285, '\x7F');
+    TempDir::write(registryFileName, damaged);
+    TempDir::write("Zandrel.teams.damaged", "an earlier one");
+
+    FreqRegistry registry;
+    EXPECT_FALSE(loadRegistry(registry));
+    EXPECT_EQ(registry.freqs.count(), 0u);
+    EXPECT_EQ(registry.damagedFileKeptAs, "Zandrel.teams.damaged.1");
+    EXPECT_EQ(TempDir::read("Zandrel.teams.damaged.1"), damaged);
+    EXPECT_EQ(TempDir::read("Zandrel.teams.damaged"), "an earlier one");
+
+    FreqRecord r = makeRecord(100, "New");
+    registry.freqs.append(r);
+    EXPECT_TRUE(saveRegistry(registry));
+    EXPECT_EQ(TempDir::read(registryFileName), imageOf(r));
+    EXPECT_EQ(TempDir::read("Zandrel.teams.damaged.1"), damaged);
+}
+
+TEST_F(RegistryFile, FailedSaveLeavesTheOldFile) {
+    FreqRecord r = makeRecord(100, "Old");
+    TempDir::write(registryFileName, imageOf(r));
+    // A directory where the temporary file must go makes the save fail.
+    std::filesystem::create_directory(std::string(registryFileName) + ".tmp");
+    std::filesystem::create_directory(std::string(registryFileName) + ".tmp/x");
+    FreqRegistry registry;
+    registry.freqs.append(makeRecord(200, "New"));
+    EXPECT_FALSE(saveRegistry(registry));
+    EXPECT_EQ(TempDir::read(registryFileName), imageOf(r));
+}
+
+} // namespace
