@@ -22,12 +22,17 @@ extern const char configFileSuffix[];
 // Reads one value of a profile file, with the semantics of the system's
 // profile reader: the default when the file, section or key is missing; the
 // value is cut to size - 1 bytes and zero-terminated. Returns its length.
+// Only the first MiB of the file is read; anything but a regular file reads as
+// missing.
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path);
 
 // Writes size bytes to path so that either the old or the new contents survive
 // a crash: a temporary file beside it, flushed to disk, then renamed over it.
-// On failure the temporary file is removed and path is left untouched.
+// The temporary is path + ".tmp", so a stale one is reused, never piled up.
+// On failure before the rename the temporary file is removed, path is left
+// untouched and the result is false. False is also returned when the new
+// contents are in place but the directory could not be flushed after it.
 bool replaceFileContents(const char* path, const void* data, size_t size);
 
 // Renames from to to, refusing to overwrite an existing file.

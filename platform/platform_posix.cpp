@@ -1,0 +1,147 @@
+#include "platform/platform.h"
+
+#include "platform/profile_reader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// clock_gettime and time are called through their ordinary libc symbols on
+// purpose: the host simulator interposes both to move the clock in tests.
+
+uint32_t tickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t ms =
+        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+int32_t currentTime() {
+    return static_cast<int32_t>(time(nullptr));
+}
+
+bool currentDirectory(char* buffer, uint32_t size) {
+    if (!buffer || size == 0) return false;
+    if (!getcwd(buffer, size)) {
+        buffer[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+const char configFileSuffix[] = "/freqs.ini";
+
+namespace {
+
+// A profile file is a few hundred bytes; anything past the first MiB is not
+// looked at, so a huge or endless file costs no more than that.
+constexpr size_t maxProfileBytes = size_t(1) << 20;
+
+// Reads up to maxProfileBytes of a regular file. Anything else (a directory,
+// a pipe, a device) reads as missing, so it can neither block nor run on.
+bool readProfileFile(const char* path, std::vector<char>& contents) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return false;
+    }
+    contents.resize(maxProfileBytes);
+    size_t used = 0;
+    while (used < contents.size()) {
+        const ssize_t n = read(fd, contents.data() + used, contents.size() - used);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break; // end of file; an error keeps what was read
+        used += static_cast<size_t>(n);
+    }
+    close(fd);
+    contents.resize(used);
+    return true;
+}
+
+bool writeAll(int fd, const unsigned char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+} // namespace
+
+uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
+                           char* buffer, uint32_t size, const char* path) {
+    std::vector<char> contents;
+    if (!path || !readProfileFile(path, contents))
+        return profileStringFromText(nullptr, 0, section, key, defaultValue, buffer, size);
+    return profileStringFromText(contents.data(), contents.size(), section, key, defaultValue,
+                                 buffer, size);
+}
+
+bool replaceFileContents(const char* path, const void* data, size_t size) {
+    if (!path || !*path || (!data && size != 0)) return false;
+    const std::string target = path;
+    const std::string temporary = target + ".tmp";
+
+    // A temporary left by a crash is replaced, never written through: if it
+    // were a link, following it would write somewhere else.
+    if (unlink(temporary.c_str()) != 0 && errno != ENOENT) return false;
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+
+    bool ok = writeAll(fd, static_cast<const unsigned char*>(data), size);
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        unlink(temporary.c_str());
+        return false;
+    }
+
+    // Make the rename itself durable. Some file systems cannot flush a
+    // directory (EINVAL); the new contents are in place either way.
+    const int dir = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    const bool synced = fsync(dir) == 0 || errno == EINVAL;
+    close(dir);
+    return synced;
+}
+
+bool renameNoReplace(const char* from, const char* to) {
+    if (!from || !to) return false;
+#ifdef RENAME_NOREPLACE
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    // Only a file system or kernel without the flag falls through to links.
+    if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+    // link() refuses an existing target, so nothing is ever overwritten.
+    if (link(from, to) != 0) return false;
+    if (unlink(from) != 0) {
+        unlink(to);
+        return false;
+    }
+    return true;
+}
