@@ -1,16 +1,16 @@
 #include "platform/platform.h"
 
+#include "fake_clock.h"
+
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -232,31 +232,29 @@ TEST_F(PlatformFiles, ProfileStringTreatsSpecialFilesAsMissing) {
     EXPECT_STREQ(buffer, "30");
 }
 
-TEST(PlatformClock, TickCountIsMonotonicMilliseconds) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint32_t expected = static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000 +
-                                                    static_cast<uint64_t>(now.tv_nsec) / 1000000);
-    const uint32_t first = tickCount();
-    EXPECT_LT(first - expected, 1000u) << "not the monotonic clock in milliseconds";
+// This test program replaces time() and clock_gettime() with a clock that
+// moves only when told to, as the host simulator does. The platform layer must
+// go through those two symbols for either of them to move its clock.
+TEST(PlatformClock, TickCountIsMonotonicClockInMilliseconds) {
+    resetClock();
+    EXPECT_EQ(tickCount(), static_cast<uint32_t>(fakeMonotonicStartMs));
+    advanceClock(30);
+    EXPECT_EQ(tickCount(), static_cast<uint32_t>(fakeMonotonicStartMs + 30));
+    advanceClock(999); // milliseconds come from the nanoseconds too
+    EXPECT_EQ(tickCount(), static_cast<uint32_t>(fakeMonotonicStartMs + 1029));
 
-    uint32_t previous = first;
-    for (int i = 0; i < 1000; ++i) {
-        const uint32_t t = tickCount();
-        EXPECT_LT(t - previous, 1000u) << "went backwards";
-        previous = t;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    const uint32_t elapsed = tickCount() - first;
-    EXPECT_GE(elapsed, 29u);
-    EXPECT_LT(elapsed, 5000u);
+    // Past 2^32 milliseconds the counter wraps like the system's own.
+    advanceClock((int64_t(1) << 32) - (fakeMonotonicStartMs + 1029) + 5);
+    EXPECT_EQ(tickCount(), 5u);
+    resetClock();
 }
 
 TEST(PlatformClock, CurrentTimeIsSecondsSince1970) {
-    const int64_t now = static_cast<int64_t>(time(nullptr));
-    const int64_t got = currentTime();
-    EXPECT_LE(now - 2, got);
-    EXPECT_LE(got, now + 2);
+    resetClock();
+    EXPECT_EQ(currentTime(), static_cast<int32_t>(fakeWallStart));
+    advanceClock(2500);
+    EXPECT_EQ(currentTime(), static_cast<int32_t>(fakeWallStart + 2));
+    resetClock();
 }
 
 TEST(PlatformDirectory, CurrentDirectoryFitsOrIsEmpty) {
