@@ -2,23 +2,11 @@
 
 #include "commands/commands.h"
 #include "commands/replies.h"
+#include "platform/platform.h"
 #include "text/date_time.h"
 #include "text/number.h"
 
 namespace {
-
-// One local-time conversion serves both the date and the time text; a
-// negative stored time has none.
-const std::tm* toLocalTime(int32_t stored, std::tm& storage) {
-    if (stored < 0)
-        return nullptr;
-    std::time_t t = stored;
-#if defined(_WIN32)
-    return localtime_s(&storage, &t) == 0 ? &storage : nullptr;
-#else
-    return localtime_r(&t, &storage);
-#endif
-}
 
 Text freqLine(const FreqRecord& record, bool forOperator) {
     Text line = numberToText(record.freq, 10, 0, false).fit(5);
@@ -35,8 +23,9 @@ Text freqLine(const FreqRecord& record, bool forOperator) {
         line.append(fieldOf(record.freqName));
     }
     if (forOperator) {
+        // One conversion serves both texts.
         std::tm storage{};
-        const std::tm* local = toLocalTime(record.lastUsed, storage);
+        const std::tm* local = localTimeOf(record.lastUsed, storage) ? &storage : nullptr;
         line.append(" [LastUsed: ");
         line.append(dateText(local));
         line.append(" ");

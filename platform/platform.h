@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 // Millisecond tick counter; wraps at 2^32 like the system's own.
 uint32_t tickCount();
@@ -37,3 +38,7 @@ bool replaceFileContents(const char* path, const void* data, size_t size);
 
 // Renames from to to, refusing to overwrite an existing file.
 bool renameNoReplace(const char* from, const char* to);
+
+// The broken-down local time of a stored time; false for a time that has none
+// (a negative count, as the system's conversion gives no result for it).
+bool localTimeOf(int32_t seconds, std::tm& result);

@@ -145,3 +145,9 @@ bool renameNoReplace(const char* from, const char* to) {
     }
     return true;
 }
+
+bool localTimeOf(int32_t seconds, std::tm& result) {
+    if (seconds < 0) return false;
+    const time_t t = seconds;
+    return localtime_r(&t, &result) != nullptr;
+}

@@ -69,3 +69,9 @@ bool renameNoReplace(const char* from, const char* to) {
     // Without MOVEFILE_REPLACE_EXISTING the move fails when to exists.
     return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;
 }
+
+bool localTimeOf(int32_t seconds, std::tm& result) {
+    if (seconds < 0) return false;
+    const time_t t = seconds;
+    return localtime_s(&result, &t) == 0;
+}
