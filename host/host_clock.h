@@ -1,0 +1,21 @@
+// The clocks that the plug-in sees. The program exports its own time() and
+// clock_gettime(), so the plug-in's calls to those C library functions land
+// here and a script can move time forward without the plug-in knowing.
+#pragma once
+
+#include <cstdint>
+
+// Wall clock when frozen: 2026-01-01 00:00:00 UTC.
+constexpr int64_t frozenWallSeconds = 1767225600;
+// Monotonic clock when frozen: 1,000,000 ms.
+constexpr int64_t frozenMonotonicSeconds = 1000;
+
+// From now on both clocks stand still at the frozen values and move only by
+// advanceClocks.
+void freezeClocks();
+
+// Moves both clocks forward by the given number of nanoseconds.
+void advanceClocks(int64_t nanoseconds);
+
+// How far the clocks have been moved, in nanoseconds.
+int64_t clockOffset();

@@ -1,0 +1,141 @@
+// hadrok run: plays a script, or an interactive session, through the plug-in.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include <editline/readline.h>
+
+#include "host/host_clock.h"
+#include "host/script_runner.h"
+#include "host/script_text.h"
+#include "host/simulator.h"
+#include "host/subcommands.h"
+
+namespace {
+
+constexpr int exitScriptError = 2;
+constexpr int exitHostFailure = 1;
+
+struct RunOptions {
+    std::string script;
+    std::string plugin;
+    bool frozenClock = false;
+};
+
+// hadrok.so beside the program itself, wherever it was started from.
+std::string defaultPluginPath() {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return "hadrok.so";
+    return (self.parent_path() / "hadrok.so").string();
+}
+
+void reportError(const std::string& where, const std::string& message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "hadrok: %s%s\n", where.c_str(), message.c_str());
+    std::fflush(stderr);
+}
+
+// Plays lines from a stream, each echoed to the transcript; stops at the first
+// bad line.
+int playStream(Simulator& sim, std::istream& in, const std::string& name) {
+    std::string line;
+    for (unsigned long number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::string_view trimmed = trimBlanks(line);
+        if (!trimmed.empty() && trimmed[0] != '#') writeLine(sim, "> " + std::string(trimmed));
+        try {
+            LineResult result = runScriptLine(sim, line);
+            std::fflush(stdout);
+            if (result == LineResult::Exit) break;
+        } catch (const ScriptError& error) {
+            reportError(name + ":" + std::to_string(number) + ": ", error.what());
+            return exitScriptError;
+        } catch (const HostFailure& error) {
+            reportError(name + ":" + std::to_string(number) + ": ", error.what());
+            return exitHostFailure;
+        }
+    }
+    return 0;
+}
+
+std::string historyPath() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? std::string(home) + "/.hadrok_history" : std::string();
+}
+
+// A prompt with line editing and history; a bad line is reported and the
+// session goes on.
+int playInteractive(Simulator& sim) {
+    std::printf("Hadrok host simulator. Type \"help\" for the script lines, Ctrl-D or \"exit\" "
+                "to leave.\n");
+    std::string history = historyPath();
+    using_history();
+    if (!history.empty()) read_history(history.c_str());
+    while (true) {
+        std::unique_ptr<char, decltype(&std::free)> input(readline("hadrok> "), &std::free);
+        if (!input) break;
+        std::string line = input.get();
+        if (!trimBlanks(line).empty()) add_history(line.c_str());
+        try {
+            LineResult result = runScriptLine(sim, line);
+            std::fflush(stdout);
+            if (result == LineResult::Exit) break;
+        } catch (const ScriptError& error) {
+            reportError("", error.what());
+        } catch (const HostFailure& error) {
+            reportError("", error.what());
+        }
+    }
+    if (!history.empty()) write_history(history.c_str());
+    return 0;
+}
+
+int runCommand(const RunOptions& options) {
+    if (options.frozenClock) freezeClocks();
+    Simulator sim;
+    std::string plugin = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+    // dlopen searches the library path for a bare file name; a path never does.
+    sim.pluginPath = std::filesystem::absolute(plugin).string();
+
+    int status = 0;
+    if (!options.script.empty() && options.script != "-") {
+        std::ifstream file(options.script, std::ios::binary);
+        if (!file) {
+            reportError("", "cannot read the script " + options.script);
+            return exitHostFailure;
+        }
+        status = playStream(sim, file, options.script);
+    } else if (isatty(STDIN_FILENO)) {
+        status = playInteractive(sim);
+    } else {
+        status = playStream(sim, std::cin, "<stdin>");
+    }
+    // Like a host shutting down: the plug-in saves its registry as it goes.
+    unloadPlugin(sim);
+    std::fflush(stdout);
+    return status;
+}
+
+} // namespace
+
+void addRunCommand(CLI::App& app) {
+    auto options = std::make_shared<RunOptions>();
+    CLI::App* run = app.add_subcommand(
+        "run", "Play a script through the plug-in as the bot host would, or type it at a prompt");
+    run->add_option("script", options->script, "Script file; standard input when omitted");
+    run->add_option("--plugin", options->plugin, "The plug-in (default: hadrok.so beside hadrok)");
+    run->add_flag("--frozen-clock", options->frozenClock,
+                  "Start the clocks at 2026-01-01 00:00:00 UTC and 1,000,000 ms, moved only by "
+                  "\"advance\"");
+    run->footer(scriptLanguageHelp);
+    run->callback([options] {
+        int status = runCommand(*options);
+        if (status != 0) throw CLI::RuntimeError(status);
+    });
+}

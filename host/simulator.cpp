@@ -1,0 +1,275 @@
+#include "host/simulator.h"
+
+#include <cstring>
+#include <dlfcn.h>
+
+#include "host/script_text.h"
+
+namespace {
+
+// The simulator whose plug-in is being called; the callback has no other way
+// to find it.
+Simulator* activeSimulator = nullptr;
+
+// Bounds the chain of "*setfreq" commands that one event can set off, in case
+// a plug-in keeps moving a player back and forth.
+constexpr int maxFreqChangesPerEvent = 10000;
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string fieldText(const char* field, size_t width) {
+    size_t length = 0;
+    while (length < width && field[length] != '\0')
+        ++length;
+    return std::string(field, length);
+}
+
+std::string slotText(uintptr_t slot) {
+    if (slot == 0) return "(null)";
+    return escapeForTranscript(reinterpret_cast<const char*>(slot));
+}
+
+std::string hex(uintptr_t value) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(value));
+    return buffer;
+}
+
+// Slots the plug-in should have left at zero, shown so a stray value is seen.
+std::string strayslots(const BotEvent& event, std::initializer_list<int> unused) {
+    std::string text;
+    for (int index : unused) {
+        if (event.slot[index] != 0)
+            text += " [slot" + std::to_string(index) + "=" + hex(event.slot[index]) + "]";
+    }
+    return text;
+}
+
+std::string targetName(Simulator& sim, uintptr_t ident) {
+    if (SimPlayer* player = findPlayerByIdent(sim, static_cast<uint32_t>(ident)))
+        if (ident <= UINT16_MAX) return printableName(player->record);
+    return "#" + std::to_string(ident);
+}
+
+// "*setfreq N" sent privately to a player is the game's command to move him.
+bool parseSetFreq(const char* text, uint16_t& freq) {
+    static const char prefix[] = "*setfreq ";
+    if (text == nullptr || std::strncmp(text, prefix, sizeof prefix - 1) != 0) return false;
+    const char* digits = text + sizeof prefix - 1;
+    if (*digits == '\0') return false;
+    uint32_t value = 0;
+    for (const char* p = digits; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + static_cast<uint32_t>(*p - '0');
+        if (value > UINT16_MAX) return false;
+    }
+    freq = static_cast<uint16_t>(value);
+    return true;
+}
+
+void printSay(Simulator& sim, const BotEvent& event) {
+    std::string prefix = "[" + std::to_string(event.handle) + "] ";
+    const char* text = reinterpret_cast<const char*>(event.slot[3]);
+    std::string stray = strayslots(event, {1, 4});
+    switch (event.slot[0]) {
+    case PrivateMessage: {
+        writeLine(sim, prefix + "to " + targetName(sim, event.slot[2]) + ": " +
+                           slotText(event.slot[3]) + stray);
+        uint16_t freq = 0;
+        SimPlayer* player = findPlayerByIdent(sim, static_cast<uint32_t>(event.slot[2]));
+        if (player && event.slot[2] <= UINT16_MAX && parseSetFreq(text, freq))
+            sim.pending.push_back({event.handle, player->record.ident, freq});
+        break;
+    }
+    case FreqMessage:
+        writeLine(sim, prefix + "to freq " + std::to_string(event.slot[2]) + ": " +
+                           slotText(event.slot[3]) + stray);
+        break;
+    default:
+        writeLine(sim, prefix + "say mode=" + std::to_string(event.slot[0]) + " target=" +
+                           std::to_string(event.slot[2]) + ": " + slotText(event.slot[3]) + stray);
+        break;
+    }
+}
+
+void callTalk(Simulator& sim, BotEvent event) {
+    activeSimulator = &sim;
+    sim.inTalk = true;
+    sim.talk(event);
+    sim.inTalk = false;
+}
+
+void carryOutPending(Simulator& sim) {
+    int carried = 0;
+    while (!sim.pending.empty()) {
+        PendingFreqChange change = sim.pending.front();
+        sim.pending.pop_front();
+        if (++carried > maxFreqChangesPerEvent) {
+            writeLine(sim, "  warning: more than " + std::to_string(maxFreqChangesPerEvent) +
+                               " setfreq in a row; the rest are dropped");
+            sim.pending.clear();
+            return;
+        }
+        SimPlayer* player = findPlayerByIdent(sim, change.ident);
+        if (player == nullptr) continue; // left the arena meanwhile
+        std::string name = printableName(player->record);
+        if (player->record.freq == change.freq) {
+            // No change of freq, so the game sends no event.
+            writeLine(sim, "  " + name + " stays on " + std::to_string(change.freq) + " (setfreq)");
+            continue;
+        }
+        player->record.freq = change.freq;
+        writeLine(sim, "  " + name + " -> " + std::to_string(change.freq) + " (setfreq)");
+        BotEvent event{};
+        event.handle = change.handle;
+        event.code = PlayerFreqChange;
+        event.slot[0] = reinterpret_cast<uintptr_t>(&player->record);
+        if (sim.talk) callTalk(sim, event);
+    }
+}
+
+void relinkPlayers(Simulator& sim) {
+    PlayerNode* next = nullptr;
+    for (auto it = sim.players.rbegin(); it != sim.players.rend(); ++it) {
+        it->node.player = &it->record;
+        it->node.next = next;
+        next = &it->node;
+    }
+    sim.playerListHead = next;
+}
+
+} // namespace
+
+extern "C" void hostCallback(BotEvent& event) {
+    Simulator* sim = activeSimulator;
+    if (sim == nullptr) return;
+    std::string prefix = "[" + std::to_string(event.handle) + "] ";
+    switch (event.code) {
+    case Echo:
+        writeLine(*sim,
+                  prefix + "echo: " + slotText(event.slot[0]) + strayslots(event, {1, 2, 3, 4}));
+        break;
+    case Say:
+        printSay(*sim, event);
+        break;
+    default: {
+        std::string line = prefix + "event code=" + std::to_string(event.code);
+        for (int i = 0; i < 5; ++i)
+            line += " slot" + std::to_string(i) + "=" + hex(event.slot[i]);
+        writeLine(*sim, line);
+        break;
+    }
+    }
+}
+
+void writeLine(Simulator& sim, std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), sim.transcript);
+    std::fputc('\n', sim.transcript);
+}
+
+void loadPlugin(Simulator& sim) {
+    if (sim.library) return;
+    dlerror();
+    void* library = dlopen(sim.pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* why = dlerror();
+        throw HostFailure("cannot load the plug-in " + sim.pluginPath + ": " +
+                          (why ? why : "unknown error"));
+    }
+    auto talk = reinterpret_cast<TalkFunction>(dlsym(library, "talk"));
+    if (talk == nullptr) {
+        dlclose(library);
+        throw HostFailure("the plug-in " + sim.pluginPath + " has no function talk");
+    }
+    sim.library = library;
+    sim.talk = talk;
+}
+
+bool unloadPlugin(Simulator& sim) {
+    if (sim.library == nullptr) return true;
+    activeSimulator = &sim;
+    dlclose(sim.library);
+    sim.library = nullptr;
+    sim.talk = nullptr;
+    // Anything the plug-in asked for while unloading has nobody left to answer.
+    sim.pending.clear();
+    void* still = dlopen(sim.pluginPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (still) {
+        dlclose(still);
+        writeLine(sim, "  warning: the plug-in is still in memory after unload; its state was "
+                       "not reset");
+        return false;
+    }
+    return true;
+}
+
+void deliver(Simulator& sim, BotEvent event) {
+    loadPlugin(sim);
+    callTalk(sim, event);
+    carryOutPending(sim);
+}
+
+SimBot& botFor(Simulator& sim, uint32_t handle) {
+    auto& slot = sim.bots[handle];
+    if (!slot) {
+        slot = std::make_unique<SimBot>();
+        slot->handle = handle;
+        slot->self.freq = 9999;
+    }
+    return *slot;
+}
+
+void setPlayerName(PlayerRecord& record, std::string_view name) {
+    std::memset(record.name, 0, sizeof record.name);
+    std::memcpy(record.name, name.data(), std::min(name.size(), sizeof record.name));
+}
+
+void setPlayerSquad(PlayerRecord& record, std::string_view squad) {
+    std::memset(record.squad, 0, sizeof record.squad);
+    std::memcpy(record.squad, squad.data(), std::min(squad.size(), sizeof record.squad));
+}
+
+SimPlayer* findPlayerByName(Simulator& sim, std::string_view name) {
+    PlayerRecord wanted{};
+    setPlayerName(wanted, name);
+    for (SimPlayer& player : sim.players) {
+        bool same = true;
+        for (size_t i = 0; i < sizeof wanted.name && same; ++i)
+            same = lowerAscii(player.record.name[i]) == lowerAscii(wanted.name[i]);
+        if (same) return &player;
+    }
+    return nullptr;
+}
+
+SimPlayer* findPlayerByIdent(Simulator& sim, uint32_t ident) {
+    for (SimPlayer& player : sim.players)
+        if (player.record.ident == ident) return &player;
+    return nullptr;
+}
+
+SimPlayer& addPlayer(Simulator& sim, std::string_view name) {
+    SimPlayer& player = sim.players.emplace_back();
+    setPlayerName(player.record, name);
+    // Idents are never 0 and never shared, even after 65535 players.
+    while (sim.nextIdent == 0 || findPlayerByIdent(sim, sim.nextIdent))
+        ++sim.nextIdent;
+    player.record.ident = sim.nextIdent++;
+    relinkPlayers(sim);
+    return player;
+}
+
+void removePlayer(Simulator& sim, SimPlayer& player) {
+    for (auto it = sim.players.begin(); it != sim.players.end(); ++it) {
+        if (&*it == &player) {
+            sim.players.erase(it);
+            break;
+        }
+    }
+    relinkPlayers(sim);
+}
+
+std::string printableName(const PlayerRecord& record) {
+    return escapeForTranscript(fieldText(record.name, sizeof record.name));
+}
