@@ -63,8 +63,8 @@ TEST(CommandLevels, WhoMayUseWhat) {
 }
 
 TEST(CommandLevels, WordsMatchExactlyOrNotAtAll) {
-    const char* words[] = {"FREG", "Freg", "freqS", "ABOUT", "freg ", " freg", "fre", "fregs",
-                           "!freg", "help", "", "freqkill\t", "FREQRESET", "mod"};
+    const char* words[] = {"FREG",  "Freg",  "freqS", "ABOUT", "freg ",      " freg",     "fre",
+                           "fregs", "!freg", "help",  "",      "freqkill\t", "FREQRESET", "mod"};
     for (const char* word : words) {
         FakeHost host;
         PlayerRecord& op = host.addPlayer("Op", 5);
@@ -160,8 +160,7 @@ TEST(SplitFreqArgument, Table) {
         bool ok = splitFreqArgument(c.argument, c.rule, result);
         const char* rule = c.rule == Strict ? "strict" : "lenient";
         ASSERT_EQ(ok, c.ok) << "'" << c.argument << "' " << rule;
-        if (!ok)
-            continue;
+        if (!ok) continue;
         EXPECT_EQ(result.freq, c.freq) << "'" << c.argument << "'";
         EXPECT_EQ(std::string(result.rest.view()), c.rest) << "'" << c.argument << "'";
         EXPECT_EQ(result.rest.data[result.rest.length], 0) << "'" << c.argument << "'";
@@ -264,9 +263,10 @@ TEST_F(BadInput, OneMegabyteArguments) {
     // A password is hashed from the same bounded rest on every command.
     host.command(op, "fpass", bigRest.c_str());
     host.command(bob, "fjoin", bigRest.c_str());
-    EXPECT_EQ(host.take(),
-              (Lines{"Op: Freq password changed",
-                     "Bob: You have 30 seconds to join the freq. After that you must !fjoin again"}));
+    EXPECT_EQ(
+        host.take(),
+        (Lines{"Op: Freq password changed",
+               "Bob: You have 30 seconds to join the freq. After that you must !fjoin again"}));
 }
 
 TEST_F(BadInput, HighAndControlBytesAreKeptAsTyped) {
@@ -282,7 +282,9 @@ TEST_F(BadInput, HighAndControlBytesAreKeptAsTyped) {
     EXPECT_EQ(host.take(), (Lines{"Op: Freq name changed", "Op: Freq welcome message changed"}));
 
     // The freq text accepts nothing but digits, whatever the byte.
-    const char* notNumbers[] = {"\xb9\xb2\xb3:x", "100\x7f:x", "\x01" "100:x"};
+    const char* notNumbers[] = {"\xb9\xb2\xb3:x", "100\x7f:x",
+                                "\x01"
+                                "100:x"};
     for (const char* argument : notNumbers) {
         host.command(op, "fname", argument);
         EXPECT_EQ(host.take(), Lines{"Op: Invalid syntax"}) << argument;
@@ -291,7 +293,7 @@ TEST_F(BadInput, HighAndControlBytesAreKeptAsTyped) {
 }
 
 TEST_F(BadInput, MissingColonsAndOddNumbers) {
-    const char* colonWords[] = {"freg", "fname", "fpass", "fsquad", "fwelc",
+    const char* colonWords[] = {"freg",  "fname", "fpass",  "fsquad", "fwelc",
                                 "fjoin", "fkick", "fgrant", "finv"};
     for (const char* word : colonWords) {
         host.command(op, word, "100");

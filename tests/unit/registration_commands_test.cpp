@@ -73,8 +73,7 @@ TEST_F(Registration, FregChecksInOrder) {
             addFreq(h.registry, uint16_t(1000 + i), bob.name, 0);
         h.bot.config.maxOwnedFreqs = c.maxOwned;
         h.settings.freqLimit = c.freqLimit;
-        if (!c.settingsKnown)
-            h.bot.settings = nullptr;
+        if (!c.settingsKnown) h.bot.settings = nullptr;
         h.command(bob, "freg", c.argument);
         EXPECT_EQ(h.take(), Lines{std::string("Bob: ") + c.reply}) << "'" << c.argument << "'";
         bool registered = std::string(c.reply) == "Freq registered";
@@ -142,11 +141,8 @@ TEST_F(Registration, FunregByOwnerOrOperator) {
         uint32_t level;
         bool removes;
     } cases[] = {
-        {"Bob", 0, false},
-        {"ALICE", 0, true},
-        {"Op", 1, true},
-        {"Mod", 2, true},
-        {"Owner", 12, true},
+        {"Bob", 0, false}, {"ALICE", 0, true},  {"Op", 1, true},
+        {"Mod", 2, true},  {"Owner", 12, true},
     };
     for (const Case& c : cases) {
         FakeHost h;
@@ -227,10 +223,8 @@ TEST_F(Registration, FreqsLines) {
 }
 
 std::string fieldByWord(const FreqRecord& r, const std::string& word) {
-    if (word == "fname")
-        return std::string(fieldOf(r.freqName));
-    if (word == "fsquad")
-        return std::string(fieldOf(r.allowedSquad));
+    if (word == "fname") return std::string(fieldOf(r.freqName));
+    if (word == "fsquad") return std::string(fieldOf(r.allowedSquad));
     return std::string(fieldOf(r.welcome));
 }
 
@@ -254,8 +248,7 @@ TEST_F(Registration, SettingsCommandsSetTheirField) {
         {"fsquad", "100:  ", "Allowed squad changed", ""},
         {"fsquad", "100:" + long25, "Allowed squad changed", long25.substr(0, 19)},
         {"fsquad", "100 Blue", "Invalid syntax", "old"},
-        {"fwelc", "100:Hi %name%: welcome", "Freq welcome message changed",
-         "Hi %name%: welcome"},
+        {"fwelc", "100:Hi %name%: welcome", "Freq welcome message changed", "Hi %name%: welcome"},
         {"fwelc", "100:", "Freq welcome message changed", ""},
         {"fwelc", "100:" + long250, "Freq welcome message changed", long250.substr(0, 199)},
         {"fwelc", ":Hi", "Invalid syntax", "old"},
@@ -309,9 +302,8 @@ TEST_F(Registration, SettingsCommandsShareTheirChecks) {
         host.command(op, word, "100 x");
         host.command(op, word, "555:x");
         host.command(op, word, "100:x");
-        EXPECT_EQ(host.take(),
-                  (Lines{"Op: Invalid syntax", "Op: That freq is not registered",
-                         "Op: You are not the owner of that freq"}))
+        EXPECT_EQ(host.take(), (Lines{"Op: Invalid syntax", "Op: That freq is not registered",
+                                      "Op: You are not the owner of that freq"}))
             << word;
         EXPECT_EQ(std::memcmp(r, &before, sizeof before), 0) << word;
     }
