@@ -2,11 +2,27 @@
 
 #include "commands/command_table.h"
 #include "commands/replies.h"
+#include "registry/audit_log.h"
 #include "text/ascii.h"
 #include "text/number.h"
 
 void reply(const CommandContext& context, const char* text) {
     sendPrivate(context.instance, context.player, text);
+}
+
+void audit(const CommandContext& context, const char* command, int32_t freq,
+           std::string_view change) {
+    auditLog({context.instance.handle, &context.player, context.instance.config.auditLog != 0},
+             command, freq, change);
+}
+
+Text changedFromTo(const char* what, std::string_view before, std::string_view after) {
+    Text change(what);
+    change.append(" ");
+    change.append(auditQuote(before));
+    change.append(" -> ");
+    change.append(auditQuote(after));
+    return change;
 }
 
 void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,

@@ -20,6 +20,13 @@ struct CommandContext {
 // One private line to the commanding player.
 void reply(const CommandContext& context, const char* text);
 
+// One line in the audit log for a change the commanding player made.
+void audit(const CommandContext& context, const char* command, int32_t freq,
+           std::string_view change);
+
+// "<what> "old" -> "new"", for the audit log.
+Text changedFromTo(const char* what, std::string_view before, std::string_view after);
+
 inline bool isOperator(uint32_t level) { return level >= 1 && level <= 12; }
 constexpr uint32_t highestServedLevel = 12;
 

@@ -14,7 +14,9 @@ void handleFgrant(const CommandContext& context) {
     if (countOwnedBy(context.registry, fieldOf(target->name)) >=
         context.instance.config.maxOwnedFreqs)
         return reply(context, replies::playerOwnsTooMany);
+    Text change = changedFromTo("owner", fieldOf(record->owner), fieldOf(target->name));
     std::memcpy(record->owner, target->name, sizeof record->owner);
+    audit(context, "!fgrant", record->freq, change.view());
     Text line(replies::nowOwner);
     line.append(int32_t(record->freq));
     sendPrivate(context.instance, *target, line.data);

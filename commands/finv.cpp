@@ -1,5 +1,6 @@
 #include "commands/commands.h"
 #include "commands/replies.h"
+#include "registry/audit_log.h"
 
 void handleFinv(const CommandContext& context) {
     FreqArgument argument;
@@ -10,6 +11,9 @@ void handleFinv(const CommandContext& context) {
     if (!target)
         return reply(context, replies::mustBeInArena);
     addInvite(context.registry, record->freq, fieldOf(target->name));
+    Text change("invited ");
+    change.append(auditQuote(fieldOf(target->name)));
+    audit(context, "!finv", record->freq, change.view());
     Text line(fieldOf(context.player.name));
     line.append(replies::invitedYou);
     line.append(int32_t(record->freq));

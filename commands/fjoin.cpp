@@ -7,9 +7,12 @@ void handleFjoin(const CommandContext& context) {
     FreqRecord* record = checkFreqCommand(context, ColonRule::Strict, false, argument);
     if (!record)
         return;
-    if (hashPassword(argument.rest.data, argument.rest.length) != record->passwordHash)
+    if (hashPassword(argument.rest.data, argument.rest.length) != record->passwordHash) {
+        audit(context, "!fjoin", record->freq, "wrong password");
         return reply(context, replies::invalidPassword);
+    }
     addInvite(context.registry, record->freq, fieldOf(context.player.name));
+    audit(context, "!fjoin", record->freq, "admitted by password");
     Text line(replies::joinBefore);
     line.append(int32_t(context.instance.config.inviteExpireSeconds));
     line.append(replies::joinAfter);

@@ -1,5 +1,6 @@
 #include "commands/commands.h"
 #include "commands/replies.h"
+#include "registry/audit_log.h"
 
 void handleFkick(const CommandContext& context) {
     FreqArgument argument;
@@ -11,6 +12,9 @@ void handleFkick(const CommandContext& context) {
         return reply(context, replies::playerNotFound);
     if (uint32_t(target->freq) != uint32_t(argument.freq))
         return reply(context, replies::notOnFreq);
+    Text change("kicked ");
+    change.append(auditQuote(fieldOf(target->name)));
+    audit(context, "!fkick", record->freq, change.view());
     sendPrivate(context.instance, *target, replies::kicked);
     sendPrivate(context.instance, *target, replies::setFreqZero);
 }

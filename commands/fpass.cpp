@@ -8,5 +8,6 @@ void handleFpass(const CommandContext& context) {
     if (!record)
         return;
     record->passwordHash = hashPassword(argument.rest.data, argument.rest.length);
+    audit(context, "!fpass", record->freq, "password changed");
     reply(context, replies::passwordChanged);
 }

@@ -32,6 +32,7 @@ void handleFreg(const CommandContext& context) {
     FreqRecord* record = addFreq(context.registry, uint16_t(freq), context.player.name,
                                  hashPassword(argument.rest.data, argument.rest.length));
     record->lastUsed = currentTime();
+    audit(context, "!freg", int32_t(freq), "registered");
     reply(context, replies::registered);
 }
 

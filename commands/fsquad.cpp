@@ -6,6 +6,9 @@ void handleFsquad(const CommandContext& context) {
     FreqRecord* record = checkFreqCommand(context, ColonRule::Lenient, true, argument);
     if (!record)
         return;
+    Text before(fieldOf(record->allowedSquad));
     setTextField(record->allowedSquad, argument.rest.view());
+    audit(context, "!fsquad", record->freq,
+          changedFromTo("squad", before.view(), fieldOf(record->allowedSquad)).view());
     reply(context, replies::squadChanged);
 }

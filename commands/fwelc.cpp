@@ -7,5 +7,6 @@ void handleFwelc(const CommandContext& context) {
     if (!record)
         return;
     setTextField(record->welcome, argument.rest.view());
+    audit(context, "!fwelc", record->freq, "welcome changed");
     reply(context, replies::welcomeChanged);
 }

@@ -1,6 +1,8 @@
 // The plug-in's one export and its process-wide state.
 #include "core/bot_instance.h"
 #include "core/event_handling.h"
+#include "registry/audit_log.h"
+#include "registry/backups.h"
 #include "registry/registry_file.h"
 
 #if defined(_WIN32)
@@ -24,7 +26,8 @@ struct LoadedRegistry {
     }
     ~LoadedRegistry() {
         try {
-            saveRegistry(registry);
+            saveWithBackups(registry, {0, nullptr, registry.auditLogEnabled},
+                            registry.datedBackupsToKeep);
         } catch (...) {
         }
     }

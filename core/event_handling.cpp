@@ -3,6 +3,8 @@
 #include "commands/command_input.h"
 #include "commands/help.h"
 #include "platform/platform.h"
+#include "registry/audit_log.h"
+#include "registry/backups.h"
 #include "registry/registry_file.h"
 #include "text/ascii.h"
 #include "text/number.h"
@@ -50,6 +52,8 @@ void handleConnect(BotInstance& instance, FreqRegistry& registry, const BotEvent
     reportDamagedFile(instance, registry);
     loadConfig(instance);
     instance.autoSaveCountdown = instance.config.autoSaveDelay;
+    registry.auditLogEnabled = instance.config.auditLog != 0;
+    registry.datedBackupsToKeep = instance.config.backups;
 }
 
 void handleTick(BotInstance& instance, FreqRegistry& registry) {
@@ -61,7 +65,8 @@ void handleTick(BotInstance& instance, FreqRegistry& registry) {
     }
     if (instance.autoSaveCountdown == 0) {
         echo(instance, autoSaveLine);
-        saveRegistry(registry);
+        saveWithBackups(registry, {instance.handle, nullptr, instance.config.auditLog != 0},
+                        instance.config.backups);
         instance.autoSaveCountdown = instance.config.autoSaveDelay;
     }
 }

@@ -17,6 +17,10 @@ struct FreqRegistry {
     // told to the host's operator once, at the first accepted connection.
     std::string damagedFileKeptAs;
     bool damagedFileReported = false;
+    // The audit and backup settings of the last bot to connect, for the save
+    // at unload, which no bot makes.
+    bool auditLogEnabled = true;
+    uint32_t datedBackupsToKeep = 7;
 };
 
 FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq);

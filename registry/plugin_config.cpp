@@ -25,6 +25,10 @@ const ConfigKey configKeys[] = {
      &PluginConfig::inviteExpireSeconds},
     {"AutoSaveDelay", "300", 300, "freqs.ini error: Config: must be numeric",
      &PluginConfig::autoSaveDelay},
+    {"AuditLog", "1", 1, "freqs.ini error: Config:AuditLog must be numeric",
+     &PluginConfig::auditLog},
+    {"Backups", "7", 7, "freqs.ini error: Config:Backups must be numeric",
+     &PluginConfig::backups},
 };
 
 constexpr uint32_t directorySize = 520;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "registry/audit_log.h"
 #include "text/number.h"
 
 const char registryFileName[] = "Zandrel.teams";
@@ -77,6 +78,12 @@ bool loadRegistry(FreqRegistry& registry) {
     std::fclose(file);
     if (!whole) {
         registry.damagedFileKeptAs = keepDamagedFile();
+        Text change("registry file damaged (size ");
+        change.append(numberToText(uint32_t(size), 10, 0, false));
+        change.append(registry.damagedFileKeptAs.empty() ? "), could not be kept aside"
+                                                         : "), kept as ");
+        change.append(registry.damagedFileKeptAs.c_str());
+        auditLog({}, "load", noFreq, change.view());
         return false;
     }
     return addRecordsFromImage(registry, image.get(), size_t(size));

@@ -221,14 +221,37 @@ TEST(Config, ValuesDefaultsAndErrors) {
         {"[Config]\nAutoSaveDelay=1234567890123456789x\n", {3, 30, 2249056121u}, {}},
     };
     for (const Case& c : cases) {
-        TempDir dir;
+        FakeHost host;
         if (c.ini)
             TempDir::write("freqs.ini", c.ini);
-        FakeHost host;
         loadConfig(host.bot);
         EXPECT_EQ(host.bot.config.maxOwnedFreqs, c.expected.maxOwnedFreqs) << c.ini;
         EXPECT_EQ(host.bot.config.inviteExpireSeconds, c.expected.inviteExpireSeconds) << c.ini;
         EXPECT_EQ(host.bot.config.autoSaveDelay, c.expected.autoSaveDelay) << c.ini;
+        EXPECT_EQ(host.take(), c.errors) << c.ini;
+    }
+}
+
+TEST(Config, AuditAndBackupKeysHaveDefaultsAndErrorsOfTheirOwn) {
+    struct Case {
+        const char* ini;
+        uint32_t auditLog, backups;
+        Lines errors;
+    } cases[] = {
+        {"", 1, 7, {}},
+        {"[Config]\nAuditLog=0\nBackups=0\n", 0, 0, {}},
+        {"[Config]\nAuditLog=yes\nBackups=7 days\n",
+         1,
+         7,
+         {"echo: freqs.ini error: Config:AuditLog must be numeric",
+          "echo: freqs.ini error: Config:Backups must be numeric"}},
+    };
+    for (const Case& c : cases) {
+        FakeHost host;
+        TempDir::write("freqs.ini", c.ini);
+        loadConfig(host.bot);
+        EXPECT_EQ(host.bot.config.auditLog, c.auditLog) << c.ini;
+        EXPECT_EQ(host.bot.config.backups, c.backups) << c.ini;
         EXPECT_EQ(host.take(), c.errors) << c.ini;
     }
 }

@@ -13,6 +13,7 @@
 #include "core/bot_instance.h"
 #include "core/event_handling.h"
 #include "registry/freq_registry.h"
+#include "temp_dir.h"
 
 struct SentLine {
     uint32_t handle;
@@ -35,6 +36,7 @@ extern "C" inline void recordHostEvent(BotEvent& event) {
 }
 
 struct FakeHost {
+    TempDir dir; // whatever the plug-in writes stays out of the way
     FreqRegistry registry;
     BotInstance bot;
     ArenaSettingsRecord settings{};

@@ -1,0 +1,35 @@
+// The operators' record of every change to the registry: one line per change,
+// appended to hadrok.log in the current directory and flushed at once.
+// Logging never fails an event: a log that can't be written is skipped.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "core/host_interface.h"
+#include "text/text.h"
+
+extern const char auditLogFileName[];
+constexpr long auditLogRotateBytes = 1L << 20;
+constexpr int auditLogGenerations = 5;
+
+// Who made a change: a bot and a player, or the plug-in itself (handle 0,
+// no player) for saves and loads.
+struct AuditActor {
+    uint32_t handle = 0;
+    const PlayerRecord* player = nullptr;
+    bool enabled = true; // the acting bot's AuditLog setting
+};
+
+constexpr int32_t noFreq = -1;
+
+// Appends one line: local date and time, bot, player and level, command, freq
+// and what changed. Names and texts in `change` must already be quoted with
+// auditQuote.
+void auditLog(const AuditActor& actor, const char* command, int32_t freq,
+              std::string_view change);
+
+// A name or text as it goes into the log: in double quotes, with every byte
+// that could break or forge a line (controls, quotes, backslash, 128-255)
+// written as \xNN.
+Text auditQuote(std::string_view text);
