@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Every kind of malformed script line stops "hadrok run" with exit status 2
+# and one error naming the line. Each case plays the setup lines, then the bad
+# line, then a line that must never run.
+#
+#   malformed_lines.sh HADROK
+set -u
+hadrok=$(realpath "$1") || exit 2
+work=$(mktemp -d) || exit 2
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 2
+
+failures=0
+cases=0
+
+# check SETUP LINE MESSAGE: SETUP is played first (lines separated by ";").
+check() {
+    local setup=$1 line=$2 message=$3
+    local input="" count=0
+    if [ -n "$setup" ]; then
+        input=$(printf '%s\n' "${setup//;/$'\n'}")$'\n'
+        count=$(printf '%s' "$input" | grep -c '')
+    fi
+    input+="$line"$'\n'"ini-raw never reached"$'\n'
+    local want="hadrok: <stdin>:$((count + 1)): $message"
+    rm -f freqs.ini
+    local errors status
+    errors=$(printf '%s' "$input" | TZ=UTC "$hadrok" run --frozen-clock 2>&1 >/dev/null)
+    status=$?
+    cases=$((cases + 1))
+    if [ "$status" -ne 2 ] || [ "$errors" != "$want" ] || [ -e freqs.ini ]; then
+        failures=$((failures + 1))
+        echo "FAIL: line: $line"
+        echo "  expected status 2 and: $want"
+        echo "  got status $status and: $errors"
+        [ -e freqs.ini ] && echo "  and the script went on after the bad line"
+    fi
+}
+
+std="bot 1;player Bob"
+
+# Lines that are no action at all.
+check "$std" 'frobnicate the arena' 'unknown line "frobnicate" ("help" lists the script lines)'
+check "$std" 'Bob said hello' 'unknown line "Bob" ("help" lists the script lines)'
+check "$std" 'Bob: hello' 'the plug-in hears only commands: write NAME: !word argument'
+
+# Wrong number of words, unknown options.
+check "$std" 'connect' 'usage: connect N [version=6.0]'
+check "$std" 'disconnect 1 2' 'usage: disconnect [N]'
+check "$std" 'load now' 'usage: load'
+check "$std" 'tick 1 2' 'usage: tick [COUNT]'
+check "$std" 'quit' 'usage: quit NAME'
+check "$std" 'event' 'usage: event CODE [handle=N] [slot0=V] ... [slot4=V] [word=T] [argument=T]'
+check "$std" 'connect 1 speed=3' 'connect: unexpected "speed=3" (options: version=)'
+check "$std" 'connect 1 version=6.0 version=6.1' 'usage: connect N [version=6.0]'
+check "$std" 'player Al team=red' 'player: unexpected "team=red" (options: squad=, points=, pointsB=, level=, freq=)'
+check "$std" 'player Al freq=1 freq=2' 'player: freq= given twice'
+check "$std" 'leave now' 'usage: leave'
+check "$std" 'event 20 slot5=1' 'event: unexpected "slot5=1" (options: handle=, slot0=, slot1=, slot2=, slot3=, slot4=, word=, argument=)'
+check "$std" 'ini MaxOwnedFreqs' 'ini: expected Key=Value, not "MaxOwnedFreqs"'
+
+# Numbers out of range or not numbers.
+check "$std" 'connect x' 'bot handle must be a number from 0 to 4294967295, not "x"'
+check "$std" 'connect 4294967296' 'bot handle must be a number from 0 to 4294967295, not "4294967296"'
+check "$std" 'connect 1 version=6.70000' 'version minor must be a number from 0 to 65535, not "70000"'
+check "$std" 'connect 1 version=six' 'version must be a number from 0 to 4294967295, not "six"'
+check "$std" 'tick many' 'tick count must be a number from 0 to 4294967295, not "many"'
+check "$std" 'Bob -> 65536' 'freq must be a number from 0 to 65535, not "65536"'
+check "$std" 'Bob -> -1' 'freq must be a number from 0 to 65535, not "-1"'
+check "$std" 'enter freq=1e3' 'freq must be a number from 0 to 65535, not "1e3"'
+check "$std" 'settings freqLimit=-1' 'freqLimit must be a number from 0 to 4294967295, not "-1"'
+check "$std" 'player Al level=x' 'level must be a number from 0 to 4294967295, not "x"'
+check "$std" 'event 20 slot0=0x1g' 'slot value must be a number from 0 to 18446744073709551615, not "0x1g"'
+check "$std" 'advance 31' 'advance: "31" is not a duration (a number and a unit: ms, s, m, h, d)'
+check "$std" 'advance 5w' 'advance: "5w" is not a duration (a number and a unit: ms, s, m, h, d)'
+check "$std" 'advance 40000d' 'advance must be a number from 0 to 36500, not "40000"'
+
+# Players that are not there, or already are; no bot to talk to.
+check "$std" 'Carl: !about' 'no player "Carl" in the arena (add him with "player NAME")'
+check "$std" 'Carl -> 100' 'no player "Carl" in the arena (add him with "player NAME")'
+check "$std" 'quit Carl' 'no player "Carl" in the arena (add him with "player NAME")'
+check "$std" 'event 20 slot0=player:Carl' 'no player "Carl" in the arena (add him with "player NAME")'
+check "$std" 'player BOB' 'player "BOB" is already in the arena'
+check "player Bob" 'Bob: !about' 'no bot yet: start with "connect N" or "bot N"'
+check "" 'tick' 'no bot yet: start with "connect N" or "bot N"'
+
+# Broken escapes and quotes.
+check "$std" 'Bob: !x \q' 'unknown escape \q (use \xNN, \\, \{, \} or \")'
+check "$std" 'Bob: !x \x4' '\x must be followed by two hex digits'
+check "$std" 'Bob: !x \xZZ' '\x must be followed by two hex digits'
+check "$std" 'Bob: !x abc\' 'lone backslash at the end of the text'
+check "$std" 'player "Al' 'unterminated quote'
+check "$std" 'Bob: !x {A*99999999999}' 'repeat count too large in "{...}"'
+check "$std" 'Bob: !x {AB*40000000}' 'repeated text longer than 64 MiB'
+
+# The host itself failing is status 1, not a script error.
+printf 'load\n' | "$hadrok" run --plugin "$work/missing.so" >/dev/null 2>"$work/err"
+status=$?
+cases=$((cases + 1))
+if [ "$status" -ne 1 ] || ! grep -q "^hadrok: <stdin>:1: cannot load the plug-in $work/missing.so: " "$work/err"; then
+    failures=$((failures + 1))
+    echo "FAIL: a missing plug-in: status $status, message: $(cat "$work/err")"
+fi
+"$hadrok" run "$work/no-such-script.txt" >/dev/null 2>"$work/err"
+status=$?
+cases=$((cases + 1))
+if [ "$status" -ne 1 ] || [ "$(cat "$work/err")" != "hadrok: cannot read the script $work/no-such-script.txt" ]; then
+    failures=$((failures + 1))
+    echo "FAIL: a missing script: status $status, message: $(cat "$work/err")"
+fi
+
+echo "$((cases - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
