@@ -27,10 +27,8 @@ Text changedFromTo(const char* what, std::string_view before, std::string_view a
 
 void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
                    const CommandRecord* command) {
-    if (!player || !command || !command->word)
-        return;
-    if (player->operatorLevel > highestServedLevel)
-        return;
+    if (!player || !command || !command->word) return;
+    if (player->operatorLevel > highestServedLevel) return;
     CommandContext context{instance, registry, *player, command->argument ? command->argument : ""};
     std::string_view word = command->word;
     for (size_t i = 0; i < commandCount; ++i) {
@@ -43,17 +41,13 @@ void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRe
 }
 
 bool splitFreqArgument(const char* argument, ColonRule rule, FreqArgument& result) {
-    if (argument[0] == 0)
-        return false;
+    if (argument[0] == 0) return false;
     Text text(argument);
     uint32_t colon = text.findChar(':');
-    if (colon == notFound)
-        return false;
-    if (rule == ColonRule::Strict && colon + 1 == text.length)
-        return false;
+    if (colon == notFound) return false;
+    if (rule == ColonRule::Strict && colon + 1 == text.length) return false;
     Text freqText = text.splitAt(':');
-    if (!isNumeric(freqText.data))
-        return false;
+    if (!isNumeric(freqText.data)) return false;
     result.freq = freqText.toInt();
     result.rest = std::move(text);
     return true;
@@ -78,15 +72,13 @@ FreqRecord* checkFreqCommand(const CommandContext& context, ColonRule rule, bool
 }
 
 const PlayerRecord* findPlayerByName(const BotInstance& instance, std::string_view name) {
-    if (!instance.playerList)
-        return nullptr;
+    if (!instance.playerList) return nullptr;
     // An arena never holds this many players; the bound keeps a broken host
     // list (a cycle) from hanging the bot.
     constexpr uint32_t longestWalk = 1u << 20;
     uint32_t steps = 0;
     for (const PlayerNode* node = *instance.playerList; node && steps < longestWalk;
          node = node->next, ++steps)
-        if (node->player && equalsNoCase(fieldOf(node->player->name), name))
-            return node->player;
+        if (node->player && equalsNoCase(fieldOf(node->player->name), name)) return node->player;
     return nullptr;
 }

@@ -27,7 +27,9 @@ void audit(const CommandContext& context, const char* command, int32_t freq,
 // "<what> "old" -> "new"", for the audit log.
 Text changedFromTo(const char* what, std::string_view before, std::string_view after);
 
-inline bool isOperator(uint32_t level) { return level >= 1 && level <= 12; }
+inline bool isOperator(uint32_t level) {
+    return level >= 1 && level <= 12;
+}
 constexpr uint32_t highestServedLevel = 12;
 
 void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,

@@ -6,14 +6,16 @@ namespace {
 
 const char* const freqkillHelp[] = {"!freqkill", "Syntax: !freqkill <owner name>",
                                     "Deletes all freqs owned by the player", nullptr};
-const char* const freqresetHelp[] = {"!freqreset", "Syntax: !freqreset",
-                                     "Clears the freq database", nullptr};
+const char* const freqresetHelp[] = {"!freqreset", "Syntax: !freqreset", "Clears the freq database",
+                                     nullptr};
 const char* const aboutHelp[] = {"!about", "Syntax: !about", "Displays info about bot", nullptr};
 const char* const fregHelp[] = {
-    "!freg", "Syntax: !freg <freq>:<password>",
+    "!freg",
+    "Syntax: !freg <freq>:<password>",
     "Registers a freq in your name. Only people who you invite or who know the password can "
     "join it",
-    "You can also set it so only a certain squad can join it", "Freq must be at least 100",
+    "You can also set it so only a certain squad can join it",
+    "Freq must be at least 100",
     nullptr};
 const char* const funregHelp[] = {"!funreg", "Syntax: !funreg <freq>",
                                   "Unregisters a freq that you own",
@@ -55,8 +57,7 @@ using enum ListLine;
 // The freqreset topic is open to every level, though only operators may run it.
 const CommandEntry commandTable[] = {
     {"freqkill", Operators, handleFreqkill, OperatorLine, Operators, freqkillHelp, nullptr},
-    {"freqreset", Operators, handleFreqreset, OperatorLine, Everyone, freqresetHelp,
-     nullptr},
+    {"freqreset", Operators, handleFreqreset, OperatorLine, Everyone, freqresetHelp, nullptr},
     {"about", Everyone, handleAbout, AboutLine, Everyone, aboutHelp, nullptr},
     {"freg", Everyone, handleFreg, PlayerLine, Everyone, fregHelp, helpFregLimit},
     {"funreg", Everyone, handleFunreg, PlayerLine, Everyone, funregHelp, nullptr},

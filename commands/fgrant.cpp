@@ -6,11 +6,9 @@
 void handleFgrant(const CommandContext& context) {
     FreqArgument argument;
     FreqRecord* record = checkFreqCommand(context, ColonRule::Lenient, true, argument);
-    if (!record)
-        return;
+    if (!record) return;
     const PlayerRecord* target = findPlayerByName(context.instance, argument.rest.view());
-    if (!target)
-        return reply(context, replies::mustBeInArena);
+    if (!target) return reply(context, replies::mustBeInArena);
     if (countOwnedBy(context.registry, fieldOf(target->name)) >=
         context.instance.config.maxOwnedFreqs)
         return reply(context, replies::playerOwnsTooMany);

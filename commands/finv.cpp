@@ -5,11 +5,9 @@
 void handleFinv(const CommandContext& context) {
     FreqArgument argument;
     FreqRecord* record = checkFreqCommand(context, ColonRule::Lenient, true, argument);
-    if (!record)
-        return;
+    if (!record) return;
     const PlayerRecord* target = findPlayerByName(context.instance, argument.rest.view());
-    if (!target)
-        return reply(context, replies::mustBeInArena);
+    if (!target) return reply(context, replies::mustBeInArena);
     addInvite(context.registry, record->freq, fieldOf(target->name));
     Text change("invited ");
     change.append(auditQuote(fieldOf(target->name)));

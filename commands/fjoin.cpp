@@ -5,8 +5,7 @@
 void handleFjoin(const CommandContext& context) {
     FreqArgument argument;
     FreqRecord* record = checkFreqCommand(context, ColonRule::Strict, false, argument);
-    if (!record)
-        return;
+    if (!record) return;
     if (hashPassword(argument.rest.data, argument.rest.length) != record->passwordHash) {
         audit(context, "!fjoin", record->freq, "wrong password");
         return reply(context, replies::invalidPassword);

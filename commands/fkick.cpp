@@ -5,11 +5,9 @@
 void handleFkick(const CommandContext& context) {
     FreqArgument argument;
     FreqRecord* record = checkFreqCommand(context, ColonRule::Strict, true, argument);
-    if (!record)
-        return;
+    if (!record) return;
     const PlayerRecord* target = findPlayerByName(context.instance, argument.rest.view());
-    if (!target)
-        return reply(context, replies::playerNotFound);
+    if (!target) return reply(context, replies::playerNotFound);
     if (uint32_t(target->freq) != uint32_t(argument.freq))
         return reply(context, replies::notOnFreq);
     Text change("kicked ");

@@ -4,8 +4,7 @@
 void handleFname(const CommandContext& context) {
     FreqArgument argument;
     FreqRecord* record = checkFreqCommand(context, ColonRule::Strict, true, argument);
-    if (!record)
-        return;
+    if (!record) return;
     Text before(fieldOf(record->freqName));
     setTextField(record->freqName, argument.rest.view());
     audit(context, "!fname", record->freq,

@@ -9,8 +9,7 @@ namespace {
 // freq after passing checks made for itself. Before the arena's settings are
 // known there is no limit to check against, so nothing can be registered.
 bool isUsableFreq(const BotInstance& instance, uint32_t freq) {
-    if (!instance.settings)
-        return false;
+    if (!instance.settings) return false;
     return freq >= 100 && freq <= 0xFFFF && freq < instance.settings->freqLimit &&
            freq != instance.ownFreq;
 }
@@ -25,8 +24,7 @@ void handleFreg(const CommandContext& context) {
     if (countOwnedBy(context.registry, name) >= context.instance.config.maxOwnedFreqs)
         return reply(context, replies::tooManyOwned);
     uint32_t freq = uint32_t(argument.freq);
-    if (!isUsableFreq(context.instance, freq))
-        return reply(context, replies::invalidFreq);
+    if (!isUsableFreq(context.instance, freq)) return reply(context, replies::invalidFreq);
     if (findFreq(context.registry, uint16_t(freq)))
         return reply(context, replies::alreadyRegistered);
     FreqRecord* record = addFreq(context.registry, uint16_t(freq), context.player.name,

@@ -5,12 +5,10 @@
 #include "text/number.h"
 
 void handleFreqkill(const CommandContext& context) {
-    if (context.argument[0] == 0)
-        return reply(context, replies::invalidSyntax);
+    if (context.argument[0] == 0) return reply(context, replies::invalidSyntax);
     std::string_view owner = context.argument;
     FreqRegistry& registry = context.registry;
-    if (!findOwnedBy(registry, owner))
-        return reply(context, replies::freqsKilled);
+    if (!findOwnedBy(registry, owner)) return reply(context, replies::freqsKilled);
     // The registry as it stands, so that the operator can undo a wrong name.
     std::string snapshot = writeSnapshot(registry, "freqkill");
     Text change("deleted the freqs of ");

@@ -39,8 +39,7 @@ Text freqLine(const FreqRecord& record, bool forOperator) {
 
 void handleFreqs(const CommandContext& context) {
     FreqRegistry& registry = context.registry;
-    if (registry.freqs.count() == 0)
-        return reply(context, replies::noFreqs);
+    if (registry.freqs.count() == 0) return reply(context, replies::noFreqs);
     bool forOperator = context.player.operatorLevel != 0;
     for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
         reply(context, freqLine(*r, forOperator).data);

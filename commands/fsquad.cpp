@@ -4,8 +4,7 @@
 void handleFsquad(const CommandContext& context) {
     FreqArgument argument;
     FreqRecord* record = checkFreqCommand(context, ColonRule::Lenient, true, argument);
-    if (!record)
-        return;
+    if (!record) return;
     Text before(fieldOf(record->allowedSquad));
     setTextField(record->allowedSquad, argument.rest.view());
     audit(context, "!fsquad", record->freq,

@@ -2,14 +2,12 @@
 
 BotInstance* findInstance(BotInstanceList& list, uint32_t handle) {
     for (auto& instance : list.instances)
-        if (instance->handle == handle)
-            return instance.get();
+        if (instance->handle == handle) return instance.get();
     return nullptr;
 }
 
 void sendEvent(BotInstance& instance, BotEvent& event) {
-    if (!instance.callback || instance.handle == 0)
-        return;
+    if (!instance.callback || instance.handle == 0) return;
     event.handle = instance.handle;
     instance.callback(event);
 }

@@ -22,8 +22,7 @@ const char notAllowedLine[] = "You are not allowed on that freq";
 const char setFreqZero[] = "*setfreq 0";
 
 void reportDamagedFile(BotInstance& instance, FreqRegistry& registry) {
-    if (registry.damagedFileKeptAs.empty() || registry.damagedFileReported)
-        return;
+    if (registry.damagedFileKeptAs.empty() || registry.damagedFileReported) return;
     registry.damagedFileReported = true;
     Text line("Registry file ");
     line.append(registryFileName);
@@ -74,29 +73,24 @@ void handleTick(BotInstance& instance, FreqRegistry& registry) {
 bool isAdmitted(FreqRegistry& registry, const FreqRecord& record, const PlayerRecord& player,
                 uint16_t freq) {
     std::string_view name = fieldOf(player.name);
-    if (equalsNoCase(fieldOf(record.owner), name))
-        return true;
-    if (findInvite(registry, freq, name))
-        return true;
+    if (equalsNoCase(fieldOf(record.owner), name)) return true;
+    if (findInvite(registry, freq, name)) return true;
     std::string_view squad = fieldOf(record.allowedSquad);
     return !squad.empty() && equalsNoCase(squad, fieldOf(player.squad));
 }
 
 void handleFreqChange(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player) {
-    if (!player)
-        return;
+    if (!player) return;
     uint16_t freq = player->freq;
     FreqRecord* record = findFreq(registry, freq);
-    if (!record)
-        return;
+    if (!record) return;
     if (!isAdmitted(registry, *record, *player, freq)) {
         sendPrivate(instance, *player, notAllowedLine);
         sendPrivate(instance, *player, setFreqZero);
         return;
     }
     record->lastUsed = currentTime();
-    if (fieldOf(record->welcome).empty())
-        return;
+    if (fieldOf(record->welcome).empty()) return;
     Text welcome = expandWelcome(*record, *player, freq);
     sendPrivate(instance, *player, welcome.data);
 }
@@ -123,8 +117,7 @@ Text expandWelcome(const FreqRecord& record, const PlayerRecord& player, uint16_
 }
 
 void handleEvent(BotInstance& instance, FreqRegistry& registry, BotEvent& event) {
-    if (instance.disabled)
-        return;
+    if (instance.disabled) return;
     switch (event.code) {
     case Connect:
         handleConnect(instance, registry, event);

@@ -45,7 +45,7 @@ struct PlayerRecord {
     uint8_t unused0[2];
     uint32_t operatorLevel;
     uint8_t unused1[13];
-    char name[20]; // not necessarily zero-terminated: never read past 20 bytes
+    char name[20];   // not necessarily zero-terminated: never read past 20 bytes
     char squad[175]; // read up to byte 215 at most
     uint16_t freq;
     uint8_t unused2[2];

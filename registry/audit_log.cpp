@@ -17,8 +17,7 @@ void appendNumber(Text& line, int32_t value, uint16_t width) {
 Text logStamp() {
     Text stamp;
     std::tm local{};
-    if (!localTimeOf(currentTime(), local))
-        return Text("(no time)");
+    if (!localTimeOf(currentTime(), local)) return Text("(no time)");
     appendNumber(stamp, local.tm_year + 1900, 4);
     stamp.append("-");
     appendNumber(stamp, local.tm_mon + 1, 2);
@@ -65,10 +64,8 @@ Text auditQuote(std::string_view text) {
     return quoted;
 }
 
-void auditLog(const AuditActor& actor, const char* command, int32_t freq,
-              std::string_view change) {
-    if (!actor.enabled)
-        return;
+void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::string_view change) {
+    if (!actor.enabled) return;
     Text line = logStamp();
     line.append(" bot=");
     line.append(numberToText(actor.handle, 10, 0, false));
@@ -89,14 +86,12 @@ void auditLog(const AuditActor& actor, const char* command, int32_t freq,
     line.append("\n");
 
     std::FILE* file = std::fopen(auditLogFileName, "ab");
-    if (!file)
-        return;
+    if (!file) return;
     if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) >= auditLogRotateBytes) {
         std::fclose(file);
         rotate();
         file = std::fopen(auditLogFileName, "ab");
-        if (!file)
-            return;
+        if (!file) return;
     }
     std::fwrite(line.data, 1, line.length, file);
     std::fclose(file);

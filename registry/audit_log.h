@@ -26,8 +26,7 @@ constexpr int32_t noFreq = -1;
 // Appends one line: local date and time, bot, player and level, command, freq
 // and what changed. Names and texts in `change` must already be quoted with
 // auditQuote.
-void auditLog(const AuditActor& actor, const char* command, int32_t freq,
-              std::string_view change);
+void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::string_view change);
 
 // A name or text as it goes into the log: in double quotes, with every byte
 // that could break or forge a line (controls, quotes, backslash, 128-255)

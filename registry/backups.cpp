@@ -13,13 +13,14 @@
 
 namespace {
 
-Text twoDigits(int value) { return numberToText(uint32_t(value), 10, 2, false); }
+Text twoDigits(int value) {
+    return numberToText(uint32_t(value), 10, 2, false);
+}
 
 // Local date as YYYY-MM-DD (dated) or YYYYMMDD-HHMMSS (snapshot).
 Text stampNow(bool withTime) {
     std::tm t{};
-    if (!localTimeOf(currentTime(), t))
-        return Text("00000000");
+    if (!localTimeOf(currentTime(), t)) return Text("00000000");
     Text s = numberToText(uint32_t(t.tm_year + 1900), 10, 4, false);
     if (!withTime) {
         s.append("-");
@@ -44,16 +45,14 @@ bool isDatedBackupName(const std::string& name) {
     for (size_t i = 0; i < 10; ++i) {
         char c = name[prefix.size() + i];
         bool dash = i == 4 || i == 7;
-        if (dash ? c != '-' : (c < '0' || c > '9'))
-            return false;
+        if (dash ? c != '-' : (c < '0' || c > '9')) return false;
     }
     return true;
 }
 
 bool readWhole(const char* path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
+    if (!in) return false;
     bytes.assign(std::istreambuf_iterator<char>(in), {});
     return !in.bad();
 }
@@ -64,15 +63,14 @@ void keepDatedBackupOrThrow(uint32_t keep) {
     name.append(".");
     name.append(stampNow(false));
     std::string bytes;
-    if (!std::filesystem::exists(name.data, error) && std::filesystem::exists(registryFileName, error) &&
-        readWhole(registryFileName, bytes))
+    if (!std::filesystem::exists(name.data, error) &&
+        std::filesystem::exists(registryFileName, error) && readWhole(registryFileName, bytes))
         replaceFileContents(name.data, bytes.data(), bytes.size());
 
     std::vector<std::string> dated;
     for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
         std::string file = entry.path().filename().string();
-        if (isDatedBackupName(file))
-            dated.push_back(file);
+        if (isDatedBackupName(file)) dated.push_back(file);
     }
     // The date in the name sorts as text; newest first.
     std::sort(dated.begin(), dated.end(), std::greater<>());
@@ -83,8 +81,7 @@ void keepDatedBackupOrThrow(uint32_t keep) {
 } // namespace
 
 void keepDatedBackup(uint32_t keep) {
-    if (keep == 0)
-        return;
+    if (keep == 0) return;
     // A backup that can't be made must not stand in the way of the save.
     try {
         keepDatedBackupOrThrow(keep);
@@ -108,8 +105,7 @@ std::string writeSnapshot(FreqRegistry& registry, const char* reason) {
     std::error_code error;
     for (uint32_t n = 1; std::filesystem::exists(name, error); ++n) {
         name = std::string(base.view()) + "." + std::string(numberToText(n, 10, 0, false).view());
-        if (n > 1000)
-            return {};
+        if (n > 1000) return {};
     }
     std::string image = registryImage(registry);
     return replaceFileContents(name.c_str(), image.data(), image.size()) ? name : std::string();

@@ -19,8 +19,7 @@ template <class T> class FreqChainedList {
     T* nextWithFreq(const T* element) { return at(nodeOf(element)->nextSameFreq); }
 
     T& append(const T& value) {
-        if (freeHead_ == none)
-            grow();
+        if (freeHead_ == none) grow();
         if (!freqFirst_) {
             freqFirst_ = std::make_unique<uint32_t[]>(freqCount);
             freqLast_ = std::make_unique<uint32_t[]>(freqCount);
@@ -54,8 +53,7 @@ template <class T> class FreqChainedList {
     // Removes the element that is this very object; anything else is ignored.
     void remove(const T* element) {
         uint32_t index = indexOf(element);
-        if (index == none)
-            return;
+        if (index == none) return;
         Node& node = nodeAt(index);
         if (node.prev != none)
             nodeAt(node.prev).next = node.next;
@@ -128,11 +126,9 @@ template <class T> class FreqChainedList {
             const Node* begin = chunks_[c].get();
             const Node* end = begin + chunkSize;
             const void* p = element;
-            if (before(p, begin) || !before(p, end))
-                continue;
+            if (before(p, begin) || !before(p, end)) continue;
             size_t offset = reinterpret_cast<const char*>(p) - reinterpret_cast<const char*>(begin);
-            if (offset % sizeof(Node) != 0 || !begin[offset / sizeof(Node)].live)
-                return none;
+            if (offset % sizeof(Node) != 0 || !begin[offset / sizeof(Node)].live) return none;
             return static_cast<uint32_t>(c * chunkSize + offset / sizeof(Node));
         }
         return none;

@@ -9,16 +9,14 @@ FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq) {
 
 FreqRecord* findOwnedBy(FreqRegistry& registry, std::string_view name) {
     for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
-        if (equalsNoCase(fieldOf(r->owner), name))
-            return r;
+        if (equalsNoCase(fieldOf(r->owner), name)) return r;
     return nullptr;
 }
 
 uint32_t countOwnedBy(FreqRegistry& registry, std::string_view name) {
     uint32_t count = 0;
     for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
-        if (equalsNoCase(fieldOf(r->owner), name))
-            ++count;
+        if (equalsNoCase(fieldOf(r->owner), name)) ++count;
     return count;
 }
 
@@ -36,13 +34,14 @@ void removeFreq(FreqRegistry& registry, const FreqRecord* record) {
     registry.freqs.remove(record);
 }
 
-void clearFreqs(FreqRegistry& registry) { registry.freqs.clear(); }
+void clearFreqs(FreqRegistry& registry) {
+    registry.freqs.clear();
+}
 
 FreqInvite* findInvite(FreqRegistry& registry, uint16_t freq, std::string_view playerName) {
     for (FreqInvite* i = registry.invites.firstWithFreq(freq); i;
          i = registry.invites.nextWithFreq(i))
-        if (equalsNoCase(fieldOf(i->playerName), playerName))
-            return i;
+        if (equalsNoCase(fieldOf(i->playerName), playerName)) return i;
     return nullptr;
 }
 
@@ -60,10 +59,11 @@ void expireInvites(FreqRegistry& registry, uint32_t lifetimeSeconds) {
     uint32_t lifetime = lifetimeSeconds * 1000u; // wraps, as the tick counter does
     for (FreqInvite* i = registry.invites.first(); i;) {
         FreqInvite* following = registry.invites.next(i);
-        if (i->issuedAt + lifetime < now)
-            registry.invites.remove(i);
+        if (i->issuedAt + lifetime < now) registry.invites.remove(i);
         i = following;
     }
 }
 
-void clearInvites(FreqRegistry& registry) { registry.invites.clear(); }
+void clearInvites(FreqRegistry& registry) {
+    registry.invites.clear();
+}

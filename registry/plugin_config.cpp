@@ -20,15 +20,13 @@ struct ConfigKey {
 const ConfigKey configKeys[] = {
     {"MaxOwnedFreqs", "3", 3, "freqs.ini error: Config:MaxOwnedFreqs must be numeric",
      &PluginConfig::maxOwnedFreqs},
-    {"InviteExpireSeconds", "30", 30,
-     "freqs.ini error: Config:InviteExpireSeconds must be numeric",
+    {"InviteExpireSeconds", "30", 30, "freqs.ini error: Config:InviteExpireSeconds must be numeric",
      &PluginConfig::inviteExpireSeconds},
     {"AutoSaveDelay", "300", 300, "freqs.ini error: Config: must be numeric",
      &PluginConfig::autoSaveDelay},
     {"AuditLog", "1", 1, "freqs.ini error: Config:AuditLog must be numeric",
      &PluginConfig::auditLog},
-    {"Backups", "7", 7, "freqs.ini error: Config:Backups must be numeric",
-     &PluginConfig::backups},
+    {"Backups", "7", 7, "freqs.ini error: Config:Backups must be numeric", &PluginConfig::backups},
 };
 
 constexpr uint32_t directorySize = 520;
@@ -41,8 +39,7 @@ void loadConfig(BotInstance& instance) {
     // A directory too long for its buffer is treated as a missing file: the
     // defaults, rather than a file of the same name somewhere else.
     bool havePath = currentDirectory(path, directorySize);
-    if (havePath)
-        std::strcat(path, configFileSuffix);
+    if (havePath) std::strcat(path, configFileSuffix);
     for (const ConfigKey& k : configKeys) {
         char value[valueSize] = {};
         if (havePath)

@@ -34,8 +34,7 @@ std::string registryImage(FreqRegistry& registry) {
 }
 
 bool addRecordsFromImage(FreqRegistry& registry, const unsigned char* image, size_t size) {
-    if (size % freqRecordSize != 0)
-        return false;
+    if (size % freqRecordSize != 0) return false;
     unsigned char buffer[freqRecordSize];
     for (size_t offset = 0; offset < size; offset += freqRecordSize) {
         std::memcpy(buffer, image + offset, freqRecordSize);
@@ -56,21 +55,18 @@ static std::string keepDamagedFile() {
             name += ".";
             name += numberToText(uint32_t(n), 10, 0, false).view();
         }
-        if (renameNoReplace(registryFileName, name.c_str()))
-            return name;
+        if (renameNoReplace(registryFileName, name.c_str())) return name;
     }
     return {};
 }
 
 bool loadRegistry(FreqRegistry& registry) {
     std::FILE* file = std::fopen(registryFileName, "rb");
-    if (!file)
-        return true;
+    if (!file) return true;
     bool whole = false;
     std::unique_ptr<unsigned char[]> image;
     long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        size = std::ftell(file);
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
     if (size >= 0 && size % long(freqRecordSize) == 0 && std::fseek(file, 0, SEEK_SET) == 0) {
         image = std::make_unique<unsigned char[]>(size_t(size) + 1);
         whole = std::fread(image.get(), 1, size_t(size), file) == size_t(size);

@@ -33,15 +33,19 @@ TEST_F(Events, AdmissionTestsAndTheirReplies) {
         {"aLICE", "", false, {"aLICE: Welcome aLICE"}},
         {"Invited", "", true, {"Invited: Welcome Invited"}},
         {"Squaddie", "BLUES", false, {"Squaddie: Welcome Squaddie"}},
-        {"Stranger", "Reds", false,
+        {"Stranger",
+         "Reds",
+         false,
          {"Stranger: You are not allowed on that freq", "Stranger: *setfreq 0"}},
-        {"Operator", "", false,
+        {"Operator",
+         "",
+         false,
          {"Operator: You are not allowed on that freq", "Operator: *setfreq 0"}},
     };
     for (const Case& c : cases) {
-        PlayerRecord& p = host.addPlayer(c.name, c.name == std::string("Operator") ? 5 : 0, c.squad);
-        if (c.invited)
-            addInvite(host.registry, 100, c.name);
+        PlayerRecord& p =
+            host.addPlayer(c.name, c.name == std::string("Operator") ? 5 : 0, c.squad);
+        if (c.invited) addInvite(host.registry, 100, c.name);
         r->lastUsed = 7;
         host.changeFreq(p, 100);
         EXPECT_EQ(host.take(), c.expected) << c.name;
@@ -122,8 +126,7 @@ TEST_F(Events, AutoSaveComesEveryDelayTicks) {
     for (int tick = 1; tick <= 9; ++tick) {
         host.tick();
         Lines expected;
-        if (tick % 3 == 0)
-            expected.push_back("echo: AutoSave...");
+        if (tick % 3 == 0) expected.push_back("echo: AutoSave...");
         EXPECT_EQ(host.take(), expected) << "tick " << tick;
     }
     EXPECT_TRUE(TempDir::exists("Zandrel.teams"));
@@ -177,7 +180,8 @@ TEST_P(Handshake, VersionDecides) {
     FakeHost host;
     BotInstance fresh;
     fresh.handle = 7;
-    BotEvent connect{7, Connect,
+    BotEvent connect{7,
+                     Connect,
                      {GetParam().version, reinterpret_cast<uintptr_t>(&recordHostEvent),
                       reinterpret_cast<uintptr_t>(&host.head)}};
     handleEvent(fresh, host.registry, connect);
@@ -198,8 +202,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HandshakeCase{0x60000, "DLL plugin connected.", false},
         HandshakeCase{0x6FFFF, "DLL plugin connected.", false},
-        HandshakeCase{0x50009, "DLL plugin cannot connect.  This plugin requires the latest "
-                               "version of Zandrel.",
+        HandshakeCase{0x50009,
+                      "DLL plugin cannot connect.  This plugin requires the latest "
+                      "version of Zandrel.",
                       true},
         HandshakeCase{0x70000, "DLL plugin cannot connect.  This plugin is out of date.", true}));
 
@@ -222,8 +227,7 @@ TEST(Config, ValuesDefaultsAndErrors) {
     };
     for (const Case& c : cases) {
         FakeHost host;
-        if (c.ini)
-            TempDir::write("freqs.ini", c.ini);
+        if (c.ini) TempDir::write("freqs.ini", c.ini);
         loadConfig(host.bot);
         EXPECT_EQ(host.bot.config.maxOwnedFreqs, c.expected.maxOwnedFreqs) << c.ini;
         EXPECT_EQ(host.bot.config.inviteExpireSeconds, c.expected.inviteExpireSeconds) << c.ini;

@@ -29,10 +29,10 @@ inline std::vector<SentLine>& sentLines() {
 }
 
 extern "C" inline void recordHostEvent(BotEvent& event) {
-    const char* text = reinterpret_cast<const char*>(event.code == Echo ? event.slot[0]
-                                                                        : event.slot[3]);
-    sentLines().push_back({event.handle, event.code, uint32_t(event.slot[0]), event.slot[2],
-                           text ? text : "(null)"});
+    const char* text =
+        reinterpret_cast<const char*>(event.code == Echo ? event.slot[0] : event.slot[3]);
+    sentLines().push_back(
+        {event.handle, event.code, uint32_t(event.slot[0]), event.slot[2], text ? text : "(null)"});
 }
 
 struct FakeHost {
@@ -106,8 +106,7 @@ struct FakeHost {
 
     std::string nameOf(uintptr_t ident) const {
         for (const PlayerRecord& p : players)
-            if (p.ident == ident)
-                return std::string(fieldOf(p.name));
+            if (p.ident == ident) return std::string(fieldOf(p.name));
         return "#" + std::to_string(ident);
     }
 

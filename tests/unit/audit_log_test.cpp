@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "fake_clock.h"
+#include "fake_host.h"
+#include "registry/audit_log.h"
+#include "registry/backups.h"
+#include "registry/registry_file.h"
+
+namespace {
+
+std::vector<std::string> logLines() {
+    std::istringstream in(TempDir::read(auditLogFileName));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class Audit : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetClock();
+        setenv("TZ", "UTC", 1);
+        tzset();
+        host.bot.config.auditLog = 1;
+    }
+    FakeHost host;
+};
+
+TEST_F(Audit, EveryChangeLeavesOneLine) {
+    PlayerRecord& alice = host.addPlayer("Alice", 0, "Reds");
+    PlayerRecord& bob = host.addPlayer("Bob");
+    PlayerRecord& op = host.addPlayer("Op", 3);
+    host.command(alice, "freg", "100:secret");
+    host.command(alice, "fname", "100:Red Team");
+    host.command(alice, "fname", "100:Reds");
+    host.command(alice, "fpass", "100:other");
+    host.command(alice, "fsquad", "100:Reds");
+    host.command(alice, "fwelc", "100:Hi %name%");
+    host.command(bob, "fjoin", "100:wrong");
+    host.command(bob, "fjoin", "100:other");
+    host.command(alice, "finv", "100:bob");
+    bob.freq = 100;
+    host.command(alice, "fkick", "100:Bob");
+    host.command(alice, "fgrant", "100:Bob");
+    host.command(alice, "freqs", "");      // no change, no line
+    host.command(alice, "fname", "100:x"); // refused, no line
+    host.command(op, "funreg", "100");
+    std::vector<std::string> expected = {
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !freg freq=100: registered",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fname freq=100: name \"\" -> \"Red "
+        "Team\"",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fname freq=100: name \"Red Team\" -> "
+        "\"Reds\"",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fpass freq=100: password changed",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fsquad freq=100: squad \"\" -> "
+        "\"Reds\"",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fwelc freq=100: welcome changed",
+        "2026-01-01 00:00:00 bot=1 player=\"Bob\" level=0 !fjoin freq=100: wrong password",
+        "2026-01-01 00:00:00 bot=1 player=\"Bob\" level=0 !fjoin freq=100: admitted by password",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !finv freq=100: invited \"Bob\"",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fkick freq=100: kicked \"Bob\"",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fgrant freq=100: owner \"Alice\" -> "
+        "\"Bob\"",
+        "2026-01-01 00:00:00 bot=1 player=\"Op\" level=3 !funreg freq=100: unregistered by an "
+        "operator; owner was \"Bob\"",
+    };
+    EXPECT_EQ(logLines(), expected);
+    for (const std::string& line : logLines())
+        EXPECT_EQ(line.find("secret"), std::string::npos);
+}
+
+TEST_F(Audit, NamesAndTextsCannotBreakOrForgeALine) {
+    PlayerRecord& evil = host.addPlayer("Ev\nil\"\\\xE9");
+    host.command(evil, "freg", "100:pw");
+    host.command(evil, "fname", "100:x\r\n2026-01-01 forged\x01\xFF");
+    auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\x5C\\xE9\" level=0 "
+                        "!freg freq=100: registered");
+    EXPECT_EQ(lines[1], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\x5C\\xE9\" level=0 "
+                        "!fname freq=100: name \"\" -> \"x\\x0D\\x0A2026-01-01 forged\\x01\\xFF\"");
+}
+
+TEST_F(Audit, TurnedOffWritesNothing) {
+    host.bot.config.auditLog = 0;
+    PlayerRecord& alice = host.addPlayer("Alice");
+    host.command(alice, "freg", "100:pw");
+    EXPECT_FALSE(TempDir::exists(auditLogFileName));
+}
+
+TEST_F(Audit, LogIsRotatedPastOneMebibyteKeepingFiveGenerations) {
+    for (int generation = 1; generation <= 7; ++generation) {
+        TempDir::write(auditLogFileName, std::string(auditLogRotateBytes, char('0' + generation)));
+        auditLog({}, "test", noFreq, "line");
+    }
+    EXPECT_EQ(TempDir::read(auditLogFileName), "2026-01-01 00:00:00 bot=0 test: line\n");
+    for (int n = 1; n <= 5; ++n) {
+        std::string kept = TempDir::read(std::string(auditLogFileName) + "." + std::to_string(n));
+        ASSERT_FALSE(kept.empty()) << n;
+        EXPECT_EQ(kept[0], char('0' + 8 - n)) << n; // .1 is the newest
+    }
+    EXPECT_FALSE(TempDir::exists(std::string(auditLogFileName) + ".6"));
+}
+
+TEST_F(Audit, OperatorDeletionsLeaveARestorableSnapshot) {
+    PlayerRecord& alice = host.addPlayer("Alice");
+    PlayerRecord& op = host.addPlayer("Op", 1);
+    host.bot.config.maxOwnedFreqs = 5;
+    host.command(alice, "freg", "100:pw");
+    host.command(alice, "freg", "200:pw");
+    std::string before = registryImage(host.registry);
+    host.command(op, "freqkill", "ALICE");
+    const char* snapshot = "Zandrel.teams.before-freqkill-20260101-000000";
+    EXPECT_EQ(TempDir::read(snapshot), before);
+    EXPECT_EQ(logLines().back(), "2026-01-01 00:00:00 bot=1 player=\"Op\" level=1 !freqkill: "
+                                 "deleted the freqs of \"ALICE\": 100 200; snapshot " +
+                                     std::string(snapshot));
+
+    // Restoring: the snapshot put in place of the registry file loads it all back.
+    std::filesystem::copy_file(snapshot, registryFileName);
+    FreqRegistry restored;
+    loadRegistry(restored);
+    EXPECT_EQ(registryImage(restored), before);
+
+    host.command(alice, "freg", "300:pw");
+    host.command(op, "freqreset", "");
+    EXPECT_TRUE(TempDir::exists("Zandrel.teams.before-freqreset-20260101-000000"));
+    EXPECT_EQ(logLines().back(), "2026-01-01 00:00:00 bot=1 player=\"Op\" level=1 !freqreset: "
+                                 "cleared 1 freqs and 0 invites; snapshot "
+                                 "Zandrel.teams.before-freqreset-20260101-000000");
+    // A second reset in the same second must not overwrite the first snapshot.
+    host.command(alice, "freg", "400:pw");
+    host.command(op, "freqreset", "");
+    EXPECT_TRUE(TempDir::exists("Zandrel.teams.before-freqreset-20260101-000000.1"));
+}
+
+TEST_F(Audit, DatedBackupsOncePerDayNewestSevenKept) {
+    host.bot.config.backups = 7;
+    host.bot.config.autoSaveDelay = 1;
+    host.bot.autoSaveCountdown = 1;
+    PlayerRecord& alice = host.addPlayer("Alice");
+    host.tick(); // first save: nothing to back up yet
+    EXPECT_FALSE(TempDir::exists("Zandrel.teams.2026-01-01"));
+    host.command(alice, "freg", "100:pw");
+    host.tick(); // replaces the empty file: today's backup is that empty file
+    EXPECT_EQ(TempDir::read("Zandrel.teams.2026-01-01"), "");
+    host.command(alice, "fname", "100:later");
+    host.tick(); // same day: the backup stays as it was
+    EXPECT_EQ(TempDir::read("Zandrel.teams.2026-01-01"), "");
+    for (int day = 2; day <= 10; ++day) {
+        advanceClock(24 * 3600 * 1000LL);
+        host.tick();
+    }
+    std::vector<std::string> dated;
+    for (const auto& e : std::filesystem::directory_iterator("."))
+        if (e.path().filename().string().rfind("Zandrel.teams.2026-", 0) == 0)
+            dated.push_back(e.path().filename().string());
+    std::sort(dated.begin(), dated.end());
+    EXPECT_EQ(dated,
+              (std::vector<std::string>{"Zandrel.teams.2026-01-04", "Zandrel.teams.2026-01-05",
+                                        "Zandrel.teams.2026-01-06", "Zandrel.teams.2026-01-07",
+                                        "Zandrel.teams.2026-01-08", "Zandrel.teams.2026-01-09",
+                                        "Zandrel.teams.2026-01-10"}));
+    EXPECT_EQ(TempDir::read("Zandrel.teams.2026-01-10"), registryImage(host.registry));
+}
+
+TEST_F(Audit, FailedSaveIsLogged) {
+    std::filesystem::create_directories("Zandrel.teams.tmp/blocked");
+    host.bot.config.autoSaveDelay = 1;
+    host.bot.autoSaveCountdown = 1;
+    host.tick();
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "2026-01-01 00:00:00 bot=1 save: saving failed; the file on disk is "
+                              "unchanged"}));
+}
+
+TEST_F(Audit, DamagedFileKeptAsideIsLogged) {
+    TempDir::write(registryFileName, std::string(300, 'x'));
+    FreqRegistry registry;
+    loadRegistry(registry);
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "2026-01-01 00:00:00 bot=0 load: registry file damaged (size 300), "
+                              "kept as Zandrel.teams.damaged"}));
+}
+
+} // namespace
