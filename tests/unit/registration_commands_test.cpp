@@ -183,7 +183,8 @@ TEST_F(Registration, FreqsLines) {
     PlayerRecord& bob = host.addPlayer("Bob");
     PlayerRecord& al = host.addPlayer("Al");
     PlayerRecord& longName = host.addPlayer("ABCDEFGHIJKLMNOPQRST");
-    PlayerRecord& op = host.addPlayer("Op", 12);
+    PlayerRecord& op = host.addPlayer("Op", 1);
+    PlayerRecord& owner = host.addPlayer("Owner", 12);
 
     FreqRecord* red = registerFreq(100, bob);
     setTextField(red->freqName, "Red");
@@ -211,15 +212,17 @@ TEST_F(Registration, FreqsLines) {
         " [LastUsed: 1.01.1970 0:00:00]",
         " [LastUsed: 2.02.2026 9:05:07]",
     };
-    Lines forPlayer, forOperator;
-    for (int i = 0; i < 4; ++i) {
+    Lines forPlayer, forOperators;
+    for (int i = 0; i < 4; ++i)
         forPlayer.push_back("Bob: " + lines[i]);
-        forOperator.push_back("Op: " + lines[i] + stamps[i]);
-    }
+    for (const char* who : {"Op", "Owner"})
+        for (int i = 0; i < 4; ++i)
+            forOperators.push_back(who + (": " + lines[i] + stamps[i]));
     host.command(bob, "freqs", "");
     EXPECT_EQ(host.take(), forPlayer);
     host.command(op, "freqs", "100");
-    EXPECT_EQ(host.take(), forOperator);
+    host.command(owner, "freqs", "");
+    EXPECT_EQ(host.take(), forOperators);
 }
 
 std::string fieldByWord(const FreqRecord& r, const std::string& word) {
