@@ -40,6 +40,16 @@ void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRe
     }
 }
 
+// Whether a numeric text's exact value is outside what 32 bits hold, so that
+// its wrapped value is not what the player typed.
+static bool outside32Bits(const char* numeric) {
+    bool negative = numeric[0] == '-';
+    uint64_t value = 0;
+    for (const char* p = numeric + (negative ? 1 : 0); *p; ++p)
+        if ((value = value * 10 + uint64_t(*p - '0')) > (uint64_t(1) << 32)) return true;
+    return value > (negative ? uint64_t(1) << 31 : (uint64_t(1) << 31) - 1);
+}
+
 bool splitFreqArgument(const char* argument, ColonRule rule, FreqArgument& result) {
     if (argument[0] == 0) return false;
     Text text(argument);
@@ -49,6 +59,7 @@ bool splitFreqArgument(const char* argument, ColonRule rule, FreqArgument& resul
     Text freqText = text.splitAt(':');
     if (!isNumeric(freqText.data)) return false;
     result.freq = freqText.toInt();
+    result.wrapped = outside32Bits(freqText.data);
     result.rest = std::move(text);
     return true;
 }

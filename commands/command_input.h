@@ -38,7 +38,8 @@ void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRe
 enum class ColonRule { Strict, Lenient };
 
 struct FreqArgument {
-    int32_t freq = 0;
+    int32_t freq = 0;     // as typed, wrapped to 32 bits
+    bool wrapped = false; // the typed number lies outside the 32-bit range
     Text rest;
 };
 

@@ -24,7 +24,8 @@ void handleFreg(const CommandContext& context) {
     if (countOwnedBy(context.registry, name) >= context.instance.config.maxOwnedFreqs)
         return reply(context, replies::tooManyOwned);
     uint32_t freq = uint32_t(argument.freq);
-    if (!isUsableFreq(context.instance, freq)) return reply(context, replies::invalidFreq);
+    if (argument.wrapped || !isUsableFreq(context.instance, freq))
+        return reply(context, replies::invalidFreq);
     if (findFreq(context.registry, uint16_t(freq)))
         return reply(context, replies::alreadyRegistered);
     FreqRecord* record = addFreq(context.registry, uint16_t(freq), context.player.name,

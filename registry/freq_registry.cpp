@@ -39,6 +39,9 @@ void clearFreqs(FreqRegistry& registry) {
 }
 
 FreqInvite* findInvite(FreqRegistry& registry, uint16_t freq, std::string_view playerName) {
+    // Invites keep 19 characters of a name; a host name that fills all 20
+    // bytes of its field must still find the invite made for it.
+    playerName = playerName.substr(0, sizeof(FreqInvite::playerName) - 1);
     for (FreqInvite* i = registry.invites.firstWithFreq(freq); i;
          i = registry.invites.nextWithFreq(i))
         if (equalsNoCase(fieldOf(i->playerName), playerName)) return i;

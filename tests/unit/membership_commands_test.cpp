@@ -235,3 +235,20 @@ TEST_F(Membership, InvitationsAdmitUntilTheyExpire) {
 }
 
 } // namespace
+
+namespace {
+
+// A host name that fills its whole 20-byte field: the invite keeps 19
+// characters of it, and must still admit him, once.
+TEST_F(Membership, InviteAdmitsANameThatFillsItsField) {
+    PlayerRecord& full = host.addPlayer("ABCDEFGHIJKLMNOPQRST");
+    host.command(full, "fjoin", "100:Secret");
+    host.command(full, "fjoin", "100:Secret");
+    host.command(alice, "finv", "100:abcdefghijklmnopqrst");
+    EXPECT_EQ(inviteCount(), 1u);
+    host.take();
+    host.changeFreq(full, 100);
+    EXPECT_TRUE(host.take().empty());
+}
+
+} // namespace

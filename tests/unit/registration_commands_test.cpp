@@ -59,6 +59,10 @@ TEST_F(Registration, FregChecksInOrder) {
         {"100:pw", 0, 3, true, 100, "Invalid freq"},
         // Above 16 bits it would land on freq 100 after passing checks for 65636.
         {"65636:pw", 0, 3, true, 100000, "Invalid freq"},
+        // Typed numbers that wrap to 100 in 32 bits.
+        {"4294967396:pw", 0, 3, true, 100000, "Invalid freq"},
+        {"-4294967196:pw", 0, 3, true, 100000, "Invalid freq"},
+        {"00000000000000000100:pw", 0, 3, true, 100000, "Freq registered"},
         {"100:pw", 0, 3, false, 0, "Invalid freq"},
         {"100:pw", 2, 3, true, 10000, "Freq registered"},
         {"100:pw", 0, 4294967295u, true, 101, "Freq registered"},
