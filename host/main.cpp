@@ -6,6 +6,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Hadrok: the bot host simulator and operator tools for the Hadrok plug-in"};
     app.require_subcommand(1);
     addRunCommand(app);
+    addTeamsCommands(app);
     CLI11_PARSE(app, argc, argv);
     return 0;
 }

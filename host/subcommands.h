@@ -7,3 +7,5 @@
 
 // hadrok run [SCRIPT] [--plugin PATH] [--frozen-clock] (host/run_command.cpp)
 void addRunCommand(CLI::App& app);
+// hadrok teams list|export|import|check|salvage (tools/teams_command.cpp)
+void addTeamsCommands(CLI::App& app);

@@ -1,0 +1,44 @@
+// hadrok teams export: a registry file as JSON (every byte, reversible) or CSV.
+#include <string>
+
+#include "registry/registry_file.h"
+#include "tools/teams_csv.h"
+#include "tools/teams_file.h"
+#include "tools/teams_json.h"
+#include "tools/teams_subcommands.h"
+
+namespace {
+
+struct ExportOptions {
+    std::string file = registryFileName;
+    std::string format = "json";
+    std::string output;
+};
+
+int exportRegistry(const ExportOptions& options) {
+    std::vector<FreqRecord> records = readRegistryFile(options.file);
+    // Non-ASCII as \u00XX, so the text is plain ASCII and the byte values show.
+    std::string text = options.format == "csv" ? registryToCsv(records)
+                                               : registryToJson(records).dump(2, ' ', true) + "\n";
+    if (options.output.empty())
+        writeStandardOutput(text);
+    else
+        writeFileAtomically(options.output, text);
+    return 0;
+}
+
+} // namespace
+
+void addTeamsExportCommand(CLI::App& teams) {
+    auto options = std::make_shared<ExportOptions>();
+    CLI::App* command = teams.add_subcommand(
+        "export", "Write a registry file's records as JSON (reversible by import) or CSV");
+    command->add_option("file", options->file, "the registry file")->capture_default_str();
+    command->add_option("--format", options->format, "json or csv")
+        ->check(CLI::IsMember({"json", "csv"}))
+        ->capture_default_str();
+    command->add_option("-o,--output", options->output, "write here instead of standard output")
+        ->type_name("OUT");
+    command->callback(
+        [options] { runTeamsTool("export", [&] { return exportRegistry(*options); }); });
+}

@@ -1,0 +1,23 @@
+// The subcommands under "hadrok teams", one registration each, and how they
+// end: 0 done, 1 "findings" (check only), 2 the file or input was refused or
+// could not be read or written.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+constexpr int teamsFailureStatus = 2;
+
+// Runs a subcommand's work. A ToolFailure (or any other error) is printed as
+// "hadrok teams NAME: message" on standard error and ends the program with
+// status 2; a non-zero result of the work ends it with that status.
+void runTeamsTool(const char* name, const std::function<int()>& work);
+
+void addTeamsListCommand(CLI::App& teams);
+void addTeamsExportCommand(CLI::App& teams);
+void addTeamsImportCommand(CLI::App& teams);
+void addTeamsCheckCommand(CLI::App& teams);
+void addTeamsSalvageCommand(CLI::App& teams);
