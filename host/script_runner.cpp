@@ -401,11 +401,12 @@ LineResult runScriptLine(Simulator& sim, std::string_view line) {
     } else if (keyword == "exit") {
         expectCount(tokens, 1, 1, "exit");
         return LineResult::Exit;
+    } else if (size_t colon = findUnquoted(line, ':'); colon != std::string_view::npos) {
+        // A colon makes a chat line even when the text holds "->".
+        runChat(sim, line, colon);
     } else if (tokens.size() >= 3 && tokens[tokens.size() - 2] == "->") {
         size_t arrow = static_cast<size_t>(tokens[tokens.size() - 2].data() - line.data());
         runFreqChange(sim, line.substr(0, arrow), tokens.back());
-    } else if (size_t colon = findUnquoted(line, ':'); colon != std::string_view::npos) {
-        runChat(sim, line, colon);
     } else {
         throw ScriptError("unknown line " + quoted(escapeForTranscript(keyword)) +
                           " (\"help\" lists the script lines)");
