@@ -8,6 +8,7 @@
 #include "tools/teams_file.h"
 #include "tools/teams_json.h"
 #include "tools/teams_subcommands.h"
+#include "tools/teams_text.h"
 
 namespace {
 
@@ -16,12 +17,13 @@ struct ImportOptions {
     std::string output;
 };
 
-// The parser's message without its "[json.exception.parse_error.101] " tag.
+// The parser's message without its "[json.exception.parse_error.101] " tag,
+// escaped: it quotes the bytes it stopped at, which need not be text.
 std::string parseProblem(const nlohmann::json::parse_error& e) {
     std::string_view message = e.what();
     if (message.starts_with("[") && message.find("] ") != std::string_view::npos)
         message.remove_prefix(message.find("] ") + 2);
-    return std::string(message);
+    return escapedBytes(message);
 }
 
 int importRegistry(const ImportOptions& options) {

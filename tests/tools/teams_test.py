@@ -1,0 +1,536 @@
+#!/usr/bin/env python3
+"""hadrok teams ... run as the real program on registry files written here.
+
+The files are built from the record layout and the word scramble computed in
+this file, independently of the plug-in's code, so every test also checks that
+the tools read and write the format the plug-in uses.
+
+Usage: teams_test.py PATH/TO/hadrok [TestClass ...]
+"""
+import csv
+import io
+import json
+import os
+import re
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HADROK = None
+KEY = 0x2B7D4E19
+RECORD = struct.Struct("<H20s200s2sI20s32si")
+assert RECORD.size == 284
+WIDTHS = {"owner": 20, "welcome": 200, "allowedSquad": 20, "freqName": 32}
+
+
+def record(freq, owner=b"", welcome=b"", squad=b"", name=b"", hash=0, last_used=0,
+           padding=b"\0\0"):
+    fields = {"owner": owner, "welcome": welcome, "allowedSquad": squad, "freqName": name}
+    for field, value in fields.items():
+        assert len(value) <= WIDTHS[field], field
+    return dict(freq=freq, passwordHash=hash, lastUsed=last_used, padding=padding, **fields)
+
+
+def scrambled(raw):
+    out = bytearray()
+    for offset in range(0, len(raw), 4):
+        (word,) = struct.unpack_from("<I", raw, offset)
+        out += struct.pack("<I", word ^ KEY)
+    return bytes(out)
+
+
+def image(*records):
+    return b"".join(
+        scrambled(RECORD.pack(r["freq"], r["owner"], r["welcome"], r["padding"],
+                              r["passwordHash"], r["allowedSquad"], r["freqName"],
+                              r["lastUsed"]))
+        for r in records)
+
+
+def json_text(field_bytes):
+    """The JSON form of a text field: its bytes less trailing zeros, one code
+    point per byte."""
+    return field_bytes.rstrip(b"\0").decode("latin-1")
+
+
+def run(*args, cwd, stdin=None):
+    return subprocess.run([HADROK, "teams", *args], cwd=cwd, input=stdin,
+                          capture_output=True, env=dict(os.environ, TZ="UTC"), timeout=60)
+
+
+class Workdir(unittest.TestCase):
+    def setUp(self):
+        self._dir = tempfile.TemporaryDirectory(prefix="hadrok-teams-")
+        self.dir = self._dir.name
+
+    def tearDown(self):
+        self._dir.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def teams(self, *args, stdin=None, status=0):
+        result = run(*args, cwd=self.dir, stdin=stdin)
+        if status is not None:
+            self.assertEqual(result.returncode, status,
+                             f"teams {' '.join(args)}\nstdout: {result.stdout!r}\n"
+                             f"stderr: {result.stderr!r}")
+        return result
+
+    def assertNoTemporaries(self):
+        self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".tmp")], [])
+
+
+# ----------------------------------------------------------------- round trips
+
+ALL_NONZERO = bytes(range(1, 256))
+
+ROUND_TRIP_CASES = {
+    "empty": [],
+    "one record": [record(1234, b"Alice", b"Hi %name%!", b"Squad", b"Blue", 0xDEADBEEF,
+                          1700000000)],
+    "many": [record(100 + i * 7 % 60000, b"owner%d" % (i % 13), b"welcome %d" % i,
+                    b"sq%d" % (i % 5), b"name %d" % i, i * 2654435761 % 2**32,
+                    1600000000 + i * 3600) for i in range(300)],
+    "duplicates": [record(500, b"a"), record(501, b"b"), record(500, b"c"), record(500, b"a")],
+    "fields without a zero": [record(2000, b"O" * 20, b"W" * 200, b"S" * 20, b"N" * 32)],
+    "bytes 1 to 255": [record(3000, ALL_NONZERO[:20], ALL_NONZERO[20:220], ALL_NONZERO[220:240],
+                              ALL_NONZERO[240:255] + b"\x80\xff")],
+    "bytes after the first zero": [record(4000, b"Bob\0junk", b"\0\0X", b"sq\0\0\0\xff",
+                                          b"\0" * 31 + b"Z")],
+    "extreme numbers": [record(0, b"z", hash=0, last_used=-2**31, padding=b"\xff\x01"),
+                        record(65535, b"z", hash=2**32 - 1, last_used=2**31 - 1,
+                               padding=b"\x00\x80")],
+}
+
+
+class RoundTrip(Workdir):
+    def test_export_shows_every_field_and_import_gives_back_the_bytes(self):
+        for name, records in ROUND_TRIP_CASES.items():
+            with self.subTest(name):
+                original = image(*records)
+                self.write("Zandrel.teams", original)
+                exported = json.loads(self.teams("export").stdout)
+                self.assertEqual(exported["format"], "hadrok-teams")
+                self.assertEqual(exported["version"], 1)
+                self.assertEqual(len(exported["records"]), len(records))
+                for got, want in zip(exported["records"], records):
+                    self.assertEqual(
+                        {k: got[k] for k in ("freq", "passwordHash", "lastUsed", "padding")},
+                        {"freq": want["freq"], "passwordHash": want["passwordHash"],
+                         "lastUsed": want["lastUsed"], "padding": list(want["padding"])})
+                    for field in WIDTHS:
+                        self.assertEqual(got[field], json_text(want[field]), field)
+
+                self.write("export.json", self.teams("export").stdout)
+                self.teams("import", "export.json", "-o", "back.teams")
+                self.assertEqual(self.read("back.teams"), original)
+                self.assertNoTemporaries()
+
+    def test_export_is_plain_ascii(self):
+        self.write("Zandrel.teams", image(*ROUND_TRIP_CASES["bytes 1 to 255"]))
+        out = self.teams("export").stdout
+        out.decode("ascii")
+        self.assertIn(b'"\\u0001\\u0002', out)
+        self.assertIn(b"\\u00ff", out)
+
+    def test_import_ignores_the_local_time_and_zeroes_omitted_padding_and_texts(self):
+        document = {"records": [{"freq": 777, "owner": "Eve", "passwordHash": 5,
+                                 "lastUsed": 1000, "lastUsedLocal": "not a date at all"}]}
+        self.teams("import", "-", "-o", "Zandrel.teams", stdin=json.dumps(document).encode())
+        self.assertEqual(self.read("Zandrel.teams"),
+                         image(record(777, b"Eve", hash=5, last_used=1000)))
+
+    def test_import_reads_literal_utf8_as_well_as_escapes(self):
+        document = '{"records":[{"freq":900,"owner":"Zo\u00eb","welcome":"\\u00e9\u00ff",' \
+                   '"passwordHash":1,"lastUsed":2}]}'
+        self.teams("import", "-", "-o", "out.teams", stdin=document.encode("utf-8"))
+        self.assertEqual(self.read("out.teams"),
+                         image(record(900, b"Zo\xeb", b"\xe9\xff", hash=1, last_used=2)))
+
+    def test_export_to_a_file(self):
+        self.write("Zandrel.teams", image(*ROUND_TRIP_CASES["duplicates"]))
+        result = self.teams("export", "-o", "out.json")
+        self.assertEqual(result.stdout, b"")
+        self.assertEqual(self.read("out.json"), self.teams("export").stdout)
+
+
+class ExportCsv(Workdir):
+    def test_one_line_per_record_with_escaped_texts(self):
+        self.write("my.teams", image(
+            record(1234, b"Al\"ice", b"a\\b\nc\xe9", b"", b"Blue", 0xFFFFFFFF, 86400,
+                   padding=b"\x0a\xff"),
+            record(99, b"Bob\0x")))
+        out = self.teams("export", "my.teams", "--format", "csv").stdout.decode("ascii")
+        self.assertEqual(len(out.splitlines()), 3)
+        rows = list(csv.DictReader(io.StringIO(out)))
+        self.assertEqual(rows[0], {
+            "freq": "1234", "owner": 'Al"ice', "welcome": "a\\\\b\\x0Ac\\xE9",
+            "allowedSquad": "", "freqName": "Blue", "passwordHash": "4294967295",
+            "lastUsed": "86400", "lastUsedLocal": "2.01.1970 0:00:00", "padding": "0AFF"})
+        self.assertEqual(rows[1]["owner"], "Bob\\x00x")
+
+
+# ------------------------------------------------------------------------ list
+
+HEADINGS = ["#", "FREQ", "OWNER", "SQUAD", "NAME", "LAST USED", "AGO", "HASH", "WELCOME"]
+RIGHT_ALIGNED = {"#", "FREQ"}
+
+
+def table(text):
+    """Rows of a listing as dicts, cut at the heading positions: right-aligned
+    columns end where their heading ends, the others start where theirs starts."""
+    lines = text.splitlines()
+    header, rows, footer = lines[0], lines[1:-1], lines[-1]
+    starts, position = [], 0
+    for heading in HEADINGS:
+        position = header.index(heading, position)
+        starts.append(position)
+        position += len(heading)
+    bounds = []
+    for i, heading in enumerate(HEADINGS):
+        if heading in RIGHT_ALIGNED:
+            begin = starts[i - 1] + len(HEADINGS[i - 1]) if i else 0
+            bounds.append((begin, starts[i] + len(heading)))
+        else:
+            end = starts[i + 1] if i + 1 < len(HEADINGS) else None
+            if i + 1 < len(HEADINGS) and HEADINGS[i + 1] in RIGHT_ALIGNED:
+                end = None
+            bounds.append((starts[i], end))
+    parsed = [{h: row[b:e].strip() for h, (b, e) in zip(HEADINGS, bounds)} for row in rows]
+    return parsed, footer
+
+
+def local_text(seconds):
+    t = time.gmtime(seconds)  # the tests run with TZ=UTC
+    return f"{t.tm_mday}.{t.tm_mon:02d}.{t.tm_year} {t.tm_hour}:{t.tm_min:02d}:{t.tm_sec:02d}"
+
+
+class List(Workdir):
+    def setUp(self):
+        super().setUp()
+        self.now = int(time.time())
+        # The margins keep the day counts steady if a minute passes meanwhile.
+        self.records = [
+            record(1234, b"Alice", b"Hi\nthere \\o/ caf\xe9", b"Squad", b"Blue", 0xDEADBEEF,
+                   self.now - 3 * 86400 - 600),
+            record(150, b"bob", last_used=self.now - 86400 - 600, hash=1),
+            record(900, b"ALICE", name=b"N" * 32, last_used=self.now - 10 * 86400 - 600),
+            record(300, b"al\xe9ce", last_used=-1),
+        ]
+        self.write("Zandrel.teams", image(*self.records))
+
+    def test_row_of_every_field(self):
+        rows, footer = table(self.teams("list").stdout.decode("ascii"))
+        self.assertEqual(footer, "4 records")
+        self.assertEqual(rows[0], {
+            "#": "0", "FREQ": "1234", "OWNER": "Alice", "SQUAD": "Squad", "NAME": "Blue",
+            "LAST USED": local_text(self.records[0]["lastUsed"]), "AGO": "3d ago",
+            "HASH": "DEADBEEF", "WELCOME": "Hi\\x0Athere \\\\o/ caf\\xE9"})
+        self.assertEqual(rows[1]["HASH"], "00000001")
+        self.assertEqual(rows[2]["NAME"], "N" * 32)
+        self.assertEqual(rows[3]["OWNER"], "al\\xE9ce")
+        self.assertEqual(rows[3]["LAST USED"], "(INVALID DATE) (INVALID TIME)")
+        self.assertEqual(rows[3]["AGO"], "-")
+
+    def test_last_used_in_the_local_time_zone(self):
+        result = run("list", cwd=self.dir)
+        env = dict(os.environ, TZ="EST5")
+        shifted = subprocess.run([HADROK, "teams", "list"], cwd=self.dir, env=env,
+                                 capture_output=True, timeout=60)
+        utc_row = table(result.stdout.decode())[0][0]
+        est_row = table(shifted.stdout.decode())[0][0]
+        self.assertEqual(est_row["LAST USED"],
+                         local_text(self.records[0]["lastUsed"] - 5 * 3600))
+        self.assertNotEqual(est_row["LAST USED"], utc_row["LAST USED"])
+
+    def test_filters_and_orders(self):
+        cases = [
+            ([], [0, 1, 2, 3], "4 records"),
+            (["--sort", "freq"], [1, 3, 2, 0], "4 records"),
+            (["--sort", "owner"], [0, 2, 3, 1], "4 records"),
+            (["--sort", "last-used"], [3, 2, 0, 1], "4 records"),
+            (["--owner", "aLiCe"], [0, 2], "2 of 4 records"),
+            (["--owner", "AL\xc9CE"], [], "0 of 4 records"),
+            (["--unused-for", "2"], [0, 2, 3], "3 of 4 records"),
+            (["--unused-for", "5", "--sort", "freq"], [3, 2], "2 of 4 records"),
+            (["--unused-for", "0", "--owner", "BOB"], [1], "1 of 4 records"),
+        ]
+        for args, indexes, footer in cases:
+            with self.subTest(args):
+                rows, got_footer = table(self.teams("list", *args).stdout.decode("ascii"))
+                self.assertEqual([int(r["#"]) for r in rows], indexes)
+                self.assertEqual([int(r["FREQ"]) for r in rows],
+                                 [self.records[i]["freq"] for i in indexes])
+                self.assertEqual(got_footer, footer)
+
+    def test_named_file_and_empty_file(self):
+        self.write("other.teams", b"")
+        out = self.teams("list", "other.teams").stdout.decode()
+        self.assertEqual(out.splitlines()[1:], ["0 records"])
+
+
+# ----------------------------------------------------------------------- check
+
+CLEAN = [record(100, b"Alice", b"hi", b"sq", b"name"), record(65535, b"Bob")]
+
+CHECK_CASES = [
+    # name, file bytes, options, finding lines, exit status
+    ("clean", image(*CLEAN), [], [], 0),
+    ("empty file", b"", [], [], 0),
+    ("below 100, 100 itself is fine", image(record(99, b"a"), record(100, b"a"),
+                                           record(0, b"a")),
+     [], ["record 0 (freq 99): freq below 100", "record 2 (freq 0): freq below 100"], 1),
+    ("duplicates", image(record(500, b"a"), record(600, b"a"), record(500, b"b"),
+                         record(600, b"c"), record(500, b"c")),
+     [], ["freq 500: 3 records (0, 2, 4); the plug-in uses record 0",
+          "freq 600: 2 records (1, 3); the plug-in uses record 1"], 1),
+    ("fields without a zero", image(
+        record(200, b"O" * 20, b"W" * 200, b"S" * 20, b"N" * 32),
+        record(201, b"O" * 19, b"W" * 199, b"S" * 19, b"N" * 31)),
+     [], ["record 0 (freq 200): owner has no terminating zero",
+          "record 0 (freq 200): welcome has no terminating zero",
+          "record 0 (freq 200): allowedSquad has no terminating zero",
+          "record 0 (freq 200): freqName has no terminating zero"], 1),
+    ("size", image(*CLEAN) + b"\0" * 5, [],
+     ["bad.teams: size 573 is not a multiple of 284 (2 whole records and 5 bytes more); "
+      "the plug-in loads nothing from it"], 1),
+    ("owners over the limit, A to Z folded only", image(
+        record(101, b"Alice"), record(102, b"bob"), record(103, b"ALICE"),
+        record(104, b"\xc9ve"), record(105, b"alice"), record(106, b"\xe9ve")),
+     ["--max-owned", "2"], ['owner "Alice": 3 freqs (101, 103, 105), more than 2'], 1),
+    ("owners at the limit", image(record(101, b"Alice"), record(102, b"ALICE")),
+     ["--max-owned", "2"], [], 0),
+    ("owners unchecked without a limit", image(record(101, b"a"), record(102, b"a")),
+     [], [], 0),
+]
+
+
+class Check(Workdir):
+    def test_findings_and_status(self):
+        for name, data, options, findings, status in CHECK_CASES:
+            with self.subTest(name):
+                self.write("bad.teams", data)
+                out = self.teams("check", "bad.teams", *options, status=status).stdout.decode()
+                lines = out.splitlines()
+                self.assertEqual(lines[:-1], findings)
+                whole = len(data) // 284
+                summary = f"bad.teams: {whole} record{'' if whole == 1 else 's'}, " + (
+                    "no findings" if not findings else
+                    "1 finding" if len(findings) == 1 else f"{len(findings)} findings")
+                self.assertEqual(lines[-1], summary)
+
+    def test_unreadable(self):
+        os.mkdir(self.path("adir"))
+        for target, reason in [("missing.teams", "No such file or directory"),
+                               ("adir", "it is a directory")]:
+            with self.subTest(target):
+                result = self.teams("check", target, status=2)
+                self.assertEqual(result.stdout, b"")
+                self.assertEqual(result.stderr.decode(),
+                                 f"hadrok teams check: cannot read {target}: {reason}\n")
+
+    def test_default_file(self):
+        self.write("Zandrel.teams", image(record(5, b"x")))
+        out = self.teams("check", status=1).stdout.decode()
+        self.assertIn("record 0 (freq 5): freq below 100", out)
+
+
+# --------------------------------------------------------------------- salvage
+
+WHOLE = [record(1000 + i, b"owner%d" % i, b"w", last_used=1700000000 + i) for i in range(4)]
+
+SALVAGE_CASES = [
+    # name, damaged bytes, whole records kept, trailing bytes
+    ("truncated inside the fourth record", image(*WHOLE)[:3 * 284 + 100], 3, 100),
+    ("padded with zeros", image(*WHOLE[:2]) + b"\0" * 7, 2, 7),
+    ("one byte short of whole", image(*WHOLE)[:-1], 3, 283),
+    ("shorter than one record", image(*WHOLE)[:50], 0, 50),
+    ("whole already", image(*WHOLE), 4, 0),
+]
+
+
+class Salvage(Workdir):
+    def test_keeps_the_whole_records_from_the_start(self):
+        for name, damaged, kept, trailing in SALVAGE_CASES:
+            with self.subTest(name):
+                self.write("Zandrel.teams.damaged", damaged)
+                out = self.teams("salvage", "Zandrel.teams.damaged", "-o",
+                                 "Zandrel.teams").stdout.decode()
+                self.assertEqual(self.read("Zandrel.teams"), image(*WHOLE[:kept]))
+                self.assertEqual(out.splitlines(), [
+                    f"Zandrel.teams.damaged: {len(damaged)} bytes: kept {kept} whole "
+                    f"record{'' if kept == 1 else 's'} ({kept * 284} bytes), dropped "
+                    f"{trailing} trailing byte{'' if trailing == 1 else 's'}",
+                    "wrote Zandrel.teams"])
+                self.teams("check", status=0)
+                self.assertEqual(self.read("Zandrel.teams.damaged"), damaged)
+                self.assertNoTemporaries()
+
+    def test_replaces_an_existing_file_and_may_write_over_its_input(self):
+        self.write("Zandrel.teams", b"old contents")
+        self.write("damaged", image(*WHOLE[:1]) + b"xyz")
+        self.teams("salvage", "damaged", "-o", "Zandrel.teams")
+        self.assertEqual(self.read("Zandrel.teams"), image(WHOLE[0]))
+        self.teams("salvage", "damaged", "-o", "damaged")
+        self.assertEqual(self.read("damaged"), image(WHOLE[0]))
+
+    def test_missing_input_writes_nothing(self):
+        result = self.teams("salvage", "nothing.damaged", "-o", "Zandrel.teams", status=2)
+        self.assertIn(b"cannot read nothing.damaged", result.stderr)
+        self.assertFalse(os.path.exists(self.path("Zandrel.teams")))
+
+
+# ---------------------------------------------------------------------- import
+
+GOOD = {"freq": 7, "owner": "a", "passwordHash": 1, "lastUsed": 2}
+
+
+def doc(*records, **top):
+    return json.dumps(dict(top, records=list(records)))
+
+
+def good(**changes):
+    r = dict(GOOD, **changes)
+    return {k: v for k, v in r.items() if v is not None}
+
+
+IMPORT_ERRORS = [
+    # name, document, the message after "hadrok teams import: in.json"
+    ("not JSON", '{"records": [', " is not valid JSON: parse error at line 1, column 14"),
+    ("bytes that are not UTF-8", b'{"records":[{"freq":7,"owner":"\xe9"}]}',
+     " is not valid JSON: parse error"),
+    ("a list at the top", "[]", ': the document is not a JSON object with "records"'),
+    ("no records", "{}", ': "records" is missing or not a list'),
+    ("unknown top-level field", doc(good(), extra=1), ': unknown top-level field "extra"'),
+    ("another format", doc(format="other"), ': "format" is "other", not "hadrok-teams"'),
+    ("a later version", doc(version=2), ': "version" is 2; this program reads version 1'),
+    ("record not an object", doc(5), ": record 0 (freq unknown): 5 is not an object"),
+    ("freq missing", doc(good(freq=None)),
+     ': record 0 (freq unknown), field "freq": missing'),
+    ("freq above 16 bits", doc(good(), good(freq=65536)),
+     ': record 1 (freq unknown), field "freq": 65536 is not a whole number from 0 to 65535'),
+    ("freq negative", doc(good(freq=-1)),
+     ': record 0 (freq unknown), field "freq": -1 is not a whole number from 0 to 65535'),
+    ("freq as a fraction", doc(good(freq=7.5)),
+     ': record 0 (freq unknown), field "freq": 7.5 is not a whole number'),
+    ("freq as a string", doc(good(freq="7")),
+     ': record 0 (freq unknown), field "freq": "7" is not a whole number'),
+    ("owner missing", doc(good(owner=None)), ': record 0 (freq 7), field "owner": missing'),
+    ("owner too long", doc(good(owner="x" * 21)),
+     ': record 0 (freq 7), field "owner": 21 characters, but the field holds 20'),
+    ("welcome too long", doc(good(), good(freq=8, welcome="x" * 201)),
+     ': record 1 (freq 8), field "welcome": 201 characters, but the field holds 200'),
+    ("squad too long", doc(good(allowedSquad="x" * 21)),
+     ': record 0 (freq 7), field "allowedSquad": 21 characters, but the field holds 20'),
+    ("name too long", doc(good(freqName="x" * 33)),
+     ': record 0 (freq 7), field "freqName": 33 characters, but the field holds 32'),
+    ("a character above U+00FF", doc(good(owner="\u0100")),
+     ': record 0 (freq 7), field "owner": character U+0100 is not one byte'),
+    ("an emoji", doc(good(welcome="hi \U0001F600")),
+     ': record 0 (freq 7), field "welcome": character U+1F600 is not one byte'),
+    ("text not a string", doc(good(freqName=5)),
+     ': record 0 (freq 7), field "freqName": 5 is not a string'),
+    ("hash above 32 bits", doc(good(passwordHash=2**32)),
+     ': record 0 (freq 7), field "passwordHash": 4294967296 is not a whole number from 0 '
+     'to 4294967295'),
+    ("hash missing", doc(good(passwordHash=None)),
+     ': record 0 (freq 7), field "passwordHash": missing'),
+    ("lastUsed beyond 32 bits", doc(good(lastUsed=2**31)),
+     ': record 0 (freq 7), field "lastUsed": 2147483648 is not a whole number from '
+     '-2147483648 to 2147483647'),
+    ("lastUsed missing", doc(good(lastUsed=None)),
+     ': record 0 (freq 7), field "lastUsed": missing'),
+    ("padding of one byte", doc(good(padding=[1])),
+     ': record 0 (freq 7), field "padding": [1] is not a list of two bytes'),
+    ("padding beyond a byte", doc(good(padding=[0, 256])),
+     ': record 0 (freq 7), field "padding": 256 is not a byte value from 0 to 255'),
+    ("a misspelt field", doc(good(freqname="x")),
+     ': record 0 (freq 7): unknown field "freqname"'),
+]
+
+
+class Import(Workdir):
+    def test_refuses_with_the_record_and_field_and_writes_nothing(self):
+        for name, document, message in IMPORT_ERRORS:
+            with self.subTest(name):
+                self.write("in.json", document.encode() if isinstance(document, str)
+                           else document)
+                self.write("Zandrel.teams", b"untouched")
+                result = self.teams("import", "in.json", "-o", "Zandrel.teams", status=2)
+                err = result.stderr.decode()
+                self.assertTrue(err.startswith("hadrok teams import: in.json" + message), err)
+                self.assertTrue(err.endswith("; nothing written\n"), err)
+                self.assertEqual(err.count("\n"), 1)
+                self.assertEqual(self.read("Zandrel.teams"), b"untouched")
+                self.assertNoTemporaries()
+
+    def test_standard_input_is_named_as_such(self):
+        result = self.teams("import", "-", "-o", "x.teams", stdin=b"{}", status=2)
+        self.assertIn(b"hadrok teams import: standard input: ", result.stderr)
+        self.assertFalse(os.path.exists(self.path("x.teams")))
+
+    def test_reports_what_it_wrote(self):
+        out = self.teams("import", "-", "-o", "x.teams", stdin=doc(good(), good()).encode())
+        self.assertEqual(out.stdout, b"wrote 2 records to x.teams\n")
+
+
+# ---------------------------------------------------------------------- errors
+
+
+class Errors(Workdir):
+    def test_unreadable_and_damaged_files(self):
+        self.write("damaged.teams", image(record(100, b"a")) + b"\0")
+        for args, message in [
+            (["list"], "hadrok teams list: cannot read Zandrel.teams: No such file or directory"),
+            (["export", "gone.teams"], "hadrok teams export: cannot read gone.teams: No such "
+                                       "file or directory"),
+            (["import", "gone.json", "-o", "x"], "hadrok teams import: cannot read gone.json: "
+                                                 "No such file or directory"),
+            (["list", "damaged.teams"], "hadrok teams list: damaged.teams: size 285 is not a "
+                                        "multiple of 284, so the plug-in loads nothing from it"),
+            (["export", "damaged.teams"], "hadrok teams export: damaged.teams: size 285 is not "
+                                          "a multiple of 284"),
+        ]:
+            with self.subTest(args):
+                result = self.teams(*args, status=2)
+                self.assertEqual(result.stdout, b"")
+                self.assertTrue(result.stderr.decode().startswith(message), result.stderr)
+
+    def test_write_failures(self):
+        self.write("Zandrel.teams", image(record(100, b"a")))
+        result = self.teams("export", "-o", "no/such/dir/out.json", status=2)
+        self.assertIn(b"hadrok teams export: cannot write no/such/dir/out.json", result.stderr)
+        with open("/dev/full", "wb") as full:
+            status = subprocess.run([HADROK, "teams", "export"], cwd=self.dir, stdout=full,
+                                    stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(status.returncode, 2)
+        self.assertIn(b"cannot write to standard output", status.stderr)
+
+    def test_usage_mistakes(self):
+        self.write("Zandrel.teams", b"")
+        for args in [["list", "--sort", "name"], ["list", "--unused-for", "-1"],
+                     ["list", "--unused-for", "soon"], ["export", "--format", "xml"],
+                     ["check", "--max-owned", "many"], ["import", "in.json"],
+                     ["salvage", "damaged"], ["frobnicate"], []]:
+            with self.subTest(args):
+                result = self.teams(*args, status=None)
+                self.assertNotEqual(result.returncode, 0)
+                self.assertNotEqual(result.stderr, b"")
+                self.assertEqual(result.stdout, b"")
+
+
+if __name__ == "__main__":
+    HADROK = os.path.abspath(sys.argv[1])
+    unittest.main(argv=[sys.argv[0], *sys.argv[2:]], verbosity=1)
