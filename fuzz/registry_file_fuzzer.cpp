@@ -1,0 +1,63 @@
+// Arbitrary bytes as the registry file. A file of whole records must load and
+// save back byte for byte; any other must be kept aside untouched, leaving an
+// empty registry. The loaded records, whose text fields need not end within
+// their width, then go through the listing and the admission with welcome.
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "commands/command_input.h"
+#include "core/event_handling.h"
+#include "fuzz/fuzz_support.h"
+#include "registry/registry_file.h"
+
+namespace {
+
+extern "C" void checkSent(BotEvent& e) {
+    const char* text = reinterpret_cast<const char*>(e.code == Echo ? e.slot[0] : e.slot[3]);
+    FUZZ_CHECK(text && std::strlen(text) < 100000); // the read itself is checked by ASan
+}
+
+void showRecords(FreqRegistry& registry) {
+    PlayerRecord player{};
+    player.operatorLevel = 1; // operators see the last-used stamps too
+    PlayerNode node{&player, nullptr};
+    PlayerNode* head = &node;
+    BotInstance bot;
+    bot.handle = 1;
+    bot.callback = checkSent;
+    bot.playerList = &head;
+    CommandRecord freqs{{}, "freqs", ""};
+    handleCommand(bot, registry, &player, &freqs);
+    // As each owner, join the record's freq: the admission and welcome read every field.
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
+        std::memcpy(player.name, r->owner, sizeof player.name);
+        player.freq = r->freq;
+        BotEvent change{1, PlayerFreqChange, {reinterpret_cast<uintptr_t>(&player)}};
+        handleEvent(bot, registry, change);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    enterScratchDirectory();
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        std::filesystem::remove(entry.path());
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    writeFile(registryFileName, bytes);
+
+    FreqRegistry registry;
+    bool loaded = loadRegistry(registry);
+    if (size % freqRecordSize == 0) {
+        FUZZ_CHECK(loaded && registry.freqs.count() == size / freqRecordSize);
+        FUZZ_CHECK(saveRegistry(registry) && readFile(registryFileName) == bytes);
+        showRecords(registry);
+    } else {
+        FUZZ_CHECK(!loaded && registry.freqs.count() == 0);
+        FUZZ_CHECK(registry.damagedFileKeptAs == std::string(registryFileName) + ".damaged");
+        FUZZ_CHECK(!std::filesystem::exists(registryFileName));
+        FUZZ_CHECK(readFile(registry.damagedFileKeptAs.c_str()) == bytes);
+    }
+    return 0;
+}
