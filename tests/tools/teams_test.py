@@ -11,7 +11,6 @@ import csv
 import io
 import json
 import os
-import re
 import struct
 import subprocess
 import sys
