@@ -110,7 +110,9 @@ template <class T> class FreqChainedList {
 
     void grow() {
         uint32_t base = static_cast<uint32_t>(chunks_.size()) * chunkSize;
-        chunks_.push_back(std::make_unique<Node[]>(chunkSize));
+        // Not cleared: a node is written in full when it is appended, and
+        // only live and next are read before that.
+        chunks_.push_back(std::make_unique_for_overwrite<Node[]>(chunkSize));
         Node* chunk = chunks_.back().get();
         for (uint32_t i = 0; i < chunkSize; ++i) {
             chunk[i].live = false;
