@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/host_clock.h"
+#include "host/script_files.h"
 #include "host/script_text.h"
 
 const char scriptLanguageHelp[] =
@@ -31,6 +32,10 @@ const char scriptLanguageHelp[] =
   ini Key=Value ...         write freqs.ini: a [Config] section holding the pairs
   ini-raw TEXT              append the line TEXT to freqs.ini
   ini-delete                remove freqs.ini
+  show FILE                 print the file's lines, escaped (e.g. show hadrok.log)
+  files PATTERN             list the files of the current directory whose names
+                            match (* any text, ? one byte), sorted, with sizes
+  copy FROM TO              copy a file over another, e.g. a backup over Zandrel.teams
   event CODE [handle=N] [slot0=V] ... [slot4=V] [word=T] [argument=T]
                             any event, as is; V is a number, null, self, settings,
                             callback, players, command (a command record holding
@@ -394,6 +399,15 @@ LineResult runScriptLine(Simulator& sim, std::string_view line) {
     } else if (keyword == "ini-delete") {
         expectCount(tokens, 1, 1, "ini-delete");
         std::remove("freqs.ini");
+    } else if (keyword == "show") {
+        expectCount(tokens, 2, 2, "show FILE");
+        runShow(sim, decodeText(tokens[1], true));
+    } else if (keyword == "files") {
+        expectCount(tokens, 2, 2, "files PATTERN");
+        runFiles(sim, decodeText(tokens[1], true));
+    } else if (keyword == "copy") {
+        expectCount(tokens, 3, 3, "copy FROM TO");
+        runCopy(decodeText(tokens[1], true), decodeText(tokens[2], true));
     } else if (keyword == "event") {
         runEvent(sim, tokens);
     } else if (keyword == "help") {

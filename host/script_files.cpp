@@ -1,0 +1,92 @@
+#include "host/script_files.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "host/script_text.h"
+
+// What the plug-in wrote (its log, a backup), one escaped line per line.
+void runShow(Simulator& sim, const std::string& name) {
+    std::error_code error;
+    if (std::filesystem::is_directory(name, error)) {
+        writeLine(sim, "  (" + escapeForTranscript(name) + " is a directory)");
+        return;
+    }
+    std::ifstream file(name, std::ios::binary);
+    if (!file) {
+        writeLine(sim, "  (no file " + escapeForTranscript(name) + ")");
+        return;
+    }
+    std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (contents.empty()) writeLine(sim, "  (empty)");
+    size_t start = 0;
+    while (start < contents.size()) {
+        size_t end = contents.find('\n', start);
+        bool last = end == std::string::npos;
+        std::string_view line =
+            std::string_view(contents).substr(start, last ? std::string::npos : end - start);
+        // An empty line leaves no blank at the end of the transcript line.
+        writeLine(sim, line.empty() ? "  |" : "  | " + escapeForTranscript(line));
+        if (last) {
+            writeLine(sim, "  (no newline at the end)");
+            break;
+        }
+        start = end + 1;
+    }
+}
+
+bool matchesPattern(std::string_view name, std::string_view pattern) {
+    size_t n = 0, p = 0;
+    size_t starAt = std::string_view::npos, resumeAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++n;
+            ++p;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (starAt != std::string_view::npos) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+void runFiles(Simulator& sim, const std::string& pattern) {
+    std::vector<std::pair<std::string, std::string>> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(".", error)) {
+        std::string name = entry.path().filename().string();
+        if (!matchesPattern(name, pattern)) continue;
+        std::error_code sizeError;
+        std::string shown = escapeForTranscript(name);
+        if (entry.is_directory(sizeError))
+            shown += "/";
+        else if (uintmax_t size = entry.file_size(sizeError); !sizeError)
+            shown += "  (" + std::to_string(size) + " bytes)";
+        found.emplace_back(name, shown);
+    }
+    if (error) throw HostFailure("cannot list the current directory: " + error.message());
+    std::sort(found.begin(), found.end());
+    if (found.empty()) writeLine(sim, "  (no file matches " + escapeForTranscript(pattern) + ")");
+    for (const auto& [name, shown] : found)
+        writeLine(sim, "  " + shown);
+}
+
+void runCopy(const std::string& from, const std::string& to) {
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+    if (error)
+        throw HostFailure("cannot copy " + escapeForTranscript(from) + " to " +
+                          escapeForTranscript(to) + ": " + error.message());
+}
