@@ -39,4 +39,5 @@ void addTeamsCommands(CLI::App& app) {
     addTeamsImportCommand(*teams);
     addTeamsCheckCommand(*teams);
     addTeamsSalvageCommand(*teams);
+    addTeamsDiffCommand(*teams);
 }

@@ -1,6 +1,6 @@
 // The subcommands under "hadrok teams", one registration each, and how they
-// end: 0 done, 1 "findings" (check only), 2 the file or input was refused or
-// could not be read or written.
+// end: 0 done, 1 "findings" (check) or "the files differ" (diff), 2 the file
+// or input was refused or could not be read or written.
 #pragma once
 
 #include <functional>
@@ -21,3 +21,4 @@ void addTeamsExportCommand(CLI::App& teams);
 void addTeamsImportCommand(CLI::App& teams);
 void addTeamsCheckCommand(CLI::App& teams);
 void addTeamsSalvageCommand(CLI::App& teams);
+void addTeamsDiffCommand(CLI::App& teams);
