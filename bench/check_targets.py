@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Checks the performance targets against the JSON that hadrok_bench wrote.
+
+Usage: check_targets.py BENCH_JSON
+
+Every target is a ratio of two benchmarks of the same run, so it holds on a
+busy machine. With repetitions the median of each benchmark is used, else its
+single run. Paths that stay in memory are compared by CPU time, which other
+processes on the machine disturb least; the save and the load are compared by
+wall-clock time, since their cost to the host is mostly waiting for the disk.
+Prints each target with its measured ratio and PASS or FAIL, and exits 1 when
+any target fails (2 when a benchmark is missing).
+"""
+
+import json
+import re
+import sys
+
+NS_PER_UNIT = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def load_runs(path):
+    """Run name -> the run to use (its median, or its only iteration run)."""
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    medians, singles = {}, {}
+    for b in data.get("benchmarks", []):
+        if b.get("error_occurred"):
+            print(f"error in {b['name']}: {b.get('error_message', '')}")
+            continue
+        # Names without the "/repeats:N" and "/iterations:N" that the suite
+        # sets for some benchmarks.
+        name = re.sub(r"/(repeats|iterations):\d+", "", b.get("run_name", b["name"]))
+        if b.get("run_type") == "aggregate":
+            if b.get("aggregate_name") == "median":
+                medians[name] = b
+        else:
+            singles.setdefault(name, b)
+    runs = dict(singles)
+    runs.update(medians)
+    return data.get("context", {}), runs
+
+
+class Checker:
+    def __init__(self, runs):
+        self.runs = runs
+        self.failed = False
+        self.missing = False
+        self.rows = []
+
+    def run(self, name):
+        if name not in self.runs:
+            self.missing = True
+            return None
+        return self.runs[name]
+
+    def time(self, name, clock):
+        r = self.run(name)
+        if r is None:
+            return None
+        return r[clock] * NS_PER_UNIT[r.get("time_unit", "ns")]
+
+    def counter(self, name, key):
+        r = self.run(name)
+        return None if r is None or key not in r else float(r[key])
+
+    def add(self, target, measured, limit, passed, note=""):
+        if measured is None:
+            status = "MISSING"
+            self.failed = True
+        elif passed is None:
+            status = "info"
+        else:
+            status = "PASS" if passed else "FAIL"
+            if not passed:
+                self.failed = True
+        self.rows.append((target, measured, limit, status, note))
+
+    def at_most(self, target, numerator, denominator, clock, limit):
+        a, b = self.time(numerator, clock), self.time(denominator, clock)
+        ratio = None if a is None or b is None else a / b
+        note = f"{clock.replace('_time', '')}: {fmt_ns(a)} / {fmt_ns(b)}"
+        self.add(target, ratio, f"<= {limit:.2f}x", None if ratio is None else ratio <= limit, note)
+
+    def print(self):
+        width = max(len(r[0]) for r in self.rows)
+        print(f"{'target':<{width}}  {'measured':>10}  {'limit':>10}  {'result':<7}  basis")
+        for target, measured, limit, status, note in self.rows:
+            m = "-" if measured is None else f"{measured:.3f}"
+            print(f"{target:<{width}}  {m:>10}  {limit:>10}  {status:<7}  {note}")
+
+
+COUNTERS = ("bytes_per_second", "items_per_second", "heap_bytes_per_record",
+            "mallinfo_bytes_per_record")
+
+
+def print_medians(runs):
+    """One line per benchmark: the figures the targets are computed from."""
+    names = sorted(runs)
+    width = max(len(n) for n in names)
+    print(f"{'benchmark (median)':<{width}}  {'wall':>10}  {'cpu':>10}  counters")
+    for name in names:
+        r = runs[name]
+        scale = NS_PER_UNIT[r.get("time_unit", "ns")]
+        extra = []
+        for key in COUNTERS:
+            if key in r:
+                value = float(r[key])
+                if key.endswith("_per_second"):
+                    unit = "B/s" if key.startswith("bytes") else "/s"
+                    extra.append(f"{value / 1e6:.1f} M{unit}")
+                else:
+                    extra.append(f"{key}={value:.1f}")
+        print(f"{name:<{width}}  {fmt_ns(r['real_time'] * scale):>10}  "
+              f"{fmt_ns(r['cpu_time'] * scale):>10}  {', '.join(extra)}")
+
+
+def fmt_ns(ns):
+    if ns is None:
+        return "?"
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}"
+    return f"{ns:.3g} ns"
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__.strip().splitlines()[2], file=sys.stderr)
+        return 2
+    context, runs = load_runs(sys.argv[1])
+    c = Checker(runs)
+    small, large = 100, 65536
+
+    # 1. The floor every event pays: talk in the loaded plug-in, unknown code.
+    floor = c.time("BM_DispatchFloor_talk", "cpu_time")
+    c.add("1 dispatch floor, talk (ns)", floor, "-", None, "dlopen'd hadrok.so, cpu")
+    c.add("1 dispatch floor, handleEvent (ns)",
+          c.time("BM_DispatchFloor_handleEvent", "cpu_time"), "-", None, "in process, cpu")
+
+    # 2. Admission at the largest registry against the small one.
+    for kind in ("Admitted", "Refused"):
+        c.at_most(f"2 admission {kind.lower()}, 65536 vs 100 records",
+                  f"BM_Admission_{kind}/{large}", f"BM_Admission_{kind}/{small}", "cpu_time", 1.5)
+
+    # 3. !fjoin, with the audit log off and on (on is the default setting).
+    for audit, label in ((0, "audit log off"), (1, "audit log on")):
+        c.at_most(f"3 !fjoin {label}, 65536 vs 100 records",
+                  f"BM_Fjoin/{large}/{audit}", f"BM_Fjoin/{small}/{audit}", "cpu_time", 1.5)
+
+    # 4. The expiry pass, per invite; beside it the same test over a plain array.
+    invites = c.counter("BM_TickExpiryPass", "invites")
+    pass_ns = c.time("BM_TickExpiryPass", "cpu_time")
+    per_invite = None if pass_ns is None or not invites else pass_ns / invites
+    c.add("4 tick expiry pass, ns per invite", per_invite, "-", None,
+          f"{fmt_ns(pass_ns)} for {invites and int(invites)} invites, cpu")
+    scan = c.time("BM_ExpiryScanBaseline", "cpu_time")
+    c.add("4 expiry pass vs plain array scan (x)",
+          None if pass_ns is None or scan is None else pass_ns / scan, "-", None, "cpu")
+
+    # 5. The registry file at 65,536 records against the bare file work.
+    c.at_most("5 save vs one write+fsync+rename", "BM_Save", "BM_SaveBaseline", "real_time", 1.5)
+    c.at_most("5 load vs read+unscramble", "BM_Load", "BM_LoadBaseline", "real_time", 1.5)
+    for name, base in (("BM_Save", "BM_SaveBaseline"), ("BM_Load", "BM_LoadBaseline")):
+        a, b = c.time(name, "cpu_time"), c.time(base, "cpu_time")
+        c.add(f"5 {name[3:].lower()} vs baseline, cpu time (x)",
+              None if a is None or b is None else a / b, "-", None,
+              f"cpu: {fmt_ns(a)} / {fmt_ns(b)}")
+
+    # 6. hashPassword throughput against the library MD5: same bytes, so the
+    # throughput ratio is the inverse of the time ratio.
+    for size in (64, 30000):
+        ours = c.time(f"BM_HashPassword/{size}", "cpu_time")
+        ref = c.time(f"BM_OpenSslMd5/{size}", "cpu_time")
+        ratio = None if ours is None or ref is None else ref / ours
+        c.add(f"6 hashPassword/{size} throughput vs library MD5", ratio, ">= 0.70x",
+              None if ratio is None else ratio >= 0.7,
+              f"cpu: {fmt_ns(ours)} vs {fmt_ns(ref)}")
+
+    # 7. Heap per loaded record.
+    limit = 1.15 * 284
+    per_record = c.counter("BM_MemoryPerLoadedRecord", "heap_bytes_per_record")
+    c.add("7 heap bytes per loaded record", per_record, f"<= {limit:.1f}",
+          None if per_record is None else per_record <= limit,
+          f"{per_record and per_record / 284:.3f}x of 284, counting operator new")
+    c.add("7 arena bytes per loaded record (mallinfo2)",
+          c.counter("BM_MemoryPerLoadedRecord", "mallinfo_bytes_per_record"),
+          "-", None, "cross-check")
+
+    print()
+    print_medians(runs)
+    print(f"\nTargets ({context.get('date', '')}, {context.get('num_cpus', '?')} cpus, "
+          f"load average {context.get('load_avg', '?')}):")
+    c.print()
+    if c.missing:
+        print("some benchmarks are missing from the JSON")
+        return 2
+    return 1 if c.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

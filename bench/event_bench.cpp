@@ -1,0 +1,207 @@
+// The per-event paths a host pays for: the dispatch floor, admission with its
+// welcome, "!fjoin" and the invite expiry pass.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <dlfcn.h>
+
+#include "bench_support.h"
+#include "core/event_handling.h"
+#include "platform/platform.h"
+
+namespace {
+
+// --- Dispatch floor ----------------------------------------------------------
+
+// The plug-in as the host loads it: hadrok.so opened with dlopen, its talk
+// found with dlsym, one bot connected. Opened in the benchmark's working
+// directory, so its load and its save at unload touch only that directory.
+struct LoadedPlugin {
+    void* library = nullptr;
+    void (*talk)(BotEvent&) = nullptr;
+    PlayerNode* head = nullptr;
+
+    LoadedPlugin() {
+        library = dlopen(HADROK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (!library) return;
+        talk = reinterpret_cast<void (*)(BotEvent&)>(dlsym(library, "talk"));
+        if (!talk) return;
+        BotEvent connect{};
+        connect.handle = 1;
+        connect.code = Connect;
+        connect.slot[0] = uintptr_t(interfaceMajor) << 16;
+        connect.slot[1] = reinterpret_cast<uintptr_t>(&countingHost);
+        connect.slot[2] = reinterpret_cast<uintptr_t>(&head);
+        talk(connect);
+    }
+    ~LoadedPlugin() {
+        if (library) dlclose(library);
+    }
+};
+
+std::unique_ptr<LoadedPlugin> loadedPlugin;
+
+LoadedPlugin& plugin() {
+    if (!loadedPlugin) loadedPlugin = std::make_unique<LoadedPlugin>();
+    return *loadedPlugin;
+}
+
+void BM_DispatchFloor_talk(benchmark::State& state) {
+    LoadedPlugin& p = plugin();
+    if (!p.talk) {
+        state.SkipWithError("could not load " HADROK_PLUGIN_PATH);
+        return;
+    }
+    BotEvent event{};
+    for (auto _ : state) {
+        event.handle = 1;
+        event.code = 99; // no such event
+        p.talk(event);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_DispatchFloor_talk);
+
+// The same unknown event handed straight to handleEvent, without the export.
+void BM_DispatchFloor_handleEvent(benchmark::State& state) {
+    FreqRegistry registry;
+    BotInstance bot;
+    connectBot(bot, 1);
+    BotEvent event{};
+    for (auto _ : state) {
+        event.handle = 1;
+        event.code = 99;
+        handleEvent(bot, registry, event);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_DispatchFloor_handleEvent);
+
+// --- Admission ---------------------------------------------------------------
+
+void freqChange(benchmark::State& state, bool admitted) {
+    const uint32_t records = uint32_t(state.range(0));
+    BenchRegistry& bench = benchRegistry(records);
+    BotInstance bot;
+    connectBot(bot, 1);
+    PlayerRecord& player = admitted ? bench.invited : bench.stranger;
+    BotEvent event{};
+    const uint64_t linesBefore = hostLinesSent;
+    for (auto _ : state) {
+        event.handle = 1;
+        event.code = PlayerFreqChange;
+        event.slot[0] = reinterpret_cast<uintptr_t>(&player);
+        handleEvent(bot, bench.registry, event);
+        benchmark::ClobberMemory();
+    }
+    // Admitted: one welcome; refused: the refusal and "*setfreq 0".
+    const uint64_t expected = state.iterations() * (admitted ? 1 : 2);
+    if (hostLinesSent - linesBefore != expected) state.SkipWithError("unexpected line count");
+    state.counters["records"] = double(records);
+    state.counters["invites"] = double(bench.registry.invites.count());
+}
+
+void BM_Admission_Admitted(benchmark::State& state) {
+    freqChange(state, true);
+}
+void BM_Admission_Refused(benchmark::State& state) {
+    freqChange(state, false);
+}
+BENCHMARK(BM_Admission_Admitted)->Arg(smallRecords)->Arg(largeRecords);
+BENCHMARK(BM_Admission_Refused)->Arg(smallRecords)->Arg(largeRecords);
+
+// The welcome expansion alone, for the record.
+void BM_ExpandWelcome(benchmark::State& state) {
+    BenchRegistry& bench = benchRegistry(smallRecords);
+    const FreqRecord& record = *findFreq(bench.registry, bench.targetFreq);
+    for (auto _ : state) {
+        Text text = expandWelcome(record, bench.invited, bench.targetFreq);
+        benchmark::DoNotOptimize(text.data);
+    }
+}
+BENCHMARK(BM_ExpandWelcome);
+
+// --- !fjoin ------------------------------------------------------------------
+
+// The right password for the last-registered freq, as Bob, whose invite is
+// thereby renewed (removed and appended again), so the registry keeps its size.
+// Arg 1: the records; arg 2: the bot's AuditLog setting (1 is the default, and
+// appends a line to hadrok.log per join).
+void BM_Fjoin(benchmark::State& state) {
+    const uint32_t records = uint32_t(state.range(0));
+    BenchRegistry& bench = benchRegistry(records);
+    BotInstance bot;
+    connectBot(bot, uint32_t(state.range(1)));
+    const std::string argument = std::to_string(bench.targetFreq) + ":" + benchPassword;
+    CommandRecord command{};
+    command.word = "fjoin";
+    command.argument = argument.c_str();
+    const uint32_t invitesBefore = bench.registry.invites.count();
+    BotEvent event{};
+    for (auto _ : state) {
+        event.handle = 1;
+        event.code = Command;
+        event.slot[0] = reinterpret_cast<uintptr_t>(&bench.invited);
+        event.slot[1] = reinterpret_cast<uintptr_t>(&command);
+        handleEvent(bot, bench.registry, event);
+        benchmark::ClobberMemory();
+    }
+    if (bench.registry.invites.count() != invitesBefore)
+        state.SkipWithError("invite count changed");
+    if (!findInvite(bench.registry, bench.targetFreq, "Bob")) state.SkipWithError("no invite");
+    std::remove("hadrok.log");
+    state.counters["records"] = double(records);
+}
+BENCHMARK(BM_Fjoin)->ArgsProduct({{smallRecords, largeRecords}, {0, 1}});
+
+// --- Tick: the expiry pass ---------------------------------------------------
+
+// A Tick that falls on the ageing step, over 10,000 invites of which none has
+// expired (the steady state: the pass reads every invite and removes none).
+// Items are invites, so the rate is per invite.
+void BM_TickExpiryPass(benchmark::State& state) {
+    BenchRegistry& bench = benchRegistry(largeRecords);
+    BotInstance bot;
+    connectBot(bot, 0);
+    bot.config.inviteExpireSeconds = 3600;
+    const uint32_t invites = bench.registry.invites.count();
+    BotEvent event{};
+    for (auto _ : state) {
+        bot.expiryCountdown = 1; // this tick ages the invites
+        event.handle = 1;
+        event.code = Tick;
+        handleEvent(bot, bench.registry, event);
+        benchmark::ClobberMemory();
+    }
+    if (bench.registry.invites.count() != invites) state.SkipWithError("invites expired");
+    state.SetItemsProcessed(int64_t(state.iterations()) * invites);
+    state.counters["invites"] = double(invites);
+}
+BENCHMARK(BM_TickExpiryPass);
+
+// For the record: the same test over a plain array of the same invites.
+void BM_ExpiryScanBaseline(benchmark::State& state) {
+    BenchRegistry& bench = benchRegistry(largeRecords);
+    std::vector<FreqInvite> plain;
+    for (FreqInvite* i = bench.registry.invites.first(); i; i = bench.registry.invites.next(i))
+        plain.push_back(*i);
+    const uint32_t lifetime = 3600u * 1000u;
+    for (auto _ : state) {
+        const uint32_t now = tickCount();
+        uint32_t expired = 0;
+        for (const FreqInvite& i : plain)
+            expired += i.issuedAt + lifetime < now;
+        benchmark::DoNotOptimize(expired);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(plain.size()));
+}
+BENCHMARK(BM_ExpiryScanBaseline);
+
+} // namespace
+
+void closePlugin() {
+    loadedPlugin.reset();
+}
