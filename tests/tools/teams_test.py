@@ -485,6 +485,161 @@ class Import(Workdir):
         self.assertEqual(out.stdout, b"wrote 2 records to x.teams\n")
 
 
+# ------------------------------------------------------------------------ diff
+
+DAY = 1767225600  # 2026-01-01 00:00:00 UTC; the tests run with TZ=UTC
+
+BASE = record(1234, b"Alice", b"Hi %name%", b"Knights", b"Blue", 0x9A3F21C4, DAY)
+
+
+def changed(**fields):
+    return dict(BASE, **fields)
+
+
+# name, the record after the change, the lines under "changed freq 1234 (record 0):"
+FIELD_CHANGES = [
+    ("owner", changed(owner=b"Bob"), ['owner "Alice" -> "Bob"']),
+    ("welcome", changed(welcome=b""), ['welcome "Hi %name%" -> ""']),
+    ("password", changed(passwordHash=0x12345678), ["password changed"]),
+    ("squad", changed(allowedSquad=b"Rooks"), ['allowedSquad "Knights" -> "Rooks"']),
+    ("name", changed(freqName=b"Red"), ['freqName "Blue" -> "Red"']),
+    ("last used", changed(lastUsed=DAY + 86400 + 3661),
+     ["lastUsed 1.01.2026 0:00:00 -> 2.01.2026 1:01:01"]),
+    ("padding", changed(padding=b"\x0a\xff"), ["padding 0000 -> 0AFF"]),
+    ("bytes after the text's end", changed(freqName=b"Blue\0old"),
+     ["freqName: bytes after the end of the text changed (the plug-in does not read them)"]),
+    ("escaped texts", changed(owner=b'A"l\\i\nc\xe9'),
+     ['owner "Alice" -> "A\\x22l\\\\i\\x0Ac\\xE9"']),
+    ("owner filling its field", changed(owner=b"O" * 20), [f'owner "Alice" -> "{"O" * 20}"']),
+    ("several fields, in the record's order",
+     changed(lastUsed=DAY - 60, freqName=b"", passwordHash=1, owner=b"alice"),
+     ['owner "Alice" -> "alice"', "password changed", 'freqName "Blue" -> ""',
+      "lastUsed 1.01.2026 0:00:00 -> 31.12.2025 23:59:00"]),
+]
+
+
+class Diff(Workdir):
+    def diff(self, old, new, status):
+        self.write("old.teams", image(*old))
+        self.write("new.teams", image(*new))
+        result = self.teams("diff", "old.teams", "new.teams", status=status)
+        self.assertEqual(result.stderr, b"")
+        return result.stdout.decode("ascii").splitlines()
+
+    def test_identical_files(self):
+        for records in [[], [BASE], ROUND_TRIP_CASES["many"], ROUND_TRIP_CASES["duplicates"]]:
+            with self.subTest(len(records)):
+                lines = self.diff(records, records, status=0)
+                self.assertEqual(lines, [f"old.teams -> new.teams: no differences, "
+                                         f"{len(records)} record{'' if len(records) == 1 else 's'}"])
+
+    def test_each_field_change(self):
+        for name, after, changes in FIELD_CHANGES:
+            with self.subTest(name):
+                lines = self.diff([BASE, record(100, b"x")], [after, record(100, b"x")], status=1)
+                self.assertEqual(lines, ["changed freq 1234 (record 0):"] +
+                                 ["  " + c for c in changes] +
+                                 ["old.teams -> new.teams: 0 removed, 0 added, 1 changed, "
+                                  "1 unchanged"])
+
+    def test_the_password_hash_is_never_shown(self):
+        secret = 0xC0FFEE42
+        old = [changed(passwordHash=secret), record(300, b"Bob", hash=secret)]
+        out = "\n".join(self.diff(old, [BASE], status=1))
+        for form in [f"{secret:08X}", f"{secret:08x}", str(secret)]:
+            self.assertNotIn(form, out)
+
+    def test_any_changed_byte_is_a_difference(self):
+        # Status 0 must mean the same bytes: flip each byte of a record in turn.
+        original = image(BASE)
+        self.write("old.teams", original)
+        for offset in range(284):
+            changed_image = bytearray(original)
+            changed_image[offset] ^= 0x01
+            self.write("new.teams", bytes(changed_image))
+            result = self.teams("diff", "old.teams", "new.teams", status=None)
+            self.assertEqual(result.returncode, 1, f"byte {offset}: {result.stdout!r}")
+
+    def test_removed_added_and_changed_in_freq_order(self):
+        old = [record(500, b"Carl", name=b"C1", last_used=DAY), BASE,
+               record(501, b"Carl", b"Hello", b"Sq", b"C2", last_used=DAY)]
+        new = [changed(owner=b"Bob"), record(700, b"Dora", last_used=DAY + 60)]
+        self.assertEqual(self.diff(old, new, status=1), [
+            'removed freq 500 (record 0): owner "Carl", freqName "C1", lastUsed 1.01.2026 0:00:00',
+            'removed freq 501 (record 2): owner "Carl", welcome "Hello", allowedSquad "Sq", '
+            'freqName "C2", lastUsed 1.01.2026 0:00:00',
+            "added freq 700 (record 1): owner \"Dora\", lastUsed 1.01.2026 0:01:00",
+            "changed freq 1234 (record 1, now 0):",
+            '  owner "Alice" -> "Bob"',
+            "old.teams -> new.teams: 2 removed, 1 added, 1 changed, 0 unchanged",
+        ])
+
+    def test_restoring_a_reset_brings_everything_back(self):
+        kept = [BASE, record(300, b"Bob", last_used=-1)]
+        self.assertEqual(self.diff(kept, [], status=1), [
+            'removed freq 300 (record 1): owner "Bob", lastUsed (INVALID DATE) (INVALID TIME)',
+            'removed freq 1234 (record 0): owner "Alice", welcome "Hi %name%", allowedSquad '
+            '"Knights", freqName "Blue", lastUsed 1.01.2026 0:00:00',
+            "old.teams -> new.teams: 2 removed, 0 added, 0 changed, 0 unchanged"])
+        self.assertEqual(self.diff([], kept, status=1)[-1],
+                         "old.teams -> new.teams: 0 removed, 2 added, 0 changed, 0 unchanged")
+
+    def test_duplicates_pair_in_file_order(self):
+        old = [record(500, b"a"), record(600, b"x"), record(500, b"b")]
+        new = [record(500, b"a"), record(500, b"c"), record(500, b"d")]
+        self.assertEqual(self.diff(old, new, status=1), [
+            "changed freq 500 (record 2, now 1):",
+            '  owner "b" -> "c"',
+            'added freq 500 (record 2): owner "d", lastUsed 1.01.1970 0:00:00',
+            'removed freq 600 (record 1): owner "x", lastUsed 1.01.1970 0:00:00',
+            "old.teams -> new.teams: 1 removed, 1 added, 1 changed, 1 unchanged",
+        ])
+
+    def test_a_change_of_order_alone_is_a_difference(self):
+        a, b = record(100, b"a"), record(200, b"b")
+        self.assertEqual(self.diff([a, b], [b, a], status=1), [
+            "order changed: freqs in both files stand in a different order (the plug-in lists "
+            "freqs, and uses the first of a duplicated freq, in file order)",
+            "old.teams -> new.teams: 0 removed, 0 added, 0 changed, 2 unchanged"])
+        # Removing one record shifts the others but keeps their order.
+        self.assertEqual(self.diff([a, record(150, b"c"), b], [a, b], status=1)[-1],
+                         "old.teams -> new.teams: 1 removed, 0 added, 0 changed, 2 unchanged")
+
+    def test_negative_times_that_read_the_same_show_the_seconds(self):
+        lines = self.diff([changed(lastUsed=-1)], [changed(lastUsed=-5)], status=1)
+        self.assertEqual(lines[1], "  lastUsed (INVALID DATE) (INVALID TIME) -> (INVALID DATE) "
+                                   "(INVALID TIME) (seconds since 1970: -1 -> -5)")
+
+    def test_new_defaults_to_the_registry_file(self):
+        self.write("Zandrel.teams", image(BASE))
+        self.write("Zandrel.teams.2026-01-01", image(BASE))
+        out = self.teams("diff", "Zandrel.teams.2026-01-01").stdout.decode()
+        self.assertEqual(out, "Zandrel.teams.2026-01-01 -> Zandrel.teams: no differences, "
+                              "1 record\n")
+
+    def test_unreadable_or_damaged_files_print_nothing(self):
+        self.write("good.teams", image(BASE))
+        self.write("damaged.teams", image(BASE)[:-1])
+        os.mkdir(self.path("adir"))
+        for args, message in [
+            (["missing.teams", "good.teams"], "cannot read missing.teams: No such file or "
+                                              "directory"),
+            (["good.teams", "missing.teams"], "cannot read missing.teams: No such file or "
+                                              "directory"),
+            (["good.teams", "adir"], "cannot read adir: it is a directory"),
+            (["damaged.teams", "good.teams"], "damaged.teams: size 283 is not a multiple of "
+                                              "284, so the plug-in loads nothing from it"),
+            (["good.teams", "damaged.teams"], "damaged.teams: size 283 is not a multiple of "
+                                              "284"),
+        ]:
+            with self.subTest(args):
+                result = self.teams("diff", *args, status=2)
+                self.assertEqual(result.stdout, b"")
+                err = result.stderr.decode()
+                self.assertTrue(err.startswith("hadrok teams diff: " + message), err)
+                self.assertEqual(err.count("\n"), 1)
+
+
 # ---------------------------------------------------------------------- errors
 
 
@@ -522,7 +677,8 @@ class Errors(Workdir):
         for args in [["list", "--sort", "name"], ["list", "--unused-for", "-1"],
                      ["list", "--unused-for", "soon"], ["export", "--format", "xml"],
                      ["check", "--max-owned", "many"], ["import", "in.json"],
-                     ["salvage", "damaged"], ["frobnicate"], []]:
+                     ["salvage", "damaged"], ["diff"], ["diff", "a", "b", "c"],
+                     ["frobnicate"], []]:
             with self.subTest(args):
                 result = self.teams(*args, status=None)
                 self.assertNotEqual(result.returncode, 0)
