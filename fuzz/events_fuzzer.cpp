@@ -6,12 +6,13 @@
 //   z   [WORD]                 command with a null argument (and null word if none)
 //   f FREQ   change of freq    a   ArenaEnter (the player is the bot itself)
 //   i [LIMIT] ArenaSettings    e   ArenaLeave     d   Disconnect
-//   k [VERSION] Connect        m [N] N ticks      b MS  the clocks move on
+//   k [VERSION] Connect        m [N] N ticks (2000 an input)  b MS  clocks move
 //   g MAX,EXPIRE,DELAY config  l CODE unknown code with junk slots
 //   j KIND  a known code with every slot 0      r  library reload (save, load)
 //   p KIND TEXT  edits the player: n name, s squad, a/b points, f freq (no event)
 // Every line sent back must be a well-formed, zero-terminated message, and at
 // the end the registry must save and load back byte for byte.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -81,6 +82,8 @@ struct Arena {
         }
     }
 };
+
+uint32_t ticksLeft = 0; // per input
 
 uint32_t levelOf(char c) {
     uint32_t level = uint32_t(c - '0') & 15;
@@ -154,11 +157,17 @@ void play(Arena& arena, FreqRegistry& registry, std::string_view line) {
         e.slot[1] = reinterpret_cast<uintptr_t>(&checkSent);
         e.slot[2] = reinterpret_cast<uintptr_t>(&arena.head);
         break;
-    case 'm':
-        e.code = Tick; // all but the last of the N ticks here, the last below
-        for (uint32_t n = text.empty() ? 1 : number % 1000; n > 1; --n)
+    case 'm': {
+        // All but the last of the N ticks here, the last below. Every tick may
+        // save (autosave delay 1), so an input gets a bounded number of them.
+        uint32_t n = std::min(text.empty() ? 1 : number % 1000, ticksLeft);
+        if (n == 0) return;
+        ticksLeft -= n;
+        e.code = Tick;
+        for (; n > 1; --n)
             handleEvent(bot, registry, e);
         break;
+    }
     case 'b':
         fakeClockMs += number;
         return;
@@ -233,6 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)ready;
     fakeClockOn = true;
     fakeClockMs = fakeClockStartMs;
+    ticksLeft = 2000;
     {
         Arena arena;
         FreqRegistry registry;
