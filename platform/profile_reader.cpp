@@ -1,29 +1,40 @@
 #include "platform/profile_reader.h"
 
 #include <cstring>
+#include <string>
 
-// Reads like the system's profile reader does on ordinary files, and decides
-// the odd cases so that nothing in a file can make it read past the text:
+// Reads like the system's profile reader does (tests/windows compares the two
+// on a table of files), and decides the odd cases so that nothing in a file
+// can make it read past the text:
 //
 // - Lines end at '\n' or '\r', so CRLF, LF and lone CR files all work; the
 //   last line needs no terminator. A UTF-8 byte order mark at the very start
-//   is skipped.
-// - Spaces and tabs around a line, a section name, a key name and a value are
-//   removed. Lines whose first other character is ';' are comments.
-// - "[name]" opens a section; text after the first ']' is ignored. A line that
-//   starts with '[' but has no ']' is ignored and does not change the section.
+//   is skipped; a UTF-16 one makes the text UTF-16 (see below).
+// - Blanks (space, tab, vertical tab, form feed and the end-of-file byte 0x1A)
+//   around a line, a section name, a key name and a value are removed.
+// - "[name]" opens a section; the name ends at the last ']' of the line. A
+//   line that starts with '[' but has no ']' is ignored and does not change
+//   the section.
 // - Only the first section with the wanted name is searched: the next section
 //   line ends the search, even one that repeats the name. Within it the first
-//   "key=value" line whose key matches wins; lines without '=' are no keys, so
-//   they never shadow a later line of the same key. Lines before any section
-//   belong to none.
+//   line whose key matches wins. A line without '=' is a key without a value:
+//   it gives the default, and a later line of the same key is not seen. Lines
+//   before any section belong to none.
+// - ';' starts no comment of its own: a line ";K=9" is the key ";K", which
+//   nobody asks for, so such lines serve as comments.
 // - A NUL byte ends a value, so the returned length always equals the length
 //   of the zero-terminated text; a NUL inside a name makes it match nothing.
 // - One pair of matching quotes around the value is removed before the value
-//   is cut to the buffer.
-// - The default loses its trailing spaces, as the system's reader does.
+//   is cut to the buffer. (The system's reader, when the unquoted value is
+//   exactly one byte shorter than the buffer, also drops its last character;
+//   this reader keeps the whole value, as it fits.)
+// - The default loses its trailing spaces, but never its first character, as
+//   the system's reader does.
 // - A null section or key gives the default: the system's listing of section
 //   or key names is not needed here.
+// - UTF-16 text (little or big endian, after its byte order mark) is read as
+//   8-bit text: characters up to U+00FF stay as they are, every other one
+//   becomes '?'. (The system maps them through its code page.)
 
 namespace {
 
@@ -34,7 +45,7 @@ struct Span {
 };
 
 bool isBlank(char c) {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a';
 }
 
 Span trimmed(Span s) {
@@ -65,6 +76,12 @@ const char* find(Span s, char c) {
     return at ? static_cast<const char*>(at) : nullptr;
 }
 
+const char* findLast(Span s, char c) {
+    for (const char* p = s.end; p > s.begin; --p)
+        if (p[-1] == c) return p - 1;
+    return nullptr;
+}
+
 uint32_t copyOut(Span value, char* buffer, uint32_t size) {
     const size_t length = value.size() < size - 1 ? value.size() : size - 1;
     if (length) std::memcpy(buffer, value.begin, length);
@@ -74,7 +91,7 @@ uint32_t copyOut(Span value, char* buffer, uint32_t size) {
 
 uint32_t copyDefault(const char* defaultValue, char* buffer, uint32_t size) {
     Span value = spanOf(defaultValue ? defaultValue : "");
-    while (value.end > value.begin && value.end[-1] == ' ')
+    while (value.end > value.begin + 1 && value.end[-1] == ' ')
         --value.end;
     return copyOut(value, buffer, size);
 }
@@ -90,6 +107,19 @@ Span valueOf(Span raw) {
     return value;
 }
 
+// UTF-16 text after its byte order mark, one byte per character.
+std::string narrowed(const char* text, size_t textSize, bool bigEndian) {
+    std::string result;
+    result.reserve(textSize / 2);
+    for (size_t i = 0; i + 1 < textSize; i += 2) {
+        const auto first = static_cast<unsigned char>(text[i]);
+        const auto second = static_cast<unsigned char>(text[i + 1]);
+        const unsigned unit = bigEndian ? (first << 8 | second) : (second << 8 | first);
+        result += unit <= 0xFF ? static_cast<char>(unit) : '?';
+    }
+    return result;
+}
+
 } // namespace
 
 uint32_t profileStringFromText(const char* text, size_t textSize, const char* section,
@@ -100,6 +130,14 @@ uint32_t profileStringFromText(const char* text, size_t textSize, const char* se
 
     const Span wantedSection = trimmed(spanOf(section));
     const Span wantedKey = trimmed(spanOf(key));
+
+    std::string wide;
+    if (textSize >= 2 &&
+        (std::memcmp(text, "\xFF\xFE", 2) == 0 || std::memcmp(text, "\xFE\xFF", 2) == 0)) {
+        wide = narrowed(text + 2, textSize - 2, text[0] == '\xFE');
+        text = wide.data();
+        textSize = wide.size();
+    }
 
     const char* p = text;
     const char* const end = text + textSize;
@@ -113,10 +151,10 @@ uint32_t profileStringFromText(const char* text, size_t textSize, const char* se
         const Span line = trimmed(Span{p, lineEnd});
         p = lineEnd < end ? lineEnd + 1 : end;
 
-        if (line.size() == 0 || line.begin[0] == ';') continue;
+        if (line.size() == 0) continue;
 
         if (line.begin[0] == '[') {
-            const char* close = find(line, ']');
+            const char* close = findLast(line, ']');
             if (!close) continue;
             if (inWantedSection) break;
             inWantedSection = equalsNoCase(trimmed(Span{line.begin + 1, close}), wantedSection);
@@ -125,7 +163,10 @@ uint32_t profileStringFromText(const char* text, size_t textSize, const char* se
 
         if (!inWantedSection) continue;
         const char* equals = find(line, '=');
-        if (!equals) continue;
+        if (!equals) {
+            if (equalsNoCase(line, wantedKey)) break;
+            continue;
+        }
         if (equalsNoCase(trimmed(Span{line.begin, equals}), wantedKey))
             return copyOut(valueOf(Span{equals + 1, line.end}), buffer, size);
     }

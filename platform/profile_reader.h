@@ -1,7 +1,7 @@
 // A portable reader of profile (ini) text, behaving like the system's profile
 // reader: names compared ignoring case, blanks around names and values
-// removed, one pair of matching quotes removed, ';' comment lines, first match
-// wins, value cut to the buffer.
+// removed, one pair of matching quotes removed, first match wins, value cut
+// to the buffer. profile_reader.cpp lists the details.
 #pragma once
 
 #include <cstddef>

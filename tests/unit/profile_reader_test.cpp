@@ -75,6 +75,7 @@ TEST(ProfileReader, FindsValuesLikeTheSystemReader) {
         {"no comments after a value", "[Config]\nAutoSaveDelay=300 ; five minutes\n", "Config",
          "AutoSaveDelay", "300", 32, "300 ; five minutes"},
         {"'#' is no comment mark", "[Config]\n#K=9\n", "Config", "K", "d", 16, "d"},
+        {"comment is a key of its own", "[Config]\n;K=9\n", "Config", ";K", "d", 16, "9"},
 
         // Which section and which key.
         {"first key wins", "[Config]\nK=1\nK=2\n", "Config", "K", "d", 16, "1"},
@@ -91,8 +92,13 @@ TEST(ProfileReader, FindsValuesLikeTheSystemReader) {
         {"section name is whole", "[Config2]\nK=1\n", "Config", "K", "d", 16, "d"},
         {"key name is whole", "[Config]\nMaxOwnedFreqsX=1\nMaxOwned=2\nMaxOwnedFreqs=3\n", "Config",
          "MaxOwnedFreqs", "d", 16, "3"},
-        {"line without '=' is no key", "[Config]\nK\nK 7\nK=5\n", "Config", "K", "d", 16, "5"},
+        {"line without '=' is a key without a value", "[Config]\nK\nK=5\n", "Config", "K", "d", 16,
+         "d"},
+        {"line without '=' of another key", "[Config]\nK 7\nK=5\n", "Config", "K", "d", 16, "5"},
         {"text after ']' ignored", "[Config] ; settings\nK=5\n", "Config", "K", "d", 16, "5"},
+        {"name ends at the last ']'", "[Con]fig]\nK=5\n[Config] [x]\nK=6\n", "Con]fig", "K", "d",
+         16, "5"},
+        {"no section after a second ']'", "[Config] [x]\nK=6\n", "Config", "K", "d", 16, "d"},
         {"section line without ']' ignored", "[Config]\n[Other\nK=5\n", "Config", "K", "d", 16,
          "5"},
         {"unclosed section opens nothing", "[Config\nK=5\n", "Config", "K", "d", 16, "d"},
@@ -110,6 +116,21 @@ TEST(ProfileReader, FindsValuesLikeTheSystemReader) {
         {"NUL inside a section name", "[Con\0fig]\nK=5\n"s, "Config", "K", "d", 16, "d"},
         {"NUL inside a key name", "[Config]\nK\0=5\nK=6\n"s, "Config", "K", "d", 16, "6"},
         {"NUL lines before", "\0\0\n[Config]\n\0\nK=5\n"s, "Config", "K", "d", 16, "5"},
+        {"other blanks", "[\vConfig\f]\n\x1aK\t=\v5\f\x1a\n", "Config", "K", "d", 16, "5"},
+        {"no-break space is no blank",
+         "[Config]\nK=\xA0"
+         "5\n",
+         "Config", "K", "d", 16,
+         "\xA0"
+         "5"},
+        {"UTF-16",
+         "\xFF\xFE[\0C\0]\0\r\0\n\0K\0=\0\xE4\0\x00\x4E"
+         "5\0"s,
+         "C", "K", "d", 16, "\xE4?5"},
+        {"UTF-16 big endian, odd size",
+         "\xFE\xFF\0[\0C\0]\0\n\0K\0=\0"
+         "5\0"s,
+         "C", "K", "d", 16, "5"},
         {"high bytes", "[Config]\nK=\xE4\xF6\xFF\n", "Config", "K", "d", 16, "\xE4\xF6\xFF"},
 
         // Cutting to the buffer.
@@ -122,6 +143,7 @@ TEST(ProfileReader, FindsValuesLikeTheSystemReader) {
         {"default cut", "", "Config", "K", "12345", 3, "12"},
         {"default loses trailing spaces", "", "Config", "K", "30  ", 16, "30"},
         {"default keeps leading spaces", "", "Config", "K", " 30", 16, " 30"},
+        {"default keeps its first space", "", "Config", "K", "   ", 16, " "},
         {"null default", "[Config]\n", "Config", "K", nullptr, 16, ""},
     };
     for (const ProfileCase& c : cases) {
