@@ -2,6 +2,7 @@
 
 #include "platform/profile_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -55,9 +56,17 @@ bool readProfileFile(const char* path, std::vector<char>& contents) {
         close(fd);
         return false;
     }
-    contents.resize(maxProfileBytes);
+    // Sized to the file (one byte more, to see it end), growing only if the
+    // file grows while it is read; clearing a whole MiB on each of a
+    // connection's reads would cost more than the reading.
+    const size_t expected = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096;
+    contents.resize(std::min(expected, maxProfileBytes));
     size_t used = 0;
-    while (used < contents.size()) {
+    for (;;) {
+        if (used == contents.size()) {
+            if (used == maxProfileBytes) break;
+            contents.resize(std::min(used * 2, maxProfileBytes));
+        }
         const ssize_t n = read(fd, contents.data() + used, contents.size() - used);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break; // end of file; an error keeps what was read

@@ -58,11 +58,14 @@ FreqInvite* addInvite(FreqRegistry& registry, uint16_t freq, std::string_view pl
 }
 
 void expireInvites(FreqRegistry& registry, uint32_t lifetimeSeconds) {
+    // Elapsed time, not issuedAt + lifetime < now: that sum wraps with the
+    // tick counter every 49.7 days, and an invite made just before the wrap
+    // would go at once while one aged just after it would stay for weeks.
     uint32_t now = tickCount();
-    uint32_t lifetime = lifetimeSeconds * 1000u; // wraps, as the tick counter does
+    uint64_t lifetime = uint64_t(lifetimeSeconds) * 1000u;
     for (FreqInvite* i = registry.invites.first(); i;) {
         FreqInvite* following = registry.invites.next(i);
-        if (i->issuedAt + lifetime < now) registry.invites.remove(i);
+        if (uint32_t(now - i->issuedAt) > lifetime) registry.invites.remove(i);
         i = following;
     }
 }

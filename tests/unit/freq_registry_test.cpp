@@ -196,6 +196,35 @@ TEST_F(Registry, ExpiryArithmeticWrapsWithTheTickCounter) {
     EXPECT_EQ(findInvite(registry, 100, "Bob"), nullptr);
 }
 
+TEST_F(Registry, InviteAgeIsRightAcrossTheTickCounterWrap) {
+    // Made 10 s before the wrap: a pass 5 s later keeps it (the wrapped sum
+    // issuedAt + lifetime would already lie below the tick counter).
+    advanceClock((int64_t(1) << 32) - fakeMonotonicStartMs - 10000);
+    addInvite(registry, 100, "Early");
+    advanceClock(5000);
+    expireInvites(registry, 30);
+    EXPECT_NE(findInvite(registry, 100, "Early"), nullptr);
+    // Its lifetime ends 20 s after the wrap, and the first pass after that removes it.
+    advanceClock(25001);
+    expireInvites(registry, 30);
+    EXPECT_EQ(findInvite(registry, 100, "Early"), nullptr);
+}
+
+TEST_F(Registry, InviteWhoseLifetimeEndsJustBeforeTheWrapDoesNotStayForWeeks) {
+    advanceClock((int64_t(1) << 32) - fakeMonotonicStartMs - 31000);
+    addInvite(registry, 100, "Late");
+    advanceClock(32000); // lifetime over 1 s before the wrap; first pass 1 s after it
+    expireInvites(registry, 30);
+    EXPECT_EQ(findInvite(registry, 100, "Late"), nullptr);
+}
+
+TEST_F(Registry, LongLifetimesDoNotWrap) {
+    addInvite(registry, 100, "Bob");
+    advanceClock(10000);
+    expireInvites(registry, 4294968); // 4294968000 ms: more than 32 bits hold
+    EXPECT_NE(findInvite(registry, 100, "Bob"), nullptr);
+}
+
 TEST_F(Registry, InvitesOutliveTheirFreqAndAdmitToItsSuccessor) {
     add(registry, 500, "Old");
     addInvite(registry, 500, "Bob");
