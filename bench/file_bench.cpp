@@ -1,10 +1,18 @@
 // The registry file at the largest size a zone can reach, each side by side
 // with the least that the same job can cost on this machine, and the heap
 // that a loaded record takes.
+//
+// The save and the load are measured in pairs: every round runs the
+// operation and its baseline one right after the other (in alternating
+// order), so that both meet the same disk and the same competition for the
+// processor. The ratio is the sum of the operation's times over the sum of the
+// baseline's, in wall-clock time and in this thread's processor time.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -17,52 +25,94 @@
 
 namespace {
 
-// The file benchmarks wait on the disk, which other work on the machine
-// disturbs most, so their medians are taken over more rounds.
+// The disk is what other work on the machine disturbs most, so the medians
+// of the file benchmarks are taken over more rounds.
 constexpr int fileRepetitions = 15;
 
 const char baselineTemporary[] = "baseline.tmp";
 const char baselineFile[] = "baseline.dat";
 
-// The file as saveRegistry writes it for the large registry, in place before
-// a load is measured.
-std::string writeLargeFile(benchmark::State& state) {
-    BenchRegistry& bench = benchRegistry(largeRecords);
-    std::string image = registryImage(bench.registry);
-    if (!saveRegistry(bench.registry)) state.SkipWithError("save failed");
-    return image;
+struct Clocks {
+    double wall = 0, cpu = 0; // seconds
+};
+
+double threadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+template <class Work> double timed(Clocks& clocks, Work&& work) {
+    const auto wall0 = std::chrono::steady_clock::now();
+    const double cpu0 = threadSeconds();
+    work();
+    const double cpu = threadSeconds() - cpu0;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    clocks.wall += wall;
+    clocks.cpu += cpu;
+    return wall;
+}
+
+// Runs `measured` and `baseline` once per round, alternating which goes first,
+// with `between` (untimed) after each. The benchmark's own time is the
+// measured operation's wall-clock time.
+template <class Measured, class Baseline, class Between>
+void paired(benchmark::State& state, Measured&& measured, Baseline&& baseline, Between&& between) {
+    Clocks m, b;
+    bool measuredFirst = true;
+    for (auto _ : state) {
+        double wall = 0;
+        if (measuredFirst) {
+            wall = timed(m, measured);
+            between();
+            timed(b, baseline);
+            between();
+        } else {
+            timed(b, baseline);
+            between();
+            wall = timed(m, measured);
+            between();
+        }
+        measuredFirst = !measuredFirst;
+        state.SetIterationTime(wall);
+    }
+    const double rounds = double(state.iterations());
+    state.counters["ms_wall"] = m.wall * 1e3 / rounds;
+    state.counters["ms_cpu"] = m.cpu * 1e3 / rounds;
+    state.counters["baseline_ms_wall"] = b.wall * 1e3 / rounds;
+    state.counters["baseline_ms_cpu"] = b.cpu * 1e3 / rounds;
+    state.counters["ratio_wall"] = m.wall / b.wall;
+    state.counters["ratio_cpu"] = m.cpu / b.cpu;
+}
+
+std::string readFile(const char* name) {
+    std::string bytes;
+    if (std::FILE* file = std::fopen(name, "rb")) {
+        char buffer[65536];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) != 0)
+            bytes.append(buffer, n);
+        std::fclose(file);
+    }
+    return bytes;
 }
 
 // --- Save --------------------------------------------------------------------
 
-void BM_Save(benchmark::State& state) {
+// saveRegistry of 65,536 records, against the same bytes, already laid out,
+// written to a temporary file with one write, flushed with fsync and renamed
+// into place.
+void BM_SaveVsBaseline(benchmark::State& state) {
     BenchRegistry& bench = benchRegistry(largeRecords);
-    for (auto _ : state)
-        if (!saveRegistry(bench.registry)) {
-            state.SkipWithError("save failed");
-            break;
-        }
-    // What was measured wrote the bytes that the baseline writes.
-    std::FILE* file = std::fopen(registryFileName, "rb");
-    std::string written(size_t(bench.registry.freqs.count()) * freqRecordSize + 1, '\0');
-    size_t got = file ? std::fread(written.data(), 1, written.size(), file) : 0;
-    if (file) std::fclose(file);
-    written.resize(got);
-    if (written != registryImage(bench.registry)) state.SkipWithError("file differs from image");
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(got));
-    state.counters["records"] = double(bench.registry.freqs.count());
-}
-BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond)->Repetitions(fileRepetitions);
-
-// The same bytes, already laid out, written to a temporary file with one
-// write, flushed with fsync and renamed into place.
-void BM_SaveBaseline(benchmark::State& state) {
-    const std::string image = registryImage(benchRegistry(largeRecords).registry);
-    for (auto _ : state) {
+    const std::string image = registryImage(bench.registry);
+    bool failed = false;
+    auto save = [&] { failed |= !saveRegistry(bench.registry); };
+    auto baseline = [&] {
         int fd = open(baselineTemporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0) {
-            state.SkipWithError("open failed");
-            break;
+            failed = true;
+            return;
         }
         size_t done = 0;
         while (done < image.size()) {
@@ -72,53 +122,48 @@ void BM_SaveBaseline(benchmark::State& state) {
         }
         bool ok = done == image.size() && fsync(fd) == 0;
         ok = close(fd) == 0 && ok;
-        if (!ok || std::rename(baselineTemporary, baselineFile) != 0) {
-            state.SkipWithError("write failed");
-            break;
-        }
-    }
+        failed |= !ok || std::rename(baselineTemporary, baselineFile) != 0;
+    };
+    paired(state, save, baseline, [] {});
+    if (failed) state.SkipWithError("a write failed");
+    // Both wrote the same bytes.
+    if (readFile(registryFileName) != image || readFile(baselineFile) != image)
+        state.SkipWithError("the files differ from the image");
     std::remove(baselineFile);
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(image.size()));
+    state.counters["records"] = double(bench.registry.freqs.count());
 }
-BENCHMARK(BM_SaveBaseline)->Unit(benchmark::kMillisecond)->Repetitions(fileRepetitions);
+BENCHMARK(BM_SaveVsBaseline)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(fileRepetitions);
 
 // --- Load --------------------------------------------------------------------
 
-// Loading into a fresh registry; freeing it afterwards is not timed. Both load
-// benchmarks hand freed memory back to the system before the next round, so
-// each round starts as the load at library load does, on pages not yet
-// touched, rather than on whatever the allocator happened to keep.
-void BM_Load(benchmark::State& state) {
-    const std::string image = writeLargeFile(state);
-    const uint32_t records = uint32_t(image.size() / freqRecordSize);
-    for (auto _ : state) {
-        auto registry = std::make_unique<FreqRegistry>();
-        loadRegistry(*registry);
-        state.PauseTiming();
-        if (registry->freqs.count() != records) state.SkipWithError("not all records loaded");
-        registry.reset();
-        malloc_trim(0);
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(image.size()));
-}
-BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond)->Repetitions(fileRepetitions);
-
-// Reading the same file into a buffer and unscrambling its words in a plain
-// loop; freeing the buffer is not timed, and the heap is trimmed as above.
-void BM_LoadBaseline(benchmark::State& state) {
-    const std::string image = writeLargeFile(state);
-    for (auto _ : state) {
+// loadRegistry of the 65,536-record file into a fresh registry, against
+// reading the same file into a buffer and unscrambling its words in a plain
+// loop. Freeing the result is not timed; after it the heap is handed back to
+// the system, so each round starts as the load at library load does, on pages
+// not yet touched, rather than on whatever the allocator happened to keep.
+void BM_LoadVsBaseline(benchmark::State& state) {
+    BenchRegistry& bench = benchRegistry(largeRecords);
+    if (!saveRegistry(bench.registry)) state.SkipWithError("save failed");
+    const uint32_t records = bench.registry.freqs.count();
+    std::unique_ptr<FreqRegistry> loaded;
+    std::unique_ptr<unsigned char[]> buffer;
+    size_t got = 0;
+    bool failed = false;
+    auto load = [&] {
+        loaded = std::make_unique<FreqRegistry>();
+        loadRegistry(*loaded);
+    };
+    auto baseline = [&] {
         std::FILE* file = std::fopen(registryFileName, "rb");
-        if (!file) {
-            state.SkipWithError("open failed");
-            break;
-        }
+        if (!file) return;
         std::fseek(file, 0, SEEK_END);
         const size_t size = size_t(std::ftell(file));
         std::fseek(file, 0, SEEK_SET);
-        std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]);
-        const size_t got = std::fread(buffer.get(), 1, size, file);
+        buffer.reset(new unsigned char[size]);
+        got = std::fread(buffer.get(), 1, size, file);
         std::fclose(file);
         for (size_t offset = 0; offset + 4 <= got; offset += 4) {
             uint32_t word;
@@ -127,15 +172,22 @@ void BM_LoadBaseline(benchmark::State& state) {
             std::memcpy(buffer.get() + offset, &word, 4);
         }
         benchmark::DoNotOptimize(buffer.get());
-        state.PauseTiming();
-        if (got != image.size()) state.SkipWithError("short read");
+    };
+    auto release = [&] {
+        if (loaded && loaded->freqs.count() != records) failed = true;
+        if (buffer && got != size_t(records) * freqRecordSize) failed = true;
+        loaded.reset();
         buffer.reset();
         malloc_trim(0);
-        state.ResumeTiming();
-    }
-    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(image.size()));
+    };
+    paired(state, load, baseline, release);
+    if (failed) state.SkipWithError("a load came short");
+    state.counters["records"] = double(records);
 }
-BENCHMARK(BM_LoadBaseline)->Unit(benchmark::kMillisecond)->Repetitions(fileRepetitions);
+BENCHMARK(BM_LoadVsBaseline)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Repetitions(fileRepetitions);
 
 // --- Memory ------------------------------------------------------------------
 
@@ -144,8 +196,9 @@ BENCHMARK(BM_LoadBaseline)->Unit(benchmark::kMillisecond)->Repetitions(fileRepet
 // empty registry; the glibc arena's own count (mallinfo2, headers included)
 // beside it.
 void BM_MemoryPerLoadedRecord(benchmark::State& state) {
-    const std::string image = writeLargeFile(state);
-    const double records = double(image.size() / freqRecordSize);
+    BenchRegistry& bench = benchRegistry(largeRecords);
+    if (!saveRegistry(bench.registry)) state.SkipWithError("save failed");
+    const double records = double(bench.registry.freqs.count());
     int64_t counted = 0, arena = 0;
     for (auto _ : state) {
         auto registry = std::make_unique<FreqRegistry>();
