@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -10,7 +11,10 @@ namespace {
 
 struct OwnerField {
     char bytes[20] = {};
-    explicit OwnerField(const char* name) { std::strncpy(bytes, name, sizeof bytes); }
+    // A name of 20 characters fills the field with no terminating zero.
+    explicit OwnerField(const char* name) {
+        std::memcpy(bytes, name, std::min(std::strlen(name), sizeof bytes));
+    }
 };
 
 FreqRecord* add(FreqRegistry& r, uint16_t freq, const char* owner, uint32_t hash = 0) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "registry/registry_file.h"
@@ -10,7 +11,7 @@ namespace {
 FreqRecord makeRecord(uint16_t freq, const char* owner) {
     FreqRecord r{};
     r.freq = freq;
-    std::strncpy(r.owner, owner, sizeof r.owner);
+    std::memcpy(r.owner, owner, std::min(std::strlen(owner), sizeof r.owner));
     return r;
 }
 
