@@ -1,6 +1,9 @@
-// The clocks that the plug-in sees. The program exports its own time() and
-// clock_gettime(), so the plug-in's calls to those C library functions land
-// here and a script can move time forward without the plug-in knowing.
+// The clocks that the plug-in sees. On Linux the program exports its own
+// time() and clock_gettime(), so the plug-in's calls to those C library
+// functions land here; on Windows the plug-in's imports of GetTickCount and
+// the C library's time functions are pointed here once it is loaded
+// (host_clock_windows.cpp). Either way a script can move time forward
+// without the plug-in knowing.
 #pragma once
 
 #include <cstdint>
@@ -19,3 +22,8 @@ void advanceClocks(int64_t nanoseconds);
 
 // How far the clocks have been moved, in nanoseconds.
 int64_t clockOffset();
+
+// Points a just-loaded plug-in's clock calls at these clocks where the system
+// needs that done per library (Windows); nothing to do on Linux. Throws
+// HostFailure when it can't.
+void attachClocksToPlugin(void* library);

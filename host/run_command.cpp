@@ -6,11 +6,10 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
-
-#include <editline/readline.h>
 
 #include "host/host_clock.h"
+#include "host/line_editor.h"
+#include "host/plugin_loader.h"
 #include "host/script_runner.h"
 #include "host/script_text.h"
 #include "host/simulator.h"
@@ -26,14 +25,6 @@ struct RunOptions {
     std::string plugin;
     bool frozenClock = false;
 };
-
-// hadrok.so beside the program itself, wherever it was started from.
-std::string defaultPluginPath() {
-    std::error_code error;
-    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return "hadrok.so";
-    return (self.parent_path() / "hadrok.so").string();
-}
 
 void reportError(const std::string& where, const std::string& message) {
     std::fflush(stdout);
@@ -64,24 +55,15 @@ int playStream(Simulator& sim, std::istream& in, const std::string& name) {
     return 0;
 }
 
-std::string historyPath() {
-    const char* home = std::getenv("HOME");
-    return home && *home ? std::string(home) + "/.hadrok_history" : std::string();
-}
-
-// A prompt with line editing and history; a bad line is reported and the
-// session goes on.
+// A prompt (with line editing and history on Linux); a bad line is reported
+// and the session goes on.
 int playInteractive(Simulator& sim) {
-    std::printf("Hadrok host simulator. Type \"help\" for the script lines, Ctrl-D or \"exit\" "
-                "to leave.\n");
-    std::string history = historyPath();
-    using_history();
-    if (!history.empty()) read_history(history.c_str());
-    while (true) {
-        std::unique_ptr<char, decltype(&std::free)> input(readline("hadrok> "), &std::free);
-        if (!input) break;
-        std::string line = input.get();
-        if (!trimBlanks(line).empty()) add_history(line.c_str());
+    std::printf("Hadrok host simulator. Type \"help\" for the script lines, %s or \"exit\" to "
+                "leave.\n",
+                endOfInputKeys);
+    startLineEditor();
+    std::string line;
+    while (readInputLine("hadrok> ", line)) {
         try {
             LineResult result = runScriptLine(sim, line);
             std::fflush(stdout);
@@ -92,7 +74,7 @@ int playInteractive(Simulator& sim) {
             reportError("", error.what());
         }
     }
-    if (!history.empty()) write_history(history.c_str());
+    stopLineEditor();
     return 0;
 }
 
@@ -111,7 +93,7 @@ int runCommand(const RunOptions& options) {
             return exitHostFailure;
         }
         status = playStream(sim, file, options.script);
-    } else if (isatty(STDIN_FILENO)) {
+    } else if (inputIsTerminal()) {
         status = playInteractive(sim);
     } else {
         status = playStream(sim, std::cin, "<stdin>");
@@ -129,7 +111,8 @@ void addRunCommand(CLI::App& app) {
     CLI::App* run = app.add_subcommand(
         "run", "Play a script through the plug-in as the bot host would, or type it at a prompt");
     run->add_option("script", options->script, "Script file; standard input when omitted");
-    run->add_option("--plugin", options->plugin, "The plug-in (default: hadrok.so beside hadrok)");
+    run->add_option("--plugin", options->plugin,
+                    std::string("The plug-in (default: ") + pluginFileName + " beside hadrok)");
     run->add_flag("--frozen-clock", options->frozenClock,
                   "Start the clocks at 2026-01-01 00:00:00 UTC and 1,000,000 ms, moved only by "
                   "\"advance\"");

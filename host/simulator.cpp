@@ -1,8 +1,9 @@
 #include "host/simulator.h"
 
 #include <cstring>
-#include <dlfcn.h>
 
+#include "host/host_clock.h"
+#include "host/plugin_loader.h"
 #include "host/script_text.h"
 
 namespace {
@@ -171,18 +172,16 @@ void writeLine(Simulator& sim, std::string_view line) {
 
 void loadPlugin(Simulator& sim) {
     if (sim.library) return;
-    dlerror();
-    void* library = dlopen(sim.pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-        const char* why = dlerror();
-        throw HostFailure("cannot load the plug-in " + sim.pluginPath + ": " +
-                          (why ? why : "unknown error"));
-    }
-    auto talk = reinterpret_cast<TalkFunction>(dlsym(library, "talk"));
+    std::string why;
+    void* library = openPluginLibrary(sim.pluginPath, why);
+    if (library == nullptr)
+        throw HostFailure("cannot load the plug-in " + sim.pluginPath + ": " + why);
+    auto talk = reinterpret_cast<TalkFunction>(pluginSymbol(library, "talk"));
     if (talk == nullptr) {
-        dlclose(library);
+        closePluginLibrary(library);
         throw HostFailure("the plug-in " + sim.pluginPath + " has no function talk");
     }
+    attachClocksToPlugin(library);
     sim.library = library;
     sim.talk = talk;
 }
@@ -190,14 +189,12 @@ void loadPlugin(Simulator& sim) {
 bool unloadPlugin(Simulator& sim) {
     if (sim.library == nullptr) return true;
     activeSimulator = &sim;
-    dlclose(sim.library);
+    closePluginLibrary(sim.library);
     sim.library = nullptr;
     sim.talk = nullptr;
     // Anything the plug-in asked for while unloading has nobody left to answer.
     sim.pending.clear();
-    void* still = dlopen(sim.pluginPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (still) {
-        dlclose(still);
+    if (pluginStillLoaded(sim.pluginPath)) {
         writeLine(sim, "  warning: the plug-in is still in memory after unload; its state was "
                        "not reset");
         return false;

@@ -1,0 +1,26 @@
+# hadrok.exe for the Windows build, included from the top CMakeLists.txt.
+#
+# CLI11, nlohmann-json and fmt are header-only here (fmt with FMT_HEADER_ONLY),
+# so the build machine's copies serve the cross build as well. Only those
+# three directories are copied into the build tree: putting the build
+# machine's whole include directory on the path would bring in its C library's
+# headers.
+set(HADROK_THIRD_PARTY_INCLUDE ${CMAKE_BINARY_DIR}/third-party/include)
+foreach(header CLI/CLI.hpp nlohmann/json.hpp fmt/format.h)
+  string(MAKE_C_IDENTIFIER ${header} variable)
+  find_path(HADROK_HEADER_${variable} ${header}
+    PATHS /usr/include /usr/local/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT HADROK_HEADER_${variable})
+    message(FATAL_ERROR "${header} not found: install libcli11-dev, nlohmann-json3-dev and "
+                        "libfmt-dev (bash scripts/install-deps windows)")
+  endif()
+  get_filename_component(directory ${header} DIRECTORY)
+  file(COPY ${HADROK_HEADER_${variable}}/${directory} DESTINATION ${HADROK_THIRD_PARTY_INCLUDE})
+endforeach()
+
+add_executable(hadrok ${HADROK_HOST_SOURCES})
+target_include_directories(hadrok SYSTEM PRIVATE ${HADROK_THIRD_PARTY_INCLUDE})
+target_compile_definitions(hadrok PRIVATE FMT_HEADER_ONLY)
+target_link_libraries(hadrok PRIVATE hadrok_core)
+set_target_properties(hadrok PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+add_dependencies(hadrok hadrok_plugin)

@@ -1,0 +1,130 @@
+// Windows: the plug-in reads the millisecond tick counter with GetTickCount
+// and the wall clock with the C library's time (msvcrt's time, _time32 or
+// _time64, depending on how it was built). Nothing can stand in for those
+// process-wide, so once the plug-in is loaded the slots of its import table
+// that hold them are pointed at the functions below. The system's other calls
+// (the profile file, the current directory, files) stay the real ones.
+#ifdef _WIN32
+#include "host/host_clock.h"
+
+#include <cstring>
+#include <ctime>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "host/simulator.h"
+
+namespace {
+
+bool frozen = false;
+int64_t offsetNanoseconds = 0;
+
+constexpr int64_t nanosecondsPerSecond = 1000000000;
+constexpr int64_t nanosecondsPerMillisecond = 1000000;
+
+int64_t wallSeconds() {
+    if (frozen) return frozenWallSeconds + offsetNanoseconds / nanosecondsPerSecond;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    // 100 ns steps since 1601-01-01, 11644473600 seconds before 1970-01-01.
+    const auto ticks =
+        static_cast<int64_t>(static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime);
+    return (ticks * 100 + offsetNanoseconds) / nanosecondsPerSecond - 11644473600;
+}
+
+DWORD WINAPI shiftedGetTickCount() {
+    const int64_t base =
+        frozen ? frozenMonotonicSeconds * 1000 : static_cast<int64_t>(GetTickCount());
+    // The counter wraps at 2^32 like the system's own.
+    return static_cast<DWORD>(
+        static_cast<uint64_t>(base + offsetNanoseconds / nanosecondsPerMillisecond));
+}
+
+int32_t __cdecl shiftedTime32(int32_t* result) {
+    const auto now = static_cast<int32_t>(wallSeconds());
+    if (result) *result = now;
+    return now;
+}
+
+int64_t __cdecl shiftedTime64(int64_t* result) {
+    const int64_t now = wallSeconds();
+    if (result) *result = now;
+    return now;
+}
+
+bool sameNoCase(const char* a, const char* b) {
+    return _stricmp(a, b) == 0;
+}
+
+// The stand-in for one imported function, or null to leave it alone.
+void* replacementFor(const char* library, const char* function) {
+    if (sameNoCase(library, "kernel32.dll")) {
+        if (std::strcmp(function, "GetTickCount") == 0)
+            return reinterpret_cast<void*>(&shiftedGetTickCount);
+    } else if (sameNoCase(library, "msvcrt.dll") || std::strncmp(function, "_time", 5) == 0) {
+        // msvcrt's time is the 32-bit one; the universal C runtime's time
+        // functions have explicit widths.
+        if (std::strcmp(function, "_time64") == 0) return reinterpret_cast<void*>(&shiftedTime64);
+        if (std::strcmp(function, "_time32") == 0) return reinterpret_cast<void*>(&shiftedTime32);
+        if (sameNoCase(library, "msvcrt.dll") && std::strcmp(function, "time") == 0)
+            return reinterpret_cast<void*>(&shiftedTime32);
+    }
+    return nullptr;
+}
+
+void replaceSlot(ULONG_PTR* slot, void* replacement) {
+    DWORD previous = 0;
+    if (!VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &previous))
+        throw HostFailure("cannot point the plug-in's clock calls at the script's clocks");
+    *slot = reinterpret_cast<ULONG_PTR>(replacement);
+    VirtualProtect(slot, sizeof *slot, previous, &previous);
+}
+
+} // namespace
+
+void freezeClocks() {
+    frozen = true;
+}
+
+void advanceClocks(int64_t nanoseconds) {
+    offsetNanoseconds += nanoseconds;
+}
+
+int64_t clockOffset() {
+    return offsetNanoseconds;
+}
+
+void attachClocksToPlugin(void* library) {
+    auto* base = static_cast<unsigned char*>(library);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (!base || dos->e_magic != IMAGE_DOS_SIGNATURE) return;
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return;
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0 || imports.Size == 0) return;
+
+    for (auto* entry =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         entry->Name != 0; ++entry) {
+        // The names come from the lookup table; the slots the code calls
+        // through are the ones in the address table beside it.
+        if (entry->OriginalFirstThunk == 0) continue;
+        const char* libraryName = reinterpret_cast<const char*>(base + entry->Name);
+        const auto* names =
+            reinterpret_cast<const IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (void* replacement =
+                    replacementFor(libraryName, reinterpret_cast<const char*>(byName->Name)))
+                replaceSlot(reinterpret_cast<ULONG_PTR*>(&slots->u1.Function), replacement);
+        }
+    }
+}
+#endif

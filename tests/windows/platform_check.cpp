@@ -1,0 +1,225 @@
+// The Windows platform layer (platform/platform_windows.cpp) on the system's
+// real calls: the tick counter, the wall clock, the current directory, the
+// profile file, the crash-safe file replace, the no-replace rename and local
+// time. Run under TZ=UTC.
+//
+//   platform_check [DIRECTORY]   (default: the current directory)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace {
+
+int passed = 0;
+int failed = 0;
+
+void check(bool ok, const char* what, int line) {
+    if (ok) {
+        ++passed;
+    } else {
+        ++failed;
+        std::printf("FAIL: line %d: %s\n", line, what);
+    }
+}
+#define CHECK(condition) check((condition), #condition, __LINE__)
+
+std::string directory;
+
+std::string pathOf(const char* name) {
+    return directory + "\\" + name;
+}
+
+void writeFile(const std::string& path, const std::string& contents) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return;
+    std::fwrite(contents.data(), 1, contents.size(), file);
+    std::fclose(file);
+}
+
+// The contents, or "<missing>".
+std::string readFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return "<missing>";
+    std::string contents;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        contents.append(chunk, n);
+    std::fclose(file);
+    return contents;
+}
+
+bool exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool replace(const std::string& path, const std::string& contents) {
+    return replaceFileContents(path.c_str(), contents.data(), contents.size());
+}
+
+void clocks() {
+    // The tick counter is the system's: the same count, moving with it.
+    const DWORD before = GetTickCount();
+    const uint32_t ours = tickCount();
+    CHECK(ours - before < 100);
+    // The system's counter moves in steps of some 16 ms.
+    Sleep(200);
+    const uint32_t moved = tickCount() - ours;
+    CHECK(moved >= 150 && moved < 5000);
+
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks =
+        static_cast<int64_t>(static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime);
+    const int64_t seconds = ticks / 10000000 - 11644473600;
+    const int64_t difference = currentTime() - seconds;
+    CHECK(difference >= -2 && difference <= 2);
+}
+
+void currentDirectoryAndProfile() {
+    char system[520];
+    const DWORD length = GetCurrentDirectoryA(sizeof system, system);
+    CHECK(length > 0 && length < sizeof system);
+
+    char ours[520];
+    CHECK(currentDirectory(ours, sizeof ours));
+    CHECK(std::strcmp(ours, system) == 0);
+    // Exactly room for the terminator, and one byte less.
+    char exact[520];
+    CHECK(currentDirectory(exact, length + 1));
+    CHECK(std::strcmp(exact, system) == 0);
+    std::memset(exact, 'x', sizeof exact);
+    CHECK(!currentDirectory(exact, length));
+    CHECK(exact[0] == '\0');
+    CHECK(std::strcmp(configFileSuffix, "\\freqs.ini") == 0);
+
+    // The profile file as the plug-in reads it: current directory + suffix.
+    const std::string config = std::string(ours) + configFileSuffix;
+    writeFile(config, "[Config]\r\nMaxOwnedFreqs=5\r\n");
+    char value[16];
+    std::memset(value, 0, sizeof value);
+    CHECK(readProfileString("Config", "MaxOwnedFreqs", "3", value, sizeof value, config.c_str()) ==
+          1);
+    CHECK(std::strcmp(value, "5") == 0);
+    CHECK(readProfileString("Config", "AutoSaveDelay", "300", value, sizeof value,
+                            config.c_str()) == 3);
+    CHECK(std::strcmp(value, "300") == 0);
+    DeleteFileA(config.c_str());
+    CHECK(readProfileString("Config", "MaxOwnedFreqs", "3", value, sizeof value, config.c_str()) ==
+          1);
+    CHECK(std::strcmp(value, "3") == 0);
+}
+
+void fileReplace() {
+    const std::string path = pathOf("Zandrel.teams");
+    const std::string temporary = path + ".tmp";
+    DeleteFileA(path.c_str());
+
+    CHECK(replace(path, std::string(568, 'x')));
+    CHECK(readFile(path) == std::string(568, 'x'));
+    // A shorter write leaves no tail of the older, longer contents.
+    CHECK(replace(path, std::string("ab\0cd", 5)));
+    CHECK(readFile(path) == std::string("ab\0cd", 5));
+    CHECK(replaceFileContents(path.c_str(), nullptr, 0));
+    CHECK(exists(path) && readFile(path).empty());
+    CHECK(!exists(temporary));
+
+    std::string big(3 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 131 + (i >> 12));
+    CHECK(replace(path, big));
+    CHECK(readFile(path) == big);
+
+    // A temporary left by a crash is reused and gone afterwards.
+    writeFile(temporary, std::string(1000, 'j'));
+    CHECK(replace(path, "new"));
+    CHECK(readFile(path) == "new");
+    CHECK(!exists(temporary));
+
+    // A target that is a directory: the move fails, nothing is left behind.
+    const std::string asDirectory = pathOf("adir");
+    CreateDirectoryA(asDirectory.c_str(), nullptr);
+    CHECK(!replace(asDirectory, "data"));
+    CHECK(!exists(asDirectory + ".tmp"));
+    RemoveDirectoryA(asDirectory.c_str());
+
+    // A directory that does not exist: nothing to create the temporary in.
+    CHECK(!replace(pathOf("no-such-dir\\Zandrel.teams"), "data"));
+    CHECK(!replaceFileContents("", "x", 1));
+    CHECK(!replaceFileContents(path.c_str(), nullptr, 1));
+    CHECK(readFile(path) == "new");
+    DeleteFileA(path.c_str());
+}
+
+void noReplaceRename() {
+    const std::string from = pathOf("from");
+    const std::string to = pathOf("to");
+    writeFile(from, "first");
+    writeFile(to, "second");
+    CHECK(!renameNoReplace(from.c_str(), to.c_str()));
+    CHECK(readFile(from) == "first");
+    CHECK(readFile(to) == "second");
+    DeleteFileA(to.c_str());
+    CHECK(renameNoReplace(from.c_str(), to.c_str()));
+    CHECK(!exists(from));
+    CHECK(readFile(to) == "first");
+    CHECK(!renameNoReplace(from.c_str(), pathOf("elsewhere").c_str()));
+    DeleteFileA(to.c_str());
+}
+
+void localTime() {
+    struct Case {
+        int32_t seconds;
+        int year, month, day, hour, minute, second;
+    };
+    const Case cases[] = {
+        {0, 1970, 1, 1, 0, 0, 0},
+        {1767225600, 2026, 1, 1, 0, 0, 0},
+        {1767225600 + 86399, 2026, 1, 1, 23, 59, 59},
+        {951782400, 2000, 2, 29, 0, 0, 0},
+        {INT32_MAX, 2038, 1, 19, 3, 14, 7},
+    };
+    for (const Case& c : cases) {
+        std::tm t{};
+        const bool ok = localTimeOf(c.seconds, t);
+        CHECK(ok);
+        const bool same = t.tm_year + 1900 == c.year && t.tm_mon + 1 == c.month &&
+                          t.tm_mday == c.day && t.tm_hour == c.hour && t.tm_min == c.minute &&
+                          t.tm_sec == c.second;
+        if (ok && !same)
+            std::printf("  %ld gave %04d-%02d-%02d %02d:%02d:%02d\n", static_cast<long>(c.seconds),
+                        t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+        CHECK(same);
+    }
+    std::tm t{};
+    CHECK(!localTimeOf(-1, t));
+    CHECK(!localTimeOf(INT32_MIN, t));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    char full[MAX_PATH];
+    const char* base = argc > 1 ? argv[1] : ".";
+    CreateDirectoryA(base, nullptr);
+    if (!GetFullPathNameA(base, sizeof full, full, nullptr)) {
+        std::printf("cannot resolve %s\n", base);
+        return 2;
+    }
+    directory = full;
+    SetCurrentDirectoryA(full);
+
+    clocks();
+    currentDirectoryAndProfile();
+    fileReplace();
+    noReplaceRename();
+    localTime();
+
+    std::printf("platform layer on the system's calls:\n%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
