@@ -30,9 +30,11 @@ int64_t wallSeconds() {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     // 100 ns steps since 1601-01-01, 11644473600 seconds before 1970-01-01.
+    // Nanoseconds since 1970 fit 64 bits until 2262; since 1601 they don't.
     const auto ticks =
         static_cast<int64_t>(static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime);
-    return (ticks * 100 + offsetNanoseconds) / nanosecondsPerSecond - 11644473600;
+    const int64_t sinceEpoch = (ticks - 11644473600LL * 10000000) * 100 + offsetNanoseconds;
+    return sinceEpoch / nanosecondsPerSecond;
 }
 
 DWORD WINAPI shiftedGetTickCount() {
