@@ -113,6 +113,26 @@ void currentDirectoryAndProfile() {
     CHECK(readProfileString("Config", "MaxOwnedFreqs", "3", value, sizeof value, config.c_str()) ==
           1);
     CHECK(std::strcmp(value, "3") == 0);
+
+    // A host started in a drive's root: the directory comes back with its
+    // separator, so the path doubles it ("C:\\freqs.ini"), and that must
+    // still name the file in the root.
+    if (SetCurrentDirectoryA("C:\\")) {
+        char root[520];
+        CHECK(currentDirectory(root, sizeof root));
+        const std::string doubled = std::string(root) + configFileSuffix;
+        CHECK(doubled == "C:\\\\freqs.ini");
+        writeFile("C:\\freqs.ini", "[Config]\nMaxOwnedFreqs=7\n");
+        if (exists("C:\\freqs.ini")) {
+            CHECK(readProfileString("Config", "MaxOwnedFreqs", "3", value, sizeof value,
+                                    doubled.c_str()) == 1);
+            CHECK(std::strcmp(value, "7") == 0);
+            DeleteFileA("C:\\freqs.ini");
+        } else {
+            std::printf("skipped: the root of C: is not writable here\n");
+        }
+        SetCurrentDirectoryA(directory.c_str());
+    }
 }
 
 void fileReplace() {
