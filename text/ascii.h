@@ -7,7 +7,9 @@
 #include <string_view>
 
 uint32_t textLength(const char* string);
-inline unsigned char lowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+inline unsigned char lowerAscii(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
 bool equalsNoCase(const char* a, const char* b);
 bool equalsNoCase(std::string_view a, std::string_view b);
 

@@ -6,14 +6,19 @@ namespace {
 int64_t offsetMs = 0;
 }
 
-void advanceClock(int64_t milliseconds) { offsetMs += milliseconds; }
-void resetClock() { offsetMs = 0; }
-int64_t fakeMonotonicMs() { return fakeMonotonicStartMs + offsetMs; }
+void advanceClock(int64_t milliseconds) {
+    offsetMs += milliseconds;
+}
+void resetClock() {
+    offsetMs = 0;
+}
+int64_t fakeMonotonicMs() {
+    return fakeMonotonicStartMs + offsetMs;
+}
 
 extern "C" time_t time(time_t* out) noexcept {
     time_t now = time_t(fakeWallStart + offsetMs / 1000);
-    if (out)
-        *out = now;
+    if (out) *out = now;
     return now;
 }
 
