@@ -7,9 +7,6 @@
 
 namespace {
 
-bool frozen = false;
-int64_t offsetNanoseconds = 0;
-
 constexpr int64_t nanosecondsPerSecond = 1000000000;
 
 using TimeFunction = time_t (*)(time_t*);
@@ -60,18 +57,6 @@ timespec addNanoseconds(timespec base, int64_t nanoseconds) {
 
 } // namespace
 
-void freezeClocks() {
-    frozen = true;
-}
-
-void advanceClocks(int64_t nanoseconds) {
-    offsetNanoseconds += nanoseconds;
-}
-
-int64_t clockOffset() {
-    return offsetNanoseconds;
-}
-
 void attachClocksToPlugin(void*) {
     // The dynamic linker binds the plug-in's time() and clock_gettime() to the
     // program's exported ones.
@@ -82,21 +67,21 @@ extern "C" __attribute__((visibility("default"))) int clock_gettime(clockid_t cl
     ClockKind kind = kindOf(clock);
     if (kind == ClockKind::Other) return realClockGettime()(clock, result);
     timespec base{};
-    if (frozen) {
+    if (clocksFrozen()) {
         base.tv_sec = kind == ClockKind::Wall ? frozenWallSeconds : frozenMonotonicSeconds;
     } else {
         int status = realClockGettime()(clock, &base);
         if (status != 0) return status;
     }
-    *result = addNanoseconds(base, offsetNanoseconds);
+    *result = addNanoseconds(base, clockOffset());
     return 0;
 }
 
 extern "C" __attribute__((visibility("default"))) time_t time(time_t* result) noexcept {
     time_t now;
-    if (frozen) {
-        now = static_cast<time_t>(frozenWallSeconds + offsetNanoseconds / nanosecondsPerSecond);
-    } else if (offsetNanoseconds == 0) {
+    if (clocksFrozen()) {
+        now = static_cast<time_t>(frozenWallSeconds + clockOffset() / nanosecondsPerSecond);
+    } else if (clockOffset() == 0) {
         now = realTime()(nullptr);
     } else {
         timespec wall{};

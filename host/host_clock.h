@@ -23,6 +23,9 @@ void advanceClocks(int64_t nanoseconds);
 // How far the clocks have been moved, in nanoseconds.
 int64_t clockOffset();
 
+// Whether freezeClocks has been called.
+bool clocksFrozen();
+
 // Points a just-loaded plug-in's clock calls at these clocks where the system
 // needs that done per library (Windows); nothing to do on Linux. Throws
 // HostFailure when it can't.

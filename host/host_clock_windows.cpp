@@ -19,30 +19,27 @@
 
 namespace {
 
-bool frozen = false;
-int64_t offsetNanoseconds = 0;
-
 constexpr int64_t nanosecondsPerSecond = 1000000000;
 constexpr int64_t nanosecondsPerMillisecond = 1000000;
 
 int64_t wallSeconds() {
-    if (frozen) return frozenWallSeconds + offsetNanoseconds / nanosecondsPerSecond;
+    if (clocksFrozen()) return frozenWallSeconds + clockOffset() / nanosecondsPerSecond;
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     // 100 ns steps since 1601-01-01, 11644473600 seconds before 1970-01-01.
     // Nanoseconds since 1970 fit 64 bits until 2262; since 1601 they don't.
     const auto ticks =
         static_cast<int64_t>(static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime);
-    const int64_t sinceEpoch = (ticks - 11644473600LL * 10000000) * 100 + offsetNanoseconds;
+    const int64_t sinceEpoch = (ticks - 11644473600LL * 10000000) * 100 + clockOffset();
     return sinceEpoch / nanosecondsPerSecond;
 }
 
 DWORD WINAPI shiftedGetTickCount() {
     const int64_t base =
-        frozen ? frozenMonotonicSeconds * 1000 : static_cast<int64_t>(GetTickCount());
+        clocksFrozen() ? frozenMonotonicSeconds * 1000 : static_cast<int64_t>(GetTickCount());
     // The counter wraps at 2^32 like the system's own.
     return static_cast<DWORD>(
-        static_cast<uint64_t>(base + offsetNanoseconds / nanosecondsPerMillisecond));
+        static_cast<uint64_t>(base + clockOffset() / nanosecondsPerMillisecond));
 }
 
 int32_t __cdecl shiftedTime32(int32_t* result) {
@@ -86,18 +83,6 @@ void replaceSlot(ULONG_PTR* slot, void* replacement) {
 }
 
 } // namespace
-
-void freezeClocks() {
-    frozen = true;
-}
-
-void advanceClocks(int64_t nanoseconds) {
-    offsetNanoseconds += nanoseconds;
-}
-
-int64_t clockOffset() {
-    return offsetNanoseconds;
-}
 
 void attachClocksToPlugin(void* library) {
     auto* base = static_cast<unsigned char*>(library);
