@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 // Millisecond tick counter; wraps at 2^32 like the system's own.
 uint32_t tickCount();
@@ -42,3 +43,19 @@ bool renameNoReplace(const char* from, const char* to);
 // The broken-down local time of a stored time; false for a time that has none
 // (a negative count, as the system's conversion gives no result for it).
 bool localTimeOf(int32_t seconds, std::tm& result);
+
+// An exclusive advisory lock on a file, held by this process until released
+// or until the process ends (the system drops it then, even after a crash).
+// The file is created, owner-only, when missing; its contents mean nothing.
+struct FileLock {
+    intptr_t handle = -1;
+};
+enum class LockResult { taken, heldElsewhere, failed };
+
+// Tries once, never waits. On failed, lastSystemError() tells why.
+LockResult takeFileLock(const char* path, FileLock& lock);
+void releaseFileLock(FileLock& lock);
+
+// The system's own words for the error of the last failed platform or C
+// library call on this thread ("Permission denied"); never empty.
+std::string lastSystemError();

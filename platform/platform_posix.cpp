@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -159,4 +160,42 @@ bool localTimeOf(int32_t seconds, std::tm& result) {
     if (seconds < 0) return false;
     const time_t t = seconds;
     return localtime_r(&t, &result) != nullptr;
+}
+
+LockResult takeFileLock(const char* path, FileLock& lock) {
+    if (!path || !*path) {
+        errno = EINVAL;
+        return LockResult::failed;
+    }
+    // Non-blocking and never through a link, so that a FIFO or a planted
+    // link can neither hang the host nor point the lock somewhere else.
+    const int fd =
+        open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) return LockResult::failed;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        if (errno == 0 || errno == EEXIST) errno = EINVAL;
+        return LockResult::failed;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return error == EWOULDBLOCK ? LockResult::heldElsewhere : LockResult::failed;
+    }
+    lock.handle = fd;
+    return LockResult::taken;
+}
+
+void releaseFileLock(FileLock& lock) {
+    if (lock.handle < 0) return;
+    close(static_cast<int>(lock.handle)); // closing drops the lock
+    lock.handle = -1;
+}
+
+std::string lastSystemError() {
+    const int error = errno;
+    const char* text = error != 0 ? std::strerror(error) : nullptr;
+    return text && *text ? std::string(text) : std::string("unknown error");
 }

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -74,4 +76,59 @@ bool localTimeOf(int32_t seconds, std::tm& result) {
     if (seconds < 0) return false;
     const time_t t = seconds;
     return localtime_s(&result, &t) == 0;
+}
+
+LockResult takeFileLock(const char* path, FileLock& lock) {
+    if (!path || !*path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return LockResult::failed;
+    }
+    // Shared access, so that readers (the registry tool) may open the file;
+    // the byte-range lock below is what excludes a second host.
+    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return LockResult::failed;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return LockResult::failed;
+    }
+    OVERLAPPED at{};
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        const DWORD error = GetLastError();
+        CloseHandle(file);
+        SetLastError(error);
+        return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING
+                   ? LockResult::heldElsewhere
+                   : LockResult::failed;
+    }
+    lock.handle = reinterpret_cast<intptr_t>(file);
+    return LockResult::taken;
+}
+
+void releaseFileLock(FileLock& lock) {
+    if (lock.handle == -1) return;
+    CloseHandle(reinterpret_cast<HANDLE>(lock.handle)); // closing drops the lock
+    lock.handle = -1;
+}
+
+std::string lastSystemError() {
+    // Calls of the system set its last error; calls of the C library set
+    // errno. Whichever is set names the reason, the system's first.
+    const DWORD error = GetLastError();
+    if (error != 0) {
+        char text[512] = {};
+        const DWORD length = FormatMessageA(
+            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+            MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+        std::string message(text, length);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                    message.back() == ' ' || message.back() == '.'))
+            message.pop_back();
+        if (!message.empty()) return message;
+        return "system error " + std::to_string(error);
+    }
+    const char* text = errno != 0 ? std::strerror(errno) : nullptr;
+    return text && *text ? std::string(text) : std::string("unknown error");
 }

@@ -232,6 +232,49 @@ TEST_F(PlatformFiles, ProfileStringTreatsSpecialFilesAsMissing) {
     EXPECT_STREQ(buffer, "30");
 }
 
+TEST_F(PlatformFiles, FileLockExcludesASecondHolderUntilReleased) {
+    const std::string path = pathOf("Zandrel.teams.lock");
+    FileLock first;
+    ASSERT_EQ(takeFileLock(path.c_str(), first), LockResult::taken);
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Another process is refused at once, without waiting.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FileLock other;
+        _exit(takeFileLock(path.c_str(), other) == LockResult::heldElsewhere ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    releaseFileLock(first);
+    FileLock second;
+    EXPECT_EQ(takeFileLock(path.c_str(), second), LockResult::taken);
+    releaseFileLock(second);
+}
+
+TEST_F(PlatformFiles, FileLockRefusesWhatIsNotAPlainFile) {
+    // Neither a FIFO (which must not block) nor a link (which could point the
+    // lock anywhere) nor a directory is taken as the lock file.
+    const std::string fifo = pathOf("fifo.lock");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = pathOf("link.lock");
+    ASSERT_EQ(symlink(pathOf("target").c_str(), link.c_str()), 0);
+    const std::string directory = pathOf("dir.lock");
+    ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+    for (const std::string& path : {fifo, link, directory}) {
+        FileLock lock;
+        EXPECT_EQ(takeFileLock(path.c_str(), lock), LockResult::failed) << path;
+        EXPECT_FALSE(lastSystemError().empty());
+        EXPECT_EQ(lock.handle, -1);
+    }
+    EXPECT_FALSE(fs::exists(pathOf("target")));
+}
+
 // This test program replaces time() and clock_gettime() with a clock that
 // moves only when told to, as the host simulator does. The platform layer must
 // go through those two symbols for either of them to move its clock.
