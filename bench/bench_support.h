@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/bot_instance.h"
+#include "core/plugin_state.h"
 #include "registry/freq_registry.h"
 
 // The two registry sizes every size-dependent path is measured at.
@@ -28,7 +29,8 @@ extern "C" void countingHost(BotEvent& event);
 // for other players, then, as the very last invite, one for `invited`. The
 // other invites are spread over the other freqs.
 struct BenchRegistry {
-    FreqRegistry registry;
+    PluginState state; // no files: the store is never opened
+    FreqRegistry& registry = state.registry;
     uint16_t targetFreq = 0;
     PlayerRecord invited{};  // admitted by his invite; squad not allowed
     PlayerRecord stranger{}; // no invite, not the owner, wrong squad

@@ -67,14 +67,14 @@ BENCHMARK(BM_DispatchFloor_talk);
 
 // The same unknown event handed straight to handleEvent, without the export.
 void BM_DispatchFloor_handleEvent(benchmark::State& state) {
-    FreqRegistry registry;
+    PluginState plugin;
     BotInstance bot;
     connectBot(bot, 1);
     BotEvent event{};
     for (auto _ : state) {
         event.handle = 1;
         event.code = 99;
-        handleEvent(bot, registry, event);
+        handleEvent(bot, plugin, event);
         benchmark::ClobberMemory();
     }
 }
@@ -94,7 +94,7 @@ void freqChange(benchmark::State& state, bool admitted) {
         event.handle = 1;
         event.code = PlayerFreqChange;
         event.slot[0] = reinterpret_cast<uintptr_t>(&player);
-        handleEvent(bot, bench.registry, event);
+        handleEvent(bot, bench.state, event);
         benchmark::ClobberMemory();
     }
     // Admitted: one welcome; refused: the refusal and "*setfreq 0".
@@ -146,7 +146,7 @@ void BM_Fjoin(benchmark::State& state) {
         event.code = Command;
         event.slot[0] = reinterpret_cast<uintptr_t>(&bench.invited);
         event.slot[1] = reinterpret_cast<uintptr_t>(&command);
-        handleEvent(bot, bench.registry, event);
+        handleEvent(bot, bench.state, event);
         benchmark::ClobberMemory();
     }
     if (bench.registry.invites.count() != invitesBefore)
@@ -173,7 +173,7 @@ void BM_TickExpiryPass(benchmark::State& state) {
         bot.expiryCountdown = 1; // this tick ages the invites
         event.handle = 1;
         event.code = Tick;
-        handleEvent(bot, bench.registry, event);
+        handleEvent(bot, bench.state, event);
         benchmark::ClobberMemory();
     }
     if (bench.registry.invites.count() != invites) state.SkipWithError("invites expired");

@@ -26,10 +26,11 @@ Text changedFromTo(const char* what, std::string_view before, std::string_view a
 }
 
 void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
-                   const CommandRecord* command) {
+                   const CommandRecord* command, RegistryStore* store) {
     if (!player || !command || !command->word) return;
     if (player->operatorLevel > highestServedLevel) return;
-    CommandContext context{instance, registry, *player, command->argument ? command->argument : ""};
+    CommandContext context{instance, registry, *player, command->argument ? command->argument : "",
+                           store};
     std::string_view word = command->word;
     for (size_t i = 0; i < commandCount; ++i) {
         const CommandEntry& entry = commandTable[i];

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/bot_instance.h"
 #include "registry/freq_registry.h"
+#include "registry/registry_store.h"
 #include "text/text.h"
 
 // What every command handler works with.
@@ -14,7 +16,8 @@ struct CommandContext {
     BotInstance& instance;
     FreqRegistry& registry;
     const PlayerRecord& player;
-    const char* argument; // never null: empty when the player typed nothing
+    const char* argument;           // never null: empty when the player typed nothing
+    RegistryStore* store = nullptr; // the registry's files; none where nothing is kept
 };
 
 // One private line to the commanding player.
@@ -33,7 +36,13 @@ inline bool isOperator(uint32_t level) {
 constexpr uint32_t highestServedLevel = 12;
 
 void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
-                   const CommandRecord* command);
+                   const CommandRecord* command, RegistryStore* store = nullptr);
+
+// The registry as it stands, written before an operator command deletes
+// freqs so that he can undo it. Returns the copy's name, or empty when none
+// could be made: then the operator who typed the command, the console and
+// the audit log are told why, and the command goes ahead.
+std::string undoSnapshot(const CommandContext& context, const char* kind);
 
 enum class ColonRule { Strict, Lenient };
 

@@ -1,7 +1,6 @@
 #include "commands/commands.h"
 #include "commands/replies.h"
 #include "registry/audit_log.h"
-#include "registry/backups.h"
 #include "text/number.h"
 
 void handleFreqkill(const CommandContext& context) {
@@ -10,7 +9,7 @@ void handleFreqkill(const CommandContext& context) {
     FreqRegistry& registry = context.registry;
     if (!findOwnedBy(registry, owner)) return reply(context, replies::freqsKilled);
     // The registry as it stands, so that the operator can undo a wrong name.
-    std::string snapshot = writeSnapshot(registry, "freqkill");
+    std::string snapshot = undoSnapshot(context, "freqkill");
     Text change("deleted the freqs of ");
     change.append(auditQuote(owner));
     change.append(":");

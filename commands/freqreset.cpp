@@ -1,7 +1,6 @@
 #include "commands/commands.h"
 #include "commands/replies.h"
 #include "registry/audit_log.h"
-#include "registry/backups.h"
 #include "text/number.h"
 
 void handleFreqreset(const CommandContext& context) {
@@ -9,7 +8,7 @@ void handleFreqreset(const CommandContext& context) {
     uint32_t freqs = registry.freqs.count();
     uint32_t invites = registry.invites.count();
     // The registry as it stands, so that the operator can undo the reset.
-    std::string snapshot = freqs > 0 ? writeSnapshot(registry, "freqreset") : std::string();
+    std::string snapshot = freqs > 0 ? undoSnapshot(context, "freqreset") : std::string();
     clearFreqs(registry);
     clearInvites(registry);
     Text change("cleared ");

@@ -1,9 +1,6 @@
 // The plug-in's one export and its process-wide state.
 #include "core/bot_instance.h"
 #include "core/event_handling.h"
-#include "registry/audit_log.h"
-#include "registry/backups.h"
-#include "registry/registry_file.h"
 
 #if defined(_WIN32)
 #define HADROK_EXPORT __declspec(dllexport)
@@ -13,27 +10,27 @@
 
 namespace {
 
-// The registry is loaded when the library is loaded and saved when it is
-// unloaded; being declared first, it outlives the bot instances.
-struct LoadedRegistry {
-    FreqRegistry registry;
-    LoadedRegistry() {
+// Made when the library is loaded (the lock, then the registry file) and
+// ended when it is unloaded (the last save); being declared first, it
+// outlives the bot instances.
+struct LoadedPlugin {
+    PluginState state;
+    LoadedPlugin() {
         try {
-            loadRegistry(registry);
+            startPluginState(state);
         } catch (...) {
-            // An unreadable file leaves the registry empty; the host must load on.
+            // The host must load on; the load's outcome says what was found.
         }
     }
-    ~LoadedRegistry() {
+    ~LoadedPlugin() {
         try {
-            saveWithBackups(registry, {0, nullptr, registry.auditLogEnabled},
-                            registry.datedBackupsToKeep);
+            stopPluginState(state);
         } catch (...) {
         }
     }
 };
 
-LoadedRegistry loaded;
+LoadedPlugin loaded;
 BotInstanceList instanceList;
 
 } // namespace
@@ -49,7 +46,7 @@ extern "C" HADROK_EXPORT void talk(BotEvent& event) {
             instanceList.instances.push_back(std::move(created));
             instance = instanceList.instances.back().get();
         }
-        handleEvent(*instance, loaded.registry, event);
+        handleEvent(*instance, loaded.state, event);
     } catch (...) {
     }
 }

@@ -4,8 +4,6 @@
 #include "commands/help.h"
 #include "platform/platform.h"
 #include "registry/audit_log.h"
-#include "registry/backups.h"
-#include "registry/registry_file.h"
 #include "text/ascii.h"
 #include "text/number.h"
 #include "text/replace.h"
@@ -21,18 +19,11 @@ const char autoSaveLine[] = "AutoSave...";
 const char notAllowedLine[] = "You are not allowed on that freq";
 const char setFreqZero[] = "*setfreq 0";
 
-void reportDamagedFile(BotInstance& instance, FreqRegistry& registry) {
-    if (registry.damagedFileKeptAs.empty() || registry.damagedFileReported) return;
-    registry.damagedFileReported = true;
-    Text line("Registry file ");
-    line.append(registryFileName);
-    line.append(" was damaged and has been kept as ");
-    line.append(registry.damagedFileKeptAs.c_str());
-    line.append("; starting with an empty registry.");
-    echo(instance, line.data);
+void echoIfAny(BotInstance& instance, const std::string& line) {
+    if (!line.empty()) echo(instance, line.c_str());
 }
 
-void handleConnect(BotInstance& instance, FreqRegistry& registry, const BotEvent& event) {
+void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& event) {
     instance.callback = reinterpret_cast<HostCallback>(event.slot[1]);
     instance.playerList = reinterpret_cast<PlayerNode* const*>(event.slot[2]);
     uint32_t version = uint32_t(event.slot[0]);
@@ -48,14 +39,26 @@ void handleConnect(BotInstance& instance, FreqRegistry& registry, const BotEvent
         return;
     }
     echo(instance, connectedLine);
-    reportDamagedFile(instance, registry);
+    if (!state.loadTold) {
+        state.loadTold = true;
+        echoIfAny(instance, loadNotice(state.store.load));
+    }
+    // Said at every connection: the operator must not believe he is saving.
+    echoIfAny(instance, lockNotice(state.store));
     loadConfig(instance);
     instance.autoSaveCountdown = instance.config.autoSaveDelay;
-    registry.auditLogEnabled = instance.config.auditLog != 0;
-    registry.datedBackupsToKeep = instance.config.backups;
+    state.auditLogEnabled = instance.config.auditLog != 0;
+    state.datedBackupsToKeep = instance.config.backups;
+    if (!state.loadLogged) {
+        state.loadLogged = true;
+        const std::string text = loadAuditText(state.store.load);
+        if (!text.empty()) auditLog({0, nullptr, state.auditLogEnabled}, "load", noFreq, text);
+    }
+    if (state.auditLogEnabled) echoIfAny(instance, auditLogProblem());
 }
 
-void handleTick(BotInstance& instance, FreqRegistry& registry) {
+void handleTick(BotInstance& instance, PluginState& state) {
+    FreqRegistry& registry = state.registry;
     --instance.expiryCountdown;
     --instance.autoSaveCountdown;
     if (instance.expiryCountdown == 0) {
@@ -64,8 +67,12 @@ void handleTick(BotInstance& instance, FreqRegistry& registry) {
     }
     if (instance.autoSaveCountdown == 0) {
         echo(instance, autoSaveLine);
-        saveWithBackups(registry, {instance.handle, nullptr, instance.config.auditLog != 0},
-                        instance.config.backups);
+        const SaveReport save = saveRegistryFile(state.store, registry, instance.config.backups);
+        echoIfAny(instance, saveNotice(save));
+        const std::string text = saveAuditText(save);
+        if (!text.empty())
+            auditLog({instance.handle, nullptr, instance.config.auditLog != 0}, "save", noFreq,
+                     text);
         instance.autoSaveCountdown = instance.config.autoSaveDelay;
     }
 }
@@ -116,17 +123,18 @@ Text expandWelcome(const FreqRecord& record, const PlayerRecord& player, uint16_
     return text;
 }
 
-void handleEvent(BotInstance& instance, FreqRegistry& registry, BotEvent& event) {
+void handleEvent(BotInstance& instance, PluginState& state, BotEvent& event) {
     if (instance.disabled) return;
+    FreqRegistry& registry = state.registry;
     switch (event.code) {
     case Connect:
-        handleConnect(instance, registry, event);
+        handleConnect(instance, state, event);
         break;
     case Disconnect:
         echo(instance, disconnectedLine);
         break;
     case Tick:
-        handleTick(instance, registry);
+        handleTick(instance, state);
         break;
     case ArenaEnter:
         if (auto* self = reinterpret_cast<const PlayerRecord*>(event.slot[1]))
@@ -142,7 +150,7 @@ void handleEvent(BotInstance& instance, FreqRegistry& registry, BotEvent& event)
         break;
     case Command:
         handleCommand(instance, registry, reinterpret_cast<const PlayerRecord*>(event.slot[0]),
-                      reinterpret_cast<const CommandRecord*>(event.slot[1]));
+                      reinterpret_cast<const CommandRecord*>(event.slot[1]), &state.store);
         break;
     case HelpRequest:
         handleHelp(instance, registry, reinterpret_cast<const PlayerRecord*>(event.slot[0]),

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "core/bot_instance.h"
+#include "core/plugin_state.h"
 #include "registry/freq_registry.h"
 #include "text/text.h"
 
 // Reacts to one event from the host for this instance.
-void handleEvent(BotInstance& instance, FreqRegistry& registry, BotEvent& event);
+void handleEvent(BotInstance& instance, PluginState& state, BotEvent& event);
 
 // The welcome text of record for player p who has just changed to freq f.
 Text expandWelcome(const FreqRecord& record, const PlayerRecord& player, uint16_t freq);

@@ -97,7 +97,8 @@ void checkSavesAndLoadsBack(FreqRegistry& registry, FreqRegistry& loaded) {
     FUZZ_CHECK(loadRegistry(loaded) && registryImage(loaded) == saved);
 }
 
-void play(Arena& arena, FreqRegistry& registry, std::string_view line) {
+void play(Arena& arena, PluginState& state, std::string_view line) {
+    FreqRegistry& registry = state.registry;
     if (line.size() < 3) return;
     uint32_t b = uint8_t(line[1]) % botCount;
     BotInstance& bot = arena.bots[b];
@@ -165,7 +166,7 @@ void play(Arena& arena, FreqRegistry& registry, std::string_view line) {
         ticksLeft -= n;
         e.code = Tick;
         for (; n > 1; --n)
-            handleEvent(bot, registry, e);
+            handleEvent(bot, state, e);
         break;
     }
     case 'b':
@@ -227,7 +228,7 @@ void play(Arena& arena, FreqRegistry& registry, std::string_view line) {
     default:
         return;
     }
-    handleEvent(bot, registry, e);
+    handleEvent(bot, state, e);
 }
 
 } // namespace
@@ -245,16 +246,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ticksLeft = 2000;
     {
         Arena arena;
-        FreqRegistry registry;
+        PluginState state;
+        openRegistryStore(state.store);
+        FreqRegistry& registry = state.registry;
         std::string_view input(reinterpret_cast<const char*>(data), size);
         for (size_t start = 0; start <= input.size();) {
             size_t end = input.find('\n', start);
             if (end == std::string_view::npos) end = input.size();
-            play(arena, registry, input.substr(start, end - start));
+            play(arena, state, input.substr(start, end - start));
             start = end + 1;
         }
         FreqRegistry loaded;
         checkSavesAndLoadsBack(registry, loaded);
+        closeRegistryStore(state.store);
     }
     fakeClockOn = false;
     return 0;

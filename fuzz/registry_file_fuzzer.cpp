@@ -18,7 +18,8 @@ extern "C" void checkSent(BotEvent& e) {
     FUZZ_CHECK(text && std::strlen(text) < 100000); // the read itself is checked by ASan
 }
 
-void showRecords(FreqRegistry& registry) {
+void showRecords(PluginState& state) {
+    FreqRegistry& registry = state.registry;
     PlayerRecord player{};
     player.operatorLevel = 1; // operators see the last-used stamps too
     PlayerNode node{&player, nullptr};
@@ -34,7 +35,7 @@ void showRecords(FreqRegistry& registry) {
         std::memcpy(player.name, r->owner, sizeof player.name);
         player.freq = r->freq;
         BotEvent change{1, PlayerFreqChange, {reinterpret_cast<uintptr_t>(&player)}};
-        handleEvent(bot, registry, change);
+        handleEvent(bot, state, change);
     }
 }
 
@@ -47,17 +48,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);
     writeFile(registryFileName, bytes);
 
-    FreqRegistry registry;
-    bool loaded = loadRegistry(registry);
+    PluginState state;
+    FreqRegistry& registry = state.registry;
+    openRegistryStore(state.store);
+    const LoadReport& load = loadRegistryFile(state.store, registry);
     if (size % freqRecordSize == 0) {
-        FUZZ_CHECK(loaded && registry.freqs.count() == size / freqRecordSize);
-        FUZZ_CHECK(saveRegistry(registry) && readFile(registryFileName) == bytes);
-        showRecords(registry);
+        FUZZ_CHECK(load.outcome == LoadOutcome::loaded &&
+                   registry.freqs.count() == size / freqRecordSize);
+        FUZZ_CHECK(saveRegistryFile(state.store, registry, 0).status == SaveStatus::saved &&
+                   readFile(registryFileName) == bytes);
+        showRecords(state);
     } else {
-        FUZZ_CHECK(!loaded && registry.freqs.count() == 0);
-        FUZZ_CHECK(registry.damagedFileKeptAs == std::string(registryFileName) + ".damaged");
+        FUZZ_CHECK(load.outcome == LoadOutcome::keptAside && registry.freqs.count() == 0);
+        FUZZ_CHECK(load.keptAs == std::string(registryFileName) + ".damaged");
         FUZZ_CHECK(!std::filesystem::exists(registryFileName));
-        FUZZ_CHECK(readFile(registry.damagedFileKeptAs.c_str()) == bytes);
+        FUZZ_CHECK(readFile(load.keptAs.c_str()) == bytes);
     }
+    closeRegistryStore(state.store);
     return 0;
 }

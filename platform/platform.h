@@ -40,6 +40,63 @@ bool replaceFileContents(const char* path, const void* data, size_t size);
 // Renames from to to, refusing to overwrite an existing file.
 bool renameNoReplace(const char* from, const char* to);
 
+// The same, telling a name already taken apart from other failures, so that
+// a caller can go on to the next free name.
+enum class MoveResult { moved, nameTaken, failed };
+MoveResult moveNoReplace(const char* from, const char* to);
+
+// A file written so that a crash, a full disk or a failed write never leaves
+// a partial file under path: temporary (path + temporarySuffix) beside the
+// final file, flushed, then renamed into place.
+struct SafeWrite {
+    const char* path = nullptr;
+    const char* temporarySuffix = ".tmp";
+    const void* data = nullptr;
+    size_t size = 0;
+    // When path is a symbolic link, replace the file it points to and keep
+    // the link; otherwise a link at path is replaced like any file.
+    bool followLink = false;
+    // Refuse to replace an existing path (backups and snapshots).
+    bool noReplace = false;
+    // Permissions: those of the file replaced; else those of this file (a
+    // backup takes the registry's); else owner read and write only.
+    const char* permissionsFrom = nullptr;
+};
+// renamedUnflushed: the new contents are in place, but flushing the
+// directory failed, so the rename may not survive a power cut.
+enum class WriteResult { written, renamedUnflushed, failed };
+// On failed, nothing is left under the temporary name, path is untouched and
+// lastSystemError() tells why.
+WriteResult writeFileSafely(const SafeWrite& write);
+
+// A registry file opened for reading. Nothing but a regular file is ever
+// opened: a FIFO, a device or a directory is refused before it is opened, so
+// that a read can neither block nor run on without end.
+struct ReadableFile {
+    intptr_t handle = -1;
+    uint64_t size = 0;
+};
+enum class OpenResult { opened, missing, notRegular, failed };
+OpenResult openRegularFile(const char* path, ReadableFile& file);
+// Reads exactly size bytes; false on an error or an early end (the file
+// shrank while read), with lastSystemError() telling which.
+bool readExactly(ReadableFile& file, void* buffer, size_t size);
+void closeReadableFile(ReadableFile& file);
+
+// A log file opened for appending: never through a symbolic link, never a
+// FIFO or a device; created owner-only when missing.
+struct AppendableFile {
+    intptr_t handle = -1;
+    uint64_t size = 0; // when opened
+};
+// notRegular: a symbolic link, a FIFO, a device or a directory is there.
+OpenResult openForAppend(const char* path, AppendableFile& file);
+bool appendBytes(AppendableFile& file, const void* data, size_t size);
+void closeAppendableFile(AppendableFile& file);
+
+// This process's number, for temporary names no other process uses.
+uint32_t processId();
+
 // The broken-down local time of a stored time; false for a time that has none
 // (a negative count, as the system's conversion gives no result for it).
 bool localTimeOf(int32_t seconds, std::tm& result);

@@ -199,3 +199,169 @@ std::string lastSystemError() {
     const char* text = error != 0 ? std::strerror(error) : nullptr;
     return text && *text ? std::string(text) : std::string("unknown error");
 }
+
+MoveResult moveNoReplace(const char* from, const char* to) {
+    if (renameNoReplace(from, to)) return MoveResult::moved;
+    return errno == EEXIST ? MoveResult::nameTaken : MoveResult::failed;
+}
+
+namespace {
+
+// The file a chain of symbolic links ends at; a link to a file not yet made
+// names the file to make. Gives up (ELOOP) after as many links as the
+// system follows.
+bool resolveLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+        if (!S_ISLNK(st.st_mode)) return true;
+        std::string target(size_t(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) return false;
+        target.resize(size_t(n));
+        if (target.empty() || target[0] != '/') {
+            const size_t slash = path.rfind('/');
+            if (slash != std::string::npos) target = path.substr(0, slash + 1) + target;
+        }
+        path = target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Closes fd and removes the temporary, keeping the errno that told why.
+WriteResult abandon(int fd, const std::string& temporary) {
+    const int error = errno;
+    if (fd >= 0) close(fd);
+    unlink(temporary.c_str());
+    errno = error;
+    return WriteResult::failed;
+}
+
+} // namespace
+
+WriteResult writeFileSafely(const SafeWrite& write) {
+    if (!write.path || !*write.path || !write.temporarySuffix || (!write.data && write.size != 0)) {
+        errno = EINVAL;
+        return WriteResult::failed;
+    }
+    std::string target = write.path;
+    if (write.followLink && !resolveLinks(target)) return WriteResult::failed;
+    const std::string temporary = target + write.temporarySuffix;
+
+    // The mode and owner of what is replaced, else of the file named, else
+    // owner-only: the registry holds password hashes.
+    mode_t mode = 0600;
+    uid_t owner = uid_t(-1);
+    gid_t group = gid_t(-1);
+    struct stat st {};
+    if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        mode = st.st_mode & 07777;
+        owner = st.st_uid;
+        group = st.st_gid;
+    } else if (write.permissionsFrom && stat(write.permissionsFrom, &st) == 0 &&
+               S_ISREG(st.st_mode)) {
+        mode = st.st_mode & 0777;
+    }
+
+    // The temporary's name is this process's own; one left by a crash of an
+    // earlier process with the same number is replaced, never written
+    // through (a link there would send the bytes elsewhere).
+    if (unlink(temporary.c_str()) != 0 && errno != ENOENT) return WriteResult::failed;
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return WriteResult::failed;
+    if (fchmod(fd, mode) != 0) return abandon(fd, temporary);
+    if (owner != uid_t(-1) && (owner != geteuid() || group != getegid())) {
+        // Only root may give a file away; anyone else keeps his own.
+        if (fchown(fd, owner, group) != 0 && errno != EPERM) return abandon(fd, temporary);
+    }
+    if (!writeAll(fd, static_cast<const unsigned char*>(write.data), write.size) || fsync(fd) != 0)
+        return abandon(fd, temporary);
+    if (close(fd) != 0) return abandon(-1, temporary);
+    if (write.noReplace) {
+        if (moveNoReplace(temporary.c_str(), target.c_str()) != MoveResult::moved)
+            return abandon(-1, temporary);
+    } else if (rename(temporary.c_str(), target.c_str()) != 0) {
+        return abandon(-1, temporary);
+    }
+
+    const int dir = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool synced = dir >= 0 && (fsync(dir) == 0 || errno == EINVAL);
+    if (dir >= 0) {
+        const int error = errno;
+        close(dir);
+        errno = error;
+    }
+    return synced ? WriteResult::written : WriteResult::renamedUnflushed;
+}
+
+OpenResult openRegularFile(const char* path, ReadableFile& file) {
+    file = {};
+    struct stat st {};
+    // Looked at before it is opened: opening a FIFO or some devices blocks
+    // or has effects of its own.
+    if (stat(path, &st) != 0) return errno == ENOENT ? OpenResult::missing : OpenResult::failed;
+    if (!S_ISREG(st.st_mode)) return OpenResult::notRegular;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? OpenResult::missing : OpenResult::failed;
+    // It may have been swapped between the look and the open.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return OpenResult::notRegular;
+    }
+    file.handle = fd;
+    file.size = uint64_t(st.st_size);
+    return OpenResult::opened;
+}
+
+bool readExactly(ReadableFile& file, void* buffer, size_t size) {
+    auto* at = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        const ssize_t n = read(int(file.handle), at, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = ENODATA; // the file is shorter than it was
+            return false;
+        }
+        at += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+void closeReadableFile(ReadableFile& file) {
+    if (file.handle >= 0) close(int(file.handle));
+    file.handle = -1;
+}
+
+OpenResult openForAppend(const char* path, AppendableFile& file) {
+    file = {};
+    struct stat st {};
+    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) return OpenResult::notRegular;
+    const int fd = open(
+        path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == ELOOP || errno == ENXIO ? OpenResult::notRegular : OpenResult::failed;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return OpenResult::notRegular;
+    }
+    file.handle = fd;
+    file.size = uint64_t(st.st_size);
+    return OpenResult::opened;
+}
+
+bool appendBytes(AppendableFile& file, const void* data, size_t size) {
+    return writeAll(int(file.handle), static_cast<const unsigned char*>(data), size);
+}
+
+void closeAppendableFile(AppendableFile& file) {
+    if (file.handle >= 0) close(int(file.handle));
+    file.handle = -1;
+}
+
+uint32_t processId() {
+    return uint32_t(getpid());
+}

@@ -132,3 +132,143 @@ std::string lastSystemError() {
     const char* text = errno != 0 ? std::strerror(errno) : nullptr;
     return text && *text ? std::string(text) : std::string("unknown error");
 }
+
+MoveResult moveNoReplace(const char* from, const char* to) {
+    if (renameNoReplace(from, to)) return MoveResult::moved;
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? MoveResult::nameTaken
+                                                                       : MoveResult::failed;
+}
+
+namespace {
+
+WriteResult abandon(HANDLE file, const std::string& temporary) {
+    const DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    DeleteFileA(temporary.c_str());
+    SetLastError(error);
+    return WriteResult::failed;
+}
+
+} // namespace
+
+WriteResult writeFileSafely(const SafeWrite& write) {
+    if (!write.path || !*write.path || !write.temporarySuffix || (!write.data && write.size != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WriteResult::failed;
+    }
+    // Links are rare here and permissions come from the directory, so the
+    // path is written as it is named.
+    const std::string temporary = std::string(write.path) + write.temporarySuffix;
+    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return WriteResult::failed;
+    const auto* p = static_cast<const unsigned char*>(write.data);
+    size_t left = write.size;
+    while (left > 0) {
+        const DWORD chunk = left > (DWORD(1) << 30) ? (DWORD(1) << 30) : static_cast<DWORD>(left);
+        DWORD written = 0;
+        if (!WriteFile(file, p, chunk, &written, nullptr) || written == 0)
+            return abandon(file, temporary);
+        p += written;
+        left -= written;
+    }
+    if (!FlushFileBuffers(file)) return abandon(file, temporary);
+    if (!CloseHandle(file)) return abandon(INVALID_HANDLE_VALUE, temporary);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (write.noReplace ? 0 : MOVEFILE_REPLACE_EXISTING);
+    if (!MoveFileExA(temporary.c_str(), write.path, flags))
+        return abandon(INVALID_HANDLE_VALUE, temporary);
+    SetLastError(0);
+    return WriteResult::written;
+}
+
+OpenResult openRegularFile(const char* path, ReadableFile& file) {
+    file = {};
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OpenResult::missing
+                                                                              : OpenResult::failed;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return OpenResult::notRegular;
+    const HANDLE handle =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? OpenResult::missing : OpenResult::failed;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+        CloseHandle(handle);
+        return OpenResult::notRegular;
+    }
+    file.handle = reinterpret_cast<intptr_t>(handle);
+    file.size = uint64_t(size.QuadPart);
+    return OpenResult::opened;
+}
+
+bool readExactly(ReadableFile& file, void* buffer, size_t size) {
+    auto* at = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        const DWORD chunk = size > (DWORD(1) << 30) ? (DWORD(1) << 30) : static_cast<DWORD>(size);
+        DWORD got = 0;
+        if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), at, chunk, &got, nullptr))
+            return false;
+        if (got == 0) {
+            SetLastError(ERROR_HANDLE_EOF); // the file is shorter than it was
+            return false;
+        }
+        at += got;
+        size -= got;
+    }
+    return true;
+}
+
+void closeReadableFile(ReadableFile& file) {
+    if (file.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+    file.handle = -1;
+}
+
+OpenResult openForAppend(const char* path, AppendableFile& file) {
+    file = {};
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return OpenResult::notRegular;
+    const HANDLE handle = CreateFileA(
+        path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return OpenResult::failed;
+    LARGE_INTEGER size{};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+        CloseHandle(handle);
+        return OpenResult::notRegular;
+    }
+    file.handle = reinterpret_cast<intptr_t>(handle);
+    file.size = uint64_t(size.QuadPart);
+    return OpenResult::opened;
+}
+
+bool appendBytes(AppendableFile& file, const void* data, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = size > (DWORD(1) << 30) ? (DWORD(1) << 30) : static_cast<DWORD>(size);
+        if (!WriteFile(reinterpret_cast<HANDLE>(file.handle), p, chunk, &written, nullptr) ||
+            written == 0)
+            return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+void closeAppendableFile(AppendableFile& file) {
+    if (file.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+    file.handle = -1;
+}
+
+uint32_t processId() {
+    return uint32_t(GetCurrentProcessId());
+}

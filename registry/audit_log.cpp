@@ -1,6 +1,8 @@
 #include "registry/audit_log.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include "platform/platform.h"
 #include "text/ascii.h"
@@ -39,13 +41,32 @@ Text generationName(int n) {
     return name;
 }
 
+// What went wrong with the log, kept until the operator has been told. The
+// log is written from every command, which has no one to tell but the
+// player, so the problem waits for the next connection.
+struct LogProblem {
+    std::string pending;
+    std::string told;
+};
+LogProblem problem;
+
+void noteProblem(std::string text) {
+    problem.pending = std::move(text);
+}
+
 // hadrok.log becomes hadrok.log.1, .1 becomes .2 and so on; the oldest goes.
-void rotate() {
+// Renaming moves a name and never follows a link. False, with the reason,
+// when hadrok.log itself could not be moved out of the way.
+bool rotate(std::string& reason) {
     std::remove(generationName(auditLogGenerations).data);
     for (int n = auditLogGenerations - 1; n >= 1; --n)
         std::rename(generationName(n).data, generationName(n + 1).data);
-    std::rename(auditLogFileName, generationName(1).data);
+    if (std::rename(auditLogFileName, generationName(1).data) == 0) return true;
+    reason = lastSystemError();
+    return false;
 }
+
+const char notRegularReason[] = "it is a symbolic link or not a regular file";
 
 } // namespace
 
@@ -85,14 +106,41 @@ void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::s
     line.append(change);
     line.append("\n");
 
-    std::FILE* file = std::fopen(auditLogFileName, "ab");
-    if (!file) return;
-    if (std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) >= auditLogRotateBytes) {
-        std::fclose(file);
-        rotate();
-        file = std::fopen(auditLogFileName, "ab");
-        if (!file) return;
+    AppendableFile file;
+    OpenResult opened = openForAppend(auditLogFileName, file);
+    if (opened == OpenResult::opened && file.size >= uint64_t(auditLogRotateBytes)) {
+        closeAppendableFile(file);
+        std::string reason;
+        if (!rotate(reason)) {
+            // The log stops growing here rather than fill the disk.
+            noteProblem(std::string("Audit log ") + auditLogFileName +
+                        " is full and could not be rotated (" + reason +
+                        "); no more lines are written to it.");
+            return;
+        }
+        opened = openForAppend(auditLogFileName, file);
     }
-    std::fwrite(line.data, 1, line.length, file);
-    std::fclose(file);
+    if (opened != OpenResult::opened) {
+        noteProblem(std::string("Audit log ") + auditLogFileName + " cannot be written (" +
+                    (opened == OpenResult::notRegular ? notRegularReason : lastSystemError()) +
+                    "); changes are not logged.");
+        return;
+    }
+    if (!appendBytes(file, line.data, line.length))
+        noteProblem(std::string("Audit log ") + auditLogFileName + " cannot be written (" +
+                    lastSystemError() + "); changes are not logged.");
+    closeAppendableFile(file);
+}
+
+std::string auditLogProblem() {
+    // A name that is there but is no plain file is told before anything is
+    // logged, without creating the log.
+    std::error_code error;
+    const auto status = std::filesystem::symlink_status(auditLogFileName, error);
+    if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        noteProblem(std::string("Audit log ") + auditLogFileName + " cannot be written (" +
+                    notRegularReason + "); changes are not logged.");
+    if (problem.pending.empty() || problem.pending == problem.told) return {};
+    problem.told = problem.pending;
+    return problem.told;
 }

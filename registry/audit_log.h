@@ -1,9 +1,11 @@
 // The operators' record of every change to the registry: one line per change,
 // appended to hadrok.log in the current directory and flushed at once.
-// Logging never fails an event: a log that can't be written is skipped.
+// Logging never fails an event: a log that can't be written is skipped,
+// and the operator is told at the next connection.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/host_interface.h"
@@ -27,6 +29,10 @@ constexpr int32_t noFreq = -1;
 // and what changed. Names and texts in `change` must already be quoted with
 // auditQuote.
 void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::string_view change);
+
+// A problem with the log that the operator has not yet been told, in one
+// line, or empty; each problem is given once.
+std::string auditLogProblem();
 
 // A name or text as it goes into the log: in double quotes, with every byte
 // that could break or forge a line (controls, quotes, backslash, 128-255)

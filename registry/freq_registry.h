@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "registry/freq_chained_list.h"
@@ -13,14 +12,6 @@
 struct FreqRegistry {
     FreqChainedList<FreqRecord> freqs;
     FreqChainedList<FreqInvite> invites;
-    // A registry file found damaged at load is kept aside under this name and
-    // told to the host's operator once, at the first accepted connection.
-    std::string damagedFileKeptAs;
-    bool damagedFileReported = false;
-    // The audit and backup settings of the last bot to connect, for the save
-    // at unload, which no bot makes.
-    bool auditLogEnabled = true;
-    uint32_t datedBackupsToKeep = 7;
 };
 
 FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq);

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "registry/audit_log.h"
 #include "text/number.h"
 
 const char registryFileName[] = "Zandrel.teams";
@@ -64,6 +63,13 @@ std::string registryImage(FreqRegistry& registry) {
     return image;
 }
 
+std::unique_ptr<unsigned char[]> registryImageBuffer(FreqRegistry& registry, size_t& size) {
+    size = size_t(registry.freqs.count()) * freqRecordSize;
+    auto image = std::make_unique_for_overwrite<unsigned char[]>(size + 1);
+    writeImage(registry, image.get());
+    return image;
+}
+
 namespace {
 
 void appendRecords(FreqChainedList<FreqRecord>& freqs, const unsigned char* image, size_t count) {
@@ -82,65 +88,84 @@ bool addRecordsFromImage(FreqRegistry& registry, const unsigned char* image, siz
     return true;
 }
 
-// Moves a damaged file out of the way of the next save, never over an earlier one.
-static std::string keepDamagedFile() {
-    std::string base = std::string(registryFileName) + ".damaged";
-    for (int32_t n = 0; n < 1000; ++n) {
-        std::string name = base;
-        if (n > 0) {
-            name += ".";
-            name += numberToText(uint32_t(n), 10, 0, false).view();
-        }
-        if (renameNoReplace(registryFileName, name.c_str())) return name;
+ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t maxRecords) {
+    ReadReport report;
+    ReadableFile file;
+    switch (openRegularFile(path, file)) {
+    case OpenResult::missing:
+        return report;
+    case OpenResult::notRegular:
+        report.status = ReadStatus::unreadable;
+        report.reason = "it is not a regular file";
+        return report;
+    case OpenResult::failed:
+        report.status = ReadStatus::unreadable;
+        report.reason = lastSystemError();
+        return report;
+    case OpenResult::opened:
+        break;
     }
-    return {};
-}
-
-bool loadRegistry(FreqRegistry& registry) {
-    std::FILE* file = std::fopen(registryFileName, "rb");
-    if (!file) return true;
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    bool whole =
-        size >= 0 && size % long(freqRecordSize) == 0 && std::fseek(file, 0, SEEK_SET) == 0;
-    // Read a block of records at a time, so that only the records themselves
-    // take memory, into a list of their own, so that a read that falls short
-    // adds nothing.
+    report.size = file.size;
+    if (file.size % freqRecordSize != 0) {
+        closeReadableFile(file);
+        report.status = ReadStatus::notWhole;
+        report.reason = "its size is not a whole number of records";
+        return report;
+    }
+    if (file.size / freqRecordSize > maxRecords) {
+        closeReadableFile(file);
+        report.status = ReadStatus::tooLarge;
+        report.reason = "it holds more than ";
+        report.reason += numberToText(uint32_t(maxRecords), 10, 0, false).view();
+        report.reason += " records";
+        return report;
+    }
+    // A block of records at a time, so that only the records themselves take
+    // memory, into a list of their own, so that a read that falls short adds
+    // nothing.
     FreqChainedList<FreqRecord> loaded;
-    if (whole) {
-        constexpr size_t blockRecords = 256;
-        auto block = std::make_unique_for_overwrite<unsigned char[]>(blockRecords * freqRecordSize);
-        for (size_t left = size_t(size) / freqRecordSize; whole && left != 0;) {
-            const size_t count = left < blockRecords ? left : blockRecords;
-            whole = std::fread(block.get(), freqRecordSize, count, file) == count;
-            if (whole) appendRecords(loaded, block.get(), count);
-            left -= count;
+    constexpr size_t blockRecords = 256;
+    auto block = std::make_unique_for_overwrite<unsigned char[]>(blockRecords * freqRecordSize);
+    for (size_t left = size_t(file.size / freqRecordSize); left != 0;) {
+        const size_t count = left < blockRecords ? left : blockRecords;
+        if (!readExactly(file, block.get(), count * freqRecordSize)) {
+            report.status = ReadStatus::unreadable;
+            report.reason = lastSystemError();
+            closeReadableFile(file);
+            return report;
         }
+        appendRecords(loaded, block.get(), count);
+        left -= count;
     }
-    std::fclose(file);
-    if (!whole) {
-        registry.damagedFileKeptAs = keepDamagedFile();
-        Text change("registry file damaged (size ");
-        change.append(numberToText(uint32_t(size), 10, 0, false));
-        change.append(registry.damagedFileKeptAs.empty() ? "), could not be kept aside"
-                                                         : "), kept as ");
-        change.append(registry.damagedFileKeptAs.c_str());
-        auditLog({}, "load", noFreq, change.view());
-        return false;
-    }
+    closeReadableFile(file);
     if (registry.freqs.count() == 0) {
         registry.freqs = std::move(loaded);
     } else {
         for (FreqRecord* r = loaded.first(); r; r = loaded.next(r))
             registry.freqs.append(*r);
     }
-    return true;
+    report.status = ReadStatus::read;
+    return report;
+}
+
+std::string processTemporarySuffix() {
+    return ".tmp." + std::string(numberToText(processId(), 10, 0, false).view());
+}
+
+bool loadRegistry(FreqRegistry& registry) {
+    const ReadStatus status = readRegistryFile(registryFileName, registry, UINT32_MAX).status;
+    return status == ReadStatus::missing || status == ReadStatus::read;
 }
 
 bool saveRegistry(FreqRegistry& registry) {
-    // Every byte is written over, so the buffer is not cleared first.
-    const size_t size = size_t(registry.freqs.count()) * freqRecordSize;
-    auto image = std::make_unique_for_overwrite<unsigned char[]>(size + 1);
-    writeImage(registry, image.get());
-    return replaceFileContents(registryFileName, image.get(), size);
+    size_t size = 0;
+    const auto image = registryImageBuffer(registry, size);
+    const std::string suffix = processTemporarySuffix();
+    SafeWrite write;
+    write.path = registryFileName;
+    write.temporarySuffix = suffix.c_str();
+    write.data = image.get();
+    write.size = size;
+    write.followLink = true;
+    return writeFileSafely(write) != WriteResult::failed;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "registry/freq_registry.h"
@@ -18,15 +19,31 @@ void scrambleRecord(unsigned char* image);
 // The file image of the registry's records in list order.
 std::string registryImage(FreqRegistry& registry);
 
+// The same image in a buffer that is not cleared first (every byte is
+// written), as saves use it.
+std::unique_ptr<unsigned char[]> registryImageBuffer(FreqRegistry& registry, size_t& size);
+
 // Appends the records of a file image to the registry; false, with nothing
 // added, when the size is not a multiple of the record size.
 bool addRecordsFromImage(FreqRegistry& registry, const unsigned char* image, size_t size);
 
-// Loads the file into an empty registry. A missing file gives an empty
-// registry; a damaged one is kept aside untouched (see FreqRegistry) and also
-// gives an empty registry, with the result false.
-bool loadRegistry(FreqRegistry& registry);
+// Reads a registry file into the registry (appending), all or nothing. It
+// never opens anything but a regular file, so a FIFO or a device can't block
+// or run on, and more than maxRecords records are not read at all.
+enum class ReadStatus { missing, read, unreadable, notWhole, tooLarge };
+struct ReadReport {
+    ReadStatus status = ReadStatus::missing;
+    uint64_t size = 0;
+    std::string reason; // for anything but missing and read
+};
+ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t maxRecords);
 
-// Replaces the file with the registry's records, crash-safely: either the old
-// or the new file survives. False when the save failed (the old file stays).
+// The temporary suffix of this process's saves: no other process uses it.
+std::string processTemporarySuffix();
+
+// For tools and tests that keep one registry file alone: load (true when the
+// file was missing or read whole; nothing is moved aside) and a crash-safe
+// save that keeps the file's permissions and a link at its name. The
+// plug-in itself goes through the registry store.
+bool loadRegistry(FreqRegistry& registry);
 bool saveRegistry(FreqRegistry& registry);

@@ -108,13 +108,16 @@ void arrive(PlayerRecord& p, Random& random, uint32_t serial) {
 
 struct Soak {
     Random random{20260101};
-    FreqRegistry registry;
+    PluginState state; // its files are the working directory's, as the plug-in's are
+    FreqRegistry& registry = state.registry;
     Arena arenas[botCount];
     std::vector<uint16_t> knownFreqs; // freqs registered at some time; may be stale
     uint32_t serial = 0;
     uint64_t events = 0;
 
+    ~Soak() { closeRegistryStore(state.store); }
     Soak() {
+        openRegistryStore(state.store);
         for (uint32_t b = 0; b < botCount; ++b) {
             Arena& a = arenas[b];
             a.bot.handle = b + 1;
@@ -137,7 +140,7 @@ struct Soak {
     void send(Arena& a, uint32_t code, uintptr_t slot0 = 0, uintptr_t slot1 = 0,
               uintptr_t slot2 = 0) {
         BotEvent e{a.bot.handle, code, {slot0, slot1, slot2, 0, 0}};
-        handleEvent(a.bot, registry, e);
+        handleEvent(a.bot, state, e);
         ++events;
     }
 

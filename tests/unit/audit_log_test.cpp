@@ -6,8 +6,8 @@
 #include "fake_clock.h"
 #include "fake_host.h"
 #include "registry/audit_log.h"
-#include "registry/backups.h"
 #include "registry/registry_file.h"
+#include "registry/registry_store.h"
 
 namespace {
 
@@ -168,23 +168,45 @@ TEST_F(Audit, DatedBackupsOncePerDayNewestSevenKept) {
     EXPECT_EQ(TempDir::read("Zandrel.teams.2026-01-10"), registryImage(host.registry));
 }
 
-TEST_F(Audit, FailedSaveIsLogged) {
-    std::filesystem::create_directories("Zandrel.teams.tmp/blocked");
+TEST_F(Audit, FailedSaveIsToldAndLogged) {
+    // A directory where this process's temporary file must go.
+    std::filesystem::create_directories(std::string(registryFileName) +
+                                        host.state.store.temporarySuffix + "/blocked");
     host.bot.config.autoSaveDelay = 1;
     host.bot.autoSaveCountdown = 1;
     host.tick();
     EXPECT_EQ(logLines(), (std::vector<std::string>{
-                              "2026-01-01 00:00:00 bot=1 save: saving failed; the file on disk is "
-                              "unchanged"}));
+                              "2026-01-01 00:00:00 bot=1 save: saving failed (Is a directory); "
+                              "the file on disk is unchanged"}));
+    ASSERT_EQ(sentLines().size(), 2u);
+    EXPECT_EQ(sentLines()[0].text, "AutoSave...");
+    EXPECT_EQ(sentLines()[1].text, "Saving Zandrel.teams failed (Is a directory); the file on "
+                                   "disk is unchanged. Trying again at the next autosave.");
 }
 
-TEST_F(Audit, DamagedFileKeptAsideIsLogged) {
-    TempDir::write(registryFileName, std::string(300, 'x'));
-    FreqRegistry registry;
-    loadRegistry(registry);
-    EXPECT_EQ(logLines(), (std::vector<std::string>{
-                              "2026-01-01 00:00:00 bot=0 load: registry file damaged (size 300), "
-                              "kept as Zandrel.teams.damaged"}));
+// The load's line waits for the first accepted connection, whose AuditLog
+// setting decides whether it is written at all.
+TEST_F(Audit, DamagedFileKeptAsideIsLoggedUnlessTheLogIsOff) {
+    for (const char* auditLog : {"1", "0"}) {
+        std::filesystem::remove(auditLogFileName);
+        std::filesystem::remove("Zandrel.teams.damaged");
+        TempDir::write(registryFileName, std::string(300, 'x'));
+        TempDir::write("freqs.ini", std::string("[Config]\nAuditLog=") + auditLog + "\n");
+        PluginState state;
+        state.store.lockResult = LockResult::taken; // the host's store holds the lock here
+        state.store.temporarySuffix = host.state.store.temporarySuffix;
+        loadRegistryFile(state.store, state.registry);
+        BotEvent connect{1,
+                         Connect,
+                         {0x60000, reinterpret_cast<uintptr_t>(&recordHostEvent),
+                          reinterpret_cast<uintptr_t>(&host.head)}};
+        handleEvent(host.bot, state, connect);
+        std::vector<std::string> expected;
+        if (auditLog[0] == '1')
+            expected = {"2026-01-01 00:00:00 bot=0 load: registry file damaged (size 300), kept "
+                        "as Zandrel.teams.damaged"};
+        EXPECT_EQ(logLines(), expected) << "AuditLog=" << auditLog;
+    }
 }
 
 } // namespace

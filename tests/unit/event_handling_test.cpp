@@ -148,13 +148,13 @@ TEST_F(Events, ArenaEventsKeepWhatCommandsNeed) {
     BotEvent enter{1, ArenaEnter, {0, reinterpret_cast<uintptr_t>(&self)}};
     BotEvent arena{1, ArenaSettings, {reinterpret_cast<uintptr_t>(&settings)}};
     BotEvent leave{1, ArenaLeave, {}};
-    handleEvent(host.bot, host.registry, enter);
-    handleEvent(host.bot, host.registry, arena);
-    handleEvent(host.bot, host.registry, leave);
+    handleEvent(host.bot, host.state, enter);
+    handleEvent(host.bot, host.state, arena);
+    handleEvent(host.bot, host.state, leave);
     EXPECT_EQ(host.bot.ownFreq, 8025);
     EXPECT_EQ(host.bot.settings, &settings);
     BotEvent nullEnter{1, ArenaEnter, {}};
-    handleEvent(host.bot, host.registry, nullEnter);
+    handleEvent(host.bot, host.state, nullEnter);
     EXPECT_EQ(host.bot.ownFreq, 8025);
 }
 
@@ -162,7 +162,7 @@ TEST_F(Events, UnknownCodesAndNullSlotsDoNothing) {
     for (uint32_t code : {6u, 18u, 22u, 35u, 1000u, uint32_t(PlayerFreqChange), uint32_t(Command),
                           uint32_t(HelpRequest)}) {
         BotEvent e{1, code, {}};
-        handleEvent(host.bot, host.registry, e);
+        handleEvent(host.bot, host.state, e);
     }
     EXPECT_TRUE(host.take().empty());
 }
@@ -184,11 +184,11 @@ TEST_P(Handshake, VersionDecides) {
                      Connect,
                      {GetParam().version, reinterpret_cast<uintptr_t>(&recordHostEvent),
                       reinterpret_cast<uintptr_t>(&host.head)}};
-    handleEvent(fresh, host.registry, connect);
+    handleEvent(fresh, host.state, connect);
     EXPECT_EQ(host.take(), (Lines{std::string("echo: ") + GetParam().line}));
     EXPECT_EQ(fresh.disabled, GetParam().disabled);
     if (fresh.disabled) {
-        handleEvent(fresh, host.registry, connect);
+        handleEvent(fresh, host.state, connect);
         EXPECT_TRUE(host.take().empty());
     } else {
         EXPECT_EQ(fresh.config.maxOwnedFreqs, 3u);

@@ -37,14 +37,17 @@ extern "C" inline void recordHostEvent(BotEvent& event) {
 
 struct FakeHost {
     TempDir dir; // whatever the plug-in writes stays out of the way
-    FreqRegistry registry;
+    PluginState state;
+    FreqRegistry& registry = state.registry;
     BotInstance bot;
     ArenaSettingsRecord settings{};
     std::deque<PlayerRecord> players;
     std::deque<PlayerNode> nodes;
     PlayerNode* head = nullptr;
 
+    ~FakeHost() { closeRegistryStore(state.store); }
     FakeHost() {
+        openRegistryStore(state.store);
         sentLines().clear();
         bot.handle = 1;
         bot.callback = recordHostEvent;
@@ -76,7 +79,7 @@ struct FakeHost {
         CommandRecord record{};
         record.word = word;
         record.argument = argument;
-        handleCommand(bot, registry, &player, &record);
+        handleCommand(bot, registry, &player, &record, &state.store);
     }
 
     void help(const PlayerRecord& player, const char* topic) {
@@ -92,7 +95,7 @@ struct FakeHost {
         event.handle = bot.handle;
         event.code = PlayerFreqChange;
         event.slot[0] = reinterpret_cast<uintptr_t>(&player);
-        handleEvent(bot, registry, event);
+        handleEvent(bot, state, event);
     }
 
     void tick(int count = 1) {
@@ -100,7 +103,7 @@ struct FakeHost {
             BotEvent event{};
             event.handle = bot.handle;
             event.code = Tick;
-            handleEvent(bot, registry, event);
+            handleEvent(bot, state, event);
         }
     }
 

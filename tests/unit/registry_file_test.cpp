@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "registry/registry_file.h"
+#include "registry/registry_store.h"
 #include "temp_dir.h"
 
 namespace {
@@ -101,26 +102,30 @@ TEST_F(RegistryFile, DamagedFileIsKeptAsideNeverOverwritten) {
     TempDir::write(registryFileName, damaged);
     TempDir::write("Zandrel.teams.damaged", "an earlier one");
 
+    RegistryStore store;
+    openRegistryStore(store);
     FreqRegistry registry;
-    EXPECT_FALSE(loadRegistry(registry));
+    const LoadReport& load = loadRegistryFile(store, registry);
+    EXPECT_EQ(load.outcome, LoadOutcome::keptAside);
     EXPECT_EQ(registry.freqs.count(), 0u);
-    EXPECT_EQ(registry.damagedFileKeptAs, "Zandrel.teams.damaged.1");
+    EXPECT_EQ(load.keptAs, "Zandrel.teams.damaged.1");
     EXPECT_EQ(TempDir::read("Zandrel.teams.damaged.1"), damaged);
     EXPECT_EQ(TempDir::read("Zandrel.teams.damaged"), "an earlier one");
 
     FreqRecord r = makeRecord(100, "New");
     registry.freqs.append(r);
-    EXPECT_TRUE(saveRegistry(registry));
+    EXPECT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
     EXPECT_EQ(TempDir::read(registryFileName), imageOf(r));
     EXPECT_EQ(TempDir::read("Zandrel.teams.damaged.1"), damaged);
+    closeRegistryStore(store);
 }
 
 TEST_F(RegistryFile, FailedSaveLeavesTheOldFile) {
     FreqRecord r = makeRecord(100, "Old");
     TempDir::write(registryFileName, imageOf(r));
     // A directory where the temporary file must go makes the save fail.
-    std::filesystem::create_directory(std::string(registryFileName) + ".tmp");
-    std::filesystem::create_directory(std::string(registryFileName) + ".tmp/x");
+    const std::string temporary = registryFileName + processTemporarySuffix();
+    std::filesystem::create_directories(temporary + "/x");
     FreqRegistry registry;
     registry.freqs.append(makeRecord(200, "New"));
     EXPECT_FALSE(saveRegistry(registry));

@@ -1,0 +1,16 @@
+#include "commands/command_input.h"
+#include "registry/audit_log.h"
+
+std::string undoSnapshot(const CommandContext& context, const char* kind) {
+    if (!context.store) return {};
+    const SnapshotReport snapshot =
+        writeSnapshot(*context.store, context.registry, kind, context.instance.config.backups);
+    if (snapshot.written) return snapshot.name;
+    const std::string command = std::string("!") + kind;
+    const std::string notice = snapshotNotice(snapshot, command.c_str());
+    reply(context, notice.c_str());
+    echo(context.instance, notice.c_str());
+    audit(context, command.c_str(), noFreq,
+          "no undo snapshot could be written (" + snapshot.reason + ")");
+    return {};
+}

@@ -1,0 +1,33 @@
+#include "core/plugin_state.h"
+
+#include <new>
+
+#include "registry/audit_log.h"
+
+void startPluginState(PluginState& state) {
+    openRegistryStore(state.store);
+    try {
+        loadRegistryFile(state.store, state.registry);
+    } catch (const std::bad_alloc&) {
+        // A file of whole records that did not fit in memory: it is sound,
+        // so it stays where it is, and an empty registry must never be
+        // saved over it.
+        state.store.load.outcome = LoadOutcome::notUsable;
+        state.store.load.reason = "not enough memory to load it";
+        state.store.load.moveReason = "its records are whole";
+    }
+}
+
+void stopPluginState(PluginState& state) {
+    const AuditActor plugin{0, nullptr, state.auditLogEnabled};
+    if (!state.loadLogged) {
+        state.loadLogged = true;
+        const std::string text = loadAuditText(state.store.load);
+        if (!text.empty()) auditLog(plugin, "load", noFreq, text);
+    }
+    // Nobody is left to hear an echo: what went wrong goes to the log.
+    const SaveReport save = saveRegistryFile(state.store, state.registry, state.datedBackupsToKeep);
+    const std::string text = saveAuditText(save);
+    if (!text.empty()) auditLog(plugin, "save", noFreq, text);
+    closeRegistryStore(state.store);
+}

@@ -1,0 +1,29 @@
+// The plug-in's process-wide state: the registry, its files, and what is
+// still to be told to the host's operator. Made when the library is loaded
+// and ended when it is unloaded; every bot instance shares it.
+#pragma once
+
+#include <cstdint>
+
+#include "registry/freq_registry.h"
+#include "registry/registry_store.h"
+
+struct PluginState {
+    FreqRegistry registry;
+    RegistryStore store;
+    // The load's outcome is told at the first accepted connection, and
+    // logged then if that bot's AuditLog allows.
+    bool loadTold = false;
+    bool loadLogged = false;
+    // The audit and backup settings of the last bot to connect, for the save
+    // at unload, which no bot makes.
+    bool auditLogEnabled = true;
+    uint32_t datedBackupsToKeep = 7;
+};
+
+// Library load: the lock on the directory, then the registry file.
+void startPluginState(PluginState& state);
+
+// Library unload: the last save (a failure goes to the audit log), then the
+// lock is released.
+void stopPluginState(PluginState& state);
