@@ -1,0 +1,394 @@
+// The registry survives every fault of the disk and the directory: each case
+// sets up a fault, then plays a short session through the built plug-in
+// (load, connect, a registration, an autosave, a second connection, unload)
+// in a process of its own with a time limit. Each case checks that the
+// registry's bytes that existed are still on disk under a known name, that
+// the session ran to its end (no hang, no crash), and that the operator was
+// told. Run as root, each session drops to the user nobody, so that
+// permissions bite; a full disk is a small tmpfs mounted for the case.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/host_interface.h"
+#include "platform/platform.h"
+#include "registry/registry_file.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr unsigned sessionSeconds = 20;
+constexpr uid_t nobody = 65534;
+
+int transcriptFd = -1;
+
+extern "C" {
+static void recordLine(BotEvent& event) {
+    const char* text =
+        reinterpret_cast<const char*>(event.code == Echo ? event.slot[0] : event.slot[3]);
+    std::string line =
+        (event.code == Echo ? "echo: " : "chat: ") + std::string(text ? text : "(null)") + "\n";
+    if (write(transcriptFd, line.data(), line.size()) < 0) _exit(4);
+}
+}
+
+// Two registered freqs, as the file stood before the fault.
+std::string originalImage() {
+    FreqRegistry registry;
+    for (uint16_t freq : {100, 200}) {
+        FreqRecord r{};
+        r.freq = freq;
+        setTextField(r.owner, "Alice");
+        registry.freqs.append(r);
+    }
+    return registryImage(registry);
+}
+
+void writeBytes(const char* name, const std::string& bytes) {
+    std::ofstream(name, std::ios::binary) << bytes;
+}
+
+std::string readBytes(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes until the file system is full.
+void fillDisk() {
+    const int fd = open("filler", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const std::string block(4096, 'f');
+    while (fd >= 0 && write(fd, block.data(), block.size()) > 0) {
+    }
+    if (fd >= 0) close(fd);
+}
+
+// Today's backup of the registry, as the plug-in names it by the real clock.
+std::string datedBackupName() {
+    std::tm t{};
+    localTimeOf(currentTime(), t);
+    char name[64];
+    std::snprintf(name, sizeof name, "%s.%04d-%02d-%02d", registryFileName, t.tm_year + 1900,
+                  t.tm_mon + 1, t.tm_mday);
+    return name;
+}
+
+void original() {
+    writeBytes(registryFileName, originalImage());
+}
+
+struct FaultCase {
+    const char* name;
+    void (*before)();           // in the directory, before the plug-in is loaded
+    void (*whileLoaded)();      // after the registration, before the autosave
+    const char* command;        // an operator command after the autosave, or null
+    const char* told;           // what the operator must have been told
+    const char* kept;           // where the original bytes must be ("@dated": today's
+                                // backup), or null
+    bool smallDisk = false;     // the directory is a 256 KiB tmpfs
+    void (*verify)() = nullptr; // what else the case must leave behind
+};
+
+std::ostream& operator<<(std::ostream& out, const FaultCase& c) {
+    return out << c.name;
+}
+
+const FaultCase cases[] = {
+    {"unreadable_file",
+     [] {
+         original();
+         chmod(registryFileName, 0);
+     },
+     nullptr, nullptr,
+     "Registry file Zandrel.teams could not be read (Permission denied) and has been kept as "
+     "Zandrel.teams.damaged; starting with an empty registry.",
+     "Zandrel.teams.damaged"},
+    {"fifo_as_registry", [] { mkfifo(registryFileName, 0600); }, nullptr, nullptr,
+     "could not be read (it is not a regular file) and has been kept as Zandrel.teams.damaged",
+     nullptr, false,
+     [] {
+         struct stat st {};
+         EXPECT_EQ(lstat("Zandrel.teams.damaged", &st), 0);
+         EXPECT_TRUE(S_ISFIFO(st.st_mode));
+     }},
+    {"dev_zero_behind_a_link", [] { (void)!symlink("/dev/zero", registryFileName); }, nullptr,
+     nullptr,
+     "could not be read (it is not a regular file) and has been kept as Zandrel.teams.damaged",
+     nullptr, false,
+     [] { EXPECT_EQ(fs::read_symlink("Zandrel.teams.damaged"), fs::path("/dev/zero")); }},
+    {"symlinked_registry",
+     [] {
+         fs::create_directory("data");
+         writeBytes("data/real.teams", originalImage());
+         fs::create_symlink("data/real.teams", registryFileName);
+     },
+     nullptr, nullptr, "AutoSave...", "@dated", false,
+     [] {
+         // The link stays; the file it points to gets the saves.
+         EXPECT_TRUE(fs::is_symlink(registryFileName));
+         const std::string saved = readBytes("data/real.teams");
+         EXPECT_EQ(saved.size(), 3 * freqRecordSize);
+         EXPECT_EQ(saved.substr(0, 2 * freqRecordSize), originalImage());
+     }},
+    {"full_disk", original, fillDisk, nullptr,
+     "Saving Zandrel.teams failed (No space left on device); the file on disk is unchanged. "
+     "Trying again at the next autosave.",
+     "Zandrel.teams", true},
+    {"read_only_directory_at_start",
+     [] {
+         original();
+         chmod(".", 0555);
+     },
+     nullptr, nullptr,
+     "Could not lock Zandrel.teams.lock (Permission denied); changes made in this process are "
+     "not saved.",
+     "Zandrel.teams"},
+    {"read_only_directory_while_loaded", original, [] { chmod(".", 0555); }, nullptr,
+     "Saving Zandrel.teams failed (Permission denied); the file on disk is unchanged.",
+     "Zandrel.teams"},
+    {"directory_in_the_temporary_place",
+     [] {
+         original();
+         fs::create_directories(std::string(registryFileName) + ".tmp." + std::to_string(getpid()) +
+                                "/x");
+     },
+     nullptr, nullptr, "Saving Zandrel.teams failed (Is a directory)", "Zandrel.teams"},
+    {"every_damaged_name_to_999_taken",
+     [] {
+         writeBytes(registryFileName, originalImage() + "x");
+         writeBytes("Zandrel.teams.damaged", "taken");
+         for (int n = 1; n <= 999; ++n)
+             writeBytes(("Zandrel.teams.damaged." + std::to_string(n)).c_str(), "taken");
+     },
+     nullptr, nullptr,
+     "Registry file Zandrel.teams was damaged and has been kept as Zandrel.teams.damaged.1000; "
+     "starting with an empty registry.",
+     nullptr, false,
+     [] {
+         EXPECT_EQ(readBytes("Zandrel.teams.damaged.1000"), originalImage() + "x");
+         EXPECT_EQ(readBytes("Zandrel.teams.damaged.999"), "taken");
+     }},
+    // The reset still happens, as the operator asked (an empty registry fits
+    // even on a full disk), but he hears that no undo copy exists.
+    {"snapshot_on_a_full_disk", original, fillDisk, "freqreset",
+     "chat: No undo copy of the registry could be made before !freqreset (No space left on "
+     "device).",
+     nullptr, true, [] { EXPECT_EQ(fs::file_size(registryFileName), 0u); }},
+    {"audit_log_is_a_fifo",
+     [] {
+         original();
+         mkfifo("hadrok.log", 0600);
+     },
+     nullptr, nullptr,
+     "Audit log hadrok.log cannot be written (it is a symbolic link or not a regular file)",
+     "@dated"},
+    {"audit_log_is_a_link",
+     [] {
+         original();
+         writeBytes("elsewhere", "");
+         fs::create_symlink("elsewhere", "hadrok.log");
+     },
+     nullptr, nullptr,
+     "Audit log hadrok.log cannot be written (it is a symbolic link or not a regular file)",
+     "@dated", false, [] { EXPECT_EQ(readBytes("elsewhere"), ""); }},
+    {"audit_log_full_and_cannot_rotate",
+     [] {
+         original();
+         writeBytes("hadrok.log", std::string(1 << 20, 'l'));
+         for (int n = 1; n <= 5; ++n)
+             fs::create_directories("hadrok.log." + std::to_string(n) + "/x");
+     },
+     nullptr, nullptr, "Audit log hadrok.log is full and could not be rotated", "@dated", false,
+     [] { EXPECT_EQ(fs::file_size("hadrok.log"), 1u << 20); }},
+    {"permissions_kept",
+     [] {
+         original();
+         chmod(registryFileName, 0640);
+     },
+     nullptr, "freqkill", "AutoSave...", "@dated", false,
+     [] {
+         const auto mode = [](const std::string& name) {
+             struct stat st {};
+             stat(name.c_str(), &st);
+             return st.st_mode & 0777;
+         };
+         EXPECT_EQ(mode(registryFileName), 0640u);
+         EXPECT_EQ(mode(datedBackupName()), 0640u);
+         bool snapshot = false;
+         for (const auto& e : fs::directory_iterator("."))
+             if (e.path().filename().string().rfind("Zandrel.teams.before-freqkill-", 0) == 0) {
+                 snapshot = true;
+                 EXPECT_EQ(mode(e.path().string()), 0640u);
+             }
+         EXPECT_TRUE(snapshot);
+     }},
+};
+
+// Another host process holding the directory, as a real second process.
+const FaultCase secondHost = {
+    "second_host_process_in_the_directory",
+    original,
+    nullptr,
+    "freqreset",
+    "Another host process uses the registry in this directory (Zandrel.teams.lock is locked); "
+    "changes made in this one are not saved.",
+    "Zandrel.teams",
+    false,
+    [] {
+        EXPECT_EQ(readBytes(registryFileName), originalImage());
+        EXPECT_FALSE(fs::exists(datedBackupName()));
+        for (const auto& e : fs::directory_iterator("."))
+            EXPECT_EQ(e.path().filename().string().find("before-"), std::string::npos);
+    }};
+
+void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slot0 = 0,
+          uintptr_t slot1 = 0, uintptr_t slot2 = 0) {
+    BotEvent event{};
+    event.handle = handle;
+    event.code = code;
+    event.slot[0] = slot0;
+    event.slot[1] = slot1;
+    event.slot[2] = slot2;
+    talk(event);
+}
+
+// The session, in the child process; its lines go to transcriptFd.
+[[noreturn]] void playSession(const FaultCase& c, bool withSecondHost) {
+    alarm(sessionSeconds); // a hang ends the case, not the test run
+    if (geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
+        _exit(5);
+    writeBytes("freqs.ini", "[Config]\nAutoSaveDelay=1\nMaxOwnedFreqs=5\n");
+    if (withSecondHost) {
+        // The other host: holds the lock until this session ends.
+        int hold[2];
+        if (pipe(hold) != 0) _exit(6);
+        int ready[2];
+        if (pipe(ready) != 0) _exit(6);
+        if (fork() == 0) {
+            close(hold[1]);
+            FileLock lock;
+            const char result = takeFileLock("Zandrel.teams.lock", lock) == LockResult::taken;
+            if (write(ready[1], &result, 1) != 1) _exit(7);
+            char none;
+            (void)!read(hold[0], &none, 1); // returns when the session's process ends
+            _exit(0);
+        }
+        close(hold[0]);
+        char taken = 0;
+        if (read(ready[0], &taken, 1) != 1 || !taken) _exit(8);
+    }
+    c.before();
+    void* library = dlopen(HADROK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!library) _exit(9);
+    auto talk = reinterpret_cast<void (*)(BotEvent&)>(dlsym(library, "talk"));
+    PlayerRecord op{};
+    op.ident = 1;
+    op.operatorLevel = 1;
+    std::memcpy(op.name, "Alice", 5);
+    PlayerNode node{&op, nullptr};
+    PlayerNode* head = &node;
+    ArenaSettingsRecord settings{};
+    settings.freqLimit = 10000;
+    PlayerRecord self{};
+    self.freq = 9999;
+    const auto callback = reinterpret_cast<uintptr_t>(&recordLine);
+    send(talk, 1, Connect, 6u << 16, callback, reinterpret_cast<uintptr_t>(&head));
+    send(talk, 1, ArenaSettings, reinterpret_cast<uintptr_t>(&settings));
+    send(talk, 1, ArenaEnter, 0, reinterpret_cast<uintptr_t>(&self));
+    CommandRecord freg{{}, "freg", "500:pw"};
+    send(talk, 1, Command, reinterpret_cast<uintptr_t>(&op), reinterpret_cast<uintptr_t>(&freg));
+    if (c.whileLoaded) c.whileLoaded();
+    send(talk, 1, Tick);
+    if (c.command) {
+        CommandRecord command{{}, c.command, "Alice"};
+        send(talk, 1, Command, reinterpret_cast<uintptr_t>(&op),
+             reinterpret_cast<uintptr_t>(&command));
+    }
+    send(talk, 2, Connect, 6u << 16, callback, reinterpret_cast<uintptr_t>(&head));
+    dlclose(library);
+    BotEvent end{0, Echo, {reinterpret_cast<uintptr_t>("session ended")}};
+    recordLine(end);
+    _exit(0);
+}
+
+class RegistryFaults : public testing::TestWithParam<FaultCase> {};
+
+void runCase(const FaultCase& c, bool withSecondHost) {
+    setenv("TZ", "UTC", 1);
+    TempDir base;
+    const fs::path dir = base.path / "case";
+    fs::create_directory(dir);
+    if (c.smallDisk && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "a full disk needs a small tmpfs, and mounting one was refused ("
+                     << std::strerror(errno) << "); run as root to include this case";
+    if (geteuid() == 0) {
+        chown(base.path.c_str(), nobody, nobody);
+        chown(dir.c_str(), nobody, nobody);
+    }
+    int lines[2];
+    ASSERT_EQ(pipe(lines), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(lines[0]);
+        transcriptFd = lines[1];
+        if (chdir(dir.c_str()) != 0) _exit(3);
+        playSession(c, withSecondHost);
+    }
+    close(lines[1]);
+    std::string transcript;
+    char chunk[4096];
+    for (ssize_t n; (n = read(lines[0], chunk, sizeof chunk)) > 0;)
+        transcript.append(chunk, size_t(n));
+    close(lines[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM
+                ? "the session hung past " + std::to_string(sessionSeconds) + " s"
+                : "the session ended abnormally, status " + std::to_string(status))
+        << "\n"
+        << transcript;
+    EXPECT_NE(transcript.find("echo: session ended"), std::string::npos) << transcript;
+    EXPECT_NE(transcript.find(c.told), std::string::npos) << "not told: " << c.told << "\n"
+                                                          << transcript;
+    fs::current_path(dir);
+    chmod(".", 0755);
+    if (c.kept) {
+        const std::string kept = std::strcmp(c.kept, "@dated") == 0 ? datedBackupName() : c.kept;
+        if (access(kept.c_str(), R_OK) != 0) chmod(kept.c_str(), 0600);
+        EXPECT_EQ(readBytes(kept), originalImage()) << kept;
+    }
+    if (c.verify) c.verify();
+    fs::current_path(base.path);
+    if (c.smallDisk) umount(dir.c_str());
+}
+
+TEST_P(RegistryFaults, RegistryKeptHostGoesOnOperatorTold) {
+    runCase(GetParam(), false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RegistryFaults, testing::ValuesIn(cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RegistryFaultsTwoHosts, SecondProcessWorksInMemoryAndIsTold) {
+    runCase(secondHost, true);
+}
+
+} // namespace
