@@ -182,6 +182,18 @@ const FaultCase cases[] = {
          EXPECT_EQ(readBytes("Zandrel.teams.damaged.1000"), originalImage() + "x");
          EXPECT_EQ(readBytes("Zandrel.teams.damaged.999"), "taken");
      }},
+    // A sparse file just past the limit: kept aside by its size, never read.
+    {"more_than_a_million_records",
+     [] {
+         const int fd = open(registryFileName, O_WRONLY | O_CREAT, 0600);
+         (void)!ftruncate(fd, off_t(1048577) * off_t(freqRecordSize));
+         close(fd);
+     },
+     nullptr, nullptr,
+     "could not be read (it holds more than 1048576 records) and has been kept as "
+     "Zandrel.teams.damaged",
+     nullptr, false,
+     [] { EXPECT_EQ(fs::file_size("Zandrel.teams.damaged"), 1048577u * freqRecordSize); }},
     // The reset still happens, as the operator asked (an empty registry fits
     // even on a full disk), but he hears that no undo copy exists.
     {"snapshot_on_a_full_disk", original, fillDisk, "freqreset",
