@@ -1,7 +1,7 @@
 // The Windows platform layer (platform/platform_windows.cpp) on the system's
 // real calls: the tick counter, the wall clock, the current directory, the
 // profile file, the crash-safe file replace, the no-replace rename and local
-// time. Run under TZ=UTC.
+// time, the registry's safe write and the directory's lock. Run under TZ=UTC.
 //
 //   platform_check [DIRECTORY]   (default: the current directory)
 #include <windows.h>
@@ -192,6 +192,68 @@ void noReplaceRename() {
     DeleteFileA(to.c_str());
 }
 
+// The registry's safe write: a directory in the temporary's place makes it
+// fail with the system's words for why, and the old file stays; a backup is
+// never written over an existing one.
+void safeWrite() {
+    const std::string path = pathOf("Zandrel.teams");
+    writeFile(path, "old");
+    CreateDirectoryA((path + ".tmp.1").c_str(), nullptr);
+    SafeWrite write;
+    write.path = path.c_str();
+    write.temporarySuffix = ".tmp.1";
+    write.data = "new";
+    write.size = 3;
+    CHECK(writeFileSafely(write) == WriteResult::failed);
+    const std::string reason = lastSystemError();
+    std::printf("  a directory in the temporary's place: %s\n", reason.c_str());
+    CHECK(!reason.empty() && reason != "unknown error");
+    CHECK(readFile(path) == "old");
+    RemoveDirectoryA((path + ".tmp.1").c_str());
+    CHECK(writeFileSafely(write) == WriteResult::written);
+    CHECK(readFile(path) == "new");
+    CHECK(!exists(path + ".tmp.1"));
+    write.noReplace = true;
+    write.data = "other";
+    write.size = 5;
+    CHECK(writeFileSafely(write) == WriteResult::failed);
+    CHECK(readFile(path) == "new");
+    writeFile(path + ".damaged", "kept");
+    CHECK(moveNoReplace(path.c_str(), (path + ".damaged").c_str()) == MoveResult::nameTaken);
+    CHECK(moveNoReplace(path.c_str(), (path + ".damaged.1").c_str()) == MoveResult::moved);
+    CHECK(readFile(path + ".damaged.1") == "new");
+    DeleteFileA((path + ".damaged").c_str());
+    DeleteFileA((path + ".damaged.1").c_str());
+    DeleteFileA(path.c_str());
+}
+
+// The directory's lock: a second process is refused while the first holds
+// it, and may take it once it is released.
+int tryLockInSecondProcess(const char* self) {
+    std::string command =
+        std::string("\"") + self + "\" --try-lock \"" + pathOf("Zandrel.teams.lock") + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return -1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return int(code);
+}
+
+void directoryLock(const char* self) {
+    FileLock lock;
+    CHECK(takeFileLock(pathOf("Zandrel.teams.lock").c_str(), lock) == LockResult::taken);
+    CHECK(tryLockInSecondProcess(self) == int(LockResult::heldElsewhere));
+    releaseFileLock(lock);
+    CHECK(tryLockInSecondProcess(self) == int(LockResult::taken));
+}
+
 void localTime() {
     struct Case {
         int32_t seconds;
@@ -224,6 +286,10 @@ void localTime() {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--try-lock") == 0) {
+        FileLock lock;
+        return int(takeFileLock(argv[2], lock));
+    }
     char full[MAX_PATH];
     const char* base = argc > 1 ? argv[1] : ".";
     CreateDirectoryA(base, nullptr);
@@ -239,6 +305,8 @@ int main(int argc, char** argv) {
     fileReplace();
     noReplaceRename();
     localTime();
+    safeWrite();
+    directoryLock(argv[0]);
 
     std::printf("platform layer on the system's calls:\n%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
