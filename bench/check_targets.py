@@ -209,7 +209,8 @@ def main():
     per_record = c.counter("BM_MemoryPerLoadedRecord", "heap_bytes_per_record")
     c.add("7 heap bytes per loaded record", per_record, f"<= {limit:.1f}",
           None if per_record is None else per_record <= limit,
-          f"{per_record and per_record / 284:.3f}x of 284, counting operator new")
+          "?" if per_record is None else
+          f"{per_record / 284:.3f}x of 284, counting operator new")
     c.add("7 arena bytes per loaded record (mallinfo2)",
           c.counter("BM_MemoryPerLoadedRecord", "mallinfo_bytes_per_record"),
           "-", None, "cross-check")

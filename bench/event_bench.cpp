@@ -201,7 +201,7 @@ void BM_FjoinLongPasswordVsHash(benchmark::State& state) {
     };
     paired(state, fjoin, hashAlone, [] {});
     // Every join was admitted: one reply each, and Bob's single invite renewed.
-    if (hostLinesSent - linesBefore != state.iterations())
+    if (hostLinesSent - linesBefore != uint64_t(state.iterations()))
         state.SkipWithError("unexpected line count");
     if (registry.invites.count() != 1 || !findInvite(registry, freq, "Bob"))
         state.SkipWithError("no invite");
