@@ -12,5 +12,5 @@ void handleFkick(const CommandContext& context) {
     change.append(auditQuote(fieldOf(target->name)));
     audit(context, "!fkick", record.freq, change.view());
     sendPrivate(context.instance, *target, replies::kicked);
-    sendPrivate(context.instance, *target, replies::setFreqZero);
+    sendPrivate(context.instance, *target, setFreqZero);
 }

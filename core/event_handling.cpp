@@ -19,7 +19,6 @@ const char needsNewerHostLine[] =
 const char disconnectedLine[] = "DLL plugin disconnected.";
 const char autoSaveLine[] = "AutoSave...";
 const char notAllowedLine[] = "You are not allowed on that freq";
-const char setFreqZero[] = "*setfreq 0";
 
 void reportDamagedFile(BotInstance& instance, FreqRegistry& registry) {
     if (registry.damagedFileKeptAs.empty() || registry.damagedFileReported) return;
