@@ -43,7 +43,7 @@ struct CommandRow {
     const char* argumentName = nullptr; // the whole argument, or what follows "<freq>:"
     FreqCheck check = FreqCheck::None;
     void (*handler)(const CommandContext&) = nullptr;
-    const char* const* help = nullptr;                 // lines after the syntax; null-terminated
+    const char* help = nullptr; // the lines after the syntax line, parted by '\n'
     void (*helpLast)(const CommandContext&) = nullptr; // a last help line made when asked
     Access topicLevel = level;                         // who may read the help topic
     ListLine listLine = ListLine::PlayerLine;

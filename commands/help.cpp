@@ -1,5 +1,7 @@
 #include "commands/help.h"
 
+#include <algorithm>
+
 #include "commands/command_table.h"
 #include "text/ascii.h"
 
@@ -37,8 +39,11 @@ void handleHelp(BotInstance& instance, FreqRegistry& registry, const PlayerRecor
         title.append(row.word);
         reply(context, title.data);
         reply(context, syntaxLine(row).data);
-        for (const char* const* line = row.help; *line; ++line)
-            reply(context, *line);
+        for (std::string_view rest = row.help; !rest.empty();) {
+            const size_t end = std::min(rest.find('\n'), rest.size());
+            reply(context, Text(rest.substr(0, end)).data);
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+        }
         if (row.helpLast) row.helpLast(context);
         return;
     }
