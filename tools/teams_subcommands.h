@@ -9,6 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "host/subcommands.h"
+
 constexpr int teamsFailureStatus = 2;
 
 // Runs a subcommand's work. A ToolFailure (or any other error) is printed as
