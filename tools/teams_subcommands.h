@@ -24,3 +24,4 @@ void addTeamsImportCommand(CLI::App& teams);
 void addTeamsCheckCommand(CLI::App& teams);
 void addTeamsSalvageCommand(CLI::App& teams);
 void addTeamsDiffCommand(CLI::App& teams);
+void addTeamsPasswdCommand(CLI::App& teams);

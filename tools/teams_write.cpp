@@ -30,7 +30,8 @@ std::string directoryOf(const std::string& path) {
 }
 
 std::string lockPathFor(const std::string& path) {
-    return (std::filesystem::path(directoryOf(path)) / hostLockFileName).string();
+    std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? std::string(hostLockFileName) : (parent / hostLockFileName).string();
 }
 
 [[noreturn]] void refuse(const std::string& path, const std::string& why) {
