@@ -24,11 +24,6 @@
 
 namespace {
 
-std::string directoryOf(const std::string& path) {
-    std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
-}
-
 std::string lockPathFor(const std::string& path) {
     std::filesystem::path parent = std::filesystem::path(path).parent_path();
     return parent.empty() ? std::string(hostLockFileName) : (parent / hostLockFileName).string();
@@ -38,8 +33,10 @@ std::string lockPathFor(const std::string& path) {
     throw ToolFailure(fmt::format("{}: {}; nothing written", path, why));
 }
 
-[[noreturn]] void cannotWrite(const std::string& path, const std::string& reason) {
-    throw ToolFailure(fmt::format("cannot write {}: {}; {} is unchanged", path, reason, path));
+[[noreturn]] void cannotWrite(const std::string& path, const std::string& reason, bool existed) {
+    throw ToolFailure(existed
+                          ? fmt::format("cannot write {}: {}; {} is unchanged", path, reason, path)
+                          : fmt::format("cannot write {}: {}; nothing written", path, reason));
 }
 
 // Unique per process, so that two tools (or a tool and a host) never share
@@ -128,11 +125,11 @@ bool hostHoldsLock(const std::string& lockPath) {
     return held;
 }
 
-void replaceContents(const std::string& path, const std::string& data, const Existing&) {
+void replaceContents(const std::string& path, const std::string& data, const Existing& before) {
     std::string temporary = temporaryFor(path);
     HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) cannotWrite(path, lastSystemError());
+    if (file == INVALID_HANDLE_VALUE) cannotWrite(path, lastSystemError(), before.exists);
     bool ok = true;
     size_t done = 0;
     while (ok && done < data.size()) {
@@ -151,7 +148,7 @@ void replaceContents(const std::string& path, const std::string& data, const Exi
     }
     if (!ok) {
         DeleteFileA(temporary.c_str());
-        cannotWrite(path, reason);
+        cannotWrite(path, reason, before.exists);
     }
 }
 
@@ -213,6 +210,11 @@ bool hostHoldsLock(const std::string& lockPath) {
     return held;
 }
 
+std::string directoryOf(const std::string& path) {
+    std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
 bool writeAll(int fd, const std::string& data) {
     size_t done = 0;
     while (done < data.size()) {
@@ -227,7 +229,7 @@ bool writeAll(int fd, const std::string& data) {
 void replaceContents(const std::string& path, const std::string& data, const Existing& before) {
     std::string temporary = temporaryFor(path);
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) cannotWrite(path, lastSystemError());
+    if (fd < 0) cannotWrite(path, lastSystemError(), before.exists);
     bool ok = true;
     if (before.exists) {
         // The file's permissions (and, for root, its owner) stay as they were.
@@ -246,7 +248,7 @@ void replaceContents(const std::string& path, const std::string& data, const Exi
     }
     if (!ok) {
         unlink(temporary.c_str());
-        cannotWrite(path, reason);
+        cannotWrite(path, reason, before.exists);
     }
     // The rename is done; flushing the directory makes it survive a power cut.
     // Some file systems cannot flush one (EINVAL): nothing to say then.
