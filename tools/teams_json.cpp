@@ -151,7 +151,7 @@ struct ParseTracker {
             std::string which =
                 record.freq ? fmt::format("record {} (freq {})", levels[1].count, *record.freq)
                             : fmt::format("record {} (freq unknown)", levels[1].count);
-            if (levels.size() > 3 || (record.object && !record.key.empty()))
+            if (record.object && !record.key.empty())
                 return fmt::format("{}, field \"{}\"", which, escapedBytes(record.key));
             return which;
         }
