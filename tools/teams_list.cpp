@@ -127,6 +127,7 @@ void addTeamsListCommand(CLI::App& teams) {
     command
         ->add_option("--unused-for", options->unusedForDays,
                      "only freqs last used at least DAYS days ago")
+        ->check(countValidator(UINT32_MAX))
         ->type_name("DAYS");
     command->callback([options] { runTeamsTool("list", [&] { return list(*options); }); });
 }
