@@ -905,6 +905,36 @@ class Hostile(Workdir):
                 self.assertTrue(lines and lines[0].startswith(first), lines)
                 self.assertEqual(self.snapshot(), before)
 
+    def test_refused_while_the_simulated_host_runs_here(self):
+        """A real host, the simulator with the plug-in loaded, holds the lock in
+        its directory: every writing subcommand refuses until it has stopped.
+        Unlike the lock holder above, this works the same under Wine."""
+        self.write("Zandrel.teams", REGISTRY)
+        host = subprocess.Popen([HADROK, "run", "--frozen-clock"], cwd=self.dir,
+                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
+        try:
+            host.stdin.write(b"connect 1\n")
+            host.stdin.flush()
+            # The echo of the connection: the plug-in is loaded and holds the lock.
+            for _ in range(2):
+                self.assertTrue(host.stdout.readline())
+            writes = [["import", "in.json", "-o", "Zandrel.teams"],
+                      ["passwd", "1234", "--password-stdin"]]
+            for args in writes:
+                with self.subTest(args[0]):
+                    result = run(*args, cwd=self.dir, stdin=b"pw\n")
+                    self.assertEqual(result.returncode, 2, result.stderr)
+                    self.assertIn(b"holds Zandrel.teams.lock", result.stderr)
+                    self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+        finally:
+            host.stdin.close()
+            host.wait(timeout=60)
+            host.stdout.close()
+        # Stopped, the host saved what it loaded and let go: the tool may write.
+        self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+        self.teams("passwd", "1234", "--password-stdin", stdin=b"pw\n")
+
     @unittest.skipIf(UNDER_WINE, "Linux locks as Wine sees them: see above")
     def test_force_writes_while_a_host_runs(self):
         self.write("Zandrel.teams", REGISTRY)
