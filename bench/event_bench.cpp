@@ -10,7 +10,9 @@
 
 #include "bench_support.h"
 #include "core/event_handling.h"
+#include "paired.h"
 #include "platform/platform.h"
+#include "registry/password_hash.h"
 
 namespace {
 
@@ -156,6 +158,57 @@ void BM_Fjoin(benchmark::State& state) {
     state.counters["records"] = double(records);
 }
 BENCHMARK(BM_Fjoin)->ArgsProduct({{smallRecords, largeRecords}, {0, 1}});
+
+// A !fjoin whose password is 30,000 bytes (the host's longest argument is
+// 32,000), paired in each round with hashPassword of those bytes alone: what
+// the argument's way from the host's record to the hash adds to the hash
+// itself. The audit log is off, so that no file work hides that cost.
+void BM_FjoinLongPasswordVsHash(benchmark::State& state) {
+    std::string password(30000, 'x');
+    uint32_t x = 2463534242u;
+    for (char& c : password) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char('!' + x % 94); // printable, no space: nothing is trimmed
+    }
+    const uint32_t length = uint32_t(password.size());
+    FreqRegistry registry;
+    const uint16_t freq = 1000;
+    char owner[20] = "Alice";
+    addFreq(registry, freq, owner, hashPassword(password.data(), length));
+    PlayerRecord bob = makePlayer("Bob", "Blue", 0, 1);
+    BotInstance bot;
+    connectBot(bot, 0);
+    const std::string argument = std::to_string(freq) + ":" + password;
+    CommandRecord command{};
+    command.word = "fjoin";
+    command.argument = argument.c_str();
+    BotEvent event{};
+    uint32_t hash = 0;
+    const uint64_t linesBefore = hostLinesSent;
+    auto fjoin = [&] {
+        event.handle = 1;
+        event.code = Command;
+        event.slot[0] = reinterpret_cast<uintptr_t>(&bob);
+        event.slot[1] = reinterpret_cast<uintptr_t>(&command);
+        handleEvent(bot, registry, event);
+        benchmark::ClobberMemory();
+    };
+    auto hashAlone = [&] {
+        hash = hashPassword(password.data(), length);
+        benchmark::DoNotOptimize(hash);
+    };
+    paired(state, fjoin, hashAlone, [] {});
+    // Every join was admitted: one reply each, and Bob's single invite renewed.
+    if (hostLinesSent - linesBefore != uint64_t(state.iterations()))
+        state.SkipWithError("unexpected line count");
+    if (registry.invites.count() != 1 || !findInvite(registry, freq, "Bob"))
+        state.SkipWithError("no invite");
+    if (hash != findFreq(registry, freq)->passwordHash) state.SkipWithError("hash differs");
+    state.counters["password_bytes"] = double(length);
+}
+BENCHMARK(BM_FjoinLongPasswordVsHash)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // --- Tick: the expiry pass ---------------------------------------------------
 

@@ -1,7 +1,7 @@
 # Release packages, made with CPack (scripts/package builds both):
 #   Windows: hadrok-VERSION-windows-x86.zip   hadrok.dll, hadrok.exe
 #   Linux:   hadrok-VERSION-linux-ARCH.tar.gz hadrok.so, hadrok
-# each with the sample freqs.ini and the README files, in one top directory.
+# each with the sample freqs.ini, a README and its documents, in one top directory.
 if(WIN32)
   install(TARGETS hadrok_plugin LIBRARY DESTINATION . RUNTIME DESTINATION .)
   set(CPACK_GENERATOR ZIP)
@@ -14,10 +14,17 @@ endif()
 if(TARGET hadrok)
   install(TARGETS hadrok RUNTIME DESTINATION .)
 endif()
-install(FILES examples/freqs.ini README.md DESTINATION .)
-install(FILES docs/teams.md DESTINATION docs)
+# Each package carries the README for its readers and every document that
+# README links to (tests/package_links.sh checks).
+install(FILES examples/freqs.ini DESTINATION .)
 if(WIN32)
-  install(FILES docs/windows.md DESTINATION docs)
+  # The Windows package is for the host's operator, not for developers.
+  install(FILES docs/README-windows.md DESTINATION . RENAME README.md)
+  install(FILES docs/teams.md docs/windows.md DESTINATION docs)
+else()
+  install(FILES README.md DESTINATION .)
+  install(FILES docs/teams.md docs/windows.md docs/reliability.md docs/performance.md
+    DESTINATION docs)
 endif()
 
 set(CPACK_PACKAGE_NAME hadrok)

@@ -25,22 +25,6 @@ Text changedFromTo(const char* what, std::string_view before, std::string_view a
     return change;
 }
 
-void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
-                   const CommandRecord* command, RegistryStore* store) {
-    if (!player || !command || !command->word) return;
-    if (player->operatorLevel > highestServedLevel) return;
-    CommandContext context{instance, registry, *player, command->argument ? command->argument : "",
-                           store};
-    std::string_view word = command->word;
-    for (size_t i = 0; i < commandCount; ++i) {
-        const CommandEntry& entry = commandTable[i];
-        if (word == entry.word && mayUse(entry.access, player->operatorLevel)) {
-            entry.handler(context);
-            return;
-        }
-    }
-}
-
 // Whether a numeric text's exact value is outside what 32 bits hold, so that
 // its wrapped value is not what the player typed.
 static bool outside32Bits(const char* numeric) {
@@ -52,35 +36,66 @@ static bool outside32Bits(const char* numeric) {
 }
 
 bool splitFreqArgument(const char* argument, ColonRule rule, FreqArgument& result) {
-    if (argument[0] == 0) return false;
-    Text text(argument);
-    uint32_t colon = text.findChar(':');
-    if (colon == notFound) return false;
-    if (rule == ColonRule::Strict && colon + 1 == text.length) return false;
-    Text freqText = text.splitAt(':');
+    // Read in place: of a long argument only the trimmed rest is copied, once.
+    const std::string_view whole = argument;
+    const size_t colon = whole.find(':');
+    if (colon == std::string_view::npos) return false;
+    if (rule == ColonRule::Strict && colon + 1 == whole.size()) return false;
+    const Text freqText(trimSpaces(whole.substr(0, colon)));
     if (!isNumeric(freqText.data)) return false;
     result.freq = freqText.toInt();
     result.wrapped = outside32Bits(freqText.data);
-    result.rest = std::move(text);
+    result.rest = Text(trimSpaces(whole.substr(colon + 1, longestRemainder)));
     return true;
 }
 
-FreqRecord* checkFreqCommand(const CommandContext& context, ColonRule rule, bool ownerTest,
-                             FreqArgument& argument) {
-    if (!splitFreqArgument(context.argument, rule, argument)) {
-        reply(context, replies::invalidSyntax);
-        return nullptr;
+namespace {
+
+bool readArgument(ArgumentForm form, const char* argument, FreqArgument& typed) {
+    switch (form) {
+    case ArgumentForm::Ignored:
+        return true;
+    case ArgumentForm::Whole:
+        return argument[0] != 0;
+    case ArgumentForm::FreqNumber:
+        if (!isNumeric(argument)) return false;
+        typed.freq = textToNumber(argument, 10);
+        return true;
+    case ArgumentForm::StrictColon:
+        return splitFreqArgument(argument, ColonRule::Strict, typed);
+    case ArgumentForm::LenientColon:
+        return splitFreqArgument(argument, ColonRule::Lenient, typed);
     }
-    FreqRecord* record = findFreq(context.registry, uint16_t(argument.freq));
-    if (!record) {
-        reply(context, replies::notRegistered);
+    return false;
+}
+
+// The reply of the first check of the row that the command fails; null when
+// it passes them all.
+const char* failedCheck(const CommandRow& row, CommandContext& context) {
+    if (!readArgument(row.argument, context.argument, context.typed)) return replies::invalidSyntax;
+    if (row.check == FreqCheck::None) return nullptr;
+    context.record = findFreq(context.registry, uint16_t(context.typed.freq));
+    if (!context.record) return replies::notRegistered;
+    if (row.check == FreqCheck::Registered) return nullptr;
+    if (row.check == FreqCheck::OwnedOrOperator && isOperator(context.player.operatorLevel))
         return nullptr;
-    }
-    if (ownerTest && !equalsNoCase(fieldOf(record->owner), fieldOf(context.player.name))) {
-        reply(context, replies::notOwner);
-        return nullptr;
-    }
-    return record;
+    if (!equalsNoCase(fieldOf(context.record->owner), fieldOf(context.player.name)))
+        return replies::notOwner;
+    return nullptr;
+}
+
+} // namespace
+
+void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
+                   const CommandRecord* command, RegistryStore* store) {
+    if (!player || !command || !command->word) return;
+    if (player->operatorLevel > highestServedLevel) return;
+    const CommandRow* row = findCommand(command->word, player->operatorLevel);
+    if (!row) return;
+    CommandContext context{instance, registry, *player, command->argument ? command->argument : "",
+                           store};
+    if (const char* failure = failedCheck(*row, context)) return reply(context, failure);
+    row->handler(context);
 }
 
 const PlayerRecord* findPlayerByName(const BotInstance& instance, std::string_view name) {

@@ -11,13 +11,22 @@
 #include "registry/registry_store.h"
 #include "text/text.h"
 
-// What every command handler works with.
+struct FreqArgument {
+    int32_t freq = 0;     // as typed, wrapped to 32 bits
+    bool wrapped = false; // the typed number lies outside the 32-bit range
+    Text rest;
+};
+
+// What every command handler works with. The dispatch fills `typed` and
+// `record` as the command's row asks, before the handler runs.
 struct CommandContext {
     BotInstance& instance;
     FreqRegistry& registry;
     const PlayerRecord& player;
     const char* argument;           // never null: empty when the player typed nothing
     RegistryStore* store = nullptr; // the registry's files; none where nothing is kept
+    FreqArgument typed{};           // the freq typed and what follows its colon
+    FreqRecord* record = nullptr;   // the registered freq typed, when the row checks it
 };
 
 // One private line to the commanding player.
@@ -46,19 +55,8 @@ std::string undoSnapshot(const CommandContext& context, const char* kind);
 
 enum class ColonRule { Strict, Lenient };
 
-struct FreqArgument {
-    int32_t freq = 0;     // as typed, wrapped to 32 bits
-    bool wrapped = false; // the typed number lies outside the 32-bit range
-    Text rest;
-};
-
 // Splits "<freq>:<rest>"; false on a syntax error.
 bool splitFreqArgument(const char* argument, ColonRule rule, FreqArgument& result);
-
-// The shared first checks of the freq commands: split, lookup and, when asked,
-// the owner test. Replies with the first failure and returns null.
-FreqRecord* checkFreqCommand(const CommandContext& context, ColonRule rule, bool ownerTest,
-                             FreqArgument& argument);
 
 // The first player in the host's arena list whose name equals name, ignoring case.
 const PlayerRecord* findPlayerByName(const BotInstance& instance, std::string_view name);

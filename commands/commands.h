@@ -1,4 +1,8 @@
-// The command handlers, one file each: commands/<word>.cpp.
+// The command handlers, one file each: !<word> is handle<Word> in
+// commands/<word>.cpp. The dispatch has already run the checks of the
+// command's row (commands/command_table.cpp): the argument is read into
+// context.typed, and context.record is the registered freq when the row
+// checks one.
 #pragma once
 
 #include "commands/command_input.h"

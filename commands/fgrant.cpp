@@ -4,19 +4,17 @@
 #include "commands/replies.h"
 
 void handleFgrant(const CommandContext& context) {
-    FreqArgument argument;
-    FreqRecord* record = checkFreqCommand(context, ColonRule::Lenient, true, argument);
-    if (!record) return;
-    const PlayerRecord* target = findPlayerByName(context.instance, argument.rest.view());
+    FreqRecord& record = *context.record;
+    const PlayerRecord* target = findPlayerByName(context.instance, context.typed.rest.view());
     if (!target) return reply(context, replies::mustBeInArena);
     if (countOwnedBy(context.registry, fieldOf(target->name)) >=
         context.instance.config.maxOwnedFreqs)
         return reply(context, replies::playerOwnsTooMany);
-    Text change = changedFromTo("owner", fieldOf(record->owner), fieldOf(target->name));
-    std::memcpy(record->owner, target->name, sizeof record->owner);
-    audit(context, "!fgrant", record->freq, change.view());
+    Text change = changedFromTo("owner", fieldOf(record.owner), fieldOf(target->name));
+    std::memcpy(record.owner, target->name, sizeof record.owner);
+    audit(context, "!fgrant", record.freq, change.view());
     Text line(replies::nowOwner);
-    line.append(int32_t(record->freq));
+    line.append(int32_t(record.freq));
     sendPrivate(context.instance, *target, line.data);
     reply(context, replies::ownerChanged);
 }

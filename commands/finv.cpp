@@ -3,18 +3,16 @@
 #include "registry/audit_log.h"
 
 void handleFinv(const CommandContext& context) {
-    FreqArgument argument;
-    FreqRecord* record = checkFreqCommand(context, ColonRule::Lenient, true, argument);
-    if (!record) return;
-    const PlayerRecord* target = findPlayerByName(context.instance, argument.rest.view());
+    const FreqRecord& record = *context.record;
+    const PlayerRecord* target = findPlayerByName(context.instance, context.typed.rest.view());
     if (!target) return reply(context, replies::mustBeInArena);
-    addInvite(context.registry, record->freq, fieldOf(target->name));
+    addInvite(context.registry, record.freq, fieldOf(target->name));
     Text change("invited ");
     change.append(auditQuote(fieldOf(target->name)));
-    audit(context, "!finv", record->freq, change.view());
+    audit(context, "!finv", record.freq, change.view());
     Text line(fieldOf(context.player.name));
     line.append(replies::invitedYou);
-    line.append(int32_t(record->freq));
+    line.append(int32_t(record.freq));
     line.append(replies::inviteYouHave);
     line.append(int32_t(context.instance.config.inviteExpireSeconds));
     line.append(replies::inviteExpires);

@@ -3,15 +3,14 @@
 #include "registry/password_hash.h"
 
 void handleFjoin(const CommandContext& context) {
-    FreqArgument argument;
-    FreqRecord* record = checkFreqCommand(context, ColonRule::Strict, false, argument);
-    if (!record) return;
-    if (hashPassword(argument.rest.data, argument.rest.length) != record->passwordHash) {
-        audit(context, "!fjoin", record->freq, "wrong password");
+    const FreqRecord& record = *context.record;
+    const Text& password = context.typed.rest;
+    if (hashPassword(password.data, password.length) != record.passwordHash) {
+        audit(context, "!fjoin", record.freq, "wrong password");
         return reply(context, replies::invalidPassword);
     }
-    addInvite(context.registry, record->freq, fieldOf(context.player.name));
-    audit(context, "!fjoin", record->freq, "admitted by password");
+    addInvite(context.registry, record.freq, fieldOf(context.player.name));
+    audit(context, "!fjoin", record.freq, "admitted by password");
     Text line(replies::joinBefore);
     line.append(int32_t(context.instance.config.inviteExpireSeconds));
     line.append(replies::joinAfter);

@@ -3,10 +3,9 @@
 #include "registry/password_hash.h"
 
 void handleFpass(const CommandContext& context) {
-    FreqArgument argument;
-    FreqRecord* record = checkFreqCommand(context, ColonRule::Strict, true, argument);
-    if (!record) return;
-    record->passwordHash = hashPassword(argument.rest.data, argument.rest.length);
-    audit(context, "!fpass", record->freq, "password changed");
+    FreqRecord& record = *context.record;
+    const Text& password = context.typed.rest;
+    record.passwordHash = hashPassword(password.data, password.length);
+    audit(context, "!fpass", record.freq, "password changed");
     reply(context, replies::passwordChanged);
 }

@@ -17,19 +17,17 @@ bool isUsableFreq(const BotInstance& instance, uint32_t freq) {
 } // namespace
 
 void handleFreg(const CommandContext& context) {
-    FreqArgument argument;
-    if (!splitFreqArgument(context.argument, ColonRule::Strict, argument))
-        return reply(context, replies::invalidSyntax);
+    const FreqArgument& typed = context.typed;
     std::string_view name = fieldOf(context.player.name);
     if (countOwnedBy(context.registry, name) >= context.instance.config.maxOwnedFreqs)
         return reply(context, replies::tooManyOwned);
-    uint32_t freq = uint32_t(argument.freq);
-    if (argument.wrapped || !isUsableFreq(context.instance, freq))
+    uint32_t freq = uint32_t(typed.freq);
+    if (typed.wrapped || !isUsableFreq(context.instance, freq))
         return reply(context, replies::invalidFreq);
     if (findFreq(context.registry, uint16_t(freq)))
         return reply(context, replies::alreadyRegistered);
     FreqRecord* record = addFreq(context.registry, uint16_t(freq), context.player.name,
-                                 hashPassword(argument.rest.data, argument.rest.length));
+                                 hashPassword(typed.rest.data, typed.rest.length));
     record->lastUsed = currentTime();
     audit(context, "!freg", int32_t(freq), "registered");
     reply(context, replies::registered);

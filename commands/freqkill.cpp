@@ -4,7 +4,6 @@
 #include "text/number.h"
 
 void handleFreqkill(const CommandContext& context) {
-    if (context.argument[0] == 0) return reply(context, replies::invalidSyntax);
     std::string_view owner = context.argument;
     FreqRegistry& registry = context.registry;
     if (!findOwnedBy(registry, owner)) return reply(context, replies::freqsKilled);

@@ -1,29 +1,21 @@
 #include "commands/help.h"
 
+#include <algorithm>
+
 #include "commands/command_table.h"
 #include "text/ascii.h"
 
 namespace {
 
-// The topic, folded to lower case, must equal the word exactly.
-bool topicIs(std::string_view topic, std::string_view word) {
-    if (topic.size() != word.size()) return false;
-    for (size_t i = 0; i < topic.size(); ++i)
-        if (lowerAscii(static_cast<unsigned char>(topic[i])) != static_cast<unsigned char>(word[i]))
-            return false;
-    return true;
-}
-
 void sendCommandList(const CommandContext& context) {
     uint32_t level = context.player.operatorLevel;
     for (ListLine line : {ListLine::OperatorLine, ListLine::AboutLine, ListLine::PlayerLine}) {
         Text text;
-        for (size_t i = 0; i < commandCount; ++i) {
-            const CommandEntry& entry = commandTable[i];
-            if (entry.listLine != line || !mayUse(entry.access, level)) continue;
+        for (const CommandRow& row : commandTable) {
+            if (row.listLine != line || !mayUse(row.level, level)) continue;
             if (!text.empty()) text.append(" ");
             text.append("!");
-            text.append(entry.word);
+            text.append(row.word);
         }
         if (!text.empty()) reply(context, text.data);
     }
@@ -39,13 +31,20 @@ void handleHelp(BotInstance& instance, FreqRegistry& registry, const PlayerRecor
     CommandContext context{instance, registry, *player, command->argument ? command->argument : ""};
     std::string_view topic = context.argument;
     if (topic.empty()) return sendCommandList(context);
-    for (size_t i = 0; i < commandCount; ++i) {
-        const CommandEntry& entry = commandTable[i];
-        if (!topicIs(topic, entry.word) || !mayUse(entry.helpAccess, player->operatorLevel))
+    // Words are lower case, so folding both sides equals folding the topic.
+    for (const CommandRow& row : commandTable) {
+        if (!equalsNoCase(topic, row.word) || !mayUse(row.topicLevel, player->operatorLevel))
             continue;
-        for (const char* const* line = entry.helpLines; *line; ++line)
-            reply(context, *line);
-        if (entry.helpExtra) entry.helpExtra(context);
+        Text title("!");
+        title.append(row.word);
+        reply(context, title.data);
+        reply(context, syntaxLine(row).data);
+        for (std::string_view rest = row.help; !rest.empty();) {
+            const size_t end = std::min(rest.find('\n'), rest.size());
+            reply(context, Text(rest.substr(0, end)).data);
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+        }
+        if (row.helpLast) row.helpLast(context);
         return;
     }
 }

@@ -29,7 +29,6 @@ inline constexpr char playerInvited[] = "Player invited";
 inline constexpr char playerNotFound[] = "Player not found";
 inline constexpr char notOnFreq[] = "The player is not on the freq";
 inline constexpr char kicked[] = "You were kicked from the freq";
-inline constexpr char setFreqZero[] = "*setfreq 0";
 inline constexpr char playerOwnsTooMany[] = "The player already owns too many freqs";
 inline constexpr char nowOwner[] = "You are now the owner of freq ";
 inline constexpr char ownerChanged[] = "Freq owner changed";

@@ -31,3 +31,7 @@ void sendEvent(BotInstance& instance, BotEvent& event);
 void echo(BotInstance& instance, const char* text);
 void sendPrivate(BotInstance& instance, const PlayerRecord& player, const char* text);
 void sendToFreq(BotInstance& instance, uint16_t freq, const char* text);
+
+// Sent privately to a player, the host carries this out as the game's command
+// that moves that player to freq 0.
+inline constexpr char setFreqZero[] = "*setfreq 0";

@@ -18,7 +18,6 @@ const char needsNewerHostLine[] =
 const char disconnectedLine[] = "DLL plugin disconnected.";
 const char autoSaveLine[] = "AutoSave...";
 const char notAllowedLine[] = "You are not allowed on that freq";
-const char setFreqZero[] = "*setfreq 0";
 
 void echoIfAny(BotInstance& instance, const std::string& line) {
     if (!line.empty()) echo(instance, line.c_str());

@@ -38,6 +38,8 @@ int playStream(Simulator& sim, std::istream& in, const std::string& name) {
     std::string line;
     for (unsigned long number = 1; std::getline(in, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Notepad starts a UTF-8 file with a byte-order mark.
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
         std::string_view trimmed = trimBlanks(line);
         if (!trimmed.empty() && trimmed[0] != '#') writeLine(sim, "> " + std::string(trimmed));
         try {
@@ -116,7 +118,7 @@ void addRunCommand(CLI::App& app) {
     run->add_flag("--frozen-clock", options->frozenClock,
                   "Start the clocks at 2026-01-01 00:00:00 UTC and 1,000,000 ms, moved only by "
                   "\"advance\"");
-    run->footer(scriptLanguageHelp);
+    run->footer(scriptLanguageHelp());
     run->callback([options] {
         int status = runCommand(*options);
         if (status != 0) throw CLI::RuntimeError(status);

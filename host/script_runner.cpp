@@ -1,5 +1,6 @@
 #include "host/script_runner.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -11,44 +12,13 @@
 #include "host/script_files.h"
 #include "host/script_text.h"
 
-const char scriptLanguageHelp[] =
-    R"(Script lines, one action each (# starts a comment line; blank lines are skipped):
-  load | unload             load the plug-in / unload it (it saves its registry);
-                            the next line that needs the plug-in loads it again
-  connect N [version=6.0]   bot N connects and becomes the current bot
-  disconnect [N]            bot N (default: the current bot) disconnects
-  bot N                     make bot N the current bot, sending nothing
-  settings [freqLimit=N]    arena settings for the current bot
-  enter [freq=F]            the current bot enters the arena on freq F (default 9999)
-  leave                     the current bot leaves the arena
-  player NAME [squad=S] [points=A] [pointsB=B] [level=L] [freq=F]
-                            a player enters the arena (idents 1, 2, 3, ...)
-  quit NAME                 the player leaves the arena
-  NAME: !word argument      the player sends a command to the current bot
-  NAME: !help [topic]       the player asks the current bot for help
-  NAME -> F                 the player changes to freq F
-  tick [COUNT]              COUNT ticks (default 1) for the current bot
-  advance 31s               move the clocks forward (units ms, s, m, h, d; e.g. 1m30s)
-  ini Key=Value ...         write freqs.ini: a [Config] section holding the pairs
-  ini-raw TEXT              append the line TEXT to freqs.ini
-  ini-delete                remove freqs.ini
-  show FILE                 print the file's lines, escaped (e.g. show hadrok.log)
-  files PATTERN             list the files of the current directory whose names
-                            match (* any text, ? one byte), sorted, with sizes
-  copy FROM TO              copy a file over another, e.g. a backup over Zandrel.teams
-  event CODE [handle=N] [slot0=V] ... [slot4=V] [word=T] [argument=T]
-                            any event, as is; V is a number, null, self, settings,
-                            callback, players, command (a command record holding
-                            word= and argument=, null where missing) or player:NAME
-  exit                      stop here
-Text: \xNN any byte, \\ a backslash, \{ \} \" literally, {TEXT*N} TEXT N times.
-Quotes keep blanks together: player "Bob Smith" squad="Red Team".
-A name that is also a keyword is written in quotes: "tick" -> 100.
-)";
-
 namespace {
 
 using Tokens = std::vector<std::string_view>;
+
+// The key=value options a kind of line takes, in the order its messages list
+// them; unused places stay empty.
+using OptionNames = std::array<std::string_view, 8>;
 
 std::string quoted(std::string_view text) {
     return "\"" + std::string(text) + "\"";
@@ -97,7 +67,10 @@ bool isKeyStart(char c) {
 }
 
 Options parseOptions(const Tokens& tokens, size_t first, std::string_view keyword,
-                     std::initializer_list<std::string_view> allowed) {
+                     const OptionNames& names) {
+    std::vector<std::string_view> allowed;
+    for (std::string_view name : names)
+        if (!name.empty()) allowed.push_back(name);
     Options options;
     for (size_t i = first; i < tokens.size(); ++i) {
         std::string_view token = tokens[i];
@@ -124,14 +97,20 @@ Options parseOptions(const Tokens& tokens, size_t first, std::string_view keywor
     return options;
 }
 
-void expectCount(const Tokens& tokens, size_t least, size_t most, std::string_view usage) {
-    if (tokens.size() < least || tokens.size() > most)
-        throw ScriptError("usage: " + std::string(usage));
-}
-
 SimBot& currentBot(Simulator& sim) {
     if (!sim.currentBot) throw ScriptError("no bot yet: start with \"connect N\" or \"bot N\"");
     return botFor(sim, *sim.currentBot);
+}
+
+// A bot that a line names by its handle: one that never connected can't be
+// told anything, so naming it is a mistake in the script.
+SimBot& connectedBot(Simulator& sim, uint32_t handle) {
+    SimBot& bot = botFor(sim, handle);
+    if (!bot.everConnected) {
+        std::string n = std::to_string(handle);
+        throw ScriptError("bot " + n + " never connected (start it with \"connect " + n + "\")");
+    }
+    return bot;
 }
 
 BotEvent eventFor(uint32_t handle, uint32_t code) {
@@ -201,10 +180,164 @@ void writeIni(std::string_view contents, bool append) {
     if (!file) throw HostFailure("cannot write freqs.ini in the current directory");
 }
 
+struct LineKind;
+
+// One script line as its handler sees it.
+struct Line {
+    std::string_view text; // without the blanks around it
+    Tokens tokens;         // for a keyword line, tokens[0] is the keyword
+    const LineKind& kind;
+
+    Options options() const;
+    // The raw text after the keyword, for lines that take the rest as one text.
+    std::string_view rest() const { return trimBlanks(text.substr(tokens[0].size())); }
+};
+
+// How a line is recognised: by its first word, or by its shape when no
+// keyword matches.
+enum class Match { Keyword, Chat, FreqChange };
+
+// Where a kind of line appears in the help text.
+enum class Listed { Own, WithPrevious, No };
+
+constexpr size_t manyWords = SIZE_MAX;
+
+// One kind of script line: how it is recognised, its argument form, what it
+// does and its entry in the help. Parsing and the help text both walk the
+// table below, so they can't drift apart.
+struct LineKind {
+    Match match = Match::Keyword;
+    std::string_view usage{};     // the form that usage errors quote; starts with the keyword
+    std::string_view shownForm{}; // the help's form, when it differs from usage
+    size_t minWords = 0;          // words after the keyword; options come after these
+    size_t maxWords = 0;          // manyWords: any number
+    bool restIsText = false;      // the words after the keyword are one raw text
+    OptionNames options{};
+    LineResult (*run)(Simulator&, const Line&) = nullptr;
+    std::string_view help{}; // lines after the first are continuation lines
+    Listed listed = Listed::Own;
+
+    std::string_view keyword() const { return usage.substr(0, usage.find(' ')); }
+};
+
+Options Line::options() const {
+    return parseOptions(tokens, 1 + kind.minWords, kind.keyword(), kind.options);
+}
+
+uint32_t handleWord(std::string_view text) {
+    return static_cast<uint32_t>(parseNumber(text, UINT32_MAX, "bot handle"));
+}
+
+BotEvent playerEvent(const SimBot& bot, uint32_t code, SimPlayer& player) {
+    BotEvent event = eventFor(bot.handle, code);
+    event.slot[0] = reinterpret_cast<uintptr_t>(&player.record);
+    return event;
+}
+
+LineResult runLoad(Simulator& sim, const Line&) {
+    loadPlugin(sim);
+    return LineResult::Continue;
+}
+
+LineResult runUnload(Simulator& sim, const Line&) {
+    unloadPlugin(sim);
+    return LineResult::Continue;
+}
+
+LineResult runConnect(Simulator& sim, const Line& line) {
+    uint32_t handle = handleWord(line.tokens[1]);
+    Options options = line.options();
+    uint32_t version = options.has("version") ? parseVersion(options.raw("version"))
+                                              : (interfaceMajor << 16 | interfaceMinor);
+    sim.currentBot = handle;
+    SimBot& bot = botFor(sim, handle);
+    BotEvent event = eventFor(handle, Connect);
+    event.slot[0] = version;
+    event.slot[1] = reinterpret_cast<uintptr_t>(&hostCallback);
+    event.slot[2] = reinterpret_cast<uintptr_t>(&sim.playerListHead);
+    noteConnect(bot);
+    deliver(sim, event);
+    return LineResult::Continue;
+}
+
+LineResult runDisconnect(Simulator& sim, const Line& line) {
+    uint32_t handle = line.tokens.size() == 2 ? connectedBot(sim, handleWord(line.tokens[1])).handle
+                                              : currentBot(sim).handle;
+    deliver(sim, eventFor(handle, Disconnect));
+    return LineResult::Continue;
+}
+
+LineResult runBot(Simulator& sim, const Line& line) {
+    sim.currentBot = connectedBot(sim, handleWord(line.tokens[1])).handle;
+    return LineResult::Continue;
+}
+
+void sendSettings(Simulator& sim, SimBot& bot) {
+    BotEvent event = eventFor(bot.handle, ArenaSettings);
+    event.slot[0] = reinterpret_cast<uintptr_t>(&bot.settings);
+    deliver(sim, event);
+}
+
+LineResult runSettings(Simulator& sim, const Line& line) {
+    SimBot& bot = currentBot(sim);
+    Options options = line.options();
+    if (options.has("freqLimit"))
+        bot.settings.freqLimit = static_cast<uint32_t>(options.number("freqLimit", UINT32_MAX));
+    bot.settingsGiven = true;
+    sendSettings(sim, bot);
+    return LineResult::Continue;
+}
+
+// The host sends the arena's settings once the bot is in the arena; a script
+// that wants other settings says so with "settings" before "enter".
+LineResult runEnter(Simulator& sim, const Line& line) {
+    SimBot& bot = currentBot(sim);
+    Options options = line.options();
+    if (options.has("freq"))
+        bot.self.freq = static_cast<uint16_t>(options.number("freq", UINT16_MAX));
+    BotEvent event = eventFor(bot.handle, ArenaEnter);
+    event.slot[1] = reinterpret_cast<uintptr_t>(&bot.self);
+    deliver(sim, event);
+    if (!bot.settingsGiven) sendSettings(sim, bot);
+    return LineResult::Continue;
+}
+
+LineResult runLeave(Simulator& sim, const Line&) {
+    deliver(sim, eventFor(currentBot(sim).handle, ArenaLeave));
+    return LineResult::Continue;
+}
+
+LineResult runPlayer(Simulator& sim, const Line& line) {
+    std::string name = decodeText(line.tokens[1], true);
+    Options options = line.options();
+    if (findPlayerByName(sim, name))
+        throw ScriptError("player " + quoted(escapeForTranscript(name)) +
+                          " is already in the arena");
+    // Check every value before the player appears.
+    std::string squad = options.has("squad") ? options.text("squad") : std::string();
+    uint32_t points = options.has("points") ? options.number("points", UINT32_MAX) : 0;
+    uint32_t pointsB = options.has("pointsB") ? options.number("pointsB", UINT32_MAX) : 0;
+    uint32_t level = options.has("level") ? options.number("level", UINT32_MAX) : 0;
+    uint16_t freq = options.has("freq") ? options.number("freq", UINT16_MAX) : 0;
+    SimPlayer& player = addPlayer(sim, name);
+    setPlayerSquad(player.record, squad);
+    player.record.pointsA = points;
+    player.record.pointsB = pointsB;
+    player.record.operatorLevel = level;
+    player.record.freq = freq;
+    return LineResult::Continue;
+}
+
+LineResult runQuit(Simulator& sim, const Line& line) {
+    removePlayer(sim, playerNamed(sim, decodeText(line.rest(), true)));
+    return LineResult::Continue;
+}
+
 // "NAME: !word argument" or "NAME: !help topic".
-void runChat(Simulator& sim, std::string_view line, size_t colon) {
-    std::string name = decodeText(trimBlanks(line.substr(0, colon)), true);
-    std::string_view said = trimBlanks(line.substr(colon + 1));
+LineResult runChat(Simulator& sim, const Line& line) {
+    size_t colon = findUnquoted(line.text, ':');
+    std::string name = decodeText(trimBlanks(line.text.substr(0, colon)), true);
+    std::string_view said = trimBlanks(line.text.substr(colon + 1));
     if (said.empty() || said[0] != '!')
         throw ScriptError("the plug-in hears only commands: write NAME: !word argument");
     said.remove_prefix(1);
@@ -222,43 +355,74 @@ void runChat(Simulator& sim, std::string_view line, size_t colon) {
     CommandRecord command{};
     command.word = word.c_str();
     command.argument = argument.c_str();
-    BotEvent event = eventFor(bot.handle, help ? HelpRequest : Command);
-    event.slot[0] = reinterpret_cast<uintptr_t>(&player.record);
+    BotEvent event = playerEvent(bot, help ? HelpRequest : Command, player);
     event.slot[1] = reinterpret_cast<uintptr_t>(&command);
     deliver(sim, event);
+    return LineResult::Continue;
 }
 
 // "NAME -> F"
-void runFreqChange(Simulator& sim, std::string_view nameText, std::string_view freqText) {
+LineResult runFreqChange(Simulator& sim, const Line& line) {
+    std::string_view arrowToken = line.tokens[line.tokens.size() - 2];
+    size_t arrow = static_cast<size_t>(arrowToken.data() - line.text.data());
     SimBot& bot = currentBot(sim);
-    SimPlayer& player = playerNamed(sim, decodeText(trimBlanks(nameText), true));
-    player.record.freq = static_cast<uint16_t>(parseNumber(freqText, UINT16_MAX, "freq"));
-    BotEvent event = eventFor(bot.handle, PlayerFreqChange);
-    event.slot[0] = reinterpret_cast<uintptr_t>(&player.record);
-    deliver(sim, event);
+    SimPlayer& player = playerNamed(sim, decodeText(trimBlanks(line.text.substr(0, arrow)), true));
+    player.record.freq = static_cast<uint16_t>(parseNumber(line.tokens.back(), UINT16_MAX, "freq"));
+    deliver(sim, playerEvent(bot, PlayerFreqChange, player));
+    return LineResult::Continue;
 }
 
-void runPlayer(Simulator& sim, const Tokens& tokens) {
-    if (tokens.size() < 2)
-        throw ScriptError("usage: player NAME [squad=S] [points=A] [pointsB=B] [level=L] [freq=F]");
-    std::string name = decodeText(tokens[1], true);
-    Options options =
-        parseOptions(tokens, 2, "player", {"squad", "points", "pointsB", "level", "freq"});
-    if (findPlayerByName(sim, name))
-        throw ScriptError("player " + quoted(escapeForTranscript(name)) +
-                          " is already in the arena");
-    // Check every value before the player appears.
-    std::string squad = options.has("squad") ? options.text("squad") : std::string();
-    uint32_t points = options.has("points") ? options.number("points", UINT32_MAX) : 0;
-    uint32_t pointsB = options.has("pointsB") ? options.number("pointsB", UINT32_MAX) : 0;
-    uint32_t level = options.has("level") ? options.number("level", UINT32_MAX) : 0;
-    uint16_t freq = options.has("freq") ? options.number("freq", UINT16_MAX) : 0;
-    SimPlayer& player = addPlayer(sim, name);
-    setPlayerSquad(player.record, squad);
-    player.record.pointsA = points;
-    player.record.pointsB = pointsB;
-    player.record.operatorLevel = level;
-    player.record.freq = freq;
+LineResult runTick(Simulator& sim, const Line& line) {
+    const Tokens& tokens = line.tokens;
+    uint64_t count = tokens.size() == 2 ? parseNumber(tokens[1], UINT32_MAX, "tick count") : 1;
+    uint32_t handle = currentBot(sim).handle;
+    for (uint64_t i = 0; i < count; ++i)
+        deliver(sim, eventFor(handle, Tick));
+    return LineResult::Continue;
+}
+
+LineResult runAdvance(Simulator&, const Line& line) {
+    advanceClocks(parseDuration(line.tokens[1]));
+    return LineResult::Continue;
+}
+
+LineResult runIni(Simulator&, const Line& line) {
+    std::string contents = "[Config]\n";
+    for (size_t i = 1; i < line.tokens.size(); ++i) {
+        std::string_view pair = line.tokens[i];
+        size_t equals = findUnquoted(pair, '=');
+        if (equals == std::string_view::npos || equals == 0)
+            throw ScriptError("ini: expected Key=Value, not " + quoted(pair));
+        contents += decodeText(pair.substr(0, equals), true) + "=" +
+                    decodeText(pair.substr(equals + 1), true) + "\n";
+    }
+    writeIni(contents, false);
+    return LineResult::Continue;
+}
+
+LineResult runIniRaw(Simulator&, const Line& line) {
+    writeIni(decodeText(line.rest(), false) + "\n", true);
+    return LineResult::Continue;
+}
+
+LineResult runIniDelete(Simulator&, const Line&) {
+    std::remove("freqs.ini");
+    return LineResult::Continue;
+}
+
+LineResult runShowLine(Simulator& sim, const Line& line) {
+    runShow(sim, decodeText(line.tokens[1], true));
+    return LineResult::Continue;
+}
+
+LineResult runFilesLine(Simulator& sim, const Line& line) {
+    runFiles(sim, decodeText(line.tokens[1], true));
+    return LineResult::Continue;
+}
+
+LineResult runCopyLine(Simulator&, const Line& line) {
+    runCopy(decodeText(line.tokens[1], true), decodeText(line.tokens[2], true));
+    return LineResult::Continue;
 }
 
 uintptr_t slotValue(Simulator& sim, SimBot& bot, std::string_view raw, CommandRecord& command) {
@@ -274,14 +438,10 @@ uintptr_t slotValue(Simulator& sim, SimBot& bot, std::string_view raw, CommandRe
     return static_cast<uintptr_t>(parseNumber(raw, UINTPTR_MAX, "slot value", true));
 }
 
-void runEvent(Simulator& sim, const Tokens& tokens) {
-    if (tokens.size() < 2)
-        throw ScriptError(
-            "usage: event CODE [handle=N] [slot0=V] ... [slot4=V] [word=T] [argument=T]");
-    uint32_t code = static_cast<uint32_t>(parseNumber(tokens[1], UINT32_MAX, "event code", true));
-    Options options =
-        parseOptions(tokens, 2, "event",
-                     {"handle", "slot0", "slot1", "slot2", "slot3", "slot4", "word", "argument"});
+LineResult runEvent(Simulator& sim, const Line& line) {
+    uint32_t code =
+        static_cast<uint32_t>(parseNumber(line.tokens[1], UINT32_MAX, "event code", true));
+    Options options = line.options();
     uint32_t handle = 0;
     if (options.has("handle")) {
         handle = static_cast<uint32_t>(options.number("handle", UINT32_MAX, true));
@@ -299,131 +459,196 @@ void runEvent(Simulator& sim, const Tokens& tokens) {
         std::string key = "slot" + std::to_string(i);
         if (options.has(key)) event.slot[i] = slotValue(sim, bot, options.raw(key), command);
     }
+    // A raw Connect is a connection too, whatever its slots hold.
+    if (code == Connect) noteConnect(bot);
     deliver(sim, event);
+    return LineResult::Continue;
 }
 
-void runIni(const Tokens& tokens) {
-    std::string contents = "[Config]\n";
-    for (size_t i = 1; i < tokens.size(); ++i) {
-        size_t equals = findUnquoted(tokens[i], '=');
-        if (equals == std::string_view::npos || equals == 0)
-            throw ScriptError("ini: expected Key=Value, not " + quoted(tokens[i]));
-        contents += decodeText(tokens[i].substr(0, equals), true) + "=" +
-                    decodeText(tokens[i].substr(equals + 1), true) + "\n";
+LineResult runHelp(Simulator& sim, const Line&) {
+    std::fputs(scriptLanguageHelp().c_str(), sim.transcript);
+    return LineResult::Continue;
+}
+
+LineResult runExit(Simulator&, const Line&) {
+    return LineResult::Exit;
+}
+
+const LineKind lineKinds[] = {
+    {.usage = "load",
+     .run = runLoad,
+     .help = "load the plug-in / unload it (it saves its registry);\n"
+             "the next line that needs the plug-in loads it again"},
+    {.usage = "unload", .run = runUnload, .listed = Listed::WithPrevious},
+    {.usage = "connect N [version=6.0]",
+     .minWords = 1,
+     .maxWords = 2,
+     .options = {"version"},
+     .run = runConnect,
+     .help = "bot N connects and becomes the current bot"},
+    {.usage = "disconnect [N]",
+     .maxWords = 1,
+     .run = runDisconnect,
+     .help = "bot N (default: the current bot) disconnects"},
+    {.usage = "bot N",
+     .minWords = 1,
+     .maxWords = 1,
+     .run = runBot,
+     .help = "make bot N the current bot, sending nothing"},
+    {.usage = "settings [freqLimit=N]",
+     .maxWords = manyWords,
+     .options = {"freqLimit"},
+     .run = runSettings,
+     .help = "arena settings for the current bot; freqLimit is 10000\n"
+             "unless given (freqs 100 to 9999 can be registered)"},
+    {.usage = "enter [freq=F]",
+     .maxWords = manyWords,
+     .options = {"freq"},
+     .run = runEnter,
+     .help = "the current bot enters the arena on freq F (default\n"
+             "9999); the arena settings follow unless \"settings\"\n"
+             "came first since the bot connected"},
+    {.usage = "leave", .run = runLeave, .help = "the current bot leaves the arena"},
+    {.usage = "player NAME [squad=S] [points=A] [pointsB=B] [level=L] [freq=F]",
+     .minWords = 1,
+     .maxWords = manyWords,
+     .options = {"squad", "points", "pointsB", "level", "freq"},
+     .run = runPlayer,
+     .help = "a player enters the arena (idents 1, 2, 3, ...)"},
+    {.usage = "quit NAME",
+     .minWords = 1,
+     .maxWords = 1,
+     .restIsText = true,
+     .run = runQuit,
+     .help = "the player leaves the arena"},
+    {.match = Match::Chat,
+     .usage = "NAME: !word argument",
+     .run = runChat,
+     .help = "the player sends a command to the current bot"},
+    {.match = Match::Chat,
+     .usage = "NAME: !help [topic]",
+     .run = runChat,
+     .help = "the player asks the current bot for help"},
+    {.match = Match::FreqChange,
+     .usage = "NAME -> F",
+     .run = runFreqChange,
+     .help = "the player changes to freq F"},
+    {.usage = "tick [COUNT]",
+     .maxWords = 1,
+     .run = runTick,
+     .help = "COUNT ticks (default 1) for the current bot"},
+    {.usage = "advance DURATION, e.g. advance 31s or 1m30s",
+     .shownForm = "advance 31s",
+     .minWords = 1,
+     .maxWords = 1,
+     .run = runAdvance,
+     .help = "move the clocks forward (units ms, s, m, h, d; e.g. 1m30s)"},
+    {.usage = "ini Key=Value ...",
+     .maxWords = manyWords,
+     .run = runIni,
+     .help = "write freqs.ini: a [Config] section holding the pairs"},
+    {.usage = "ini-raw TEXT",
+     .maxWords = 1,
+     .restIsText = true,
+     .run = runIniRaw,
+     .help = "append the line TEXT to freqs.ini"},
+    {.usage = "ini-delete", .run = runIniDelete, .help = "remove freqs.ini"},
+    {.usage = "show FILE",
+     .minWords = 1,
+     .maxWords = 1,
+     .run = runShowLine,
+     .help = "print the file's lines, escaped (e.g. show hadrok.log)"},
+    {.usage = "files PATTERN",
+     .minWords = 1,
+     .maxWords = 1,
+     .run = runFilesLine,
+     .help = "list the files of the current directory whose names\n"
+             "match (* any text, ? one byte), sorted, with sizes"},
+    {.usage = "copy FROM TO",
+     .minWords = 2,
+     .maxWords = 2,
+     .run = runCopyLine,
+     .help = "copy a file over another, e.g. a backup over Zandrel.teams"},
+    {.usage = "event CODE [handle=N] [slot0=V] ... [slot4=V] [word=T] [argument=T]",
+     .minWords = 1,
+     .maxWords = manyWords,
+     .options = {"handle", "slot0", "slot1", "slot2", "slot3", "slot4", "word", "argument"},
+     .run = runEvent,
+     .help = "any event, as is; V is a number, null, self, settings,\n"
+             "callback, players, command (a command record holding\n"
+             "word= and argument=, null where missing) or player:NAME"},
+    {.usage = "help", .maxWords = manyWords, .run = runHelp, .listed = Listed::No},
+    {.usage = "exit", .run = runExit, .help = "stop here"},
+};
+
+const LineKind* kindOf(Match match, std::string_view keyword = {}) {
+    for (const LineKind& kind : lineKinds)
+        if (kind.match == match && (match != Match::Keyword || kind.keyword() == keyword))
+            return &kind;
+    return nullptr;
+}
+
+// The line's argument form: how many words follow the keyword.
+void checkForm(const Line& line) {
+    const LineKind& kind = line.kind;
+    if (kind.match != Match::Keyword) return;
+    size_t words = kind.restIsText ? (line.rest().empty() ? 0 : 1) : line.tokens.size() - 1;
+    if (words < kind.minWords || words > kind.maxWords)
+        throw ScriptError("usage: " + std::string(kind.usage));
+}
+
+// Column of the help texts; a form that reaches it puts its text on the next line.
+constexpr size_t helpColumn = 28;
+
+std::string buildHelp() {
+    std::string help =
+        "Script lines, one action each (# starts a comment line; blank lines are skipped):\n";
+    const std::string indent(helpColumn, ' ');
+    for (size_t i = 0; i < std::size(lineKinds); ++i) {
+        const LineKind& kind = lineKinds[i];
+        if (kind.listed != Listed::Own) continue;
+        std::string form = "  " + std::string(kind.shownForm.empty() ? kind.usage : kind.shownForm);
+        for (size_t j = i + 1; j < std::size(lineKinds); ++j) {
+            if (lineKinds[j].listed != Listed::WithPrevious) break;
+            form += " | " + std::string(lineKinds[j].usage);
+        }
+        help += form;
+        help +=
+            form.size() < helpColumn ? std::string(helpColumn - form.size(), ' ') : "\n" + indent;
+        std::string_view text = kind.help;
+        for (size_t end; (end = text.find('\n')) != std::string_view::npos;) {
+            help += std::string(text.substr(0, end)) + "\n" + indent;
+            text.remove_prefix(end + 1);
+        }
+        help += std::string(text) + "\n";
     }
-    writeIni(contents, false);
-}
-
-// The word after the keyword, raw, for lines that take the rest of the line.
-std::string_view restAfterKeyword(std::string_view line, std::string_view keyword) {
-    return trimBlanks(line.substr(keyword.size()));
+    help += "Text: \\xNN any byte, \\\\ a backslash, \\{ \\} \\\" literally, {TEXT*N} TEXT N "
+            "times.\n"
+            "Quotes keep blanks together: player \"Bob Smith\" squad=\"Red Team\".\n"
+            "A name that is also a keyword is written in quotes: \"tick\" -> 100.\n";
+    return help;
 }
 
 } // namespace
 
-LineResult runScriptLine(Simulator& sim, std::string_view line) {
-    line = trimBlanks(line);
-    if (line.empty() || line[0] == '#') return LineResult::Continue;
-    Tokens tokens = splitTokens(line);
-    std::string_view keyword = tokens[0];
+const std::string& scriptLanguageHelp() {
+    static const std::string help = buildHelp();
+    return help;
+}
 
-    if (keyword == "load") {
-        expectCount(tokens, 1, 1, "load");
-        loadPlugin(sim);
-    } else if (keyword == "unload") {
-        expectCount(tokens, 1, 1, "unload");
-        unloadPlugin(sim);
-    } else if (keyword == "connect") {
-        expectCount(tokens, 2, 3, "connect N [version=6.0]");
-        uint32_t handle = static_cast<uint32_t>(parseNumber(tokens[1], UINT32_MAX, "bot handle"));
-        Options options = parseOptions(tokens, 2, "connect", {"version"});
-        uint32_t version = options.has("version") ? parseVersion(options.raw("version"))
-                                                  : (interfaceMajor << 16 | interfaceMinor);
-        sim.currentBot = handle;
-        botFor(sim, handle);
-        BotEvent event = eventFor(handle, Connect);
-        event.slot[0] = version;
-        event.slot[1] = reinterpret_cast<uintptr_t>(&hostCallback);
-        event.slot[2] = reinterpret_cast<uintptr_t>(&sim.playerListHead);
-        deliver(sim, event);
-    } else if (keyword == "disconnect") {
-        expectCount(tokens, 1, 2, "disconnect [N]");
-        uint32_t handle =
-            tokens.size() == 2
-                ? static_cast<uint32_t>(parseNumber(tokens[1], UINT32_MAX, "bot handle"))
-                : currentBot(sim).handle;
-        deliver(sim, eventFor(handle, Disconnect));
-    } else if (keyword == "bot") {
-        expectCount(tokens, 2, 2, "bot N");
-        uint32_t handle = static_cast<uint32_t>(parseNumber(tokens[1], UINT32_MAX, "bot handle"));
-        botFor(sim, handle);
-        sim.currentBot = handle;
-    } else if (keyword == "settings") {
-        SimBot& bot = currentBot(sim);
-        Options options = parseOptions(tokens, 1, "settings", {"freqLimit"});
-        if (options.has("freqLimit"))
-            bot.settings.freqLimit = static_cast<uint32_t>(options.number("freqLimit", UINT32_MAX));
-        BotEvent event = eventFor(bot.handle, ArenaSettings);
-        event.slot[0] = reinterpret_cast<uintptr_t>(&bot.settings);
-        deliver(sim, event);
-    } else if (keyword == "enter") {
-        SimBot& bot = currentBot(sim);
-        Options options = parseOptions(tokens, 1, "enter", {"freq"});
-        if (options.has("freq"))
-            bot.self.freq = static_cast<uint16_t>(options.number("freq", UINT16_MAX));
-        BotEvent event = eventFor(bot.handle, ArenaEnter);
-        event.slot[1] = reinterpret_cast<uintptr_t>(&bot.self);
-        deliver(sim, event);
-    } else if (keyword == "leave") {
-        expectCount(tokens, 1, 1, "leave");
-        deliver(sim, eventFor(currentBot(sim).handle, ArenaLeave));
-    } else if (keyword == "player") {
-        runPlayer(sim, tokens);
-    } else if (keyword == "quit") {
-        std::string_view rest = restAfterKeyword(line, keyword);
-        if (rest.empty()) throw ScriptError("usage: quit NAME");
-        removePlayer(sim, playerNamed(sim, decodeText(rest, true)));
-    } else if (keyword == "tick") {
-        expectCount(tokens, 1, 2, "tick [COUNT]");
-        uint64_t count = tokens.size() == 2 ? parseNumber(tokens[1], UINT32_MAX, "tick count") : 1;
-        uint32_t handle = currentBot(sim).handle;
-        for (uint64_t i = 0; i < count; ++i)
-            deliver(sim, eventFor(handle, Tick));
-    } else if (keyword == "advance") {
-        expectCount(tokens, 2, 2, "advance DURATION, e.g. advance 31s or 1m30s");
-        advanceClocks(parseDuration(tokens[1]));
-    } else if (keyword == "ini") {
-        runIni(tokens);
-    } else if (keyword == "ini-raw") {
-        writeIni(decodeText(restAfterKeyword(line, keyword), false) + "\n", true);
-    } else if (keyword == "ini-delete") {
-        expectCount(tokens, 1, 1, "ini-delete");
-        std::remove("freqs.ini");
-    } else if (keyword == "show") {
-        expectCount(tokens, 2, 2, "show FILE");
-        runShow(sim, decodeText(tokens[1], true));
-    } else if (keyword == "files") {
-        expectCount(tokens, 2, 2, "files PATTERN");
-        runFiles(sim, decodeText(tokens[1], true));
-    } else if (keyword == "copy") {
-        expectCount(tokens, 3, 3, "copy FROM TO");
-        runCopy(decodeText(tokens[1], true), decodeText(tokens[2], true));
-    } else if (keyword == "event") {
-        runEvent(sim, tokens);
-    } else if (keyword == "help") {
-        std::fputs(scriptLanguageHelp, sim.transcript);
-    } else if (keyword == "exit") {
-        expectCount(tokens, 1, 1, "exit");
-        return LineResult::Exit;
-    } else if (size_t colon = findUnquoted(line, ':'); colon != std::string_view::npos) {
-        // A colon makes a chat line even when the text holds "->".
-        runChat(sim, line, colon);
-    } else if (tokens.size() >= 3 && tokens[tokens.size() - 2] == "->") {
-        size_t arrow = static_cast<size_t>(tokens[tokens.size() - 2].data() - line.data());
-        runFreqChange(sim, line.substr(0, arrow), tokens.back());
-    } else {
-        throw ScriptError("unknown line " + quoted(escapeForTranscript(keyword)) +
+LineResult runScriptLine(Simulator& sim, std::string_view text) {
+    text = trimBlanks(text);
+    if (text.empty() || text[0] == '#') return LineResult::Continue;
+    Tokens tokens = splitTokens(text);
+    const LineKind* kind = kindOf(Match::Keyword, tokens[0]);
+    // A colon makes a chat line even when the text holds "->".
+    if (!kind && findUnquoted(text, ':') != std::string_view::npos) kind = kindOf(Match::Chat);
+    if (!kind && tokens.size() >= 3 && tokens[tokens.size() - 2] == "->")
+        kind = kindOf(Match::FreqChange);
+    if (!kind)
+        throw ScriptError("unknown line " + quoted(escapeForTranscript(tokens[0])) +
                           " (\"help\" lists the script lines)");
-    }
-    return LineResult::Continue;
+    Line line{text, std::move(tokens), *kind};
+    checkForm(line);
+    return kind->run(sim, line);
 }

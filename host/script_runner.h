@@ -1,6 +1,7 @@
 // The script language of "hadrok run": one line, one action of the host.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "host/simulator.h"
@@ -13,4 +14,4 @@ enum class LineResult { Continue, Exit };
 LineResult runScriptLine(Simulator& sim, std::string_view line);
 
 // The language at a glance, for "help" and the command's own help text.
-extern const char scriptLanguageHelp[];
+const std::string& scriptLanguageHelp();

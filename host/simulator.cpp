@@ -48,10 +48,24 @@ std::string strayslots(const BotEvent& event, std::initializer_list<int> unused)
     return text;
 }
 
+// Built by appending: GCC 12 warns falsely (-Wrestrict) about a literal put
+// before a temporary string with +.
+std::string numbered(const char* before, uintptr_t number, const char* after = "") {
+    std::string text = before;
+    text += std::to_string(number);
+    text += after;
+    return text;
+}
+
+// "[1] ", the bot's handle in front of every line it caused.
+std::string botPrefix(uint32_t handle) {
+    return numbered("[", handle, "] ");
+}
+
 std::string targetName(Simulator& sim, uintptr_t ident) {
     if (SimPlayer* player = findPlayerByIdent(sim, static_cast<uint32_t>(ident)))
         if (ident <= UINT16_MAX) return printableName(player->record);
-    return "#" + std::to_string(ident);
+    return numbered("#", ident);
 }
 
 // "*setfreq N" sent privately to a player is the game's command to move him.
@@ -71,7 +85,7 @@ bool parseSetFreq(const char* text, uint16_t& freq) {
 }
 
 void printSay(Simulator& sim, const BotEvent& event) {
-    std::string prefix = "[" + std::to_string(event.handle) + "] ";
+    std::string prefix = botPrefix(event.handle);
     const char* text = reinterpret_cast<const char*>(event.slot[3]);
     std::string stray = strayslots(event, {1, 4});
     switch (event.slot[0]) {
@@ -146,7 +160,7 @@ void relinkPlayers(Simulator& sim) {
 extern "C" void hostCallback(BotEvent& event) {
     Simulator* sim = activeSimulator;
     if (sim == nullptr) return;
-    std::string prefix = "[" + std::to_string(event.handle) + "] ";
+    std::string prefix = botPrefix(event.handle);
     switch (event.code) {
     case Echo:
         writeLine(*sim,
@@ -214,8 +228,14 @@ SimBot& botFor(Simulator& sim, uint32_t handle) {
         slot = std::make_unique<SimBot>();
         slot->handle = handle;
         slot->self.freq = 9999;
+        slot->settings.freqLimit = defaultFreqLimit;
     }
     return *slot;
+}
+
+void noteConnect(SimBot& bot) {
+    bot.everConnected = true;
+    bot.settingsGiven = false;
 }
 
 void setPlayerName(PlayerRecord& record, std::string_view name) {

@@ -30,11 +30,19 @@ struct SimPlayer {
     PlayerNode node{};
 };
 
+// The freq limit of an arena whose settings the script doesn't give: freqs up
+// to 9999, the bot's own default freq being the last of them.
+constexpr uint32_t defaultFreqLimit = 10000;
+
 // What the host keeps for one bot handle.
 struct SimBot {
     uint32_t handle = 0;
     ArenaSettingsRecord settings{};
     PlayerRecord self{}; // the bot's own record, sent on ArenaEnter
+    // A Connect was delivered for this handle at some time.
+    bool everConnected = false;
+    // The script sent this bot's arena settings itself since it last connected.
+    bool settingsGiven = false;
 };
 
 // A "*setfreq" that the host carries out once the current talk call is over.
@@ -77,6 +85,9 @@ bool unloadPlugin(Simulator& sim);
 void deliver(Simulator& sim, BotEvent event);
 
 SimBot& botFor(Simulator& sim, uint32_t handle);
+
+// Records that a Connect is being delivered for the bot.
+void noteConnect(SimBot& bot);
 
 // The 20-byte name field for a name: longer names are cut, and a name of 20
 // bytes or more fills the field with no terminating zero.

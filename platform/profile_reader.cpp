@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "text/ascii.h"
+
 // Reads like the system's profile reader does (tests/windows compares the two
 // on a table of files), and decides the odd cases so that nothing in a file
 // can make it read past the text:
@@ -56,15 +58,8 @@ Span trimmed(Span s) {
     return s;
 }
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool equalsNoCase(Span a, Span b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a.begin[i]) != lowerAscii(b.begin[i])) return false;
-    return true;
+    return ::equalsNoCase(std::string_view(a.begin, a.size()), std::string_view(b.begin, b.size()));
 }
 
 Span spanOf(const char* s) {

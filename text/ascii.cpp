@@ -1,11 +1,9 @@
 #include "text/ascii.h"
 
+#include <cstring>
+
 uint32_t textLength(const char* string) {
-    if (string == nullptr) return 0;
-    uint32_t n = 0;
-    while (string[n] != 0)
-        ++n;
-    return n;
+    return string == nullptr ? 0 : static_cast<uint32_t>(std::strlen(string));
 }
 
 // A missing string compares as the empty one.

@@ -175,7 +175,7 @@ Text Text::trimRight() const {
 }
 
 Text Text::trim() const {
-    return trimLeft().trimRight();
+    return Text(trimSpaces(view()));
 }
 
 Text Text::fit(uint32_t width) const {
@@ -191,10 +191,16 @@ Text Text::fit(uint32_t width) const {
 Text Text::splitAt(char delimiter) {
     uint32_t i = findChar(delimiter);
     if (i == notFound) return trim();
-    Text field = left(i).trim();
-    // The remainder is capped as a command parameter always has been.
-    *this = mid(i + 1, 32000).trim();
+    const std::string_view whole = view();
+    Text field(trimSpaces(whole.substr(0, i)));
+    *this = Text(trimSpaces(whole.substr(i + 1, longestRemainder)));
     return field;
+}
+
+std::string_view trimSpaces(std::string_view characters) {
+    const size_t first = characters.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return characters.substr(first, characters.find_last_not_of(' ') - first + 1);
 }
 
 bool Text::equalsNoCase(const char* string) const {

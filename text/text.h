@@ -55,3 +55,11 @@ class Text {
 };
 
 constexpr uint32_t notFound = 0xFFFFFFFFu;
+
+// The most that splitAt keeps after the delimiter, as a command parameter
+// always has been.
+constexpr uint32_t longestRemainder = 32000;
+
+// The characters without the spaces at both ends. Only the space itself is
+// trimmed: a tab is part of the text.
+std::string_view trimSpaces(std::string_view characters);

@@ -48,7 +48,7 @@ check() {
     fi
 }
 
-std="bot 1;player Bob"
+std="connect 1;player Bob"
 
 # Lines that are no action at all.
 check "$std" 'frobnicate the arena' 'unknown line "frobnicate" ("help" lists the script lines)'
@@ -94,6 +94,12 @@ check "$std" 'event 20 slot0=player:Carl' 'no player "Carl" in the arena (add hi
 check "$std" 'player BOB' 'player "BOB" is already in the arena'
 check "player Bob" 'Bob: !about' 'no bot yet: start with "connect N" or "bot N"'
 check "" 'tick' 'no bot yet: start with "connect N" or "bot N"'
+
+# Bots that never connected can't be spoken to; one that disconnected can.
+check "$std" 'bot 5' 'bot 5 never connected (start it with "connect 5")'
+check "$std" 'disconnect 3' 'bot 3 never connected (start it with "connect 3")'
+check "$std;event 1 handle=7" 'bot 7' 'bot 7 never connected (start it with "connect 7")'
+check "$std;disconnect;bot 1;disconnect 1" 'bot 9' 'bot 9 never connected (start it with "connect 9")'
 
 # Broken escapes and quotes.
 check "$std" 'Bob: !x \q' 'unknown escape \q (use \xNN, \\, \{, \} or \")'

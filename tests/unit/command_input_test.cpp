@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "fake_clock.h"
 #include "fake_host.h"
@@ -172,6 +174,65 @@ TEST(SplitFreqArgument, RestIsCutAt32000Characters) {
     FreqArgument result;
     ASSERT_TRUE(splitFreqArgument(argument.c_str(), ColonRule::Strict, result));
     EXPECT_EQ(result.rest.length, 32000u);
+}
+
+// The rest is cut first and trimmed after, so spaces inside the first 32000
+// characters count against the cut, and the cut may end in spaces to trim.
+TEST(SplitFreqArgument, RestIsCutBeforeItIsTrimmed) {
+    const struct {
+        std::string rest;
+        std::string expected;
+    } cases[] = {
+        {std::string(5, ' ') + std::string(40000, 'p'), std::string(31995, 'p')},
+        {std::string(31998, 'p') + "   q", std::string(31998, 'p')},
+        {std::string(32000, ' ') + "p", ""},
+    };
+    for (const auto& c : cases) {
+        std::string argument = "100:" + c.rest;
+        FreqArgument result;
+        ASSERT_TRUE(splitFreqArgument(argument.c_str(), ColonRule::Lenient, result));
+        EXPECT_EQ(std::string(result.rest.view()), c.expected) << c.rest.size();
+        EXPECT_EQ(result.rest.data[result.rest.length], 0);
+    }
+}
+
+// What the help's "Syntax:" line shows is what the command reads: an argument
+// that breaks the shown form is answered "Invalid syntax", and a command shown
+// without an argument takes any.
+TEST(CommandLevels, HelpSyntaxMatchesWhatTheCommandReads) {
+    for (const WordCase& c : everyWord) {
+        FakeHost host;
+        PlayerRecord& op = host.addPlayer("Op", 1);
+        addFreq(host.registry, 100, op.name, hashPassword("pw", 2));
+        host.help(op, c.word);
+        Lines topic = host.take();
+        ASSERT_GE(topic.size(), 2u) << c.word;
+        const std::string shown = "Op: Syntax: !" + std::string(c.word);
+        ASSERT_TRUE(startsWith(topic[1], shown)) << topic[1];
+        const std::string form = topic[1].substr(shown.size());
+
+        std::vector<const char*> broken;
+        if (form.empty()) {
+            host.command(op, c.word, "1x:y z");
+            Lines sent = host.take();
+            EXPECT_TRUE(std::find(sent.begin(), sent.end(), "Op: Invalid syntax") == sent.end())
+                << c.word;
+            continue;
+        }
+        if (form == " <freq>")
+            broken = {"", "1x", "100 ", "100:"};
+        else if (startsWith(form, " <freq>:<"))
+            broken = {"", "100", "x:y", ":y", "1 0:y"};
+        else if (startsWith(form, " <"))
+            broken = {""};
+        ASSERT_FALSE(broken.empty()) << c.word << form;
+        for (const char* argument : broken) {
+            host.command(op, c.word, argument);
+            EXPECT_EQ(host.take(), Lines{"Op: Invalid syntax"})
+                << c.word << " '" << argument << "'";
+        }
+        EXPECT_EQ(host.registry.freqs.count(), 1u) << c.word;
+    }
 }
 
 TEST(FindPlayerByName, IgnoresAsciiCaseOnlyAndWantsTheWholeName) {
