@@ -1,7 +1,8 @@
 #include "commands/commands.h"
+#include "hadrok_version.h"
 
 void handleAbout(const CommandContext& context) {
-    reply(context, "\"Hadrok\" 1.10 compiled on " __DATE__ " " __TIME__);
+    reply(context, "\"Hadrok\" " HADROK_VERSION " compiled on " __DATE__ " " __TIME__);
     Text core("DLL core version: ");
     core.append(int32_t(interfaceMajor));
     core.append(".");

@@ -114,7 +114,8 @@ void addRunCommand(CLI::App& app) {
         "run", "Play a script through the plug-in as the bot host would, or type it at a prompt");
     run->add_option("script", options->script, "Script file; standard input when omitted");
     run->add_option("--plugin", options->plugin,
-                    std::string("The plug-in (default: ") + pluginFileName + " beside hadrok)");
+                    std::string("The plug-in (default: ") + pluginFileName + " beside " +
+                        programFileName + ")");
     run->add_flag("--frozen-clock", options->frozenClock,
                   "Start the clocks at 2026-01-01 00:00:00 UTC and 1,000,000 ms, moved only by "
                   "\"advance\"");

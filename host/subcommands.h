@@ -5,7 +5,29 @@
 
 #include <CLI/CLI.hpp>
 
+// The program's file name as its help texts show it.
+#ifdef _WIN32
+constexpr const char* programFileName = "hadrok.exe";
+#else
+constexpr const char* programFileName = "hadrok";
+#endif
+
+// The exit status of every usage mistake, as most command-line tools use it.
+constexpr int usageStatus = 2;
+
+// A usage mistake found by a subcommand itself, after the parser accepted the
+// line. main prints it as one line, "hadrok SUBCOMMAND: message", and exits
+// with usageStatus.
+struct UsageMistake : CLI::ParseError {
+    explicit UsageMistake(const std::string& message)
+        : CLI::ParseError("UsageMistake", message, usageStatus) {}
+};
+
+// CLI11 validators whose refusals read "--option: VALUE is not a count".
+// A count is a whole number from 0 to the given maximum, in decimal digits.
+CLI::Validator countValidator(uint64_t maximum);
+
 // hadrok run [SCRIPT] [--plugin PATH] [--frozen-clock] (host/run_command.cpp)
 void addRunCommand(CLI::App& app);
-// hadrok teams list|export|import|check|salvage (tools/teams_command.cpp)
+// hadrok teams list|export|import|check|salvage|diff|passwd (tools/teams_command.cpp)
 void addTeamsCommands(CLI::App& app);

@@ -40,4 +40,5 @@ void addTeamsCommands(CLI::App& app) {
     addTeamsCheckCommand(*teams);
     addTeamsSalvageCommand(*teams);
     addTeamsDiffCommand(*teams);
+    addTeamsPasswdCommand(*teams);
 }

@@ -6,6 +6,7 @@
 #include "tools/teams_file.h"
 #include "tools/teams_json.h"
 #include "tools/teams_subcommands.h"
+#include "tools/teams_write.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ int exportRegistry(const ExportOptions& options) {
     if (options.output.empty())
         writeStandardOutput(text);
     else
-        writeFileAtomically(options.output, text);
+        writeFileSafely(options.output, text, {{options.file}});
     return 0;
 }
 

@@ -50,16 +50,6 @@ std::string readWholeFile(const std::string& path) {
     return readAll(file.get(), path);
 }
 
-void writeFileAtomically(const std::string& path, const std::string& data) {
-    errno = 0;
-    if (!replaceFileContents(path.c_str(), data.data(), data.size())) {
-        std::string reason = errno != 0 ? std::strerror(errno) : "unknown error";
-        throw ToolFailure(fmt::format("cannot write {}: {} (any earlier file of that name is "
-                                      "unchanged, unless only flushing the directory failed)",
-                                      path, reason));
-    }
-}
-
 void writeStandardOutput(const std::string& data) {
     std::fwrite(data.data(), 1, data.size(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout))

@@ -19,10 +19,6 @@ struct ToolFailure : std::runtime_error {
 // naming the file and the reason when it can't be read.
 std::string readWholeFile(const std::string& path);
 
-// Writes data to path crash-safely (a temporary beside it, then a rename), so
-// that a failed write leaves the old file as it was. Throws ToolFailure.
-void writeFileAtomically(const std::string& path, const std::string& data);
-
 // Writes data to standard output; throws ToolFailure when that fails.
 void writeStandardOutput(const std::string& data);
 

@@ -1,48 +1,68 @@
 // hadrok teams import: a registry file from the JSON form of export.
+#include <cstdio>
 #include <string>
-#include <string_view>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/platform.h"
 #include "tools/teams_file.h"
+#include "tools/teams_findings.h"
 #include "tools/teams_json.h"
 #include "tools/teams_subcommands.h"
-#include "tools/teams_text.h"
+#include "tools/teams_write.h"
 
 namespace {
 
 struct ImportOptions {
     std::string input;
     std::string output;
+    bool allowFindings = false;
+    bool force = false;
 };
 
-// The parser's message without its "[json.exception.parse_error.101] " tag,
-// escaped: it quotes the bytes it stopped at, which need not be text.
-std::string parseProblem(const nlohmann::json::parse_error& e) {
-    std::string_view message = e.what();
-    if (message.starts_with("[") && message.find("] ") != std::string_view::npos)
-        message.remove_prefix(message.find("] ") + 2);
-    return escapedBytes(message);
+std::vector<FreqRecord> recordsOf(const std::string& text, const std::string& name) {
+    nlohmann::json document = parseRegistryDocument(text, name);
+    try {
+        return registryFromJson(document);
+    } catch (const ToolFailure& e) {
+        throw ToolFailure(fmt::format("{}: {}", name, e.what()));
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolFailure(fmt::format("{}: {}", name, e.what()));
+    }
 }
 
 int importRegistry(const ImportOptions& options) {
-    std::string text = readWholeFile(options.input);
     std::string name = options.input == "-" ? "standard input" : options.input;
-    nlohmann::json document;
-    try {
-        document = nlohmann::json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
-        throw ToolFailure(
-            fmt::format("{} is not valid JSON: {}; nothing written", name, parseProblem(e)));
-    }
+    WriteRules rules{{options.input}, true, options.force};
     std::vector<FreqRecord> records;
+    checkWritable(options.output, rules);
     try {
-        records = registryFromJson(document);
+        records = recordsOf(readWholeFile(options.input), name);
     } catch (const ToolFailure& e) {
-        throw ToolFailure(fmt::format("{}: {}; nothing written", name, e.what()));
+        throw ToolFailure(fmt::format("{}; nothing written", e.what()));
     }
-    writeFileAtomically(options.output, imageOf(records));
+
+    // What check would call a fault of the file is not written unless asked;
+    // every finding is said either way.
+    std::vector<Finding> findings =
+        recordFindings(records, {std::nullopt, std::nullopt, currentTime()});
+    size_t faults = 0;
+    for (const Finding& finding : findings)
+        faults += finding.fault;
+    if (faults > 0 && !options.allowFindings) {
+        std::string message = fmt::format(
+            "{}: {} finding{} that \"hadrok teams check\" reports as faults of a registry; "
+            "nothing written (--allow-findings writes it anyway)",
+            name, faults, faults == 1 ? "" : "s");
+        for (const Finding& finding : findings)
+            if (finding.fault) message += "\n  " + finding.text;
+        throw ToolFailure(message);
+    }
+    writeFileSafely(options.output, imageOf(records), rules);
+    std::fflush(stdout);
+    for (const Finding& finding : findings)
+        fmt::print(stderr, "hadrok teams import: note: {}\n", finding.text);
     fmt::print("wrote {} record{} to {}\n", records.size(), records.size() == 1 ? "" : "s",
                options.output);
     return 0;
@@ -59,6 +79,10 @@ void addTeamsImportCommand(CLI::App& teams) {
     command->add_option("-o,--output", options->output, "the registry file to write")
         ->type_name("FILE")
         ->required();
+    command->add_flag("--allow-findings", options->allowFindings,
+                      "write records that check reports as faults (duplicate freqs, freqs below "
+                      "100, owners empty or with control bytes)");
+    command->add_flag("--force", options->force, "write even while a host uses the registry there");
     command->callback(
         [options] { runTeamsTool("import", [&] { return importRegistry(*options); }); });
 }

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string_view>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -120,7 +122,107 @@ FreqRecord recordFromJson(const nlohmann::json& object, size_t index) {
     return record;
 }
 
+// The deepest nesting the form uses is 4 (document, records, record, padding);
+// anything much deeper is refused before it is built, so that no recursive
+// step (a message, a comparison, a copy) can ever meet it.
+constexpr size_t deepestNesting = 8;
+
+// Where the parser is, told by its events: the open objects and lists, the
+// last key of each object and the count of finished elements of each list.
+struct ParseTracker {
+    struct Level {
+        bool object;
+        std::set<std::string> keys;
+        std::string key;
+        size_t count = 0;
+        std::optional<int64_t> freq; // a record's freq, once read
+    };
+    std::vector<Level> levels;
+
+    bool inRecords() const {
+        return levels.size() >= 2 && levels[0].object && levels[0].key == "records" &&
+               !levels[1].object;
+    }
+
+    // "record 2 (freq 151), field "owner"", "field "records"" or "the document".
+    std::string position() const {
+        if (inRecords() && levels.size() >= 3) {
+            const Level& record = levels[2];
+            std::string which =
+                record.freq ? fmt::format("record {} (freq {})", levels[1].count, *record.freq)
+                            : fmt::format("record {} (freq unknown)", levels[1].count);
+            if (record.object && !record.key.empty())
+                return fmt::format("{}, field \"{}\"", which, escapedBytes(record.key));
+            return which;
+        }
+        if (inRecords()) return fmt::format("record {} (freq unknown)", levels[1].count);
+        if (!levels.empty() && levels[0].object && !levels[0].key.empty())
+            return fmt::format("field \"{}\"", escapedBytes(levels[0].key));
+        return "the document";
+    }
+
+    bool onEvent(int, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+        using Event = nlohmann::json::parse_event_t;
+        switch (event) {
+        case Event::object_start:
+        case Event::array_start:
+            if (levels.size() >= deepestNesting)
+                throw ToolFailure(fmt::format("{}: lists and objects nested more than {} deep are "
+                                              "refused",
+                                              position(), deepestNesting));
+            levels.push_back(Level{event == Event::object_start, {}, {}, 0, std::nullopt});
+            break;
+        case Event::key: {
+            Level& top = levels.back();
+            top.key = parsed.get<std::string>();
+            if (!top.keys.insert(top.key).second)
+                throw ToolFailure(
+                    fmt::format("{}: given more than once (a misspelt copy, or a value "
+                                "that would silently replace the first)",
+                                position()));
+            break;
+        }
+        case Event::object_end:
+        case Event::array_end:
+            levels.pop_back();
+            if (!levels.empty() && !levels.back().object) ++levels.back().count;
+            break;
+        case Event::value:
+            if (levels.size() == 3 && inRecords() && levels[2].key == "freq")
+                levels[2].freq = integerOf(parsed);
+            if (!levels.empty() && !levels.back().object) ++levels.back().count;
+            break;
+        }
+        return true;
+    }
+};
+
+// A library message without its "[json.exception.parse_error.101] " tag,
+// escaped: it quotes the bytes it stopped at, which need not be text.
+std::string libraryProblem(const nlohmann::json::exception& e) {
+    std::string_view message = e.what();
+    if (message.starts_with("[") && message.find("] ") != std::string_view::npos)
+        message.remove_prefix(message.find("] ") + 2);
+    return escapedBytes(message);
+}
+
 } // namespace
+
+nlohmann::json parseRegistryDocument(const std::string& text, const std::string& name) {
+    ParseTracker tracker;
+    try {
+        return nlohmann::json::parse(
+            text, [&](int depth, nlohmann::json::parse_event_t event, nlohmann::json& parsed) {
+                return tracker.onEvent(depth, event, parsed);
+            });
+    } catch (const ToolFailure& e) {
+        throw ToolFailure(fmt::format("{}: {}", name, e.what()));
+    } catch (const nlohmann::json::parse_error& e) {
+        throw ToolFailure(fmt::format("{} is not valid JSON: {}", name, libraryProblem(e)));
+    } catch (const nlohmann::json::exception& e) {
+        throw ToolFailure(fmt::format("{}: {}: {}", name, tracker.position(), libraryProblem(e)));
+    }
+}
 
 nlohmann::ordered_json registryToJson(const std::vector<FreqRecord>& records) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();

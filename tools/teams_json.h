@@ -15,6 +15,13 @@
 
 #include "registry/freq_record.h"
 
+// The JSON document of text, read without ever recursing into its nesting.
+// Throws ToolFailure, as one line beginning with name, for text that is not
+// JSON, a key given twice in one object, nesting deeper than the form has any
+// use for, or a number the library cannot hold; each names the record and
+// field where it was met.
+nlohmann::json parseRegistryDocument(const std::string& text, const std::string& name);
+
 nlohmann::ordered_json registryToJson(const std::vector<FreqRecord>& records);
 
 // The records of a JSON document in that form. Throws ToolFailure naming the

@@ -80,6 +80,7 @@ void addTeamsListCommand(CLI::App& teams) {
         ->add_option("--unused-for", options->unusedForDays,
                      "only freqs last used more than DAYS days ago (as ExpireUnusedDays "
                      "expires them)")
+        ->check(countValidator(UINT32_MAX))
         ->type_name("DAYS");
     command->callback([options] { runTeamsTool("list", [&] { return list(*options); }); });
 }

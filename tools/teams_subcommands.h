@@ -9,6 +9,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "host/subcommands.h"
+
 constexpr int teamsFailureStatus = 2;
 
 // Runs a subcommand's work. A ToolFailure (or any other error) is printed as
@@ -22,3 +24,4 @@ void addTeamsImportCommand(CLI::App& teams);
 void addTeamsCheckCommand(CLI::App& teams);
 void addTeamsSalvageCommand(CLI::App& teams);
 void addTeamsDiffCommand(CLI::App& teams);
+void addTeamsPasswdCommand(CLI::App& teams);
