@@ -39,6 +39,15 @@ extern "C" HADROK_EXPORT void talk(BotEvent& event) {
     // Nothing may cross into the host's process as an exception: a failure
     // ends this one event quietly.
     try {
+        // Not in the constructor: the load's sweep writes files, which is no
+        // work for the system's loader lock. Whatever becomes of it, the
+        // event that brought it is handled.
+        if (!loaded.state.loadSwept) {
+            try {
+                expireAtLoad(loaded.state);
+            } catch (...) {
+            }
+        }
         BotInstance* instance = findInstance(instanceList, event.handle);
         if (!instance) {
             auto created = std::make_unique<BotInstance>();

@@ -4,6 +4,7 @@
 #include "commands/help.h"
 #include "platform/platform.h"
 #include "registry/audit_log.h"
+#include "registry/freq_expiry.h"
 #include "text/ascii.h"
 #include "text/number.h"
 #include "text/replace.h"
@@ -41,6 +42,8 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     if (!state.loadTold) {
         state.loadTold = true;
         echoIfAny(instance, loadNotice(state.store.load));
+        echoIfAny(instance, state.loadSweepNotice);
+        state.loadSweepNotice.clear();
     }
     // Said at every connection: the operator must not believe he is saving.
     echoIfAny(instance, lockNotice(state.store));
@@ -66,12 +69,14 @@ void handleTick(BotInstance& instance, PluginState& state) {
     }
     if (instance.autoSaveCountdown == 0) {
         echo(instance, autoSaveLine);
+        const AuditActor bot{instance.handle, nullptr, instance.config.auditLog != 0};
+        const ExpirySweep sweep = expireUnusedFreqs(
+            registry, state.store, instance.config.expireUnusedDays, instance.config.backups, bot);
+        echoIfAny(instance, sweep.notice);
         const SaveReport save = saveRegistryFile(state.store, registry, instance.config.backups);
         echoIfAny(instance, saveNotice(save));
         const std::string text = saveAuditText(save);
-        if (!text.empty())
-            auditLog({instance.handle, nullptr, instance.config.auditLog != 0}, "save", noFreq,
-                     text);
+        if (!text.empty()) auditLog(bot, "save", noFreq, text);
         instance.autoSaveCountdown = instance.config.autoSaveDelay;
     }
 }

@@ -3,6 +3,8 @@
 #include <new>
 
 #include "registry/audit_log.h"
+#include "registry/freq_expiry.h"
+#include "registry/plugin_config.h"
 
 void startPluginState(PluginState& state) {
     openRegistryStore(state.store);
@@ -16,6 +18,17 @@ void startPluginState(PluginState& state) {
         state.store.load.reason = "not enough memory to load it";
         state.store.load.moveReason = "its records are whole";
     }
+}
+
+void expireAtLoad(PluginState& state) {
+    state.loadSwept = true;
+    PluginConfig config;
+    readConfigFile(config, nullptr);
+    if (config.expireUnusedDays == 0) return;
+    const ExpirySweep sweep =
+        expireUnusedFreqs(state.registry, state.store, config.expireUnusedDays, config.backups,
+                          {0, nullptr, config.auditLog != 0});
+    state.loadSweepNotice = sweep.notice;
 }
 
 void stopPluginState(PluginState& state) {

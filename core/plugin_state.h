@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "registry/freq_registry.h"
 #include "registry/registry_store.h"
@@ -15,6 +16,11 @@ struct PluginState {
     // logged then if that bot's AuditLog allows.
     bool loadTold = false;
     bool loadLogged = false;
+    // Freqs unused too long expire once at load, before the first event is
+    // handled; what that did waits, like the load's outcome, for the first
+    // accepted connection.
+    bool loadSwept = false;
+    std::string loadSweepNotice;
     // The audit and backup settings of the last bot to connect, for the save
     // at unload, which no bot makes.
     bool auditLogEnabled = true;
@@ -23,6 +29,11 @@ struct PluginState {
 
 // Library load: the lock on the directory, then the registry file.
 void startPluginState(PluginState& state);
+
+// The expiry sweep that belongs to the load, run when the host first calls
+// the plug-in: no bot has connected yet, so freqs.ini is read here, without
+// telling its errors (the first connection tells them).
+void expireAtLoad(PluginState& state);
 
 // Library unload: the last save (a failure goes to the audit log), then the
 // lock is released.

@@ -53,13 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     echoedLines = 0;
     loadConfig(bot);
     const char* names[] = {"MaxOwnedFreqs", "InviteExpireSeconds", "AutoSaveDelay", "AuditLog",
-                           "Backups"};
-    const char* defaults[] = {"3", "30", "300", "1", "7"}; // also the values after an error
+                           "Backups",       "ExpireUnusedDays"};
+    const char* defaults[] = {"3", "30", "300", "1", "7", "0"}; // also the values after an error
     const uint32_t PluginConfig::*fields[] = {
         &PluginConfig::maxOwnedFreqs, &PluginConfig::inviteExpireSeconds,
-        &PluginConfig::autoSaveDelay, &PluginConfig::auditLog, &PluginConfig::backups};
+        &PluginConfig::autoSaveDelay, &PluginConfig::auditLog,
+        &PluginConfig::backups,       &PluginConfig::expireUnusedDays};
     uint32_t badValues = 0;
-    for (int k = 0; k < 5; ++k) {
+    for (int k = 0; k < 6; ++k) {
         char value[16] = {};
         profileStringFromText(text, textSize, "Config", names[k], defaults[k], value, sizeof value);
         bool numeric = isNumeric(value);

@@ -29,5 +29,5 @@ CLI::Validator countValidator(uint64_t maximum);
 
 // hadrok run [SCRIPT] [--plugin PATH] [--frozen-clock] (host/run_command.cpp)
 void addRunCommand(CLI::App& app);
-// hadrok teams list|export|import|check|salvage|diff|passwd (tools/teams_command.cpp)
+// hadrok teams list|export|import|check|salvage|diff|passwd|prune (tools/teams_command.cpp)
 void addTeamsCommands(CLI::App& app);

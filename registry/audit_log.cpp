@@ -16,10 +16,12 @@ void appendNumber(Text& line, int32_t value, uint16_t width) {
     line.append(numberToText(uint32_t(value), 10, width, true));
 }
 
-Text logStamp() {
+} // namespace
+
+Text auditTimeText(int32_t seconds) {
     Text stamp;
     std::tm local{};
-    if (!localTimeOf(currentTime(), local)) return Text("(no time)");
+    if (!localTimeOf(seconds, local)) return Text("(no time)");
     appendNumber(stamp, local.tm_year + 1900, 4);
     stamp.append("-");
     appendNumber(stamp, local.tm_mon + 1, 2);
@@ -33,6 +35,8 @@ Text logStamp() {
     appendNumber(stamp, local.tm_sec, 2);
     return stamp;
 }
+
+namespace {
 
 Text generationName(int n) {
     Text name(auditLogFileName);
@@ -87,7 +91,7 @@ Text auditQuote(std::string_view text) {
 
 void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::string_view change) {
     if (!actor.enabled) return;
-    Text line = logStamp();
+    Text line = auditTimeText(currentTime());
     line.append(" bot=");
     line.append(numberToText(actor.handle, 10, 0, false));
     if (actor.player) {

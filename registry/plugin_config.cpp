@@ -1,6 +1,7 @@
 #include "registry/plugin_config.h"
 
 #include <cstring>
+#include <vector>
 
 #include "core/bot_instance.h"
 #include "platform/platform.h"
@@ -27,6 +28,8 @@ const ConfigKey configKeys[] = {
     {"AuditLog", "1", 1, "freqs.ini error: Config:AuditLog must be numeric",
      &PluginConfig::auditLog},
     {"Backups", "7", 7, "freqs.ini error: Config:Backups must be numeric", &PluginConfig::backups},
+    {"ExpireUnusedDays", "0", 0, "freqs.ini error: Config:ExpireUnusedDays must be numeric",
+     &PluginConfig::expireUnusedDays},
 };
 
 constexpr uint32_t directorySize = 520;
@@ -34,7 +37,7 @@ constexpr uint32_t valueSize = 16;
 
 } // namespace
 
-void loadConfig(BotInstance& instance) {
+void readConfigFile(PluginConfig& config, std::vector<const char*>* errorLines) {
     char path[directorySize + 16] = {};
     // A directory too long for its buffer is treated as a missing file: the
     // defaults, rather than a file of the same name somewhere else.
@@ -47,10 +50,17 @@ void loadConfig(BotInstance& instance) {
         else
             std::strcpy(value, k.defaultText);
         if (isNumeric(value)) {
-            instance.config.*k.field = uint32_t(textToNumber(value, 10));
+            config.*k.field = uint32_t(textToNumber(value, 10));
         } else {
-            echo(instance, k.errorLine);
-            instance.config.*k.field = k.fallback;
+            if (errorLines) errorLines->push_back(k.errorLine);
+            config.*k.field = k.fallback;
         }
     }
+}
+
+void loadConfig(BotInstance& instance) {
+    std::vector<const char*> errorLines;
+    readConfigFile(instance.config, &errorLines);
+    for (const char* line : errorLines)
+        echo(instance, line);
 }

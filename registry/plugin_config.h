@@ -1,7 +1,8 @@
-// The three settings of section Config in freqs.ini, read at each connection.
+// The settings of section Config in freqs.ini, read at each connection.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct BotInstance;
 
@@ -9,9 +10,14 @@ struct PluginConfig {
     uint32_t maxOwnedFreqs = 0;
     uint32_t inviteExpireSeconds = 0;
     uint32_t autoSaveDelay = 0;
-    uint32_t auditLog = 0; // 0 turns the audit log off
-    uint32_t backups = 0;  // dated registry backups kept; 0 turns them off
+    uint32_t auditLog = 0;         // 0 turns the audit log off
+    uint32_t backups = 0;          // dated registry backups kept; 0 turns them off
+    uint32_t expireUnusedDays = 0; // freqs unused for longer expire; 0 turns it off
 };
+
+// Reads freqs.ini from the current directory into config; the error line of
+// each value that is not numeric goes to errorLines, in key order, when given.
+void readConfigFile(PluginConfig& config, std::vector<const char*>* errorLines);
 
 // Reads freqs.ini from the current directory into the instance's config,
 // echoing one error line for each value that is not numeric.

@@ -41,4 +41,5 @@ void addTeamsCommands(CLI::App& app) {
     addTeamsSalvageCommand(*teams);
     addTeamsDiffCommand(*teams);
     addTeamsPasswdCommand(*teams);
+    addTeamsPruneCommand(*teams);
 }

@@ -25,3 +25,4 @@ void addTeamsCheckCommand(CLI::App& teams);
 void addTeamsSalvageCommand(CLI::App& teams);
 void addTeamsDiffCommand(CLI::App& teams);
 void addTeamsPasswdCommand(CLI::App& teams);
+void addTeamsPruneCommand(CLI::App& teams);

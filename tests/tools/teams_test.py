@@ -267,8 +267,9 @@ class List(Workdir):
             (["--sort", "last-used"], [3, 2, 0, 1], "4 records"),
             (["--owner", "aLiCe"], [0, 2], "2 of 4 records"),
             (["--owner", "AL\xc9CE"], [], "0 of 4 records"),
-            (["--unused-for", "2"], [0, 2, 3], "3 of 4 records"),
-            (["--unused-for", "5", "--sort", "freq"], [3, 2], "2 of 4 records"),
+            # The plug-in's expiry rule: a negative stored time never counts as unused.
+            (["--unused-for", "2"], [0, 2], "2 of 4 records"),
+            (["--unused-for", "5", "--sort", "freq"], [2], "1 of 4 records"),
             (["--unused-for", "0", "--owner", "BOB"], [1], "1 of 4 records"),
         ]
         for args, indexes, footer in cases:
@@ -278,6 +279,33 @@ class List(Workdir):
                 self.assertEqual([int(r["FREQ"]) for r in rows],
                                  [self.records[i]["freq"] for i in indexes])
                 self.assertEqual(got_footer, footer)
+
+    def test_prune_removes_what_list_names(self):
+        original = self.read("Zandrel.teams")
+        for days in ["2", "5", "30"]:
+            with self.subTest(days):
+                self.write("Zandrel.teams", original)
+                named, _ = table(self.teams("list", "--unused-for", days).stdout.decode("ascii"))
+                # A dry run writes nothing, so a running host does not stop it.
+                holder = LockHolder(self.path("Zandrel.teams.lock"))
+                try:
+                    dry = self.teams("prune", "--unused-days", days, "--dry-run").stdout
+                finally:
+                    holder.release()
+                rows, footer = table(dry.decode("ascii"))
+                self.assertEqual(rows, named)
+                self.assertEqual(footer, f"would remove {len(named)} of 4 records from "
+                                         "Zandrel.teams; nothing written (dry run)")
+                self.assertEqual(self.read("Zandrel.teams"), original)
+
+                rows, footer = table(self.teams("prune", "--unused-days", days).stdout.decode())
+                self.assertEqual(rows, named)
+                gone = {int(row["#"]) for row in named}
+                self.assertEqual(self.read("Zandrel.teams"),
+                                 image(*[r for i, r in enumerate(self.records) if i not in gone]))
+                self.assertEqual(footer, f"removed {len(gone)} of 4 records from Zandrel.teams"
+                                 if gone else "removed 0 of 4 records; Zandrel.teams is unchanged")
+                self.assertNoTemporaries()
 
     def test_named_file_and_empty_file(self):
         self.write("other.teams", b"")
@@ -730,6 +758,11 @@ COMMAND_LINES = [
     (["teams", "passwd", "70000"], 2, "hadrok teams passwd: freq: 70000 is not a count"),
     (["teams", "passwd", "1234"], 2, "hadrok teams passwd: standard input is not a terminal: "
                                      "give --password-stdin"),
+    (["teams", "prune"], 2, "hadrok teams prune: --unused-days is required"),
+    (["teams", "prune", "--unused-days", "0"], 2, "hadrok teams prune: --unused-days: 0 would "
+                                                  "remove every freq"),
+    (["teams", "prune", "--unused-days", "-1"], 2, "hadrok teams prune: --unused-days: -1 is not "
+                                                   "a count"),
     (["run", "--bogus"], 2, "hadrok run: The following argument was not expected: --bogus"),
 ]
 
@@ -825,6 +858,11 @@ HOSTILE = [
     ("passwd while a host runs", {"Zandrel.teams": REGISTRY},
      ["passwd", "1234", "--password-stdin"], True, 2,
      "hadrok teams passwd: Zandrel.teams: a host is using the registry there", b"secret\n"),
+    ("prune while a host runs", {"Zandrel.teams": REGISTRY}, ["prune", "--unused-days", "1"],
+     True, 2, "hadrok teams prune: Zandrel.teams: a host is using the registry there", None),
+    ("prune of a damaged file", {"Zandrel.teams": REGISTRY + b"x"},
+     ["prune", "--unused-days", "1"], False, 2,
+     "hadrok teams prune: Zandrel.teams: size 569 is not a multiple of 284", None),
     ("deep nesting", {"deep.json": deep(55000).encode()}, ["import", "deep.json", "-o", "new"],
      False, 2, "hadrok teams import: deep.json: record 0 (freq unknown): lists and objects "
                "nested more than 8 deep are refused; nothing written", None),

@@ -1,0 +1,67 @@
+#include "registry/freq_expiry.h"
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "text/number.h"
+
+namespace {
+
+std::string count(uint32_t n, const char* one, const char* many) {
+    return std::string(numberToText(n, 10, 0, false).view()) + " " + (n == 1 ? one : many);
+}
+
+} // namespace
+
+bool unusedTooLong(int64_t lastUsed, int64_t now, uint64_t days) {
+    if (lastUsed < 0 || lastUsed > now) return false;
+    const uint64_t idle = uint64_t(now - lastUsed);
+    // idle > days * 86400, without the product that could overflow.
+    return idle > 0 && (idle - 1) / uint64_t(secondsPerDay) >= days;
+}
+
+ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint32_t days,
+                              uint32_t keepSnapshots, const AuditActor& actor) {
+    ExpirySweep sweep;
+    if (days == 0) return sweep;
+    const int32_t now = currentTime();
+    std::vector<FreqRecord*> expired;
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
+        if (unusedTooLong(r->lastUsed, now, days)) expired.push_back(r);
+    if (expired.empty()) return sweep;
+
+    const std::string unused = " unused for " + count(days, "day", "days");
+    std::string snapshotName;
+    if (holdsRegistry(store)) {
+        const SnapshotReport snapshot = writeSnapshot(store, registry, "expiry", keepSnapshots);
+        if (!snapshot.written) {
+            // Nobody asked for this removal now, and the freqs can wait:
+            // without an undo copy none of them goes.
+            sweep.notice = "No undo copy of the registry could be made before expiring " +
+                           count(uint32_t(expired.size()), "freq", "freqs") + unused + " (" +
+                           snapshot.reason + "); none expired, trying again at the next autosave.";
+            auditLog(actor, "expiry", noFreq,
+                     "no undo snapshot could be written (" + snapshot.reason +
+                         "); nothing expired");
+            return sweep;
+        }
+        snapshotName = snapshot.name;
+    }
+    for (FreqRecord* r : expired) {
+        Text change("unregistered, unused for more than ");
+        change.append(count(days, "day", "days").c_str());
+        change.append("; owner ");
+        change.append(auditQuote(fieldOf(r->owner)));
+        change.append(", last used ");
+        change.append(auditTimeText(r->lastUsed));
+        if (!snapshotName.empty()) {
+            change.append("; snapshot ");
+            change.append(snapshotName.c_str());
+        }
+        auditLog(actor, "expiry", r->freq, change.view());
+        removeFreq(registry, r);
+    }
+    sweep.expired = uint32_t(expired.size());
+    sweep.notice = "Expired " + count(sweep.expired, "freq", "freqs") + unused;
+    return sweep;
+}
