@@ -958,7 +958,8 @@ class Hostile(Workdir):
             for _ in range(2):
                 self.assertTrue(host.stdout.readline())
             writes = [["import", "in.json", "-o", "Zandrel.teams"],
-                      ["passwd", "1234", "--password-stdin"]]
+                      ["passwd", "1234", "--password-stdin"],
+                      ["prune", "--unused-days", "1"]]
             for args in writes:
                 with self.subTest(args[0]):
                     result = run(*args, cwd=self.dir, stdin=b"pw\n")
