@@ -17,9 +17,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/event_handling.h"
 #include "fuzz/fake_clock.h"
 #include "fuzz/fuzz_support.h"
+#include "plugin/event_handling.h"
 #include "registry/registry_file.h"
 
 namespace {

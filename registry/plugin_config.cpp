@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "core/bot_instance.h"
 #include "platform/platform.h"
 #include "text/number.h"
 
@@ -34,7 +33,8 @@ constexpr uint32_t valueSize = 16;
 
 } // namespace
 
-void loadConfig(BotInstance& instance) {
+LoadedConfig loadConfig() {
+    LoadedConfig loaded;
     char path[directorySize + 16] = {};
     // A directory too long for its buffer is treated as a missing file: the
     // defaults, rather than a file of the same name somewhere else.
@@ -47,10 +47,11 @@ void loadConfig(BotInstance& instance) {
         else
             std::strcpy(value, k.defaultText);
         if (isNumeric(value)) {
-            instance.config.*k.field = uint32_t(textToNumber(value, 10));
+            loaded.values.*k.field = uint32_t(textToNumber(value, 10));
         } else {
-            echo(instance, k.errorLine);
-            instance.config.*k.field = k.fallback;
+            loaded.errorLines.push_back(k.errorLine);
+            loaded.values.*k.field = k.fallback;
         }
     }
+    return loaded;
 }

@@ -2,8 +2,7 @@
 #pragma once
 
 #include <cstdint>
-
-struct BotInstance;
+#include <vector>
 
 struct PluginConfig {
     uint32_t maxOwnedFreqs = 0;
@@ -13,6 +12,13 @@ struct PluginConfig {
     uint32_t backups = 0;  // dated registry backups kept; 0 turns them off
 };
 
-// Reads freqs.ini from the current directory into the instance's config,
-// echoing one error line for each value that is not numeric.
-void loadConfig(BotInstance& instance);
+struct LoadedConfig {
+    PluginConfig values;
+    // One line for each value that is not numeric, in the keys' order, for
+    // the caller to show the operator.
+    std::vector<const char*> errorLines;
+};
+
+// Reads freqs.ini from the current directory; a value that is not numeric
+// takes its default.
+LoadedConfig loadConfig();

@@ -23,7 +23,7 @@
 #include <unistd.h>
 
 #include "../unit/fake_clock.h"
-#include "core/event_handling.h"
+#include "plugin/event_handling.h"
 #include "registry/registry_file.h"
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,4 +1,4 @@
-#include "core/event_handling.h"
+#include "plugin/event_handling.h"
 
 #include "commands/command_input.h"
 #include "commands/help.h"
@@ -44,14 +44,18 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     }
     // Said at every connection: the operator must not believe he is saving.
     echoIfAny(instance, lockNotice(state.store));
-    loadConfig(instance);
+    LoadedConfig loaded = loadConfig();
+    instance.config = loaded.values;
+    for (const char* line : loaded.errorLines)
+        echo(instance, line);
     instance.autoSaveCountdown = instance.config.autoSaveDelay;
     state.auditLogEnabled = instance.config.auditLog != 0;
     state.datedBackupsToKeep = instance.config.backups;
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);
-        if (!text.empty()) auditLog({0, nullptr, state.auditLogEnabled}, "load", noFreq, text);
+        if (!text.empty())
+            auditLog(actorWithoutPlayer(0, state.auditLogEnabled), "load", noFreq, text);
     }
     if (state.auditLogEnabled) echoIfAny(instance, auditLogProblem());
 }
@@ -70,8 +74,8 @@ void handleTick(BotInstance& instance, PluginState& state) {
         echoIfAny(instance, saveNotice(save));
         const std::string text = saveAuditText(save);
         if (!text.empty())
-            auditLog({instance.handle, nullptr, instance.config.auditLog != 0}, "save", noFreq,
-                     text);
+            auditLog(actorWithoutPlayer(instance.handle, instance.config.auditLog != 0), "save",
+                     noFreq, text);
         instance.autoSaveCountdown = instance.config.autoSaveDelay;
     }
 }

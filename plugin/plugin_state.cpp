@@ -1,4 +1,4 @@
-#include "core/plugin_state.h"
+#include "plugin/plugin_state.h"
 
 #include <new>
 
@@ -19,7 +19,7 @@ void startPluginState(PluginState& state) {
 }
 
 void stopPluginState(PluginState& state) {
-    const AuditActor plugin{0, nullptr, state.auditLogEnabled};
+    const AuditActor plugin = actorWithoutPlayer(0, state.auditLogEnabled);
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);
