@@ -68,14 +68,6 @@ std::string tableOf(const std::vector<Row>& rows) {
     return table;
 }
 
-// The plug-in compares owners with A to Z folded and every other byte as is.
-std::string ownerKey(const FreqRecord& r) {
-    std::string key(fieldOf(r.owner));
-    for (char& c : key)
-        c = static_cast<char>(lowerAscii(static_cast<unsigned char>(c)));
-    return key;
-}
-
 int list(const ListOptions& options) {
     std::vector<FreqRecord> records = readRegistryFile(options.file);
     int32_t now = currentTime();
@@ -96,7 +88,8 @@ int list(const ListOptions& options) {
     if (options.sort == "freq")
         sortBy([](const FreqRecord& r) { return r.freq; });
     else if (options.sort == "owner")
-        sortBy(ownerKey); // std::string compares bytes as unsigned
+        // std::string compares bytes as unsigned
+        sortBy([](const FreqRecord& r) { return ownerKey(fieldOf(r.owner)); });
     else if (options.sort == "last-used")
         sortBy([](const FreqRecord& r) { return r.lastUsed; });
 
