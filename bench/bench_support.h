@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "core/bot_instance.h"
-#include "core/plugin_state.h"
+#include "hostlink/bot_instance.h"
+#include "plugin/plugin_state.h"
 #include "registry/freq_registry.h"
 
 // The two registry sizes every size-dependent path is measured at.

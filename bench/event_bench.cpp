@@ -9,9 +9,9 @@
 #include <dlfcn.h>
 
 #include "bench_support.h"
-#include "core/event_handling.h"
 #include "paired.h"
 #include "platform/platform.h"
+#include "plugin/event_handling.h"
 #include "registry/password_hash.h"
 
 namespace {

@@ -12,7 +12,11 @@ void reply(const CommandContext& context, const char* text) {
 
 void audit(const CommandContext& context, const char* command, int32_t freq,
            std::string_view change) {
-    auditLog({context.instance.handle, &context.player, context.instance.config.auditLog != 0},
+    auditLog({.handle = context.instance.handle,
+              .hasPlayer = true,
+              .playerName = fieldText(context.player.name, playerNameWidth),
+              .playerLevel = context.player.operatorLevel,
+              .enabled = context.instance.config.auditLog != 0},
              command, freq, change);
 }
 

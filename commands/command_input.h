@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/bot_instance.h"
+#include "hostlink/bot_instance.h"
 #include "registry/freq_registry.h"
 #include "registry/registry_store.h"
 #include "text/text.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/bot_instance.h"
+#include "hostlink/bot_instance.h"
 #include "registry/freq_registry.h"
 
 // Answers a help request: the command list, or the lines of one topic.

@@ -17,12 +17,18 @@
 #include <string>
 #include <string_view>
 
-#include "core/event_handling.h"
-#include "fuzz/fake_clock.h"
 #include "fuzz/fuzz_support.h"
+#include "plugin/event_handling.h"
 #include "registry/registry_file.h"
+#include "tests/fakes/fake_clock.h"
 
 namespace {
+
+// Early 2026, placed so that the 32-bit millisecond tick counter wraps one
+// minute into every input; the same count serves as wall time.
+constexpr int64_t clockEpochMs = 1767225600000ll; // 2026-01-01 00:00:00 UTC
+constexpr int64_t clockStartMs =
+    clockEpochMs + ((1ll << 32) - 60000 - clockEpochMs % (1ll << 32)) % (1ll << 32);
 
 constexpr uint32_t botCount = 3, playerCount = 6;
 
@@ -114,7 +120,7 @@ void play(Arena& arena, PluginState& state, std::string_view line) {
     e.handle = bot.handle;
     if (tracing())
         std::fprintf(stderr, "> %.*s  [clock %u, %u invites]\n", int(line.size()), line.data(),
-                     unsigned(fakeClockMs), registry.invites.count());
+                     unsigned(fakeMonotonicMs()), registry.invites.count());
     switch (line[0]) {
     case 'c':
     case 'h':
@@ -170,7 +176,7 @@ void play(Arena& arena, PluginState& state, std::string_view line) {
         break;
     }
     case 'b':
-        fakeClockMs += number;
+        advanceClock(number);
         return;
     case 'g': {
         size_t first = text.find(','), second = text.find(',', first + 1);
@@ -233,6 +239,12 @@ void play(Arena& arena, PluginState& state, std::string_view line) {
 
 } // namespace
 
+// The fuzzer's own timing sees the real clocks; inputs see the fake.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    useFakeClock(false);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
         enterScratchDirectory();
@@ -241,8 +253,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)ready;
-    fakeClockOn = true;
-    fakeClockMs = fakeClockStartMs;
+    useFakeClock(true);
+    startClock(clockStartMs, clockStartMs);
     ticksLeft = 2000;
     {
         Arena arena;
@@ -260,6 +272,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checkSavesAndLoadsBack(registry, loaded);
         closeRegistryStore(state.store);
     }
-    fakeClockOn = false;
+    useFakeClock(false);
     return 0;
 }

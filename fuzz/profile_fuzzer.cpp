@@ -8,23 +8,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/bot_instance.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/profile_reader.h"
+#include "registry/plugin_config.h"
 #include "text/number.h"
-
-namespace {
-
-uint32_t echoedLines = 0;
-
-extern "C" void countEcho(BotEvent& e) {
-    std::string_view line = reinterpret_cast<const char*>(e.slot[0]);
-    FUZZ_CHECK(e.code == Echo && line.starts_with("freqs.ini error: Config:") &&
-               line.ends_with(" must be numeric"));
-    ++echoedLines;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
@@ -47,11 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[0] < 0xE0) // reading the file costs far more than the rest: one time in 8
         return 0;
     writeFile("freqs.ini", std::string_view(text, textSize));
-    BotInstance bot;
-    bot.handle = 1;
-    bot.callback = countEcho;
-    echoedLines = 0;
-    loadConfig(bot);
+    const LoadedConfig loaded = loadConfig();
+    for (std::string_view line : loaded.errorLines)
+        FUZZ_CHECK(line.starts_with("freqs.ini error: Config:") &&
+                   line.ends_with(" must be numeric"));
     const char* names[] = {"MaxOwnedFreqs", "InviteExpireSeconds", "AutoSaveDelay", "AuditLog",
                            "Backups",       "ExpireUnusedDays"};
     const char* defaults[] = {"3", "30", "300", "1", "7", "0"}; // also the values after an error
@@ -67,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         badValues += !numeric;
         uint32_t expected =
             numeric ? uint32_t(textToNumber(value, 10)) : leadingNumber(defaults[k]);
-        FUZZ_CHECK(bot.config.*fields[k] == expected);
+        FUZZ_CHECK(loaded.values.*fields[k] == expected);
     }
-    FUZZ_CHECK(echoedLines == badValues);
+    FUZZ_CHECK(loaded.errorLines.size() == badValues);
     return 0;
 }

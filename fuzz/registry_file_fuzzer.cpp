@@ -7,8 +7,8 @@
 #include <string>
 
 #include "commands/command_input.h"
-#include "core/event_handling.h"
 #include "fuzz/fuzz_support.h"
+#include "plugin/event_handling.h"
 #include "registry/registry_file.h"
 
 namespace {

@@ -7,13 +7,13 @@
 #include <memory>
 #include <string>
 
+#include "cli/subcommands.h"
 #include "host/host_clock.h"
 #include "host/line_editor.h"
 #include "host/plugin_loader.h"
 #include "host/script_runner.h"
 #include "host/script_text.h"
 #include "host/simulator.h"
-#include "host/subcommands.h"
 
 namespace {
 

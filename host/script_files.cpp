@@ -14,12 +14,12 @@
 void runShow(Simulator& sim, const std::string& name) {
     std::error_code error;
     if (std::filesystem::is_directory(name, error)) {
-        writeLine(sim, "  (" + escapeForTranscript(name) + " is a directory)");
+        writeLine(sim, "  (" + escapedBytes(name) + " is a directory)");
         return;
     }
     std::ifstream file(name, std::ios::binary);
     if (!file) {
-        writeLine(sim, "  (no file " + escapeForTranscript(name) + ")");
+        writeLine(sim, "  (no file " + escapedBytes(name) + ")");
         return;
     }
     std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -31,7 +31,7 @@ void runShow(Simulator& sim, const std::string& name) {
         std::string_view line =
             std::string_view(contents).substr(start, last ? std::string::npos : end - start);
         // An empty line leaves no blank at the end of the transcript line.
-        writeLine(sim, line.empty() ? "  |" : "  | " + escapeForTranscript(line));
+        writeLine(sim, line.empty() ? "  |" : "  | " + escapedBytes(line));
         if (last) {
             writeLine(sim, "  (no newline at the end)");
             break;
@@ -69,7 +69,7 @@ void runFiles(Simulator& sim, const std::string& pattern) {
         std::string name = entry.path().filename().string();
         if (!matchesPattern(name, pattern)) continue;
         std::error_code sizeError;
-        std::string shown = escapeForTranscript(name);
+        std::string shown = escapedBytes(name);
         if (entry.is_directory(sizeError))
             shown += "/";
         else if (uintmax_t size = entry.file_size(sizeError); !sizeError)
@@ -78,7 +78,7 @@ void runFiles(Simulator& sim, const std::string& pattern) {
     }
     if (error) throw HostFailure("cannot list the current directory: " + error.message());
     std::sort(found.begin(), found.end());
-    if (found.empty()) writeLine(sim, "  (no file matches " + escapeForTranscript(pattern) + ")");
+    if (found.empty()) writeLine(sim, "  (no file matches " + escapedBytes(pattern) + ")");
     for (const auto& [name, shown] : found)
         writeLine(sim, "  " + shown);
 }
@@ -96,13 +96,12 @@ void runCopy(const std::string& from, const std::string& to) {
         out << bytes;
         out.close();
         if (!in.bad() && out) return;
-        throw HostFailure("cannot copy " + escapeForTranscript(from) + " to " +
-                          escapeForTranscript(to));
+        throw HostFailure("cannot copy " + escapedBytes(from) + " to " + escapedBytes(to));
     }
     error.clear();
 #endif
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
     if (error)
-        throw HostFailure("cannot copy " + escapeForTranscript(from) + " to " +
-                          escapeForTranscript(to) + ": " + error.message());
+        throw HostFailure("cannot copy " + escapedBytes(from) + " to " + escapedBytes(to) + ": " +
+                          error.message());
 }

@@ -123,7 +123,7 @@ BotEvent eventFor(uint32_t handle, uint32_t code) {
 SimPlayer& playerNamed(Simulator& sim, const std::string& name) {
     SimPlayer* player = findPlayerByName(sim, name);
     if (!player)
-        throw ScriptError("no player " + quoted(escapeForTranscript(name)) +
+        throw ScriptError("no player " + quoted(escapedBytes(name)) +
                           " in the arena (add him with \"player NAME\")");
     return *player;
 }
@@ -311,8 +311,7 @@ LineResult runPlayer(Simulator& sim, const Line& line) {
     std::string name = decodeText(line.tokens[1], true);
     Options options = line.options();
     if (findPlayerByName(sim, name))
-        throw ScriptError("player " + quoted(escapeForTranscript(name)) +
-                          " is already in the arena");
+        throw ScriptError("player " + quoted(escapedBytes(name)) + " is already in the arena");
     // Check every value before the player appears.
     std::string squad = options.has("squad") ? options.text("squad") : std::string();
     uint32_t points = options.has("points") ? options.number("points", UINT32_MAX) : 0;
@@ -646,7 +645,7 @@ LineResult runScriptLine(Simulator& sim, std::string_view text) {
     if (!kind && tokens.size() >= 3 && tokens[tokens.size() - 2] == "->")
         kind = kindOf(Match::FreqChange);
     if (!kind)
-        throw ScriptError("unknown line " + quoted(escapeForTranscript(tokens[0])) +
+        throw ScriptError("unknown line " + quoted(escapedBytes(tokens[0])) +
                           " (\"help\" lists the script lines)");
     Line line{text, std::move(tokens), *kind};
     checkForm(line);

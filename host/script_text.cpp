@@ -76,7 +76,7 @@ Unit readUnit(std::string_view s, size_t i) {
         } else if (c == '\\' || c == '{' || c == '}' || c == '"') {
             unit = byteUnit(Unit::Escape, i + 2, c);
         } else {
-            throw ScriptError(std::string("unknown escape \\") + escapeForTranscript({&c, 1}) +
+            throw ScriptError(std::string("unknown escape \\") + escapedBytes({&c, 1}) +
                               " (use \\xNN, \\\\, \\{, \\} or \\\")");
         }
     } else if (s[i] == '{') {
@@ -168,23 +168,4 @@ std::string_view trimBlanks(std::string_view text) {
     while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-std::string escapeForTranscript(std::string_view bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size());
-    for (char c : bytes) {
-        auto b = static_cast<uint8_t>(c);
-        if (b == '\\') {
-            out += "\\\\";
-        } else if (b >= 0x20 && b < 0x7f) {
-            out += c;
-        } else {
-            out += "\\x";
-            out += digits[b >> 4];
-            out += digits[b & 15];
-        }
-    }
-    return out;
 }

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/ascii.h"
+
 // A malformed script line; the message says what is wrong with it.
 struct ScriptError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -39,7 +41,3 @@ size_t findUnquoted(std::string_view source, char c);
 
 // Drops blanks (spaces and tabs) at both ends.
 std::string_view trimBlanks(std::string_view text);
-
-// One line for the transcript: printable ASCII as is, a backslash as \\ and
-// every other byte as \xNN.
-std::string escapeForTranscript(std::string_view bytes);

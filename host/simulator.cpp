@@ -1,5 +1,7 @@
 #include "host/simulator.h"
 
+#include "text/ascii.h"
+
 #include <cstring>
 
 #include "host/host_clock.h"
@@ -16,20 +18,9 @@ Simulator* activeSimulator = nullptr;
 // a plug-in keeps moving a player back and forth.
 constexpr int maxFreqChangesPerEvent = 10000;
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string fieldText(const char* field, size_t width) {
-    size_t length = 0;
-    while (length < width && field[length] != '\0')
-        ++length;
-    return std::string(field, length);
-}
-
 std::string slotText(uintptr_t slot) {
     if (slot == 0) return "(null)";
-    return escapeForTranscript(reinterpret_cast<const char*>(slot));
+    return escapedBytes(reinterpret_cast<const char*>(slot));
 }
 
 std::string hex(uintptr_t value) {
@@ -288,5 +279,5 @@ void removePlayer(Simulator& sim, SimPlayer& player) {
 }
 
 std::string printableName(const PlayerRecord& record) {
-    return escapeForTranscript(fieldText(record.name, sizeof record.name));
+    return escapedBytes(fieldText(record.name, sizeof record.name));
 }

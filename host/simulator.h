@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/host_interface.h"
+#include "hostlink/host_interface.h"
 
 // A failure of the host itself (the plug-in can't be loaded, a file can't be
 // written), as opposed to a malformed script line.

@@ -94,11 +94,11 @@ void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::s
     Text line = auditTimeText(currentTime());
     line.append(" bot=");
     line.append(numberToText(actor.handle, 10, 0, false));
-    if (actor.player) {
+    if (actor.hasPlayer) {
         line.append(" player=");
-        line.append(auditQuote(fieldText(actor.player->name, playerNameWidth)));
+        line.append(auditQuote(actor.playerName));
         line.append(" level=");
-        line.append(numberToText(actor.player->operatorLevel, 10, 0, false));
+        line.append(numberToText(actor.playerLevel, 10, 0, false));
     }
     line.append(" ");
     line.append(command);

@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/host_interface.h"
 #include "text/text.h"
 
 extern const char auditLogFileName[];
@@ -19,9 +18,19 @@ constexpr int auditLogGenerations = 5;
 // no player) for saves and loads.
 struct AuditActor {
     uint32_t handle = 0;
-    const PlayerRecord* player = nullptr;
+    bool hasPlayer = false;
+    std::string_view playerName; // the name's bytes as the host holds them
+    uint32_t playerLevel = 0;
     bool enabled = true; // the acting bot's AuditLog setting
 };
+
+// A bot acting with no player (handle 0: the plug-in itself), for saves and loads.
+inline AuditActor actorWithoutPlayer(uint32_t handle, bool enabled) {
+    AuditActor actor;
+    actor.handle = handle;
+    actor.enabled = enabled;
+    return actor;
+}
 
 constexpr int32_t noFreq = -1;
 

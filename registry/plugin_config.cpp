@@ -3,7 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include "core/bot_instance.h"
 #include "platform/platform.h"
 #include "text/number.h"
 
@@ -37,7 +36,8 @@ constexpr uint32_t valueSize = 16;
 
 } // namespace
 
-void readConfigFile(PluginConfig& config, std::vector<const char*>* errorLines) {
+LoadedConfig loadConfig() {
+    LoadedConfig loaded;
     char path[directorySize + 16] = {};
     // A directory too long for its buffer is treated as a missing file: the
     // defaults, rather than a file of the same name somewhere else.
@@ -50,17 +50,11 @@ void readConfigFile(PluginConfig& config, std::vector<const char*>* errorLines) 
         else
             std::strcpy(value, k.defaultText);
         if (isNumeric(value)) {
-            config.*k.field = uint32_t(textToNumber(value, 10));
+            loaded.values.*k.field = uint32_t(textToNumber(value, 10));
         } else {
-            if (errorLines) errorLines->push_back(k.errorLine);
-            config.*k.field = k.fallback;
+            loaded.errorLines.push_back(k.errorLine);
+            loaded.values.*k.field = k.fallback;
         }
     }
-}
-
-void loadConfig(BotInstance& instance) {
-    std::vector<const char*> errorLines;
-    readConfigFile(instance.config, &errorLines);
-    for (const char* line : errorLines)
-        echo(instance, line);
+    return loaded;
 }

@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <vector>
 
-struct BotInstance;
-
 struct PluginConfig {
     uint32_t maxOwnedFreqs = 0;
     uint32_t inviteExpireSeconds = 0;
@@ -15,10 +13,13 @@ struct PluginConfig {
     uint32_t expireUnusedDays = 0; // freqs unused for longer expire; 0 turns it off
 };
 
-// Reads freqs.ini from the current directory into config; the error line of
-// each value that is not numeric goes to errorLines, in key order, when given.
-void readConfigFile(PluginConfig& config, std::vector<const char*>* errorLines);
+struct LoadedConfig {
+    PluginConfig values;
+    // One line for each value that is not numeric, in the keys' order, for
+    // the caller to show the operator.
+    std::vector<const char*> errorLines;
+};
 
-// Reads freqs.ini from the current directory into the instance's config,
-// echoing one error line for each value that is not numeric.
-void loadConfig(BotInstance& instance);
+// Reads freqs.ini from the current directory; a value that is not numeric
+// takes its default.
+LoadedConfig loadConfig();

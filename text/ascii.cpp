@@ -26,3 +26,22 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
             return false;
     return true;
 }
+
+std::string escapedBytes(std::string_view bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (char c : bytes) {
+        auto b = static_cast<uint8_t>(c);
+        if (b == '\\') {
+            out += "\\\\";
+        } else if (b >= 0x20 && b < 0x7f) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += digits[b >> 4];
+            out += digits[b & 15];
+        }
+    }
+    return out;
+}

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 uint32_t textLength(const char* string);
@@ -21,3 +22,8 @@ inline std::string_view fieldText(const char* field, size_t width) {
         ++n;
     return {field, n};
 }
+
+// Bytes as one line of plain ASCII: printable ASCII as it is, a backslash
+// doubled, every other byte (controls, 127, 128 to 255) as \xNN with upper-case
+// hex digits. Every byte can be told back from the result.
+std::string escapedBytes(std::string_view bytes);

@@ -23,14 +23,6 @@ std::string numberList(const std::vector<size_t>& numbers) {
     return fmt::format("{}", fmt::join(numbers, ", "));
 }
 
-// The plug-in's owner comparison folds A to Z only.
-std::string ownerKey(std::string_view owner) {
-    std::string key(owner);
-    for (char& c : key)
-        c = static_cast<char>(lowerAscii(static_cast<unsigned char>(c)));
-    return key;
-}
-
 bool hasControlBytes(std::string_view text) {
     return std::any_of(text.begin(), text.end(), [](char c) {
         auto byte = static_cast<unsigned char>(c);

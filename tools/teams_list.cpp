@@ -13,6 +13,7 @@
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_table.h"
+#include "tools/teams_text.h"
 
 namespace {
 
@@ -22,14 +23,6 @@ struct ListOptions {
     std::optional<std::string> owner;
     std::optional<uint32_t> unusedForDays;
 };
-
-// The plug-in compares owners with A to Z folded and every other byte as is.
-std::string ownerKey(const FreqRecord& r) {
-    std::string key(fieldOf(r.owner));
-    for (char& c : key)
-        c = static_cast<char>(lowerAscii(static_cast<unsigned char>(c)));
-    return key;
-}
 
 int list(const ListOptions& options) {
     std::vector<FreqRecord> records = readRegistryFile(options.file);
@@ -51,7 +44,8 @@ int list(const ListOptions& options) {
     if (options.sort == "freq")
         sortBy([](const FreqRecord& r) { return r.freq; });
     else if (options.sort == "owner")
-        sortBy(ownerKey); // std::string compares bytes as unsigned
+        // std::string compares bytes as unsigned
+        sortBy([](const FreqRecord& r) { return ownerKey(fieldOf(r.owner)); });
     else if (options.sort == "last-used")
         sortBy([](const FreqRecord& r) { return r.lastUsed; });
 

@@ -9,7 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "host/subcommands.h"
+#include "cli/subcommands.h"
 
 constexpr int teamsFailureStatus = 2;
 

@@ -7,19 +7,11 @@
 #include "platform/platform.h"
 #include "text/date_time.h"
 
-std::string escapedBytes(std::string_view bytes) {
-    std::string result;
-    result.reserve(bytes.size());
-    for (char c : bytes) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte == '\\')
-            result += "\\\\";
-        else if (byte >= 0x20 && byte < 0x7F)
-            result += c;
-        else
-            result += fmt::format("\\x{:02X}", byte);
-    }
-    return result;
+std::string ownerKey(std::string_view owner) {
+    std::string key(owner);
+    for (char& c : key)
+        c = static_cast<char>(lowerAscii(static_cast<unsigned char>(c)));
+    return key;
 }
 
 std::string latin1ToUtf8(std::string_view bytes) {

@@ -7,10 +7,11 @@
 #include <string>
 #include <string_view>
 
-// Bytes as one line of plain ASCII: printable ASCII as it is, a backslash
-// doubled, every other byte (controls, 127, 128 to 255) as \xNN with upper-case
-// hex digits. Every byte can be told back from the result.
-std::string escapedBytes(std::string_view bytes);
+#include "text/ascii.h"
+
+// The owner as the plug-in compares owners: A to Z folded, every other byte
+// as it is.
+std::string ownerKey(std::string_view owner);
 
 // Everything a field holds: its whole width less the trailing zero bytes. Bytes
 // after the first zero stay, so nothing the field holds is lost.

@@ -22,9 +22,9 @@
 
 #include <unistd.h>
 
-#include "../unit/fake_clock.h"
-#include "core/event_handling.h"
+#include "plugin/event_handling.h"
 #include "registry/registry_file.h"
+#include "tests/fakes/fake_clock.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define SOAK_UNDER_SANITIZER 1

@@ -219,20 +219,20 @@ TEST(Config, ValuesDefaultsAndErrors) {
         {"[Config]\nMaxOwnedFreqs=-1\n", {4294967295u, 30, 300}, {}},
         {"[Config]\nMaxOwnedFreqs=\nInviteExpireSeconds=+5\nAutoSaveDelay=10 minutes\n",
          {3, 30, 300},
-         {"echo: freqs.ini error: Config:MaxOwnedFreqs must be numeric",
-          "echo: freqs.ini error: Config:InviteExpireSeconds must be numeric",
-          "echo: freqs.ini error: Config: must be numeric"}},
+         {"freqs.ini error: Config:MaxOwnedFreqs must be numeric",
+          "freqs.ini error: Config:InviteExpireSeconds must be numeric",
+          "freqs.ini error: Config: must be numeric"}},
         // Only the first 15 characters of a value are seen.
         {"[Config]\nAutoSaveDelay=1234567890123456789x\n", {3, 30, 2249056121u}, {}},
     };
     for (const Case& c : cases) {
-        FakeHost host;
+        TempDir dir;
         if (c.ini) TempDir::write("freqs.ini", c.ini);
-        loadConfig(host.bot);
-        EXPECT_EQ(host.bot.config.maxOwnedFreqs, c.expected.maxOwnedFreqs) << c.ini;
-        EXPECT_EQ(host.bot.config.inviteExpireSeconds, c.expected.inviteExpireSeconds) << c.ini;
-        EXPECT_EQ(host.bot.config.autoSaveDelay, c.expected.autoSaveDelay) << c.ini;
-        EXPECT_EQ(host.take(), c.errors) << c.ini;
+        const LoadedConfig loaded = loadConfig();
+        EXPECT_EQ(loaded.values.maxOwnedFreqs, c.expected.maxOwnedFreqs) << c.ini;
+        EXPECT_EQ(loaded.values.inviteExpireSeconds, c.expected.inviteExpireSeconds) << c.ini;
+        EXPECT_EQ(loaded.values.autoSaveDelay, c.expected.autoSaveDelay) << c.ini;
+        EXPECT_EQ(Lines(loaded.errorLines.begin(), loaded.errorLines.end()), c.errors) << c.ini;
     }
 }
 
@@ -247,16 +247,16 @@ TEST(Config, AuditAndBackupKeysHaveDefaultsAndErrorsOfTheirOwn) {
         {"[Config]\nAuditLog=yes\nBackups=7 days\n",
          1,
          7,
-         {"echo: freqs.ini error: Config:AuditLog must be numeric",
-          "echo: freqs.ini error: Config:Backups must be numeric"}},
+         {"freqs.ini error: Config:AuditLog must be numeric",
+          "freqs.ini error: Config:Backups must be numeric"}},
     };
     for (const Case& c : cases) {
-        FakeHost host;
+        TempDir dir;
         TempDir::write("freqs.ini", c.ini);
-        loadConfig(host.bot);
-        EXPECT_EQ(host.bot.config.auditLog, c.auditLog) << c.ini;
-        EXPECT_EQ(host.bot.config.backups, c.backups) << c.ini;
-        EXPECT_EQ(host.take(), c.errors) << c.ini;
+        const LoadedConfig loaded = loadConfig();
+        EXPECT_EQ(loaded.values.auditLog, c.auditLog) << c.ini;
+        EXPECT_EQ(loaded.values.backups, c.backups) << c.ini;
+        EXPECT_EQ(Lines(loaded.errorLines.begin(), loaded.errorLines.end()), c.errors) << c.ini;
     }
 }
 

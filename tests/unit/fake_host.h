@@ -10,8 +10,8 @@
 
 #include "commands/command_input.h"
 #include "commands/help.h"
-#include "core/bot_instance.h"
-#include "core/event_handling.h"
+#include "hostlink/bot_instance.h"
+#include "plugin/event_handling.h"
 #include "registry/freq_registry.h"
 #include "temp_dir.h"
 

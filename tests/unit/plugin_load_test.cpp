@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/host_interface.h"
+#include "hostlink/host_interface.h"
 #include "temp_dir.h"
 
 namespace {

@@ -23,7 +23,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/host_interface.h"
+#include "hostlink/host_interface.h"
 #include "platform/platform.h"
 #include "registry/registry_file.h"
 #include "temp_dir.h"

@@ -620,3 +620,21 @@ TEST_F(TimeZone, StoredTimeZeroIsNewYear1970InLocalTime) {
 }
 
 } // namespace
+
+// The transcripts and the registry tools both show bytes this way, and a
+// reader must be able to tell every byte back.
+TEST(TextTest, EscapedBytesKeepsEveryByteTellable) {
+    struct Case {
+        std::string_view bytes;
+        const char* shown;
+    } cases[] = {
+        {"", ""},
+        {"Plain text ~!", "Plain text ~!"},
+        {"a\\b", "a\\\\b"},
+        {"\\x41", "\\\\x41"}, // typed escape text stays apart from an escaped byte
+        {std::string_view("\0\t\n\x1F", 4), "\\x00\\x09\\x0A\\x1F"},
+        {"\x7F\x80\xE9\xFF", "\\x7F\\x80\\xE9\\xFF"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(escapedBytes(c.bytes), c.shown) << c.shown;
+}

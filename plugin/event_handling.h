@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/bot_instance.h"
-#include "core/plugin_state.h"
+#include "hostlink/bot_instance.h"
+#include "plugin/plugin_state.h"
 #include "registry/freq_registry.h"
 #include "text/text.h"
 

@@ -1,4 +1,4 @@
-#include "core/bot_instance.h"
+#include "hostlink/bot_instance.h"
 
 BotInstance* findInstance(BotInstanceList& list, uint32_t handle) {
     for (auto& instance : list.instances)

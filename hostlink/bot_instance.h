@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/host_interface.h"
+#include "hostlink/host_interface.h"
 #include "registry/plugin_config.h"
 
 struct BotInstance {

@@ -1,4 +1,4 @@
-#include "core/event_handling.h"
+#include "plugin/event_handling.h"
 
 #include "commands/command_input.h"
 #include "commands/help.h"
@@ -47,14 +47,18 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     }
     // Said at every connection: the operator must not believe he is saving.
     echoIfAny(instance, lockNotice(state.store));
-    loadConfig(instance);
+    LoadedConfig loaded = loadConfig();
+    instance.config = loaded.values;
+    for (const char* line : loaded.errorLines)
+        echo(instance, line);
     instance.autoSaveCountdown = instance.config.autoSaveDelay;
     state.auditLogEnabled = instance.config.auditLog != 0;
     state.datedBackupsToKeep = instance.config.backups;
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);
-        if (!text.empty()) auditLog({0, nullptr, state.auditLogEnabled}, "load", noFreq, text);
+        if (!text.empty())
+            auditLog(actorWithoutPlayer(0, state.auditLogEnabled), "load", noFreq, text);
     }
     if (state.auditLogEnabled) echoIfAny(instance, auditLogProblem());
 }
@@ -69,7 +73,7 @@ void handleTick(BotInstance& instance, PluginState& state) {
     }
     if (instance.autoSaveCountdown == 0) {
         echo(instance, autoSaveLine);
-        const AuditActor bot{instance.handle, nullptr, instance.config.auditLog != 0};
+        const AuditActor bot = actorWithoutPlayer(instance.handle, instance.config.auditLog != 0);
         const ExpirySweep sweep = expireUnusedFreqs(
             registry, state.store, instance.config.expireUnusedDays, instance.config.backups, bot);
         echoIfAny(instance, sweep.notice);

@@ -1,4 +1,4 @@
-#include "core/plugin_state.h"
+#include "plugin/plugin_state.h"
 
 #include <new>
 
@@ -22,17 +22,18 @@ void startPluginState(PluginState& state) {
 
 void expireAtLoad(PluginState& state) {
     state.loadSwept = true;
-    PluginConfig config;
-    readConfigFile(config, nullptr);
+    // No bot is connected yet to hear a bad value's error line; the first to
+    // connect reads the file again and is told.
+    const PluginConfig config = loadConfig().values;
     if (config.expireUnusedDays == 0) return;
     const ExpirySweep sweep =
         expireUnusedFreqs(state.registry, state.store, config.expireUnusedDays, config.backups,
-                          {0, nullptr, config.auditLog != 0});
+                          actorWithoutPlayer(0, config.auditLog != 0));
     state.loadSweepNotice = sweep.notice;
 }
 
 void stopPluginState(PluginState& state) {
-    const AuditActor plugin{0, nullptr, state.auditLogEnabled};
+    const AuditActor plugin = actorWithoutPlayer(0, state.auditLogEnabled);
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);

@@ -1,6 +1,6 @@
 // The plug-in's one export and its process-wide state.
-#include "core/bot_instance.h"
-#include "core/event_handling.h"
+#include "hostlink/bot_instance.h"
+#include "plugin/event_handling.h"
 
 #if defined(_WIN32)
 #define HADROK_EXPORT __declspec(dllexport)

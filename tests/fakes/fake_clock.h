@@ -1,0 +1,22 @@
+// The clocks of the unit tests, the soak and the fuzzers: each program links
+// fake_clock.cpp, which defines time() and clock_gettime() itself, so the
+// plug-in code linked into it sees clocks that move only when told to, and a
+// run always plays the same. The simulator moves the real plug-in's clock its
+// own way (host/host_clock*.cpp), since it loads the built library.
+#pragma once
+
+#include <cstdint>
+
+constexpr int64_t fakeWallStart = 1767225600; // 2026-01-01 00:00:00 UTC
+constexpr int64_t fakeMonotonicStartMs = 1000000;
+
+void advanceClock(int64_t milliseconds);
+// Both clocks back to their starts above.
+void resetClock();
+// Both clocks anew: the monotonic clock and wall time, in milliseconds.
+void startClock(int64_t monotonicMs, int64_t wallMs);
+int64_t fakeMonotonicMs();
+
+// While off, the system's clocks answer: a fuzzer's own timing between its
+// inputs. On from the start.
+void useFakeClock(bool on);
