@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host_event.h"
 #include "hostlink/host_interface.h"
 #include "platform/platform.h"
 #include "registry/registry_file.h"
@@ -269,12 +270,7 @@ const FaultCase secondHost = {
 
 void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slot0 = 0,
           uintptr_t slot1 = 0, uintptr_t slot2 = 0) {
-    BotEvent event{};
-    event.handle = handle;
-    event.code = code;
-    event.slot[0] = slot0;
-    event.slot[1] = slot1;
-    event.slot[2] = slot2;
+    BotEvent event = hostEvent(handle, code, slot0, slot1, slot2);
     talk(event);
 }
 
