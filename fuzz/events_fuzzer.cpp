@@ -239,21 +239,11 @@ void play(Arena& arena, PluginState& state, std::string_view line) {
 
 } // namespace
 
-// The fuzzer's own timing sees the real clocks; inputs see the fake.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    useFakeClock(false);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static bool ready = [] {
-        enterScratchDirectory();
-        writeFile("freqs.ini",
-                  "[Config]\nMaxOwnedFreqs=3\nInviteExpireSeconds=2\nAutoSaveDelay=20\n");
-        return true;
-    }();
-    (void)ready;
-    useFakeClock(true);
+    // Each input starts in an empty directory but for freqs.ini, so that a
+    // finding replays alone as it ran.
+    clearFakeFiles();
+    writeFile("freqs.ini", "[Config]\nMaxOwnedFreqs=3\nInviteExpireSeconds=2\nAutoSaveDelay=20\n");
     startClock(clockStartMs, clockStartMs);
     ticksLeft = 2000;
     {
@@ -272,6 +262,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checkSavesAndLoadsBack(registry, loaded);
         closeRegistryStore(state.store);
     }
-    useFakeClock(false);
     return 0;
 }

@@ -1,17 +1,14 @@
-// What the fuzz targets share: a private scratch directory made current once
-// per process, a check that stops the run with a message, and small readers.
+// What the fuzz targets share: a check that stops the run with a message, and
+// small readers and writers of the fake directory's files.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 
-#include <unistd.h>
+#include "tests/fakes/fake_platform.h"
 
 #define FUZZ_CHECK(condition)                                                                      \
     do {                                                                                           \
@@ -21,34 +18,16 @@
         }                                                                                          \
     } while (0)
 
-// The registry and freqs.ini live in the current directory. It is made in
-// memory where the system has that, so the flush of every save costs little,
-// and it is removed when the run ends normally.
-inline void enterScratchDirectory() {
-    static std::filesystem::path made;
-    if (!made.empty()) return;
-    std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
-                                     ? std::filesystem::path("/dev/shm")
-                                     : std::filesystem::temp_directory_path();
-    std::string pattern = (base / "hadrok-fuzz-XXXXXX").string();
-    FUZZ_CHECK(mkdtemp(pattern.data()));
-    made = pattern;
-    std::filesystem::current_path(made);
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::current_path("/", ignored);
-        std::filesystem::remove_all(made, ignored);
-    });
-}
-
+// The registry and freqs.ini live in the fake platform's directory, in
+// memory: the targets link tests/fakes/fake_platform.cpp, not the system's
+// layer, so no input waits on the disk.
 inline std::string readFile(const char* name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    const std::string* file = fakeFile(name);
+    return file ? *file : std::string();
 }
 
 inline void writeFile(const char* name, std::string_view bytes) {
-    std::ofstream(name, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), std::streamsize(bytes.size()));
+    setFakeFile(name, bytes);
 }
 
 // The decimal digits at the start of text, wrapping modulo 2^32; 0 when none.

@@ -15,7 +15,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    enterScratchDirectory();
     const char* keys[] = {"MaxOwnedFreqs", "InviteExpireSeconds", "AutoSaveDelay",
                           " autosavedelay "};
     const char* text = reinterpret_cast<const char*>(data + 1);

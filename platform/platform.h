@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 // Millisecond tick counter; wraps at 2^32 like the system's own.
 uint32_t tickCount();
@@ -93,6 +94,24 @@ struct AppendableFile {
 OpenResult openForAppend(const char* path, AppendableFile& file);
 bool appendBytes(AppendableFile& file, const void* data, size_t size);
 void closeAppendableFile(AppendableFile& file);
+
+// What is at a path, looked at without following a symbolic link. A path that
+// cannot be looked at counts as missing.
+enum class PathKind { missing, regular, other };
+PathKind pathKindOf(const char* path);
+
+// The names in the current directory, "." and ".." left out; those read
+// before an error when the listing fails part way.
+std::vector<std::string> currentDirectoryNames();
+
+// Removes a file, or a directory if it is empty. False when nothing was
+// removed.
+bool removePath(const char* path);
+
+// Moves a name to another in the same directory, with the system's own rule
+// for an existing target (replaced here, refused on Windows); never follows a
+// link at either name.
+bool renamePath(const char* from, const char* to);
 
 // This process's number, for temporary names no other process uses.
 uint32_t processId();

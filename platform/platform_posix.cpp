@@ -8,8 +8,10 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -364,4 +366,30 @@ void closeAppendableFile(AppendableFile& file) {
 
 uint32_t processId() {
     return uint32_t(getpid());
+}
+
+PathKind pathKindOf(const char* path) {
+    struct stat st {};
+    if (lstat(path, &st) != 0) return PathKind::missing;
+    return S_ISREG(st.st_mode) ? PathKind::regular : PathKind::other;
+}
+
+std::vector<std::string> currentDirectoryNames() {
+    std::vector<std::string> names;
+    DIR* dir = opendir(".");
+    if (!dir) return names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    closedir(dir);
+    return names;
+}
+
+bool removePath(const char* path) {
+    return std::remove(path) == 0; // unlink, or rmdir for a directory
+}
+
+bool renamePath(const char* from, const char* to) {
+    return std::rename(from, to) == 0;
 }

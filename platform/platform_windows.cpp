@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -271,4 +272,36 @@ void closeAppendableFile(AppendableFile& file) {
 
 uint32_t processId() {
     return uint32_t(GetCurrentProcessId());
+}
+
+PathKind pathKindOf(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
+    return attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)
+               ? PathKind::other
+               : PathKind::regular;
+}
+
+std::vector<std::string> currentDirectoryNames() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = FindFirstFileA("*", &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+bool removePath(const char* path) {
+    if (DeleteFileA(path)) return true;
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           RemoveDirectoryA(path);
+}
+
+bool renamePath(const char* from, const char* to) {
+    return MoveFileA(from, to) != 0; // refuses an existing target
 }

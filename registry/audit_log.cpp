@@ -1,7 +1,5 @@
 #include "registry/audit_log.h"
 
-#include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "platform/platform.h"
@@ -62,10 +60,10 @@ void noteProblem(std::string text) {
 // Renaming moves a name and never follows a link. False, with the reason,
 // when hadrok.log itself could not be moved out of the way.
 bool rotate(std::string& reason) {
-    std::remove(generationName(auditLogGenerations).data);
+    removePath(generationName(auditLogGenerations).data);
     for (int n = auditLogGenerations - 1; n >= 1; --n)
-        std::rename(generationName(n).data, generationName(n + 1).data);
-    if (std::rename(auditLogFileName, generationName(1).data) == 0) return true;
+        renamePath(generationName(n).data, generationName(n + 1).data);
+    if (renamePath(auditLogFileName, generationName(1).data)) return true;
     reason = lastSystemError();
     return false;
 }
@@ -139,9 +137,7 @@ void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::s
 std::string auditLogProblem() {
     // A name that is there but is no plain file is told before anything is
     // logged, without creating the log.
-    std::error_code error;
-    const auto status = std::filesystem::symlink_status(auditLogFileName, error);
-    if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    if (pathKindOf(auditLogFileName) == PathKind::other)
         noteProblem(std::string("Audit log ") + auditLogFileName + " cannot be written (" +
                     notRegularReason + "); changes are not logged.");
     if (problem.pending.empty() || problem.pending == problem.told) return {};

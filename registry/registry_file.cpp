@@ -1,7 +1,6 @@
 #include "registry/registry_file.h"
 
 #include <bit>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 

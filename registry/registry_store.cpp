@@ -1,7 +1,6 @@
 #include "registry/registry_store.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <vector>
 
 #include "registry/registry_file.h"
@@ -87,20 +86,10 @@ bool isTemporaryName(std::string_view name) {
     return rest.empty() || (rest[0] == '.' && allDigits(rest.substr(1)));
 }
 
-std::vector<std::string> namesInDirectory() {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(".", error), end; !error && it != end;
-         it.increment(error))
-        names.push_back(it->path().filename().string());
-    return names;
-}
-
 // Removes all but the newest `keep` of the names (sorted oldest first).
 void pruneOldest(std::vector<std::string>& sortedOldestFirst, uint32_t keep) {
-    std::error_code error;
     for (size_t i = 0; i + keep < sortedOldestFirst.size(); ++i)
-        std::filesystem::remove(sortedOldestFirst[i], error);
+        removePath(sortedOldestFirst[i].c_str());
 }
 
 std::string keepAside(LoadReport& load) {
@@ -138,8 +127,7 @@ WriteResult writeBeside(const RegistryStore& store, const std::string& name, con
 std::string keepDatedBackup(RegistryStore& store, uint32_t keep) {
     std::string problem;
     const std::string name = std::string(registryFileName) + "." + stampNow(false);
-    std::error_code error;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(name, error))) {
+    if (pathKindOf(name.c_str()) == PathKind::missing) {
         FreqRegistry copy;
         const ReadReport read = readRegistryFile(registryFileName, copy, maxLoadedRecords);
         if (read.status == ReadStatus::read) {
@@ -152,7 +140,7 @@ std::string keepDatedBackup(RegistryStore& store, uint32_t keep) {
         }
     }
     std::vector<std::string> dated;
-    for (std::string& file : namesInDirectory())
+    for (std::string& file : currentDirectoryNames())
         if (isDatedBackupName(file)) dated.push_back(std::move(file));
     // The date in the name sorts as text.
     std::sort(dated.begin(), dated.end());
@@ -168,7 +156,7 @@ void pruneSnapshots(const char* kind, uint32_t keep) {
         std::string name;
     };
     std::vector<Named> found;
-    for (std::string& file : namesInDirectory()) {
+    for (std::string& file : currentDirectoryNames()) {
         Named entry{{}, 0, {}};
         if (snapshotKey(file, prefix, entry.stamp, entry.n)) {
             entry.name = std::move(file);
@@ -195,9 +183,8 @@ void openRegistryStore(RegistryStore& store) {
     }
     // Only the holder may remove temporaries: any other process's would be
     // in use. With the lock held, those present are leftovers of a crash.
-    std::error_code error;
-    for (const std::string& name : namesInDirectory())
-        if (isTemporaryName(name)) std::filesystem::remove(name, error);
+    for (const std::string& name : currentDirectoryNames())
+        if (isTemporaryName(name)) removePath(name.c_str());
 }
 
 void closeRegistryStore(RegistryStore& store) {
@@ -293,8 +280,7 @@ SnapshotReport writeSnapshot(RegistryStore& store, FreqRegistry& registry, const
     const auto image = registryImageBuffer(registry, size);
     for (uint64_t n = 0;; ++n) {
         report.name = n == 0 ? base : base + "." + number(n);
-        std::error_code error;
-        if (std::filesystem::exists(std::filesystem::symlink_status(report.name, error))) continue;
+        if (pathKindOf(report.name.c_str()) != PathKind::missing) continue;
         if (writeBeside(store, report.name, image.get(), size) != WriteResult::failed) break;
         report.reason = lastSystemError();
         report.name.clear();

@@ -55,5 +55,12 @@ for folder in "${!may_use[@]}"; do
     done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' -r "$folder" \
                  --include='*.cpp' --include='*.h')
 done
+# Above platform/, the plug-in reaches files, directories and clocks only
+# through platform/platform.h, so that a program may link a fake layer.
+while IFS= read -r hit; do
+    echo "${hit%%:*}:$(cut -d: -f2 <<<"$hit"): the system only through platform/platform.h"
+    status=1
+done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(filesystem|fstream|cstdio|stdio\.h|unistd\.h|fcntl\.h|dirent\.h|windows\.h|sys/)' \
+             -r text registry hostlink commands plugin --include='*.cpp' --include='*.h' 2>/dev/null)
 [ $status -eq 0 ] && echo "every folder includes only the floors below it"
 exit $status

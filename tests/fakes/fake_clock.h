@@ -1,8 +1,10 @@
-// The clocks of the unit tests, the soak and the fuzzers: each program links
-// fake_clock.cpp, which defines time() and clock_gettime() itself, so the
-// plug-in code linked into it sees clocks that move only when told to, and a
-// run always plays the same. The simulator moves the real plug-in's clock its
-// own way (host/host_clock*.cpp), since it loads the built library.
+// The clocks of the unit tests, the soak and the fuzzers: clocks that move
+// only when told to, so a run always plays the same. The fuzz targets link the
+// fake platform layer (fake_platform.cpp), which reads them directly. The unit
+// tests and the soak link the system's layer and fake_clock_libc.cpp, which
+// defines time() and clock_gettime() itself, so the plug-in code linked into
+// them sees these clocks. The simulator moves the real plug-in's clock its own
+// way (host/host_clock*.cpp), since it loads the built library.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,9 @@ void resetClock();
 // Both clocks anew: the monotonic clock and wall time, in milliseconds.
 void startClock(int64_t monotonicMs, int64_t wallMs);
 int64_t fakeMonotonicMs();
+// Wall time in milliseconds since 1970.
+int64_t fakeWallMs();
 
-// While off, the system's clocks answer: a fuzzer's own timing between its
-// inputs. On from the start.
+// fake_clock_libc.cpp only. While off, the system's clocks answer time() and
+// clock_gettime(). On from the start.
 void useFakeClock(bool on);

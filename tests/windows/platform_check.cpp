@@ -1,7 +1,8 @@
 // The Windows platform layer (platform/platform_windows.cpp) on the system's
 // real calls: the tick counter, the wall clock, the current directory, the
 // profile file, the crash-safe file replace, the no-replace rename and local
-// time, the registry's safe write and the directory's lock. Run under TZ=UTC.
+// time, the registry's safe write, the directory's lock and its listing,
+// removes and renames. Run under TZ=UTC.
 //
 //   platform_check [DIRECTORY]   (default: the current directory)
 #include <windows.h>
@@ -283,6 +284,31 @@ void localTime() {
     CHECK(!localTimeOf(INT32_MIN, t));
 }
 
+// What is at a name, the listing, and the remove and rename the audit log's
+// rotation and the backups' pruning use: a rename never replaces here.
+void directoryCalls() {
+    writeFile(pathOf("dir-a"), "A");
+    writeFile(pathOf("dir-b"), "B");
+    CreateDirectoryA(pathOf("dir-d").c_str(), nullptr);
+    CHECK(pathKindOf("dir-a") == PathKind::regular);
+    CHECK(pathKindOf("dir-d") == PathKind::other);
+    CHECK(pathKindOf("dir-missing") == PathKind::missing);
+    int seen = 0;
+    for (const std::string& name : currentDirectoryNames()) {
+        CHECK(name != "." && name != "..");
+        seen += name == "dir-a" || name == "dir-b" || name == "dir-d";
+    }
+    CHECK(seen == 3);
+    CHECK(!renamePath("dir-a", "dir-b"));
+    CHECK(readFile(pathOf("dir-b")) == "B");
+    CHECK(renamePath("dir-a", "dir-c"));
+    CHECK(readFile(pathOf("dir-c")) == "A" && !exists(pathOf("dir-a")));
+    CHECK(removePath("dir-c") && !exists(pathOf("dir-c")));
+    CHECK(!removePath("dir-c"));
+    CHECK(removePath("dir-d") && !exists(pathOf("dir-d")));
+    CHECK(removePath("dir-b"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -307,6 +333,7 @@ int main(int argc, char** argv) {
     localTime();
     safeWrite();
     directoryLock(argv[0]);
+    directoryCalls();
 
     std::printf("platform layer on the system's calls:\n%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
