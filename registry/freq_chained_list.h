@@ -15,17 +15,14 @@ template <class T> class FreqChainedList {
     uint32_t count() const { return count_; }
     T* first() { return at(first_); }
     T* next(const T* element) { return at(nodeOf(element)->next); }
-    T* firstWithFreq(uint16_t freq) { return freqFirst_ ? at(freqFirst_[freq]) : nullptr; }
+    T* firstWithFreq(uint16_t freq) {
+        const FreqEnds* ends = endsIfAny(freq);
+        return ends ? at(ends->first) : nullptr;
+    }
     T* nextWithFreq(const T* element) { return at(nodeOf(element)->nextSameFreq); }
 
     T& append(const T& value) {
         if (freeHead_ == none) grow();
-        if (!freqFirst_) {
-            freqFirst_ = std::make_unique<uint32_t[]>(freqCount);
-            freqLast_ = std::make_unique<uint32_t[]>(freqCount);
-            std::fill_n(freqFirst_.get(), freqCount, none);
-            std::fill_n(freqLast_.get(), freqCount, none);
-        }
         uint32_t index = freeHead_;
         Node& node = nodeAt(index);
         freeHead_ = node.next;
@@ -38,14 +35,14 @@ template <class T> class FreqChainedList {
         else
             first_ = index;
         last_ = index;
-        uint16_t freq = value.freq;
-        node.prevSameFreq = freqLast_[freq];
+        FreqEnds& ends = endsOf(value.freq);
+        node.prevSameFreq = ends.last;
         node.nextSameFreq = none;
-        if (freqLast_[freq] != none)
-            nodeAt(freqLast_[freq]).nextSameFreq = index;
+        if (ends.last != none)
+            nodeAt(ends.last).nextSameFreq = index;
         else
-            freqFirst_[freq] = index;
-        freqLast_[freq] = index;
+            ends.first = index;
+        ends.last = index;
         ++count_;
         return node.value;
     }
@@ -63,15 +60,15 @@ template <class T> class FreqChainedList {
             nodeAt(node.next).prev = node.prev;
         else
             last_ = node.prev;
-        uint16_t freq = node.value.freq;
+        FreqEnds& ends = endsOf(node.value.freq);
         if (node.prevSameFreq != none)
             nodeAt(node.prevSameFreq).nextSameFreq = node.nextSameFreq;
         else
-            freqFirst_[freq] = node.nextSameFreq;
+            ends.first = node.nextSameFreq;
         if (node.nextSameFreq != none)
             nodeAt(node.nextSameFreq).prevSameFreq = node.prevSameFreq;
         else
-            freqLast_[freq] = node.prevSameFreq;
+            ends.last = node.prevSameFreq;
         node.live = false;
         node.next = freeHead_;
         freeHead_ = index;
@@ -80,8 +77,7 @@ template <class T> class FreqChainedList {
 
     void clear() {
         chunks_.clear();
-        freqFirst_.reset();
-        freqLast_.reset();
+        freqBlocks_.clear();
         freeHead_ = first_ = last_ = none;
         count_ = 0;
     }
@@ -89,7 +85,11 @@ template <class T> class FreqChainedList {
   private:
     static constexpr uint32_t none = 0xFFFFFFFFu;
     static constexpr uint32_t chunkSize = 256;
-    static constexpr uint32_t freqCount = 65536;
+    // The ends of each freq's chain, in blocks of 256 freqs made on first
+    // use: a registry of a few freqs costs a few blocks, not a table of all
+    // 65,536, and a new list costs nothing until its first element.
+    static constexpr uint32_t freqBlockSize = 256;
+    static constexpr uint32_t freqBlockCount = 65536 / freqBlockSize;
 
     // The element comes first so that its address is the node's.
     struct Node {
@@ -97,13 +97,30 @@ template <class T> class FreqChainedList {
         uint32_t prev, next, prevSameFreq, nextSameFreq;
         bool live;
     };
+    struct FreqEnds {
+        uint32_t first, last;
+    };
 
     std::vector<std::unique_ptr<Node[]>> chunks_;
-    std::unique_ptr<uint32_t[]> freqFirst_, freqLast_;
+    std::vector<std::unique_ptr<FreqEnds[]>> freqBlocks_;
     uint32_t freeHead_ = none, first_ = none, last_ = none, count_ = 0;
 
     Node& nodeAt(uint32_t index) { return chunks_[index / chunkSize][index % chunkSize]; }
     T* at(uint32_t index) { return index == none ? nullptr : &nodeAt(index).value; }
+    const FreqEnds* endsIfAny(uint16_t freq) const {
+        if (freqBlocks_.empty()) return nullptr;
+        const FreqEnds* block = freqBlocks_[freq / freqBlockSize].get();
+        return block ? &block[freq % freqBlockSize] : nullptr;
+    }
+    FreqEnds& endsOf(uint16_t freq) {
+        if (freqBlocks_.empty()) freqBlocks_.resize(freqBlockCount);
+        std::unique_ptr<FreqEnds[]>& block = freqBlocks_[freq / freqBlockSize];
+        if (!block) {
+            block = std::make_unique_for_overwrite<FreqEnds[]>(freqBlockSize);
+            std::fill_n(block.get(), freqBlockSize, FreqEnds{none, none});
+        }
+        return block[freq % freqBlockSize];
+    }
     static Node* nodeOf(const T* element) {
         return reinterpret_cast<Node*>(const_cast<T*>(element));
     }
