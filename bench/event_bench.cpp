@@ -173,7 +173,8 @@ void BM_FjoinLongPasswordVsHash(benchmark::State& state) {
         c = char('!' + x % 94); // printable, no space: nothing is trimmed
     }
     const uint32_t length = uint32_t(password.size());
-    FreqRegistry registry;
+    PluginState plugin;
+    FreqRegistry& registry = plugin.registry;
     const uint16_t freq = 1000;
     char owner[20] = "Alice";
     addFreq(registry, freq, owner, hashPassword(password.data(), length));
@@ -192,7 +193,7 @@ void BM_FjoinLongPasswordVsHash(benchmark::State& state) {
         event.code = Command;
         event.slot[0] = reinterpret_cast<uintptr_t>(&bob);
         event.slot[1] = reinterpret_cast<uintptr_t>(&command);
-        handleEvent(bot, registry, event);
+        handleEvent(bot, plugin, event);
         benchmark::ClobberMemory();
     };
     auto hashAlone = [&] {
