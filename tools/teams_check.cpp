@@ -29,7 +29,7 @@ std::vector<std::string> fileFindings(const CheckOptions& options, const std::st
             "{}: size {} is not a multiple of {} ({} whole records and {} bytes more); the "
             "plug-in loads nothing from it",
             options.file, image.size(), freqRecordSize, image.size() / freqRecordSize, trailing));
-        if (looksLikeJson(image)) findings.push_back(notWholeAdvice(options.file, image));
+        if (looksLikeJson(image)) findings.push_back(notWholeMessage(options.file, image));
     }
     FindingOptions limits{options.maxOwned, options.freqLimit, currentTime()};
     for (const Finding& finding : recordFindings(wholeRecordsOf(image), limits))

@@ -111,23 +111,19 @@ bool looksLikeJson(const std::string& bytes) {
     return at < bytes.size() && (bytes[at] == '{' || bytes[at] == '[');
 }
 
-std::string notWholeAdvice(const std::string& path, const std::string& image) {
+std::string notWholeMessage(const std::string& path, const std::string& image) {
     if (looksLikeJson(image))
         return fmt::format("{} looks like JSON, not a registry file; import reads it: hadrok "
                            "teams import {} -o {}",
                            displayName(path), path, registryFileName);
-    return fmt::format("size {} is not a multiple of {}, so the plug-in loads nothing from it; "
-                       "\"hadrok teams check\" describes it and \"hadrok teams salvage\" recovers "
-                       "its whole records",
-                       image.size(), freqRecordSize);
+    return fmt::format("{}: size {} is not a multiple of {}, so the plug-in loads nothing from "
+                       "it; \"hadrok teams check\" describes it and \"hadrok teams salvage\" "
+                       "recovers its whole records",
+                       displayName(path), image.size(), freqRecordSize);
 }
 
 std::vector<FreqRecord> readRegistryFile(const std::string& path) {
     std::string image = readRegistryImage(path);
-    if (image.size() % freqRecordSize != 0) {
-        std::string advice = notWholeAdvice(path, image);
-        throw ToolFailure(looksLikeJson(image) ? advice
-                                               : fmt::format("{}: {}", displayName(path), advice));
-    }
+    if (image.size() % freqRecordSize != 0) throw ToolFailure(notWholeMessage(path, image));
     return wholeRecordsOf(image);
 }

@@ -45,9 +45,10 @@ std::string imageOf(const std::vector<FreqRecord>& records);
 // after blanks), as an export does.
 bool looksLikeJson(const std::string& bytes);
 
-// What to say of a file whose size is not a whole number of records: a JSON
-// document points to import, anything else to check and salvage.
-std::string notWholeAdvice(const std::string& path, const std::string& image);
+// What to say of a file whose size is not a whole number of records, as one
+// line that names it: a JSON document points to import, anything else to
+// check and salvage.
+std::string notWholeMessage(const std::string& path, const std::string& image);
 
 // The records of a registry file that the plug-in would load. Throws
 // ToolFailure when the file can't be read or its size is not a multiple of the

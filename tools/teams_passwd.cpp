@@ -19,7 +19,6 @@
 #endif
 #include <windows.h>
 #else
-#include <cerrno>
 #include <csignal>
 #include <iterator>
 #include <termios.h>
@@ -81,37 +80,26 @@ bool inputIsConsole() {
 // The terminal's settings before echo was turned off, for the handlers.
 termios savedTerminal{};
 
-// The signals that end a program at a prompt, and the one that stops it.
-constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+// The signals that end a program at a prompt by default.
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// Echo comes back before the signal does what it does by default: end the
-// program, or stop it (and then echo goes off again when it continues).
+// Echo comes back before the signal ends the program as it would have.
 extern "C" void restoreTerminal(int signal) {
-    const int saved = errno;
-    termios quiet{};
-    const bool hadQuiet = tcgetattr(STDIN_FILENO, &quiet) == 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
     (void)!write(STDERR_FILENO, "\n", 1);
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
     sigemptyset(&standard.sa_mask);
-    struct sigaction ours {};
-    sigaction(signal, &standard, &ours);
+    sigaction(signal, &standard, nullptr);
     sigset_t just{};
     sigemptyset(&just);
     sigaddset(&just, signal);
     sigprocmask(SIG_UNBLOCK, &just, nullptr);
     raise(signal);
-    // Only a stop comes back here, once the program continues.
-    sigaction(signal, &ours, nullptr);
-    if (hadQuiet) tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-    errno = saved;
 }
 
 bool readHidden(const char* prompt, std::string& line) {
     bool terminal = tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
     struct sigaction previous[std::size(endingSignals)]{};
     if (terminal) {
         struct sigaction handler {};
@@ -126,6 +114,9 @@ bool readHidden(const char* prompt, std::string& line) {
         quiet.c_lflag &= ~tcflag_t(ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    // Shown once echo is off, so nothing typed at it is ever echoed.
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
     bool got = readLine(line);
     if (terminal) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
@@ -194,8 +185,7 @@ int passwd(const PasswdOptions& options) {
     HeldRegistry held;
     holdRegistry(held, options.file, {});
     if (held.before.size() % freqRecordSize != 0)
-        throw ToolFailure(fmt::format("{}: {}; nothing written", options.file,
-                                      notWholeAdvice(options.file, held.before)));
+        throw ToolFailure(notWholeMessage(options.file, held.before) + "; nothing written");
     std::vector<FreqRecord> records = wholeRecordsOf(held.before);
     FreqRecord* record = recordOf(records, options.freq);
     if (!record)

@@ -29,10 +29,10 @@ int prune(const PruneOptions& options) {
         throw UsageMistake("--unused-days: 0 means never, as ExpireUnusedDays=0 does, so nothing "
                            "would be removed; give the days unused (1 or more)");
     HeldRegistry held;
-    std::vector<FreqRecord> records;
-    if (options.dryRun) {
-        records = readRegistryFile(options.file);
-    } else {
+    // Read first in any case, so that a file that can't be pruned is told
+    // before anything, a lock file included, is made.
+    std::vector<FreqRecord> records = readRegistryFile(options.file);
+    if (!options.dryRun) {
         // What is pruned is read under the lock, and written back before
         // it is let go.
         holdRegistry(held, options.file, {});
@@ -40,8 +40,7 @@ int prune(const PruneOptions& options) {
             throw ToolFailure(
                 fmt::format("cannot read {}: it is not there; nothing written", options.file));
         if (held.before.size() % freqRecordSize != 0)
-            throw ToolFailure(fmt::format("{}: {}; nothing written", options.file,
-                                          notWholeAdvice(options.file, held.before)));
+            throw ToolFailure(notWholeMessage(options.file, held.before) + "; nothing written");
         records = wholeRecordsOf(held.before);
     }
     const int32_t now = currentTime();

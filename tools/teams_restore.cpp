@@ -26,8 +26,7 @@ int restore(const RestoreOptions& options) {
     // Only what the plug-in would load goes into place.
     const std::string image = readRegistryImage(options.snapshot);
     if (image.size() % freqRecordSize != 0)
-        throw ToolFailure(fmt::format("{}: {}; nothing written", options.snapshot,
-                                      notWholeAdvice(options.snapshot, image)));
+        throw ToolFailure(notWholeMessage(options.snapshot, image) + "; nothing written");
     HeldRegistry held;
     holdRegistry(held, target, {options.snapshot});
     const std::string kept = keepSnapshot(held, "restore");
