@@ -196,7 +196,7 @@ class ExportCsv(Workdir):
         out = self.teams("export", "my.teams", "--format", "csv").stdout.decode("ascii")
         rows = list(csv.DictReader(io.StringIO(out)))
         self.assertEqual([rows[0][k] for k in ("owner", "welcome", "allowedSquad", "freqName")],
-                         ['\\x3DHYPERLINK("http://x","y")', "\\x2B1+1", "\\x2D2",
+                         ['\\x3DHYPERLINK("x","y")', "\\x2B1+1", "\\x2D2",
                           "\\x40SUM(A1)"])
         self.assertEqual([rows[1][k] for k in ("owner", "welcome", "allowedSquad", "freqName")],
                          ["\\x09TAB", "\\x0DCR", "a=b", "'=quoted"])
