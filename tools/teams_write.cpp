@@ -84,8 +84,11 @@ bool allDigits(std::string_view text) {
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// NAME.before-<kind>-YYYYMMDD-HHMMSS[.N], sorted by the stamp, then N.
-void pruneSnapshots(const std::string& folder, const std::string& prefix, uint32_t keep) {
+// NAME.before-<kind>-YYYYMMDD-HHMMSS[.N], sorted by the stamp, then N, as
+// the plug-in prunes its own; a name stamped after now was not written by
+// either, and neither counts nor removes it.
+void pruneSnapshots(const std::string& folder, const std::string& prefix, uint32_t keep,
+                    const std::string& now) {
     if (keep == 0) return;
     struct Named {
         std::string stamp;
@@ -108,6 +111,7 @@ void pruneSnapshots(const std::string& folder, const std::string& prefix, uint32
             for (char c : tail)
                 n = n * 10 + uint64_t(c - '0');
         }
+        if (rest.substr(0, 15) > now) continue;
         found.push_back({std::string(rest.substr(0, 15)), n, entry.path()});
     }
     std::sort(found.begin(), found.end(), [](const Named& a, const Named& b) {
@@ -173,7 +177,8 @@ std::string keepSnapshot(const HeldRegistry& held, const char* kind) {
     if (!held.existed) return {};
     const std::string prefix =
         std::filesystem::path(held.path).filename().string() + ".before-" + kind + "-";
-    const std::string base = inDirectory(held.folder, prefix + snapshotStamp());
+    const std::string stamp = snapshotStamp();
+    const std::string base = inDirectory(held.folder, prefix + stamp);
     for (uint64_t n = 0;; ++n) {
         const std::string name = n == 0 ? base : fmt::format("{}.{}", base, n);
         if (pathKindOf(name.c_str()) != PathKind::missing) continue;
@@ -188,7 +193,7 @@ std::string keepSnapshot(const HeldRegistry& held, const char* kind) {
         if (writeFileSafely(write) == WriteResult::failed)
             refuse(held.path,
                    fmt::format("could not keep it as {} first ({})", name, lastSystemError()));
-        pruneSnapshots(held.folder, prefix, backupsSetting(held.folder));
+        pruneSnapshots(held.folder, prefix, backupsSetting(held.folder), stamp);
         return name;
     }
 }
