@@ -62,10 +62,10 @@ bool readHidden(const char* prompt, std::string& line) {
     DWORD mode = 0;
     GetConsoleMode(in, &mode);
     savedConsoleMode = mode;
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
     SetConsoleCtrlHandler(restoreConsole, TRUE);
     SetConsoleMode(in, mode & ~DWORD(ENABLE_ECHO_INPUT));
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
     bool got = readLine(line);
     SetConsoleMode(in, mode);
     SetConsoleCtrlHandler(restoreConsole, FALSE);
@@ -108,8 +108,11 @@ bool readHidden(const char* prompt, std::string& line) {
         for (int signal : endingSignals)
             sigaddset(&handler.sa_mask, signal);
         handler.sa_flags = SA_RESTART;
+        // A signal ignored before (as nohup ignores a hang-up) stays ignored.
         for (size_t i = 0; i < std::size(endingSignals); ++i)
-            sigaction(endingSignals[i], &handler, &previous[i]);
+            if (sigaction(endingSignals[i], nullptr, &previous[i]) == 0 &&
+                previous[i].sa_handler != SIG_IGN)
+                sigaction(endingSignals[i], &handler, nullptr);
         termios quiet = savedTerminal;
         quiet.c_lflag &= ~tcflag_t(ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);

@@ -1275,6 +1275,23 @@ class Prompt(Workdir):
                 self.assertTrue(self.echo())
                 self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
 
+    def test_a_hang_up_ignored_before_stays_ignored(self):
+        import signal
+        self.tool.kill()
+        self.tool.wait(timeout=60)
+        # As nohup starts it: a hang-up must not end it at the prompt.
+        self.tool = subprocess.Popen(
+            [HADROK, "teams", "passwd", "1234"], cwd=self.dir, stdin=self.slave,
+            stdout=self.slave, stderr=self.slave, start_new_session=True,
+            preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        self.wait_for(b"New password for freq 1234: ")
+        self.tool.send_signal(signal.SIGHUP)
+        os.write(self.master, b"abc\n")
+        self.wait_for(b"The same again: ")
+        os.write(self.master, b"abc\n")
+        self.assertEqual(self.tool.wait(timeout=60), 0)
+        self.assertTrue(self.echo())
+
     def test_what_a_host_saved_meanwhile_is_kept(self):
         self.wait_for(b"New password for freq 1234: ")
         # While the owner types, a host registers freq 200, saves and stops.
