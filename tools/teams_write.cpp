@@ -155,8 +155,10 @@ void holdRegistry(HeldRegistry& held, const std::string& path,
     case LockResult::taken:
         break;
     case LockResult::heldElsewhere:
-        refuse(path, fmt::format("another host process uses the registry there ({} is locked): "
+        // The plug-in's words for a second host, and what to do instead.
+        refuse(path, fmt::format("another host process uses the registry in {} ({} is locked): "
                                  "stop the host first, or make the change in the game",
+                                 held.folder == "." ? std::string("this directory") : held.folder,
                                  held.lockPath));
     case LockResult::failed:
         refuse(path, fmt::format("could not lock {} ({})", held.lockPath, lastSystemError()));

@@ -866,12 +866,13 @@ HOSTILE = [
     ("salvage of no whole record", {"cut": REGISTRY[:283]}, ["salvage", "cut", "-o", "new"],
      False, 2, "hadrok teams salvage: cut: 283 bytes hold no whole record; nothing written", None),
     ("salvage while a host runs", {"cut": REGISTRY + b"x"}, ["salvage", "cut", "-o", "new"], True,
-     2, "hadrok teams salvage: new: another host process uses the registry there "
-        "(Zandrel.teams.lock is locked): stop the host first, or make the change in the game; "
-        "nothing written", None),
+     2, "hadrok teams salvage: new: another host process uses the registry in this "
+        "directory (Zandrel.teams.lock is locked): stop the host first, or make the change in "
+        "the game; nothing written", None),
     ("salvage --force while a host runs", {"cut": REGISTRY + b"x", "Zandrel.teams": REGISTRY},
      ["salvage", "cut", "-o", "Zandrel.teams", "--force"], True, 2,
-     "hadrok teams salvage: Zandrel.teams: another host process uses the registry there", None),
+     "hadrok teams salvage: Zandrel.teams: another host process uses the registry "
+     "in this directory", None),
     ("export over its own input", {"Zandrel.teams": REGISTRY},
      ["export", "-o", "Zandrel.teams"], False, 2,
      "hadrok teams export: Zandrel.teams: it is the input Zandrel.teams", None),
@@ -888,12 +889,15 @@ HOSTILE = [
                                                   "link", None),
     ("import while a host runs", {"Zandrel.teams": REGISTRY},
      ["import", "in.json", "-o", "Zandrel.teams"], True, 2,
-     "hadrok teams import: Zandrel.teams: another host process uses the registry there", None),
+     "hadrok teams import: Zandrel.teams: another host process uses the registry "
+     "in this directory", None),
     ("passwd while a host runs", {"Zandrel.teams": REGISTRY},
      ["passwd", "1234", "--password-stdin"], True, 2,
-     "hadrok teams passwd: Zandrel.teams: another host process uses the registry there", b"secret\n"),
+     "hadrok teams passwd: Zandrel.teams: another host process uses the registry "
+     "in this directory", b"secret\n"),
     ("prune while a host runs", {"Zandrel.teams": REGISTRY}, ["prune", "--unused-days", "1"],
-     True, 2, "hadrok teams prune: Zandrel.teams: another host process uses the registry there", None),
+     True, 2, "hadrok teams prune: Zandrel.teams: another host process uses the registry "
+     "in this directory", None),
     ("prune of a damaged file", {"Zandrel.teams": REGISTRY + b"x"},
      ["prune", "--unused-days", "1"], False, 2,
      "hadrok teams prune: Zandrel.teams: size 569 is not a multiple of 284", None),
@@ -924,7 +928,8 @@ HOSTILE = [
      "registry; nothing written (--allow-findings writes it anyway)", None),
     ("restore while a host runs", {"Zandrel.teams": REGISTRY, "old.teams": REGISTRY[:284]},
      ["restore", "old.teams"], True, 2,
-     "hadrok teams restore: Zandrel.teams: another host process uses the registry there", None),
+     "hadrok teams restore: Zandrel.teams: another host process uses the registry "
+     "in this directory", None),
     ("a lock file that can't be opened", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": "dir"},
      ["passwd", "1234", "--password-stdin"], False, 2,
      "hadrok teams passwd: Zandrel.teams: could not lock Zandrel.teams.lock (", b"pw\n"),
@@ -1220,7 +1225,7 @@ class Locking(Workdir):
             self.assertEqual(tool.returncode, 0, err)
             return
         self.assertEqual(tool.returncode, 2, err)
-        self.assertIn(b"another host process uses the registry there", err)
+        self.assertIn(b"another host process uses the registry in this directory", err)
         self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
 
 
@@ -1316,7 +1321,8 @@ class Prompt(Workdir):
         finally:
             holder.release()
         self.wait_for(b"nothing written")
-        self.assertIn(b"another host process uses the registry there (Zandrel.teams.lock is "
+        self.assertIn(b"another host process uses the registry "
+                      b"in this directory (Zandrel.teams.lock is "
                       b"locked): stop the host first, or make the change in the game", self.output)
         self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
 
