@@ -1310,6 +1310,26 @@ class Prompt(Workdir):
             record(1234, b"Alice", hash=0x275FA452), record(1500, b"Bob", hash=2),
             record(200, b"Carl", hash=3)))
 
+    def test_what_the_simulated_host_registered_meanwhile_is_kept(self):
+        self.wait_for(b"New password for freq 1234: ")
+        # The real plug-in in the simulator registers freq 200, saves at its
+        # unload and lets go of the lock, all while the owner types.
+        host = subprocess.run(
+            [HADROK, "run", "--frozen-clock"], cwd=self.dir, capture_output=True, timeout=60,
+            input=b"connect 1\nenter\nplayer Carl\nCarl: !freg 200:pw\ntick 2\nunload\n",
+            env=dict(os.environ, TZ="UTC"))
+        self.assertEqual(host.returncode, 0, host.stderr)
+        saved = self.read("Zandrel.teams")
+        self.assertEqual(len(saved), 3 * 284)
+        self.assertEqual(saved[:2 * 284], REGISTRY)
+        os.write(self.master, b"abc\n")
+        self.wait_for(b"The same again: ")
+        os.write(self.master, b"abc\n")
+        self.assertEqual(self.tool.wait(timeout=60), 0)
+        self.assertEqual(self.read("Zandrel.teams"),
+                         image(record(1234, b"Alice", hash=0x275FA452),
+                               record(1500, b"Bob", hash=2)) + saved[2 * 284:])
+
     def test_a_host_that_started_meanwhile_refuses_the_tool(self):
         self.wait_for(b"New password for freq 1234: ")
         holder = LockHolder(self.path("Zandrel.teams.lock"))
