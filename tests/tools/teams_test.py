@@ -1240,9 +1240,15 @@ class Prompt(Workdir):
         self.termios = termios
         self.write("Zandrel.teams", REGISTRY)
         self.master, self.slave = os.openpty()
+        self.assertTrue(self.echo())
+        self.start()
+
+    def start(self, **options):
+        # Only after the last one's output is all read: a prompt of an earlier
+        # one must not be taken for this one's.
         self.tool = subprocess.Popen([HADROK, "teams", "passwd", "1234"], cwd=self.dir,
                                      stdin=self.slave, stdout=self.slave, stderr=self.slave,
-                                     start_new_session=True)
+                                     start_new_session=True, **options)
         self.output = b""
 
     def tearDown(self):
@@ -1268,11 +1274,7 @@ class Prompt(Workdir):
         for sig in [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]:
             with self.subTest(signal.Signals(sig).name):
                 if self.tool.poll() is not None:
-                    self.tool = subprocess.Popen(
-                        [HADROK, "teams", "passwd", "1234"], cwd=self.dir, stdin=self.slave,
-                        stdout=self.slave, stderr=self.slave, start_new_session=True)
-                    self.output = b""
-                self.assertTrue(self.echo())
+                    self.start()
                 self.wait_for(b"New password for freq 1234: ")
                 self.assertFalse(self.echo())
                 self.tool.send_signal(sig)
@@ -1282,13 +1284,14 @@ class Prompt(Workdir):
 
     def test_a_hang_up_ignored_before_stays_ignored(self):
         import signal
-        self.tool.kill()
+        # The first one is seen to its prompt and ended, so that no output of
+        # it is left for the next.
+        self.wait_for(b"New password for freq 1234: ")
+        self.tool.send_signal(signal.SIGTERM)
         self.tool.wait(timeout=60)
+        self.wait_for(b"New password for freq 1234: \r\n")
         # As nohup starts it: a hang-up must not end it at the prompt.
-        self.tool = subprocess.Popen(
-            [HADROK, "teams", "passwd", "1234"], cwd=self.dir, stdin=self.slave,
-            stdout=self.slave, stderr=self.slave, start_new_session=True,
-            preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        self.start(preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
         self.wait_for(b"New password for freq 1234: ")
         self.tool.send_signal(signal.SIGHUP)
         os.write(self.master, b"abc\n")
