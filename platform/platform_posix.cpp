@@ -482,6 +482,11 @@ bool renamePath(const char* from, const char* to) {
 }
 
 void writeStandardError(const std::string& text) {
+    // Standard error may be a file at the process's size limit too.
+    struct stat st {};
+    if (fstat(STDERR_FILENO, &st) == 0 && S_ISREG(st.st_mode) &&
+        !withinFileSizeLimit(uint64_t(st.st_size), text.size()))
+        return;
     size_t at = 0;
     while (at < text.size()) {
         const ssize_t n = write(STDERR_FILENO, text.data() + at, text.size() - at);
