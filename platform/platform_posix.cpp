@@ -531,6 +531,11 @@ std::string systemUserName() {
 }
 
 void writeStandardError(const std::string& text) {
+    // Standard error may be a file at the process's size limit too.
+    struct stat st {};
+    if (fstat(STDERR_FILENO, &st) == 0 && S_ISREG(st.st_mode) &&
+        !withinFileSizeLimit(uint64_t(st.st_size), text.size()))
+        return;
     size_t at = 0;
     while (at < text.size()) {
         const ssize_t n = write(STDERR_FILENO, text.data() + at, text.size() - at);
