@@ -64,6 +64,7 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
 }
 
 void handleTick(BotInstance& instance, PluginState& state) {
+    auditLogTick();
     FreqRegistry& registry = state.registry;
     --instance.expiryCountdown;
     --instance.autoSaveCountdown;

@@ -8,6 +8,7 @@
 
 void startPluginState(PluginState& state) {
     openRegistryStore(state.store);
+    setAuditLogFile(holdsRegistry(state.store) ? auditLogFileName : "");
     try {
         loadRegistryFile(state.store, state.registry);
     } catch (const std::bad_alloc&) {
@@ -33,6 +34,7 @@ void expireAtLoad(PluginState& state) {
 }
 
 void stopPluginState(PluginState& state) {
+    endAuditLog();
     const AuditActor plugin = actorWithoutPlayer(0, state.auditLogEnabled);
     if (!state.loadLogged) {
         state.loadLogged = true;
