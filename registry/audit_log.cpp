@@ -51,7 +51,8 @@ struct LogTrouble {
 };
 
 // A write cut short may have left part of a line at the end of the file,
-// which was cutSize bytes long before it: the next line ends that part first.
+// which was cutSize bytes long, ending with a whole line, before it: the next
+// line ends that part first.
 struct CutTail {
     bool possible = false;
     uint64_t cutSize = 0;
@@ -155,8 +156,11 @@ void writeLine(const Text& line) {
             cannotWrite(opened == OpenResult::notRegular ? notRegularReason : lastSystemError()));
         return;
     }
-    // Part of a line left by a write cut short is ended where it stops.
-    const bool endCutTail = logState().cut.possible && file.size > logState().cut.cutSize;
+    // Part of a line left by a write cut short is ended where it stops. A
+    // file shorter than where the cut began is another file: nothing to end.
+    CutTail& cut = logState().cut;
+    if (cut.possible && file.size < cut.cutSize) cut = {};
+    const bool endCutTail = cut.possible && file.size > cut.cutSize;
     Text whole;
     if (endCutTail) {
         whole.assign("\n");
@@ -165,12 +169,13 @@ void writeLine(const Text& line) {
     const Text& bytes = endCutTail ? whole : line;
     if (!appendBytes(file, bytes.data, bytes.length)) {
         const std::string reason = lastSystemError();
-        logState().cut = {true, file.size};
+        // Where the file last ended with a whole line, kept through a spell.
+        if (!cut.possible) cut = {true, file.size};
         closeAppendableFile(file);
         noteTrouble(cannotWrite(reason));
         return;
     }
-    logState().cut = {};
+    cut = {};
     closeAppendableFile(file);
     if (rotationTrouble.empty())
         noteWorked();

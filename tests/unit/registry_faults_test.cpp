@@ -272,6 +272,8 @@ const FaultCase secondHost = {
     [] {
         EXPECT_EQ(readBytes(registryFileName), originalImage());
         EXPECT_FALSE(fs::exists(datedBackupName()));
+        // Nor any log: its lines would pass for the first host's.
+        EXPECT_FALSE(fs::exists("hadrok.log"));
         for (const auto& e : fs::directory_iterator("."))
             EXPECT_EQ(e.path().filename().string().find("before-"), std::string::npos);
     }};
