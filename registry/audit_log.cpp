@@ -88,6 +88,14 @@ void noteWorked() {
     trouble.spellText.clear();
 }
 
+// The log's name as the operator is told it: its folder is the registry's,
+// which he is told apart.
+std::string shownName() {
+    const std::string& path = logPath();
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 Text generationName(int n) {
     Text name(logPath());
     name.append(".");
@@ -125,7 +133,7 @@ bool rotate(std::string& reason) {
 const char notRegularReason[] = "it is a symbolic link or not a regular file";
 
 std::string cannotWrite(const std::string& reason) {
-    return "Audit log " + logPath() + " cannot be written (" + reason +
+    return "Audit log " + shownName() + " cannot be written (" + reason +
            "); changes are not logged.";
 }
 
@@ -139,15 +147,15 @@ void writeLine(const Text& line) {
         closeAppendableFile(file);
         std::string reason;
         if (!rotate(reason))
-            rotationTrouble = "Audit log " + logPath() + " could not be rotated (" + reason +
+            rotationTrouble = "Audit log " + shownName() + " could not be rotated (" + reason +
                               "); it grows on to at most " +
                               std::to_string(auditLogLimitBytes >> 20) + " MiB.";
         opened = openForAppend(logPath().c_str(), file);
         if (opened == OpenResult::opened && !rotationTrouble.empty() &&
             file.size + line.length + 1 > uint64_t(auditLogLimitBytes)) {
             closeAppendableFile(file);
-            noteTrouble("Audit log " + logPath() + " is full and could not be rotated (" + reason +
-                        "); no more lines are written to it.");
+            noteTrouble("Audit log " + shownName() + " is full and could not be rotated (" +
+                        reason + "); no more lines are written to it.");
             return;
         }
     }
@@ -223,6 +231,10 @@ void setAuditLogFile(std::string path) {
     log.trouble = {};
     log.cut = {};
     log.counts = {};
+}
+
+const std::string& auditLogFile() {
+    return logPath();
 }
 
 Text auditQuote(std::string_view text) {

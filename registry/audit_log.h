@@ -23,6 +23,7 @@ constexpr long auditLogLimitBytes = 2 * auditLogRotateBytes;
 // set); empty for a process that must write none, as one that does not hold
 // the registry. Forgets the counts and the troubles of the log before.
 void setAuditLogFile(std::string path);
+const std::string& auditLogFile();
 
 // Who made a change: a bot and a player, or the plug-in itself (handle 0,
 // no player) for saves and loads.

@@ -51,6 +51,7 @@ struct FakeHost {
         openRegistryStore(state.store);
         // A fresh log: no counts or troubles left from another test.
         setAuditLogFile(auditLogFileName);
+        loadRegistryFile(state.store, state.registry);
         sentLines().clear();
         bot.handle = 1;
         bot.callback = recordHostEvent;
