@@ -6,6 +6,7 @@
 // The sessions move the fake clock, never wait on it.
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -38,6 +39,9 @@ constexpr unsigned sessionSeconds = 60;
 constexpr uid_t nobody = 65534;
 
 int transcriptFd = -1;
+// The other host's lock, held by the test's process while a case asks it;
+// the session inherits it and can end it as if that host had stopped.
+FileLock otherHost;
 
 extern "C" {
 static void recordLine(BotEvent& event) {
@@ -337,6 +341,52 @@ const LogCase cases[] = {
      },
      true},
 
+    // The other host stops while this one is still unchanged: this one
+    // takes the lock at its next connection and from then on writes the log.
+    {"lock_taken_later", false, nullptr,
+     [](Session& s) {
+         s.connect();
+         s.command("Ann", "fjoin", "101:pw"); // not registered: nothing changes
+         flock(int(otherHost.handle), LOCK_UN);
+         s.connect();
+         s.command("Ann", "freg", "101:pw");
+         s.command("Mal", "fjoin", "101:guess");
+     },
+     [](const std::string& transcript) {
+         EXPECT_NE(transcript.find("This process now holds Zandrel.teams.lock"), std::string::npos)
+             << transcript;
+         EXPECT_EQ(
+             linesOf(readBytes("hadrok.log")),
+             (std::vector<std::string>{
+                 "2026-01-01 00:00:00 bot=1 player=\"Ann\" level=0 !freg freq=101: registered",
+                 "2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fjoin freq=101: wrong "
+                 "password"}));
+     },
+     true},
+
+    // The host changes its current directory: the log stays beside the
+    // registry, in the folder the plug-in was loaded in.
+    {"log_stays_beside_the_registry", false, nullptr,
+     [](Session& s) {
+         s.connect();
+         fs::create_directory("elsewhere");
+         fs::current_path("elsewhere");
+         s.command("Ann", "freg", "101:pw");
+         s.command("Mal", "fjoin", "101:guess");
+         s.command("Mal", "fjoin", "101:guess");
+         s.unload();
+     },
+     [](const std::string&) {
+         EXPECT_FALSE(fs::exists("elsewhere/hadrok.log"));
+         const std::string log = readBytes("hadrok.log");
+         EXPECT_EQ(countOf(log, "!freg freq=101: registered\n"), 1u) << log;
+         // The count of the minute unload ended.
+         EXPECT_EQ(countOf(log, "!fjoin: 1 wrong password for freq=101 by \"Mal\" in the minute "
+                                "from 2026-01-01 00:00:00\n"),
+                   1u)
+             << log;
+     }},
+
     // A generation that may not be moved (another user's, in a sticky
     // folder): the rotation stops there, the operator is told once, no
     // generation is overwritten and the log grows on.
@@ -395,7 +445,6 @@ void runCase(const LogCase& c) {
     writeBytes("freqs.ini", "[Config]\nAutoSaveDelay=100000\nMaxOwnedFreqs=5\n");
     if (root) chown("freqs.ini", nobody, nobody);
     if (c.asRoot) c.asRoot();
-    FileLock otherHost;
     if (c.anotherHost) {
         ASSERT_EQ(takeFileLock("Zandrel.teams.lock", otherHost), LockResult::taken);
         if (root) chown("Zandrel.teams.lock", nobody, nobody);
