@@ -41,8 +41,10 @@ void expireAtLoad(PluginState& state) {
 
 std::string retryStart(PluginState& state) {
     const bool held = holdsRegistry(state.store);
-    if (!retryRegistryStart(state.store, state.registry)) return {};
+    const bool loadedAnew = retryRegistryStart(state.store, state.registry);
+    // The lock may be taken even where nothing is loaded anew.
     followRegistryLock(state);
+    if (!loadedAnew) return {};
     // The new outcome is told and logged like the first one.
     state.loadLogged = false;
     const std::string problem = loadNotice(state.store.load);

@@ -19,7 +19,7 @@ void appendNumber(Text& line, int32_t value, uint16_t width) {
 
 } // namespace
 
-Text auditTimeText(int32_t seconds) {
+Text auditTimeText(int64_t seconds) {
     Text stamp;
     std::tm local{};
     if (!localTimeOf(seconds, local)) return Text("(no time)");
@@ -191,9 +191,15 @@ void writeLine(const Text& line) {
         noteTrouble(rotationTrouble);
 }
 
+// The wall time for a line; -1, which reads "(no time)", when there is none.
+int64_t wallNow() {
+    int64_t now = -1;
+    return wallClock(now) ? now : -1;
+}
+
 Text lineOf(uint32_t handle, bool hasPlayer, std::string_view playerName, uint32_t playerLevel,
             const char* command, int32_t freq, std::string_view change) {
-    Text line = auditTimeText(currentTime());
+    Text line = auditTimeText(wallNow());
     line.append(" bot=");
     line.append(numberToText(handle, 10, 0, false));
     if (hasPlayer) {
@@ -217,7 +223,7 @@ Text lineOf(uint32_t handle, bool hasPlayer, std::string_view playerName, uint32
 void writeCounts(bool all) {
     if (!anyCounts(logState().counts)) return;
     std::vector<CountLine> due;
-    takeDueCounts(logState().counts, tickCount(), currentTime(), all, due);
+    takeDueCounts(logState().counts, tickCount(), wallNow(), all, due);
     for (const CountLine& c : due)
         writeLine(
             lineOf(c.handle, c.hasPlayer, c.name, c.level, "!fjoin", noFreq, c.change.view()));
@@ -266,7 +272,7 @@ void auditWrongPassword(const AuditActor& actor, int32_t freq) {
     writeCounts(false);
     if (!actor.enabled) return;
     if (countRefusal(logState().counts, actor.handle, actor.playerName, actor.playerLevel, freq,
-                     tickCount(), currentTime()) == RefusalCounted::writeInFull)
+                     tickCount(), wallNow()) == RefusalCounted::writeInFull)
         writeLine(lineOf(actor.handle, actor.hasPlayer, actor.playerName, actor.playerLevel,
                          "!fjoin", freq, "wrong password"));
 }

@@ -38,7 +38,7 @@ void appendRefusals(Text& change, uint32_t count) {
     change.append(count == 1 ? " wrong password" : " wrong passwords");
 }
 
-void appendMinute(Text& change, int32_t startTime) {
+void appendMinute(Text& change, int64_t startTime) {
     change.append(" in the minute from ");
     change.append(auditTimeText(startTime));
 }
@@ -85,7 +85,7 @@ bool anyRefusals(const PlayerCounts& player) {
     return false;
 }
 
-void startMinute(PlayerCounts& player, uint32_t nowTick, int32_t nowTime) {
+void startMinute(PlayerCounts& player, uint32_t nowTick, int64_t nowTime) {
     player.startTick = nowTick;
     player.startTime = nowTime;
     // The freqs stay in their places; only their counts begin again.
@@ -101,7 +101,7 @@ void addOne(uint32_t& count) {
 } // namespace
 
 RefusalCounted countRefusal(RefusalCounts& counts, uint32_t handle, std::string_view name,
-                            uint32_t level, int32_t freq, uint32_t nowTick, int32_t nowTime) {
+                            uint32_t level, int32_t freq, uint32_t nowTick, int64_t nowTime) {
     name = name.substr(0, countedNameBytes);
     PlayerCounts* free = nullptr;
     for (PlayerCounts& player : counts.players) {
@@ -149,7 +149,7 @@ RefusalCounted countRefusal(RefusalCounts& counts, uint32_t handle, std::string_
     return RefusalCounted::writeInFull;
 }
 
-void takeDueCounts(RefusalCounts& counts, uint32_t nowTick, int32_t nowTime, bool all,
+void takeDueCounts(RefusalCounts& counts, uint32_t nowTick, int64_t nowTime, bool all,
                    std::vector<CountLine>& out) {
     for (PlayerCounts& player : counts.players) {
         if (!player.used || !(all || minuteIsOver(player.startTick, nowTick))) continue;

@@ -34,7 +34,7 @@ struct PlayerCounts {
     uint8_t nameLength = 0;
     uint32_t level = 0;
     uint32_t startTick = 0;
-    int32_t startTime = 0;
+    int64_t startTime = 0;
     std::array<FreqCount, countedFreqsPerPlayer> freqs{};
     uint8_t freqsUsed = 0;
     uint32_t otherFreqs = 0;
@@ -46,14 +46,14 @@ struct RefusalCounts {
     // Refusals of players who found the table full, counted together.
     uint32_t uncounted = 0;
     uint32_t uncountedStartTick = 0;
-    int32_t uncountedStartTime = 0;
+    int64_t uncountedStartTime = 0;
 };
 
 // Whether a refusal must be written now, in full, or has been counted.
 enum class RefusalCounted { writeInFull, counted };
 
 RefusalCounted countRefusal(RefusalCounts& counts, uint32_t handle, std::string_view name,
-                            uint32_t level, int32_t freq, uint32_t nowTick, int32_t nowTime);
+                            uint32_t level, int32_t freq, uint32_t nowTick, int64_t nowTime);
 
 // A line that the counts owe the log; without a player for the refusals of
 // players beyond the table.
@@ -68,7 +68,7 @@ struct CountLine {
 // The lines of every minute that is over (all of them when `all`, at
 // unload), appended to `out`. A player whose minute passed without a refusal
 // leaves the table; one still refusing begins a new minute now.
-void takeDueCounts(RefusalCounts& counts, uint32_t nowTick, int32_t nowTime, bool all,
+void takeDueCounts(RefusalCounts& counts, uint32_t nowTick, int64_t nowTime, bool all,
                    std::vector<CountLine>& out);
 
 // Whether anything at all is counted, so that a tick can return at once.

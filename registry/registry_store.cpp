@@ -232,7 +232,7 @@ void startTrustedClock(TrustedClock& clock) {
 
 uint64_t digestOf(FreqRegistry& registry) {
     // FNV-1a over the records' bytes as they lie in memory.
-    uint64_t digest = 1469598103934665603ull;
+    uint64_t digest = emptyRegistryDigest;
     for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(r);
         for (size_t i = 0; i < freqRecordSize; ++i)
@@ -385,9 +385,15 @@ bool unchangedSinceLoad(const RegistryStore& store, FreqRegistry& registry) {
 }
 
 bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
-    if (store.lockLost || !unchangedSinceLoad(store, registry)) return false;
+    if (store.lockLost) return false;
+    const bool unchanged = unchangedSinceLoad(store, registry);
+    const LoadOutcome outcome = store.load.outcome;
     bool tookLock = false;
     if (store.lockResult != LockResult::taken) {
+        // A process that loaded without the lock and changed something since
+        // stays in memory: the file may have moved on under it. After a
+        // start that failed, nothing was loaded to move on from.
+        if (!unchanged && outcome != LoadOutcome::unknown) return false;
         FileLock lock;
         const LockResult result =
             takeFileLock(storePath(store, registryLockFileName).c_str(), lock);
@@ -398,7 +404,7 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
         removeLeftoverTemporaries(store);
         tookLock = true;
     }
-    const LoadOutcome outcome = store.load.outcome;
+    if (!unchanged) return false; // the file stays; saves keep memory beside it
     if (!tookLock && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
         return false;
     // The file may have changed while another process held it: read afresh.

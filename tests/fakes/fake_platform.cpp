@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 
 const char fakeDirectory[] = "/fake";
@@ -30,6 +31,9 @@ struct Directory {
     std::map<intptr_t, Contents> lockFiles; // what each lock is held on
     intptr_t nextHandle = 3;
 };
+
+int writesToThrowOn = 0;
+bool currentDirectoryThrows = false;
 
 Directory& directory() {
     static Directory d;
@@ -63,6 +67,14 @@ Contents* find(const std::string& name) {
 
 } // namespace
 
+void throwOnNextWrites(int count) {
+    writesToThrowOn = count;
+}
+
+void throwOnCurrentDirectory(bool on) {
+    currentDirectoryThrows = on;
+}
+
 void clearFakeFiles() {
     directory() = Directory{};
 }
@@ -95,6 +107,7 @@ bool wallClock(int64_t& seconds) {
 }
 
 std::string currentDirectoryPath() {
+    if (currentDirectoryThrows) throw std::bad_alloc();
     return std::string(fakeDirectory) + "/";
 }
 
@@ -156,6 +169,10 @@ bool renameNoReplace(const char* from, const char* to) {
 }
 
 WriteResult writeFileSafely(const SafeWrite& write) {
+    if (writesToThrowOn > 0) {
+        --writesToThrowOn;
+        throw std::bad_alloc();
+    }
     std::string target;
     if (!write.temporarySuffix || (!write.data && write.size != 0)) {
         errno = EINVAL;
