@@ -267,6 +267,24 @@ void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::s
                      freq, change));
 }
 
+void auditToolLine(std::string_view userName, const char* command, int32_t freq,
+                   std::string_view change) {
+    if (logPath().empty()) return;
+    Text line = auditTimeText(wallNow());
+    line.append(" tool=\"hadrok teams\" user=");
+    line.append(auditQuote(userName));
+    line.append(" ");
+    line.append(command);
+    if (freq != noFreq) {
+        line.append(" freq=");
+        appendNumber(line, freq, 0);
+    }
+    line.append(": ");
+    line.append(change);
+    line.append("\n");
+    writeLine(line);
+}
+
 void auditWrongPassword(const AuditActor& actor, int32_t freq) {
     if (logPath().empty()) return;
     writeCounts(false);

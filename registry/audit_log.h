@@ -50,6 +50,11 @@ constexpr int32_t noFreq = -1;
 // auditQuote.
 void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::string_view change);
 
+// One line of the registry tool, run by the system user userName, in the
+// same form, whole and rotated like the plug-in's own.
+void auditToolLine(std::string_view userName, const char* command, int32_t freq,
+                   std::string_view change);
+
 // A wrong !fjoin password: the player's first in a minute is written in
 // full, the rest of the minute counted and written as one line when it is
 // over (refusal_counts.h).

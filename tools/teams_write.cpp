@@ -151,31 +151,12 @@ std::string fileNameOf(const std::string& path) {
 
 void logRegistryChange(const HeldRegistry& held, const char* command, int32_t freq,
                        std::string_view change) {
-    Text line = auditTimeText(currentTime());
-    line.append(" tool=\"hadrok teams\" user=");
-    line.append(auditQuote(systemUserName()));
-    line.append(" ");
-    line.append(command);
-    std::string rest = freq >= 0 ? fmt::format(" freq={}: ", freq) : std::string(": ");
-    rest += change;
-    rest += "\n";
-    line.append(rest.data(), uint32_t(rest.size()));
-
+    // Through the plug-in's own log writer: whole lines, rotated alike.
     const std::string log = inDirectory(held.folder, auditLogFileName);
-    AppendableFile file;
-    std::string problem;
-    switch (openForAppend(log.c_str(), file)) {
-    case OpenResult::opened:
-        if (!appendBytes(file, line.data, line.length)) problem = lastSystemError();
-        closeAppendableFile(file);
-        break;
-    case OpenResult::notRegular:
-        problem = "it is a symbolic link or not a regular file";
-        break;
-    default:
-        problem = lastSystemError();
-        break;
-    }
+    setAuditLogFile(log);
+    auditToolLine(systemUserName(), command, freq, change);
+    const std::string problem = auditLogProblem();
+    setAuditLogFile({});
     if (!problem.empty()) {
         std::fflush(stdout);
         fmt::print(stderr, "hadrok teams {}: warning: the change is not recorded in {} ({})\n",
