@@ -5,6 +5,7 @@
 
 #include "registry/registry_file.h"
 #include "text/number.h"
+#include "text/program_name.h"
 
 const char registryLockFileName[] = "Zandrel.teams.lock";
 
@@ -297,16 +298,25 @@ std::string loadNotice(const LoadReport& load) {
     case LoadOutcome::missing:
     case LoadOutcome::loaded:
         return {};
-    case LoadOutcome::keptAside:
+    case LoadOutcome::keptAside: {
+        // The operator's next step, whatever the reason: the tool says what
+        // it can of the file and recovers its whole records.
+        const std::string next = std::string(" Next step: ") + programFileName +
+                                 " teams salvage " + load.keptAs +
+                                 " -o salvaged.teams recovers its whole records; see the guide "
+                                 "\"After a damaged registry\".";
         if (load.sizeNotWhole)
             return file + " was damaged and has been kept as " + load.keptAs +
-                   "; starting with an empty registry.";
+                   "; starting with an empty registry." + next;
         return file + " could not be read (" + load.reason + ") and has been kept as " +
-               load.keptAs + "; starting with an empty registry.";
+               load.keptAs + "; starting with an empty registry." + next;
+    }
     case LoadOutcome::notUsable:
         return file + " could not be read (" + load.reason + ") and was left in place (" +
                load.moveReason +
-               "); it will not be saved over, and changes are kept in memory only.";
+               "); it will not be saved over, and changes are kept in memory only. Next step: " +
+               programFileName + " teams check " + registryFileName +
+               " says what is wrong with it; see the guide \"After a damaged registry\".";
     }
     return {};
 }

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "registry/freq_registry.h"
 #include "registry/registry_file.h"
+#include "text/program_name.h"
 
 namespace {
 
@@ -79,8 +80,8 @@ std::vector<FreqRecord> readRegistryFile(const std::string& path) {
     if (image.size() % freqRecordSize != 0)
         throw ToolFailure(fmt::format(
             "{}: size {} is not a multiple of {}, so the plug-in loads nothing from it; "
-            "\"hadrok teams check\" describes it and \"hadrok teams salvage\" recovers its "
+            "\"{} teams check\" describes it and \"{} teams salvage\" recovers its "
             "whole records",
-            displayName(path), image.size(), freqRecordSize));
+            displayName(path), image.size(), freqRecordSize, programFileName, programFileName));
     return wholeRecordsOf(image);
 }

@@ -11,6 +11,7 @@
 #include "tools/teams_json.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_write.h"
+#include "text/encoding.h"
 
 namespace {
 
@@ -38,7 +39,11 @@ int importRegistry(const ImportOptions& options) {
     std::vector<FreqRecord> records;
     checkWritable(options.output, rules);
     try {
-        records = recordsOf(readWholeFile(options.input), name);
+        const std::string text = readWholeFile(options.input);
+        // The parser would stop at the first byte with a puzzling message.
+        if (std::string advice = saveAsUtf8Advice(name, guessEncoding(text)); !advice.empty())
+            throw ToolFailure(advice);
+        records = recordsOf(text, name);
     } catch (const ToolFailure& e) {
         throw ToolFailure(fmt::format("{}; nothing written", e.what()));
     }
@@ -52,9 +57,9 @@ int importRegistry(const ImportOptions& options) {
         faults += finding.fault;
     if (faults > 0 && !options.allowFindings) {
         std::string message = fmt::format(
-            "{}: {} finding{} that \"hadrok teams check\" reports as faults of a registry; "
+            "{}: {} finding{} that \"{} teams check\" reports as faults of a registry; "
             "nothing written (--allow-findings writes it anyway)",
-            name, faults, faults == 1 ? "" : "s");
+            name, faults, faults == 1 ? "" : "s", programFileName);
         for (const Finding& finding : findings)
             if (finding.fault) message += "\n  " + finding.text;
         throw ToolFailure(message);
@@ -62,7 +67,7 @@ int importRegistry(const ImportOptions& options) {
     writeFileSafely(options.output, imageOf(records), rules);
     std::fflush(stdout);
     for (const Finding& finding : findings)
-        fmt::print(stderr, "hadrok teams import: note: {}\n", finding.text);
+        fmt::print(stderr, "{} teams import: note: {}\n", programFileName, finding.text);
     fmt::print("wrote {} record{} to {}\n", records.size(), records.size() == 1 ? "" : "s",
                options.output);
     return 0;
