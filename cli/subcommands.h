@@ -7,7 +7,6 @@
 
 #include "text/program_name.h"
 
-
 // The exit status of every usage mistake, as most command-line tools use it.
 constexpr int usageStatus = 2;
 

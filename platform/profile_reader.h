@@ -17,9 +17,9 @@ uint32_t profileStringFromText(const char* text, size_t textSize, const char* se
 // can show the operator what becomes of each line. Blank lines are left out.
 struct ProfileLine {
     enum Kind { section, key, unclosed } kind = key; // unclosed: '[' without ']'
-    uint32_t number = 0;                              // counted from 1; CR LF ends one line
-    std::string name;                                 // of the section or the key, trimmed
-    bool hasValue = false;                            // a key line with '='
+    uint32_t number = 0;                             // counted from 1; CR LF ends one line
+    std::string name;                                // of the section or the key, trimmed
+    bool hasValue = false;                           // a key line with '='
     std::string value; // as the reader gives it, before any buffer cuts it
 };
 

@@ -75,8 +75,8 @@ LoadedConfig loadConfig() {
 std::vector<ConfigSetting> readConfigSettings(const char* path) {
     std::vector<ConfigSetting> settings;
     for (const ConfigKey& k : configKeys) {
-        ConfigSetting setting{k.key, k.defaultText, k.errorLine, fetchValue(k, path), false,
-                              k.fallback};
+        ConfigSetting setting{k.key, k.defaultText, k.errorLine, fetchValue(k, path),
+                              false, k.fallback};
         setting.numeric = isNumeric(setting.text.c_str());
         if (setting.numeric) setting.value = uint32_t(textToNumber(setting.text.c_str(), 10));
         settings.push_back(std::move(setting));

@@ -301,8 +301,8 @@ std::string loadNotice(const LoadReport& load) {
     case LoadOutcome::keptAside: {
         // The operator's next step, whatever the reason: the tool says what
         // it can of the file and recovers its whole records.
-        const std::string next = std::string(" Next step: ") + programFileName +
-                                 " teams salvage " + load.keptAs +
+        const std::string next = std::string(" Next step: ") + programFileName + " teams salvage " +
+                                 load.keptAs +
                                  " -o salvaged.teams recovers its whole records; see the guide "
                                  "\"After a damaged registry\".";
         if (load.sizeNotWhole)

@@ -9,8 +9,10 @@ bool isUtf8(std::string_view bytes) {
         const auto lead = static_cast<unsigned char>(bytes[i]);
         size_t length = 0;
         unsigned char low = 0x80, high = 0xBF;
-        if (lead < 0x80) length = 1;
-        else if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+        if (lead < 0x80)
+            length = 1;
+        else if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
         else if (lead >= 0xE0 && lead <= 0xEF) {
             length = 3;
             if (lead == 0xE0) low = 0xA0;
@@ -46,8 +48,7 @@ TextEncoding guessEncoding(std::string_view bytes) {
 }
 
 std::string saveAsUtf8Advice(std::string_view name, TextEncoding encoding) {
-    const std::string how =
-        "save it as UTF-8 (in Notepad: File, Save As, Encoding: UTF-8)";
+    const std::string how = "save it as UTF-8 (in Notepad: File, Save As, Encoding: UTF-8)";
     switch (encoding) {
     case TextEncoding::utf8:
         return {};

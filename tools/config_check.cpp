@@ -101,8 +101,8 @@ struct Layout {
     std::vector<const ProfileLine*> lineOf; // by setting
 };
 
-Layout checkLines(const std::vector<ProfileLine>& lines,
-                  const std::vector<ConfigSetting>& settings, Report& report) {
+Layout checkLines(const std::vector<ProfileLine>& lines, const std::vector<ConfigSetting>& settings,
+                  Report& report) {
     Layout layout;
     layout.lineOf.assign(settings.size(), nullptr);
     const std::vector<std::string> keys = keyNames(settings);
@@ -152,23 +152,23 @@ Layout checkLines(const std::vector<ProfileLine>& lines,
         });
         if (known == keys.end()) {
             std::string near = nearest(line.name, keys);
-            report.find(fmt::format(
-                "line {}: {} is not a setting the plug-in reads ({})", line.number,
-                shownText(line.name),
-                near.empty() ? "it reads " + fmt::format("{}", fmt::join(keys, ", "))
-                             : "did you mean " + near + "?"));
+            report.find(fmt::format("line {}: {} is not a setting the plug-in reads ({})",
+                                    line.number, shownText(line.name),
+                                    near.empty()
+                                        ? "it reads " + fmt::format("{}", fmt::join(keys, ", "))
+                                        : "did you mean " + near + "?"));
             continue;
         }
         const ProfileLine*& first = layout.lineOf[size_t(known - keys.begin())];
         if (first) {
-            report.find(fmt::format("line {}: {} again; the plug-in uses only line {}",
-                                    line.number, *known, first->number));
+            report.find(fmt::format("line {}: {} again; the plug-in uses only line {}", line.number,
+                                    *known, first->number));
             continue;
         }
         first = &line;
         if (!line.hasValue)
-            report.find(fmt::format("line {}: {} without '=': the default is used", line.number,
-                                    *known));
+            report.find(
+                fmt::format("line {}: {} without '=': the default is used", line.number, *known));
     }
     return layout;
 }
@@ -258,8 +258,7 @@ Meaning meaningOf(const ConfigSetting& s, const std::vector<ConfigSetting>& all)
     if (key == "ExpireUnusedDays") {
         if (v == 0) return {"freqs never expire for lack of use"};
         if (shown < 0)
-            return {fmt::format("freqs unused for more than {} days expire: in practice never",
-                                v),
+            return {fmt::format("freqs unused for more than {} days expire: in practice never", v),
                     true};
         bool noAutosave = std::any_of(all.begin(), all.end(), [](const ConfigSetting& o) {
             return std::string(o.key) == "AutoSaveDelay" && (o.value == 0 || int32_t(o.value) < 0);
@@ -346,7 +345,8 @@ int check(const CheckOptions& options) {
 } // namespace
 
 void addConfigCommands(CLI::App& app) {
-    CLI::App* config = app.add_subcommand("config", "Check the plug-in's settings file (freqs.ini)");
+    CLI::App* config =
+        app.add_subcommand("config", "Check the plug-in's settings file (freqs.ini)");
     config->require_subcommand(1);
     auto options = std::make_shared<CheckOptions>();
     CLI::App* command = config->add_subcommand(

@@ -6,12 +6,12 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/platform.h"
+#include "text/encoding.h"
 #include "tools/teams_file.h"
 #include "tools/teams_findings.h"
 #include "tools/teams_json.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_write.h"
-#include "text/encoding.h"
 
 namespace {
 
@@ -56,10 +56,10 @@ int importRegistry(const ImportOptions& options) {
     for (const Finding& finding : findings)
         faults += finding.fault;
     if (faults > 0 && !options.allowFindings) {
-        std::string message = fmt::format(
-            "{}: {} finding{} that \"{} teams check\" reports as faults of a registry; "
-            "nothing written (--allow-findings writes it anyway)",
-            name, faults, faults == 1 ? "" : "s", programFileName);
+        std::string message =
+            fmt::format("{}: {} finding{} that \"{} teams check\" reports as faults of a registry; "
+                        "nothing written (--allow-findings writes it anyway)",
+                        name, faults, faults == 1 ? "" : "s", programFileName);
         for (const Finding& finding : findings)
             if (finding.fault) message += "\n  " + finding.text;
         throw ToolFailure(message);

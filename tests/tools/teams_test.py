@@ -464,7 +464,8 @@ IMPORT_ERRORS = [
     # name, document, the message after "hadrok teams import: in.json"
     ("not JSON", '{"records": [', " is not valid JSON: parse error at line 1, column 14"),
     ("bytes that are not UTF-8", b'{"records":[{"freq":7,"owner":"\xe9"}]}',
-     " is not valid JSON: parse error"),
+     " is not UTF-8 (a legacy code page such as ANSI?); save it as UTF-8 (in Notepad: File, "
+     "Save As, Encoding: UTF-8); nothing written"),
     ("a list at the top", "[]", ': the document is not a JSON object with "records"'),
     ("no records", "{}", ': "records" is missing or not a list'),
     ("unknown top-level field", doc(good(), extra=1), ': unknown top-level field "extra"'),
@@ -744,9 +745,10 @@ COMMAND_LINES = [
     (["help"], 0, ("--help", [])),
     (["help", "run"], 0, ("--help", ["run"])),
     (["help", "teams", "check"], 0, ("--help", ["teams", "check"])),
+    (["help", "config", "check"], 0, ("--help", ["config", "check"])),
     (["help", "frob"], 2, 'hadrok help: unknown subcommand "frob"; the subcommands are: run, '
-                          "teams, help"),
-    ([], 2, "hadrok: a subcommand is required: run, teams, help"),
+                          "teams, config, help"),
+    ([], 2, "hadrok: a subcommand is required: run, teams, config, help"),
     (["frobnicate"], 2, 'hadrok: unknown subcommand "frobnicate"; the subcommands are'),
     (["teams"], 2, "hadrok teams: a subcommand is required: list, export, import, check, "
                    "salvage, diff, passwd"),

@@ -223,8 +223,7 @@ TEST(ProfileLines, AgreeWithTheLookup) {
             if (std::find(seen.begin(), seen.end(), line.name) != seen.end()) continue;
             seen.push_back(line.name);
             if (!line.hasValue) continue; // the lookup gives the default and looks no further
-            EXPECT_EQ(lookup(text, section.c_str(), line.name.c_str(), "<default>", 80),
-                      line.value)
+            EXPECT_EQ(lookup(text, section.c_str(), line.name.c_str(), "<default>", 80), line.value)
                 << "key " << line.name << " of " << testing::PrintToString(text);
         }
         EXPECT_FALSE(seen.empty()) << testing::PrintToString(text);
