@@ -16,7 +16,7 @@ void appendNumber(Text& line, int32_t value, uint16_t width) {
 
 } // namespace
 
-Text auditTimeText(int32_t seconds) {
+Text auditTimeText(int64_t seconds) {
     Text stamp;
     std::tm local{};
     if (!localTimeOf(seconds, local)) return Text("(no time)");
@@ -89,7 +89,8 @@ Text auditQuote(std::string_view text) {
 
 void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::string_view change) {
     if (!actor.enabled) return;
-    Text line = auditTimeText(currentTime());
+    int64_t now = -1;
+    Text line = auditTimeText(wallClock(now) ? now : -1);
     line.append(" bot=");
     line.append(numberToText(actor.handle, 10, 0, false));
     if (actor.hasPlayer) {

@@ -44,7 +44,7 @@ void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::s
 std::string auditLogProblem();
 
 // A stored time as the log writes it: local YYYY-MM-DD HH:MM:SS.
-Text auditTimeText(int32_t seconds);
+Text auditTimeText(int64_t seconds);
 
 // A name or text as it goes into the log: in double quotes, with every byte
 // that could break or forge a line (controls, quotes, backslash, 128-255)

@@ -36,10 +36,6 @@ const ConfigKey configKeys[] = {
 constexpr uint32_t directorySize = 520;
 constexpr uint32_t valueSize = 16;
 
-} // namespace
-
-namespace {
-
 // The text the plug-in gets for one key, as loadConfig fetches it; a null
 // path gives the default text.
 std::string fetchValue(const ConfigKey& k, const char* path) {
@@ -59,7 +55,17 @@ LoadedConfig loadConfig() {
     // A directory too long for its buffer is treated as a missing file: the
     // defaults, rather than a file of the same name somewhere else.
     bool havePath = currentDirectory(path, directorySize);
-    if (havePath) std::strcat(path, configFileSuffix);
+    if (havePath) {
+        std::strcat(path, configFileSuffix);
+        if (profileFileState(path) == ProfileFileState::unreadable) {
+            loaded.fileProblem = std::string("freqs.ini error: ") + path + " could not be read (" +
+                                 lastSystemError() + "); every setting takes its default";
+            havePath = false;
+        }
+    } else {
+        loaded.fileProblem = "freqs.ini error: the current directory could not be told (its "
+                             "name may be too long); every setting takes its default";
+    }
     for (const ConfigKey& k : configKeys) {
         const std::string value = fetchValue(k, havePath ? path : nullptr);
         if (isNumeric(value.c_str())) {
