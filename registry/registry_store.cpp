@@ -518,12 +518,6 @@ bool trustedNow(RegistryStore& store, int64_t& now, int64_t& wall) {
     return true;
 }
 
-// The operator's next step for a registry file left in place unread.
-std::string checkStep() {
-    return std::string(" Next step: ") + programFileName + " teams check " + registryFileName +
-           " says what is wrong with it; see the guide \"After a damaged registry\".";
-}
-
 std::string loadNotice(const LoadReport& load) {
     const std::string file = std::string("Registry file ") + registryFileName;
     switch (load.outcome) {
@@ -534,8 +528,7 @@ std::string loadNotice(const LoadReport& load) {
         return file + " could not be loaded (" +
                (load.reason.empty() ? std::string("the plug-in's start failed") : load.reason) +
                ") and was left in place; it will not be saved over, and changes are kept in "
-               "memory only." +
-               checkStep();
+               "memory only.";
     case LoadOutcome::keptAside: {
         // The operator's next step, whatever the reason: the tool says what
         // it can of the file and recovers its whole records.
@@ -552,7 +545,9 @@ std::string loadNotice(const LoadReport& load) {
     case LoadOutcome::notUsable:
         return file + " could not be read (" + load.reason + ") and was left in place (" +
                load.moveReason +
-               "); it will not be saved over, and changes are kept in memory only." + checkStep();
+               "); it will not be saved over, and changes are kept in memory only. Next step: " +
+               programFileName + " teams check " + registryFileName +
+               " says what is wrong with it; see the guide \"After a damaged registry\".";
     case LoadOutcome::passing:
         return file + " could not be read just now (" + load.reason +
                ") and was left in place; it will not be saved over. Loading is tried again at "
