@@ -169,6 +169,17 @@ class Workdir(unittest.TestCase):
 
 
 class Check(Workdir):
+    def test_past_the_first_mebibyte_on_linux(self):
+        if UNDER_WINE:
+            self.skipTest("the system's reader on Windows reads the whole file")
+        self.write("freqs.ini", b"[Config]\n" + b";" * 2**20 + b"\nBackups=2\n")
+        result = hadrok("config", "check", cwd=self.dir)
+        lines = result.stdout.decode("ascii").splitlines()
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(f"! freqs.ini: {2**20 + 20} bytes; the plug-in reads only the first "
+                      "1048576", lines)
+        self.assertIn(DEFAULTS["Backups"] + NOT_IN_FILE, lines)
+
     def test_cases(self):
         for name, data, status, wanted in CASES:
             with self.subTest(name):
