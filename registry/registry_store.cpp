@@ -611,7 +611,7 @@ std::string sideSentence(const SaveReport& save) {
     std::string text;
     if (!save.sideName.empty())
         text = "What this process holds was written to " + save.sideName +
-               " beside it; merge it with hadrok teams once the host is stopped.";
+               " beside it; merge it with " + programFileName + " teams once the host is stopped.";
     if (!save.sideProblem.empty()) addSentence(text, "(" + save.sideProblem + ".)");
     return text;
 }

@@ -127,10 +127,8 @@ void openFilesBack() {
     setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-// Another host process starting in the folder while this one runs, after
-// somebody deleted the lock file: it locks a new one until this session ends.
-void lockFileDeletedSecondHostStarts() {
-    unlink(registryLockFileName);
+// Another host process: holds the folder's lock until this session ends.
+void secondHostHoldsTheLock() {
     int hold[2];
     int ready[2];
     if (pipe(hold) != 0 || pipe(ready) != 0) _exit(6);
@@ -146,6 +144,12 @@ void lockFileDeletedSecondHostStarts() {
     close(hold[0]);
     char taken = 0;
     if (read(ready[0], &taken, 1) != 1 || !taken) _exit(8);
+}
+
+// After somebody deleted the lock file, a second host starts in the folder.
+void lockFileDeletedSecondHostStarts() {
+    unlink(registryLockFileName);
+    secondHostHoldsTheLock();
 }
 
 struct FaultCase {
@@ -407,25 +411,7 @@ void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slo
         (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
         _exit(5);
     writeBytes("freqs.ini", "[Config]\nAutoSaveDelay=1\nMaxOwnedFreqs=5\n");
-    if (withSecondHost) {
-        // The other host: holds the lock until this session ends.
-        int hold[2];
-        if (pipe(hold) != 0) _exit(6);
-        int ready[2];
-        if (pipe(ready) != 0) _exit(6);
-        if (fork() == 0) {
-            close(hold[1]);
-            FileLock lock;
-            const char result = takeFileLock("Zandrel.teams.lock", lock) == LockResult::taken;
-            if (write(ready[1], &result, 1) != 1) _exit(7);
-            char none;
-            (void)!read(hold[0], &none, 1); // returns when the session's process ends
-            _exit(0);
-        }
-        close(hold[0]);
-        char taken = 0;
-        if (read(ready[0], &taken, 1) != 1 || !taken) _exit(8);
-    }
+    if (withSecondHost) secondHostHoldsTheLock();
     c.before();
     void* library = dlopen(HADROK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     if (!library) _exit(9);
