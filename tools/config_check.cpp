@@ -312,7 +312,7 @@ int check(const CheckOptions& options) {
     std::string bytes;
     std::vector<ProfileLine> lines;
     if (exists) {
-        bytes = readWholeFile(options.file);
+        bytes = readSettingsFile(options.file);
 #ifndef _WIN32
         // The plug-in's reader on this system stops there (the system's
         // reader on Windows does not).

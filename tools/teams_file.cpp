@@ -80,6 +80,12 @@ std::string readJsonInput(const std::string& path) {
     return readRegularFile(path, maxJsonBytes, "a JSON file", tooLarge);
 }
 
+std::string readSettingsFile(const std::string& path) {
+    constexpr uint64_t maxSettingsBytes = uint64_t(16) << 20;
+    return readRegularFile(path, maxSettingsBytes, "a settings file",
+                           "it is larger than 16 MiB, more than any settings file");
+}
+
 void writeStandardOutput(const std::string& data) {
     std::fwrite(data.data(), 1, data.size(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
