@@ -131,10 +131,11 @@ std::string keepAside(RegistryStore& store, LoadReport& load) {
     }
 }
 
+// Permissions come from the file it is a copy of (the registry's by default).
 WriteResult writeBeside(const RegistryStore& store, const std::string& name, const void* data,
-                        size_t size, bool replace) {
+                        size_t size, bool replace, const char* copyOf = registryFileName) {
     const std::string path = storePath(store, name.c_str());
-    const std::string registryPath = storePath(store, registryFileName);
+    const std::string registryPath = storePath(store, copyOf);
     SafeWrite write;
     write.path = path.c_str();
     write.temporarySuffix = store.temporarySuffix.c_str();
@@ -198,9 +199,10 @@ void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
     report.pruneProblem = pruneOldest(store, dated, keep, written);
 }
 
-std::string pruneSnapshots(const RegistryStore& store, const char* kind, uint32_t keep,
-                           const std::string& nowStamp, const std::string& justWritten) {
-    const std::string prefix = std::string(registryFileName) + ".before-" + kind + "-";
+std::string pruneSnapshots(const RegistryStore& store, const std::string& fileName,
+                           const char* kind, uint32_t keep, const std::string& nowStamp,
+                           const std::string& justWritten) {
+    const std::string prefix = fileName + ".before-" + kind + "-";
     struct Named {
         std::string stamp;
         uint64_t n;
@@ -470,6 +472,43 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     return report;
 }
 
+namespace {
+
+// The snapshot itself: the bytes of fileName, under fileName.before-<kind>-
+// <stamp>[.N] beside it, never over an earlier one; then the pruning.
+SnapshotReport writeSnapshotBytes(const RegistryStore& store, const std::string& fileName,
+                                  const void* data, size_t size, const char* kind, uint32_t keep) {
+    SnapshotReport report;
+    std::string stamp;
+    if (!stampNow(true, stamp)) {
+        report.reason = noTimeReason;
+        return report;
+    }
+    const std::string base = fileName + ".before-" + kind + "-" + stamp;
+    for (uint64_t n = 0;; ++n) {
+        report.name = n == 0 ? base : base + "." + number(n);
+        if (pathKindOf(storePath(store, report.name.c_str()).c_str()) != PathKind::missing)
+            continue;
+        const WriteResult result =
+            writeBeside(store, report.name, data, size, false, fileName.c_str());
+        if (result == WriteResult::renamedUnflushed) report.problem = unflushed(report.name);
+        if (result != WriteResult::failed) break;
+        report.reason = lastSystemError();
+        report.name.clear();
+        return report;
+    }
+    report.written = true;
+    if (keep > 0) {
+        const std::string pruneProblem =
+            pruneSnapshots(store, fileName, kind, keep, stamp, report.name);
+        if (!pruneProblem.empty() && report.problem.empty())
+            report.problem = "an older undo copy " + pruneProblem + " could not be removed";
+    }
+    return report;
+}
+
+} // namespace
+
 SnapshotReport writeSnapshot(RegistryStore& store, FreqRegistry& registry, const char* kind,
                              uint32_t keep) {
     SnapshotReport report;
@@ -480,32 +519,17 @@ SnapshotReport writeSnapshot(RegistryStore& store, FreqRegistry& registry, const
                             : "another host process uses this folder";
         return report;
     }
-    std::string stamp;
-    if (!stampNow(true, stamp)) {
-        report.reason = noTimeReason;
-        return report;
-    }
-    const std::string base = std::string(registryFileName) + ".before-" + kind + "-" + stamp;
     size_t size = 0;
     const auto image = registryImageBuffer(registry, size);
-    for (uint64_t n = 0;; ++n) {
-        report.name = n == 0 ? base : base + "." + number(n);
-        if (pathKindOf(storePath(store, report.name.c_str()).c_str()) != PathKind::missing)
-            continue;
-        const WriteResult result = writeBeside(store, report.name, image.get(), size, false);
-        if (result == WriteResult::renamedUnflushed) report.problem = unflushed(report.name);
-        if (result != WriteResult::failed) break;
-        report.reason = lastSystemError();
-        report.name.clear();
-        return report;
-    }
-    report.written = true;
-    if (keep > 0) {
-        const std::string pruneProblem = pruneSnapshots(store, kind, keep, stamp, report.name);
-        if (!pruneProblem.empty() && report.problem.empty())
-            report.problem = "an older undo copy " + pruneProblem + " could not be removed";
-    }
-    return report;
+    return writeSnapshotBytes(store, registryFileName, image.get(), size, kind, keep);
+}
+
+SnapshotReport writeFileSnapshot(const std::string& folder, const std::string& fileName,
+                                 const std::string& bytes, const char* kind, uint32_t keep) {
+    RegistryStore store;
+    store.folder = folder;
+    store.temporarySuffix = processTemporarySuffix();
+    return writeSnapshotBytes(store, fileName, bytes.data(), bytes.size(), kind, keep);
 }
 
 bool trustedNow(RegistryStore& store, int64_t& now, int64_t& wall) {

@@ -136,6 +136,13 @@ struct SnapshotReport {
 SnapshotReport writeSnapshot(RegistryStore& store, FreqRegistry& registry, const char* kind,
                              uint32_t keep);
 
+// The same for the bytes of any file in a folder (a full path ending in the
+// separator, or empty for the current directory), named and pruned alike:
+// the registry tools keep what they replace this way. The caller holds the
+// folder's lock.
+SnapshotReport writeFileSnapshot(const std::string& folder, const std::string& fileName,
+                                 const std::string& bytes, const char* kind, uint32_t keep);
+
 // The time the expiry may go by and the wall clock; false when the system
 // gives no time.
 bool trustedNow(RegistryStore& store, int64_t& now, int64_t& wall);

@@ -73,55 +73,6 @@ uint32_t backupsSetting(const std::string& folder) {
     return digits ? uint32_t(n) : 7;
 }
 
-std::string snapshotStamp() {
-    std::tm t{};
-    if (!localTimeOf(currentTime(), t)) return "00000000-000000";
-    return fmt::format("{:04}{:02}{:02}-{:02}{:02}{:02}", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                       t.tm_hour, t.tm_min, t.tm_sec);
-}
-
-bool allDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// NAME.before-<kind>-YYYYMMDD-HHMMSS[.N], sorted by the stamp, then N, as
-// the plug-in prunes its own; a name stamped after now was not written by
-// either, and neither counts nor removes it.
-void pruneSnapshots(const std::string& folder, const std::string& prefix, uint32_t keep,
-                    const std::string& now) {
-    if (keep == 0) return;
-    struct Named {
-        std::string stamp;
-        uint64_t n;
-        std::filesystem::path path;
-    };
-    std::vector<Named> found;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        std::string name = entry.path().filename().string();
-        if (name.compare(0, prefix.size(), prefix) != 0) continue;
-        std::string_view rest = std::string_view(name).substr(prefix.size());
-        if (rest.size() < 15 || !allDigits(rest.substr(0, 8)) || rest[8] != '-' ||
-            !allDigits(rest.substr(9, 6)))
-            continue;
-        uint64_t n = 0;
-        if (rest.size() > 15) {
-            std::string_view tail = rest.substr(16);
-            if (rest[15] != '.' || !allDigits(tail) || tail.size() > 9) continue;
-            for (char c : tail)
-                n = n * 10 + uint64_t(c - '0');
-        }
-        if (rest.substr(0, 15) > now) continue;
-        found.push_back({std::string(rest.substr(0, 15)), n, entry.path()});
-    }
-    std::sort(found.begin(), found.end(), [](const Named& a, const Named& b) {
-        return a.stamp != b.stamp ? a.stamp < b.stamp : a.n < b.n;
-    });
-    for (size_t i = 0; i + keep < found.size(); ++i)
-        removePath(found[i].path.string().c_str());
-}
-
 } // namespace
 
 void checkOutput(const std::string& path, const std::vector<std::string>& inputs) {
@@ -178,27 +129,17 @@ void holdRegistry(HeldRegistry& held, const std::string& path,
 
 std::string keepSnapshot(const HeldRegistry& held, const char* kind) {
     if (!held.existed) return {};
-    const std::string prefix =
-        std::filesystem::path(held.path).filename().string() + ".before-" + kind + "-";
-    const std::string stamp = snapshotStamp();
-    const std::string base = inDirectory(held.folder, prefix + stamp);
-    for (uint64_t n = 0;; ++n) {
-        const std::string name = n == 0 ? base : fmt::format("{}.{}", base, n);
-        if (pathKindOf(name.c_str()) != PathKind::missing) continue;
-        const std::string suffix = processTemporarySuffix();
-        SafeWrite write;
-        write.path = name.c_str();
-        write.temporarySuffix = suffix.c_str();
-        write.data = held.before.data();
-        write.size = held.before.size();
-        write.noReplace = true;
-        write.permissionsFrom = held.path.c_str();
-        if (writeFileSafely(write) == WriteResult::failed)
-            refuse(held.path,
-                   fmt::format("could not keep it as {} first ({})", name, lastSystemError()));
-        pruneSnapshots(held.folder, prefix, backupsSetting(held.folder), stamp);
-        return name;
-    }
+    // Named and pruned as the plug-in keeps its own undo copies.
+    const std::string folder = held.folder == "." ? std::string() : held.folder + "/";
+    const SnapshotReport snapshot =
+        writeFileSnapshot(folder, std::filesystem::path(held.path).filename().string(), held.before,
+                          kind, backupsSetting(held.folder));
+    if (!snapshot.written)
+        refuse(held.path, fmt::format("could not keep it as a before-{} copy first ({})", kind,
+                                      snapshot.reason));
+    if (!snapshot.problem.empty())
+        fmt::print(stderr, "warning: {}: {}\n", held.path, snapshot.problem);
+    return inDirectory(held.folder, snapshot.name);
 }
 
 void replaceRegistry(const HeldRegistry& held, const std::string& data) {

@@ -57,14 +57,24 @@ TEST(CrashSafety, SaveKilledAtRandomMomentsNeverLosesTheRegistry) {
     constexpr int rounds = 40;
     int killedMidSave = 0;
     for (int round = 0; round < rounds; ++round) {
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            for (;;) {
+            close(started[0]);
+            for (bool told = false;; told = true) {
                 saveRegistry(second);
+                // The kill is timed from here: on a busy machine the child
+                // may take longer to start than the longest wait below.
+                if (!told && write(started[1], "s", 1) != 1) _exit(2);
                 saveRegistry(first);
             }
         }
+        close(started[1]);
+        char none;
+        ASSERT_EQ(read(started[0], &none, 1), 1);
+        close(started[0]);
         usleep(std::uniform_int_distribution<useconds_t>(1000, 60000)(random));
         killAndReap(child);
         if (leftoverTemporaries() > 0) ++killedMidSave;
