@@ -5,12 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
-// The program's file name as its help texts show it.
-#ifdef _WIN32
-constexpr const char* programFileName = "hadrok.exe";
-#else
-constexpr const char* programFileName = "hadrok";
-#endif
+#include "text/program_name.h"
 
 // The exit status of every usage mistake, as most command-line tools use it.
 constexpr int usageStatus = 2;
@@ -31,3 +26,5 @@ CLI::Validator countValidator(uint64_t maximum);
 void addRunCommand(CLI::App& app);
 // hadrok teams list|export|import|check|salvage|diff|passwd|prune (tools/teams_command.cpp)
 void addTeamsCommands(CLI::App& app);
+// hadrok config check [FILE] (tools/config_check.cpp)
+void addConfigCommands(CLI::App& app);

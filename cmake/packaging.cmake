@@ -14,23 +14,25 @@ endif()
 if(TARGET hadrok)
   install(TARGETS hadrok RUNTIME DESTINATION .)
 endif()
-# Each package carries the README for its readers and every document that
-# README links to (tests/package_links.sh checks).
+# Each package carries the operator's README for its system, with the
+# folder the package unpacks to written in, and every document it links to
+# (tests/package_links.py checks both, and that the README names no file the
+# package lacks). The repository's README.md is the developer's.
+set(HADROK_PACKAGE_DIR hadrok-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
 install(FILES examples/freqs.ini DESTINATION .)
 if(WIN32)
-  # The Windows package is for the host's operator, not for developers.
-  install(FILES docs/README-windows.md DESTINATION . RENAME README.md)
-  install(FILES docs/teams.md docs/windows.md DESTINATION docs)
+  configure_file(docs/README-windows.md ${CMAKE_BINARY_DIR}/package/README.md @ONLY)
+  install(FILES docs/teams.md docs/windows.md docs/operator-guide-windows.md DESTINATION docs)
 else()
-  install(FILES README.md DESTINATION .)
-  install(FILES docs/teams.md docs/windows.md docs/reliability.md docs/performance.md
-    DESTINATION docs)
+  configure_file(docs/README-linux.md ${CMAKE_BINARY_DIR}/package/README.md @ONLY)
+  install(FILES docs/teams.md docs/operator-guide.md DESTINATION docs)
 endif()
+install(FILES ${CMAKE_BINARY_DIR}/package/README.md DESTINATION .)
 
 set(CPACK_PACKAGE_NAME hadrok)
 set(CPACK_PACKAGE_VENDOR Hadrok)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME hadrok-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_PACKAGE_FILE_NAME ${HADROK_PACKAGE_DIR})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)

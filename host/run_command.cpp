@@ -4,8 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <utility>
 
 #include "cli/subcommands.h"
 #include "host/host_clock.h"
@@ -14,6 +17,7 @@
 #include "host/script_runner.h"
 #include "host/script_text.h"
 #include "host/simulator.h"
+#include "text/encoding.h"
 
 namespace {
 
@@ -28,7 +32,7 @@ struct RunOptions {
 
 void reportError(const std::string& where, const std::string& message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "hadrok: %s%s\n", where.c_str(), message.c_str());
+    std::fprintf(stderr, "%s: %s%s\n", programFileName, where.c_str(), message.c_str());
     std::fflush(stderr);
 }
 
@@ -90,11 +94,24 @@ int runCommand(const RunOptions& options) {
     int status = 0;
     if (!options.script.empty() && options.script != "-") {
         std::ifstream file(options.script, std::ios::binary);
-        if (!file) {
+        std::string bytes;
+        if (file) bytes.assign(std::istreambuf_iterator<char>(file), {});
+        if (!file || file.bad()) {
             reportError("", "cannot read the script " + options.script);
             return exitHostFailure;
         }
-        status = playStream(sim, file, options.script);
+        // UTF-16 would play as nonsense; a legacy code page plays its bytes
+        // as they are, which may be what was meant, so it is only said.
+        const TextEncoding encoding = guessEncoding(bytes);
+        if (encoding != TextEncoding::utf8) {
+            reportError("", saveAsUtf8Advice(options.script, encoding));
+            if (encoding == TextEncoding::utf16) {
+                unloadPlugin(sim);
+                return exitScriptError;
+            }
+        }
+        std::istringstream text(std::move(bytes));
+        status = playStream(sim, text, options.script);
     } else if (inputIsTerminal()) {
         status = playInteractive(sim);
     } else {

@@ -535,13 +535,15 @@ const LineKind lineKinds[] = {
     {.usage = "tick [COUNT]",
      .maxWords = 1,
      .run = runTick,
-     .help = "COUNT ticks (default 1) for the current bot"},
+     .help = "COUNT ticks (default 1) for the current bot; every fifth\n"
+             "tick ages the invitations"},
     {.usage = "advance DURATION, e.g. advance 31s or 1m30s",
      .shownForm = "advance 31s",
      .minWords = 1,
      .maxWords = 1,
      .run = runAdvance,
-     .help = "move the clocks forward (units ms, s, m, h, d; e.g. 1m30s)"},
+     .help = "move the clocks forward (units ms, s, m, h, d; e.g. 1m30s);\n"
+             "an invitation ends only at a tick after that (tick 5)"},
     {.usage = "ini Key=Value ...",
      .maxWords = manyWords,
      .run = runIni,

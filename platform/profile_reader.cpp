@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "text/ascii.h"
 
@@ -115,7 +116,65 @@ std::string narrowed(const char* text, size_t textSize, bool bigEndian) {
     return result;
 }
 
+// The text to read: UTF-16 narrowed into wide, a UTF-8 byte order mark
+// skipped.
+Span prepared(const char* text, size_t textSize, std::string& wide) {
+    if (textSize >= 2 &&
+        (std::memcmp(text, "\xFF\xFE", 2) == 0 || std::memcmp(text, "\xFE\xFF", 2) == 0)) {
+        wide = narrowed(text + 2, textSize - 2, text[0] == '\xFE');
+        text = wide.data();
+        textSize = wide.size();
+    }
+    Span all{text, text + textSize};
+    if (textSize >= 3 && std::memcmp(text, "\xEF\xBB\xBF", 3) == 0) all.begin += 3;
+    return all;
+}
+
 } // namespace
+
+std::vector<ProfileLine> profileLines(const char* text, size_t textSize) {
+    std::vector<ProfileLine> lines;
+    if (!text) return lines;
+    std::string wide;
+    const Span all = prepared(text, textSize, wide);
+    uint32_t number = 1;
+    for (const char* p = all.begin; p < all.end;) {
+        const char* lineEnd = p;
+        while (lineEnd < all.end && *lineEnd != '\n' && *lineEnd != '\r')
+            ++lineEnd;
+        const Span line = trimmed(Span{p, lineEnd});
+        const uint32_t lineNumber = number;
+        // CR LF ends one line, as an editor shows it; the reader merely sees
+        // an empty line between them.
+        if (lineEnd < all.end) {
+            if (*lineEnd == '\r' && lineEnd + 1 < all.end && lineEnd[1] == '\n') ++lineEnd;
+            ++number;
+        }
+        p = lineEnd < all.end ? lineEnd + 1 : all.end;
+        if (line.size() == 0) continue;
+
+        ProfileLine out;
+        out.number = lineNumber;
+        if (line.begin[0] == '[') {
+            const char* close = findLast(line, ']');
+            out.kind = close ? ProfileLine::section : ProfileLine::unclosed;
+            const Span name = close ? trimmed(Span{line.begin + 1, close}) : line;
+            out.name.assign(name.begin, name.size());
+        } else if (const char* equals = find(line, '=')) {
+            out.kind = ProfileLine::key;
+            const Span name = trimmed(Span{line.begin, equals});
+            out.name.assign(name.begin, name.size());
+            out.hasValue = true;
+            const Span value = valueOf(Span{equals + 1, line.end});
+            out.value.assign(value.begin, value.size());
+        } else {
+            out.kind = ProfileLine::key;
+            out.name.assign(line.begin, line.size());
+        }
+        lines.push_back(std::move(out));
+    }
+    return lines;
+}
 
 uint32_t profileStringFromText(const char* text, size_t textSize, const char* section,
                                const char* key, const char* defaultValue, char* buffer,
@@ -127,16 +186,9 @@ uint32_t profileStringFromText(const char* text, size_t textSize, const char* se
     const Span wantedKey = trimmed(spanOf(key));
 
     std::string wide;
-    if (textSize >= 2 &&
-        (std::memcmp(text, "\xFF\xFE", 2) == 0 || std::memcmp(text, "\xFE\xFF", 2) == 0)) {
-        wide = narrowed(text + 2, textSize - 2, text[0] == '\xFE');
-        text = wide.data();
-        textSize = wide.size();
-    }
-
-    const char* p = text;
-    const char* const end = text + textSize;
-    if (textSize >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
+    const Span all = prepared(text, textSize, wide);
+    const char* p = all.begin;
+    const char* const end = all.end;
 
     bool inWantedSection = false;
     while (p < end) {

@@ -6,7 +6,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 uint32_t profileStringFromText(const char* text, size_t textSize, const char* section,
                                const char* key, const char* defaultValue, char* buffer,
                                uint32_t size);
+
+// One line of a profile text as the reader above splits it, so that a tool
+// can show the operator what becomes of each line. Blank lines are left out.
+struct ProfileLine {
+    enum Kind { section, key, unclosed } kind = key; // unclosed: '[' without ']'
+    uint32_t number = 0;                             // counted from 1; CR LF ends one line
+    std::string name;                                // of the section or the key, trimmed
+    bool hasValue = false;                           // a key line with '='
+    std::string value; // as the reader gives it, before any buffer cuts it
+};
+
+std::vector<ProfileLine> profileLines(const char* text, size_t textSize);

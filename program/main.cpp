@@ -12,7 +12,7 @@
 namespace {
 
 // Messages name the program as users type it, whatever argv[0] holds.
-constexpr const char* commandName = "hadrok";
+constexpr const char* commandName = programFileName;
 
 // The subcommands that the parser selected, outermost first: the command
 // path that a message about the line names.
@@ -152,6 +152,7 @@ int main(int argc, char** argv) {
                          "Show the version and exit");
     addRunCommand(app);
     addTeamsCommands(app);
+    addConfigCommands(app);
     addHelpCommand(app);
     return parseCommandLine(app, argc, argv);
 }

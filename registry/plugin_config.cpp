@@ -1,6 +1,8 @@
 #include "registry/plugin_config.h"
 
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -34,6 +36,17 @@ const ConfigKey configKeys[] = {
 constexpr uint32_t directorySize = 520;
 constexpr uint32_t valueSize = 16;
 
+// The text the plug-in gets for one key, as loadConfig fetches it; a null
+// path gives the default text.
+std::string fetchValue(const ConfigKey& k, const char* path) {
+    char value[valueSize] = {};
+    if (path)
+        readProfileString("Config", k.key, k.defaultText, value, valueSize, path);
+    else
+        std::strcpy(value, k.defaultText);
+    return value;
+}
+
 } // namespace
 
 LoadedConfig loadConfig() {
@@ -54,17 +67,29 @@ LoadedConfig loadConfig() {
                              "name may be too long); every setting takes its default";
     }
     for (const ConfigKey& k : configKeys) {
-        char value[valueSize] = {};
-        if (havePath)
-            readProfileString("Config", k.key, k.defaultText, value, valueSize, path);
-        else
-            std::strcpy(value, k.defaultText);
-        if (isNumeric(value)) {
-            loaded.values.*k.field = uint32_t(textToNumber(value, 10));
+        const std::string value = fetchValue(k, havePath ? path : nullptr);
+        if (isNumeric(value.c_str())) {
+            loaded.values.*k.field = uint32_t(textToNumber(value.c_str(), 10));
         } else {
             loaded.errorLines.push_back(k.errorLine);
             loaded.values.*k.field = k.fallback;
         }
     }
     return loaded;
+}
+
+std::vector<ConfigSetting> readConfigSettings(const char* path) {
+    std::vector<ConfigSetting> settings;
+    for (const ConfigKey& k : configKeys) {
+        ConfigSetting setting{k.key, k.defaultText, k.errorLine, fetchValue(k, path),
+                              false, k.fallback};
+        setting.numeric = isNumeric(setting.text.c_str());
+        if (setting.numeric) setting.value = uint32_t(textToNumber(setting.text.c_str(), 10));
+        settings.push_back(std::move(setting));
+    }
+    return settings;
+}
+
+uint32_t configValueSize() {
+    return valueSize;
 }

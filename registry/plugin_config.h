@@ -28,3 +28,20 @@ struct LoadedConfig {
 // Reads freqs.ini from the current directory; a value that is not numeric
 // takes its default.
 LoadedConfig loadConfig();
+
+// One setting as the plug-in takes it from a file, for the operator's check.
+struct ConfigSetting {
+    const char* key;
+    const char* defaultText;
+    const char* errorLine; // what the host's operator is shown when it is not numeric
+    std::string text;      // what the profile reader gave: at most configValueSize() - 1 bytes
+    bool numeric;
+    uint32_t value; // the value used: the text's, or the fallback
+};
+
+// Every setting of the file at path (null: none, every default), in the
+// order loadConfig reads them, read the way it reads them.
+std::vector<ConfigSetting> readConfigSettings(const char* path);
+
+// The size of the buffer each value is fetched into.
+uint32_t configValueSize();

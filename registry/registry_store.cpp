@@ -6,6 +6,7 @@
 
 #include "registry/registry_file.h"
 #include "text/number.h"
+#include "text/program_name.h"
 
 const char registryLockFileName[] = "Zandrel.teams.lock";
 const char unsavedFileName[] = "Zandrel.teams.unsaved";
@@ -552,16 +553,25 @@ std::string loadNotice(const LoadReport& load) {
                (load.reason.empty() ? std::string("the plug-in's start failed") : load.reason) +
                ") and was left in place; it will not be saved over, and changes are kept in "
                "memory only.";
-    case LoadOutcome::keptAside:
+    case LoadOutcome::keptAside: {
+        // The operator's next step, whatever the reason: the tool says what
+        // it can of the file and recovers its whole records.
+        const std::string next = std::string(" Next step: ") + programFileName + " teams salvage " +
+                                 load.keptAs +
+                                 " -o salvaged.teams recovers its whole records; see the guide "
+                                 "\"After a damaged registry\".";
         if (load.sizeNotWhole)
             return file + " was damaged and has been kept as " + load.keptAs +
-                   "; starting with an empty registry.";
+                   "; starting with an empty registry." + next;
         return file + " could not be read (" + load.reason + ") and has been kept as " +
-               load.keptAs + "; starting with an empty registry.";
+               load.keptAs + "; starting with an empty registry." + next;
+    }
     case LoadOutcome::notUsable:
         return file + " could not be read (" + load.reason + ") and was left in place (" +
                load.moveReason +
-               "); it will not be saved over, and changes are kept in memory only.";
+               "); it will not be saved over, and changes are kept in memory only. Next step: " +
+               programFileName + " teams check " + registryFileName +
+               " says what is wrong with it; see the guide \"After a damaged registry\".";
     case LoadOutcome::passing:
         return file + " could not be read just now (" + load.reason +
                ") and was left in place; it will not be saved over. Loading is tried again at "
@@ -625,7 +635,7 @@ std::string sideSentence(const SaveReport& save) {
     std::string text;
     if (!save.sideName.empty())
         text = "What this process holds was written to " + save.sideName +
-               " beside it; merge it with hadrok teams once the host is stopped.";
+               " beside it; merge it with " + programFileName + " teams once the host is stopped.";
     if (!save.sideProblem.empty()) addSentence(text, "(" + save.sideProblem + ".)");
     return text;
 }

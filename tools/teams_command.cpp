@@ -9,6 +9,10 @@
 #include "tools/teams_subcommands.h"
 
 void runTeamsTool(const char* name, const std::function<int()>& work) {
+    runOperatorTool(std::string("teams ") + name, work);
+}
+
+void runOperatorTool(const std::string& command, const std::function<int()>& work) {
     int status = 0;
     std::string failure;
     try {
@@ -24,7 +28,7 @@ void runTeamsTool(const char* name, const std::function<int()>& work) {
     }
     if (!failure.empty()) {
         std::fflush(stdout);
-        fmt::print(stderr, "hadrok teams {}: {}\n", name, failure);
+        fmt::print(stderr, "{} {}: {}\n", programFileName, command, failure);
         status = teamsFailureStatus;
     }
     if (status != 0) throw CLI::RuntimeError(status);

@@ -10,6 +10,7 @@
 #include "registry/freq_registry.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
+#include "text/program_name.h"
 
 namespace {
 
@@ -79,6 +80,12 @@ std::string readJsonInput(const std::string& path) {
     return readRegularFile(path, maxJsonBytes, "a JSON file", tooLarge);
 }
 
+std::string readSettingsFile(const std::string& path) {
+    constexpr uint64_t maxSettingsBytes = uint64_t(16) << 20;
+    return readRegularFile(path, maxSettingsBytes, "a settings file",
+                           "it is larger than 16 MiB, more than any settings file");
+}
+
 void writeStandardOutput(const std::string& data) {
     std::fwrite(data.data(), 1, data.size(), stdout);
     if (std::fflush(stdout) != 0 || std::ferror(stdout))
@@ -113,13 +120,14 @@ bool looksLikeJson(const std::string& bytes) {
 
 std::string notWholeMessage(const std::string& path, const std::string& image) {
     if (looksLikeJson(image))
-        return fmt::format("{} looks like JSON, not a registry file; import reads it: hadrok "
+        return fmt::format("{} looks like JSON, not a registry file; import reads it: {} "
                            "teams import {} -o {}",
-                           displayName(path), path, registryFileName);
+                           displayName(path), programFileName, path, registryFileName);
     return fmt::format("{}: size {} is not a multiple of {}, so the plug-in loads nothing from "
-                       "it; \"hadrok teams check\" describes it and \"hadrok teams salvage\" "
+                       "it; \"{} teams check\" describes it and \"{} teams salvage\" "
                        "recovers its whole records",
-                       displayName(path), image.size(), freqRecordSize);
+                       displayName(path), image.size(), freqRecordSize, programFileName,
+                       programFileName);
 }
 
 std::vector<FreqRecord> readRegistryFile(const std::string& path) {

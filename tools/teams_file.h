@@ -30,6 +30,10 @@ std::string readRegistryImage(const std::string& path);
 // input. Throws ToolFailure as above.
 std::string readJsonInput(const std::string& path);
 
+// The bytes of a settings file (freqs.ini), a regular file only, up to a size
+// far beyond any settings file. Throws ToolFailure as above.
+std::string readSettingsFile(const std::string& path);
+
 // Writes data to standard output; throws ToolFailure when that fails.
 void writeStandardOutput(const std::string& data);
 

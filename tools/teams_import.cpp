@@ -9,6 +9,7 @@
 #include "registry/audit_log.h"
 #include "registry/freq_record.h"
 #include "registry/registry_store.h"
+#include "text/encoding.h"
 #include "tools/teams_file.h"
 #include "tools/teams_findings.h"
 #include "tools/teams_json.h"
@@ -41,7 +42,11 @@ int importRegistry(const ImportOptions& options) {
     // take its time.
     std::vector<FreqRecord> records;
     try {
-        records = recordsOf(readJsonInput(options.input), name);
+        const std::string text = readJsonInput(options.input);
+        // The parser would stop at the first byte with a puzzling message.
+        if (std::string advice = saveAsUtf8Advice(name, guessEncoding(text)); !advice.empty())
+            throw ToolFailure(advice);
+        records = recordsOf(text, name);
     } catch (const ToolFailure& e) {
         throw ToolFailure(fmt::format("{}; nothing written", e.what()));
     }
@@ -54,10 +59,10 @@ int importRegistry(const ImportOptions& options) {
     for (const Finding& finding : findings)
         faults += finding.fault;
     if (faults > 0 && !options.allowFindings) {
-        std::string message = fmt::format(
-            "{}: {} finding{} that \"hadrok teams check\" reports as faults of a registry; "
-            "nothing written (--allow-findings writes it anyway)",
-            name, faults, faults == 1 ? "" : "s");
+        std::string message =
+            fmt::format("{}: {} finding{} that \"{} teams check\" reports as faults of a registry; "
+                        "nothing written (--allow-findings writes it anyway)",
+                        name, faults, faults == 1 ? "" : "s", programFileName);
         for (const Finding& finding : findings)
             if (finding.fault) message += "\n  " + finding.text;
         throw ToolFailure(message);
@@ -81,7 +86,7 @@ int importRegistry(const ImportOptions& options) {
                                         auditQuote(name).data, fileNameOf(snapshot)));
     std::fflush(stdout);
     for (const Finding& finding : findings)
-        fmt::print(stderr, "hadrok teams import: note: {}\n", finding.text);
+        fmt::print(stderr, "{} teams import: note: {}\n", programFileName, finding.text);
     fmt::print("wrote {} to {}\n", what, options.output);
     if (!snapshot.empty()) fmt::print("the file before is kept as {}\n", snapshot);
     return 0;

@@ -17,6 +17,9 @@ constexpr int teamsFailureStatus = 2;
 // "hadrok teams NAME: message" on standard error and ends the program with
 // status 2; a non-zero result of the work ends it with that status.
 void runTeamsTool(const char* name, const std::function<int()>& work);
+// The same for any operator tool: command is what follows the program's name
+// in its messages, such as "config check".
+void runOperatorTool(const std::string& command, const std::function<int()>& work);
 
 void addTeamsListCommand(CLI::App& teams);
 void addTeamsExportCommand(CLI::App& teams);

@@ -10,6 +10,7 @@
 #include "registry/audit_log.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
+#include "text/program_name.h"
 #include "tools/teams_file.h"
 
 namespace {
@@ -159,7 +160,7 @@ void logRegistryChange(const HeldRegistry& held, const char* command, int32_t fr
     setAuditLogFile({});
     if (!problem.empty()) {
         std::fflush(stdout);
-        fmt::print(stderr, "hadrok teams {}: warning: the change is not recorded in {} ({})\n",
-                   command, log, problem);
+        fmt::print(stderr, "{} teams {}: warning: the change is not recorded in {} ({})\n",
+                   programFileName, command, log, problem);
     }
 }

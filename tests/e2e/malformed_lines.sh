@@ -13,10 +13,12 @@ work=$(mktemp -d) || exit 2
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 2
 
+program=hadrok
 slot_max=18446744073709551615
 missing_plugin=$work/missing.so
 missing_plugin_shown=$missing_plugin
 if [ -n "${HADROK_UNDER_WINE:-}" ]; then
+    program=hadrok.exe
     slot_max=4294967295
     missing_plugin_shown="Z:${missing_plugin//\//\\}"
 fi
@@ -33,7 +35,7 @@ check() {
         count=$(printf '%s' "$input" | grep -c '')
     fi
     input+="$line"$'\n'"ini-raw never reached"$'\n'
-    local want="hadrok: <stdin>:$((count + 1)): $message"
+    local want="$program: <stdin>:$((count + 1)): $message"
     rm -f freqs.ini
     local errors status
     errors=$(printf '%s' "$input" | TZ=UTC "$hadrok" run --frozen-clock 2>&1 >/dev/null)
@@ -111,7 +113,7 @@ check "$std" 'Bob: !x {A*99999999999}' 'repeat count too large in "{...}"'
 check "$std" 'Bob: !x {AB*40000000}' 'repeated text longer than 64 MiB'
 
 # The host itself failing is status 1, not a script error.
-want_error="hadrok: <stdin>:1: cannot load the plug-in $missing_plugin_shown: "
+want_error="$program: <stdin>:1: cannot load the plug-in $missing_plugin_shown: "
 printf 'load\n' | "$hadrok" run --plugin "$missing_plugin" >/dev/null 2>"$work/err"
 status=$?
 cases=$((cases + 1))
@@ -122,7 +124,7 @@ fi
 "$hadrok" run "$work/no-such-script.txt" >/dev/null 2>"$work/err"
 status=$?
 cases=$((cases + 1))
-if [ "$status" -ne 1 ] || [ "$(cat "$work/err")" != "hadrok: cannot read the script $work/no-such-script.txt" ]; then
+if [ "$status" -ne 1 ] || [ "$(cat "$work/err")" != "$program: cannot read the script $work/no-such-script.txt" ]; then
     failures=$((failures + 1))
     echo "FAIL: a missing script: status $status, message: $(cat "$work/err")"
 fi

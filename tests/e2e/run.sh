@@ -41,6 +41,14 @@ status=$?
 sed -E 's/("Hadrok" [0-9.]+ compiled on )[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}/\1<date> <time>/' \
     "$work/raw" >"$work/transcript"
 
+# hadrok.exe names itself so in what it and its plug-in tell the operator.
+if [ "$(basename "$1")" = hadrok-wine ]; then
+    sed -E 's/(^|[ "])hadrok (teams|run|config) /\1hadrok.exe \2 /g' "$expected" >"$work/expected"
+    expected_shown=$work/expected
+else
+    expected_shown=$expected
+fi
+
 failed=0
 if [ "$status" -ne "$want_exit" ]; then
     echo "FAIL: $name: hadrok exited with status $status, expected $want_exit"
@@ -52,7 +60,7 @@ if [ ! -f "$expected" ]; then
     exit 1
 fi
 if ! diff -u --label "$(basename "$expected")" --label "actual transcript" \
-        "$expected" "$work/transcript"; then
+        "$expected_shown" "$work/transcript"; then
     echo "FAIL: $name: the transcript differs from $(basename "$expected") (diff above)"
     failed=1
 fi

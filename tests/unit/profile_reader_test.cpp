@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace std::string_literals;
 
@@ -192,4 +195,52 @@ TEST(ProfileReader, StopsAtTextSizeWhereverTheTextIsCut) {
     }
     EXPECT_EQ(lookup(file, "Config", "K", "d", 16), "123");
     EXPECT_EQ(lookup(file, "Other", "K", "d", 16), "1");
+}
+
+// The listing that "config check" shows must be the reader's own view: the
+// value it lists for the first line of a key in the first section of a name
+// is what a lookup returns.
+TEST(ProfileLines, AgreeWithTheLookup) {
+    const std::string texts[] = {
+        "[Config]\nA=1\nb = \"two\" \nA=3\n",
+        "\xEF\xBB\xBF[Config]\r\nA='x'\r\n[Other]\r\nA=9\r\n[config]\r\nB=8\r\n",
+        "A=0\n[ Config ]\n C = spaced value \t\n;D=5\nNoEquals\nNoEquals=1\n",
+        "\xFF\xFE[\0C\0]\0\n\0A\0=\0\xE9\0\n\0"s,
+        "[Config]\nA=x\0y\n[Config\nB=2\n"s,
+    };
+    for (const std::string& text : texts) {
+        std::string section;
+        bool searched = false, inFirst = false;
+        std::vector<std::string> seen;
+        for (const ProfileLine& line : profileLines(text.data(), text.size())) {
+            if (line.kind == ProfileLine::section) {
+                inFirst = !searched;
+                searched = true;
+                section = line.name;
+                continue;
+            }
+            if (line.kind != ProfileLine::key || !inFirst) continue;
+            if (std::find(seen.begin(), seen.end(), line.name) != seen.end()) continue;
+            seen.push_back(line.name);
+            if (!line.hasValue) continue; // the lookup gives the default and looks no further
+            EXPECT_EQ(lookup(text, section.c_str(), line.name.c_str(), "<default>", 80), line.value)
+                << "key " << line.name << " of " << testing::PrintToString(text);
+        }
+        EXPECT_FALSE(seen.empty()) << testing::PrintToString(text);
+    }
+}
+
+TEST(ProfileLines, NumbersLinesAsAnEditorDoes) {
+    const std::string text = "[A]\r\nk=1\rj\n\n  [B \nx = \"q\"";
+    const std::vector<ProfileLine> lines = profileLines(text.data(), text.size());
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0].kind, ProfileLine::section);
+    EXPECT_EQ(lines[0].name, "A");
+    EXPECT_EQ((std::pair{lines[1].number, lines[1].value}), (std::pair{2u, "1"s}));
+    EXPECT_EQ(lines[2].number, 3u);
+    EXPECT_FALSE(lines[2].hasValue);
+    EXPECT_EQ(lines[3].kind, ProfileLine::unclosed);
+    EXPECT_EQ((std::pair{lines[3].number, lines[3].name}), (std::pair{5u, "[B"s}));
+    EXPECT_EQ((std::pair{lines[4].number, lines[4].value}), (std::pair{6u, "q"s}));
+    EXPECT_TRUE(profileLines(nullptr, 5).empty());
 }

@@ -178,7 +178,9 @@ const FaultCase cases[] = {
      },
      nullptr, nullptr,
      "Registry file Zandrel.teams could not be read (Permission denied) and has been kept as "
-     "Zandrel.teams.damaged; starting with an empty registry.",
+     "Zandrel.teams.damaged; starting with an empty registry. Next step: hadrok teams salvage "
+     "Zandrel.teams.damaged -o salvaged.teams recovers its whole records; see the guide \"After "
+     "a damaged registry\".",
      "Zandrel.teams.damaged"},
     {"fifo_as_registry", [] { mkfifo(registryFileName, 0600); }, nullptr, nullptr,
      "could not be read (it is not a regular file) and has been kept as Zandrel.teams.damaged",
@@ -239,7 +241,8 @@ const FaultCase cases[] = {
      },
      nullptr, nullptr,
      "Registry file Zandrel.teams was damaged and has been kept as Zandrel.teams.damaged.1000; "
-     "starting with an empty registry.",
+     "starting with an empty registry. Next step: hadrok teams salvage "
+     "Zandrel.teams.damaged.1000 -o salvaged.teams",
      nullptr, false,
      [] {
          EXPECT_EQ(readBytes("Zandrel.teams.damaged.1000"), originalImage() + "x");

@@ -9,9 +9,12 @@
 
 #include "text/ascii.h"
 #include "text/date_time.h"
+#include "text/encoding.h"
 #include "text/number.h"
 #include "text/replace.h"
 #include "text/text.h"
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -637,4 +640,32 @@ TEST(TextTest, EscapedBytesKeepsEveryByteTellable) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(escapedBytes(c.bytes), c.shown) << c.shown;
+}
+
+TEST(EncodingTest, TellsUtf16AndLegacyCodePagesFromUtf8) {
+    const struct {
+        std::string bytes;
+        TextEncoding encoding;
+    } cases[] = {
+        {"", TextEncoding::utf8},
+        {"plain ASCII\r\n", TextEncoding::utf8},
+        {"\xEF\xBB\xBFZo\xC3\xAB \xE2\x82\xAC \xF0\x9F\x98\x80", TextEncoding::utf8},
+        {"cut at the end \xE2\x82", TextEncoding::legacy},
+        {"\xFF\xFE"s, TextEncoding::utf16},
+        {"\xFE\xFF\0a"s, TextEncoding::utf16},
+        {"c\0o\0n\0n\0e\0c\0t\0 \0001\0"s, TextEncoding::utf16},
+        {"one stray zero \0 in a line of text"s, TextEncoding::utf8},
+        {"Ren\xE9", TextEncoding::legacy},
+        {"Ren\xE9 and more", TextEncoding::legacy},
+        {"overlong \xC0\xAF", TextEncoding::legacy},
+        {"surrogate \xED\xA0\x80", TextEncoding::legacy},
+        {"above U+10FFFF \xF4\x90\x80\x80", TextEncoding::legacy},
+        {"lone continuation \x80", TextEncoding::legacy},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(guessEncoding(c.bytes), c.encoding) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(saveAsUtf8Advice("x.txt", TextEncoding::utf8), "");
+    EXPECT_EQ(saveAsUtf8Advice("x.txt", TextEncoding::utf16),
+              "x.txt is saved as UTF-16 (\"Unicode\"); save it as UTF-8 (in Notepad: File, Save "
+              "As, Encoding: UTF-8)");
 }
