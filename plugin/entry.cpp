@@ -1,6 +1,8 @@
 // The plug-in's one export and its process-wide state.
 #include "hostlink/bot_instance.h"
 #include "plugin/event_handling.h"
+#include "plugin/reentry_queue.h"
+#include "registry/audit_log.h"
 
 #if defined(_WIN32)
 #define HADROK_EXPORT __declspec(dllexport)
@@ -32,10 +34,28 @@ struct LoadedPlugin {
 
 LoadedPlugin loaded;
 BotInstanceList instanceList;
+ReentryQueue reentry;
 
-} // namespace
+// A call made while another runs waits for it; the operator learns once
+// that the host does this.
+void deferEvent(const BotEvent& event) {
+    try {
+        const Queued queued = queueEvent(reentry, event);
+        const AuditActor bot = actorWithoutPlayer(event.handle, loaded.state.auditLogEnabled);
+        if (queued == Queued::First)
+            auditLog(bot, "reentry", noFreq,
+                     "the host called the plug-in again before a call had returned; such calls "
+                     "are handled in turn once the call before them is over");
+        if (queued == Queued::Dropped && !reentry.dropNoted) {
+            reentry.dropNoted = true;
+            auditLog(bot, "reentry", noFreq,
+                     "more than 65536 calls waited at once; calls beyond that are dropped");
+        }
+    } catch (...) {
+    }
+}
 
-extern "C" HADROK_EXPORT void talk(BotEvent& event) {
+void handleOne(BotEvent& event) {
     // Nothing may cross into the host's process as an exception: a failure
     // ends this one event quietly.
     try {
@@ -58,4 +78,17 @@ extern "C" HADROK_EXPORT void talk(BotEvent& event) {
         handleEvent(*instance, loaded.state, event);
     } catch (...) {
     }
+}
+
+} // namespace
+
+extern "C" HADROK_EXPORT void talk(BotEvent& event) {
+    if (reentry.running) return deferEvent(event);
+    reentry.running = true;
+    handleOne(event);
+    QueuedEvent held;
+    BotEvent next{};
+    while (takeQueuedEvent(reentry, held, next))
+        handleOne(next);
+    reentry.running = false;
 }
