@@ -250,6 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Arena arena;
         PluginState state;
         openRegistryStore(state.store);
+        loadRegistryFile(state.store, state.registry);
         FreqRegistry& registry = state.registry;
         std::string_view input(reinterpret_cast<const char*>(data), size);
         for (size_t start = 0; start <= input.size();) {

@@ -42,6 +42,12 @@ DWORD WINAPI shiftedGetTickCount() {
         static_cast<uint64_t>(base + clockOffset() / nanosecondsPerMillisecond));
 }
 
+ULONGLONG WINAPI shiftedGetTickCount64() {
+    const int64_t base =
+        clocksFrozen() ? frozenMonotonicSeconds * 1000 : static_cast<int64_t>(GetTickCount64());
+    return static_cast<ULONGLONG>(base + clockOffset() / nanosecondsPerMillisecond);
+}
+
 int32_t __cdecl shiftedTime32(int32_t* result) {
     const auto now = static_cast<int32_t>(wallSeconds());
     if (result) *result = now;
@@ -63,6 +69,8 @@ void* replacementFor(const char* library, const char* function) {
     if (sameNoCase(library, "kernel32.dll")) {
         if (std::strcmp(function, "GetTickCount") == 0)
             return reinterpret_cast<void*>(&shiftedGetTickCount);
+        if (std::strcmp(function, "GetTickCount64") == 0)
+            return reinterpret_cast<void*>(&shiftedGetTickCount64);
     } else if (sameNoCase(library, "msvcrt.dll") || std::strncmp(function, "_time", 5) == 0) {
         // msvcrt's time is the 32-bit one; the universal C runtime's time
         // functions have explicit widths.

@@ -12,8 +12,16 @@
 // Millisecond tick counter; wraps at 2^32 like the system's own.
 uint32_t tickCount();
 
+// The same counter in 64 bits: never wraps; it counts from an arbitrary start
+// and is not moved when the wall clock is set.
+uint64_t monotonicMilliseconds();
+
 // Seconds since 1970-01-01 00:00:00 UTC, as a signed 32-bit count.
 int32_t currentTime();
+
+// Seconds since 1970-01-01 00:00:00 UTC as a 64-bit count, right past 2038;
+// false when the system gives no time.
+bool wallClock(int64_t& seconds);
 
 // The process's current directory into buffer (size bytes, zero-terminated).
 // Returns false, with an empty buffer, when it does not fit or can't be read.
@@ -21,6 +29,15 @@ bool currentDirectory(char* buffer, uint32_t size);
 
 // The separator and file name appended to the current directory for freqs.ini.
 extern const char configFileSuffix[];
+
+// The current directory as a full path ending in the separator, however long;
+// empty when the system can't tell it.
+std::string currentDirectoryPath();
+
+// Whether a profile file that is there can be read: a file that can't be
+// read must not pass for a missing one, whose every key is a default.
+enum class ProfileFileState { missing, readable, unreadable };
+ProfileFileState profileFileState(const char* path);
 
 // Reads one value of a profile file, with the semantics of the system's
 // profile reader: the default when the file, section or key is missing; the
@@ -103,6 +120,9 @@ PathKind pathKindOf(const char* path);
 // The names in the current directory, "." and ".." left out; those read
 // before an error when the listing fails part way.
 std::vector<std::string> currentDirectoryNames();
+// The same for a folder given as a full path ending in the separator (empty:
+// the current directory).
+std::vector<std::string> directoryNames(const std::string& folder);
 
 // Removes a file, or a directory if it is empty. False when nothing was
 // removed.
@@ -118,7 +138,7 @@ uint32_t processId();
 
 // The broken-down local time of a stored time; false for a time that has none
 // (a negative count, as the system's conversion gives no result for it).
-bool localTimeOf(int32_t seconds, std::tm& result);
+bool localTimeOf(int64_t seconds, std::tm& result);
 
 // An exclusive advisory lock on a file, held by this process until released
 // or until the process ends (the system drops it then, even after a crash).
@@ -131,6 +151,21 @@ enum class LockResult { taken, heldElsewhere, failed };
 // Tries once, never waits. On failed, lastSystemError() tells why.
 LockResult takeFileLock(const char* path, FileLock& lock);
 void releaseFileLock(FileLock& lock);
+
+// Whether path still names the very file the lock is held on. A lock file
+// deleted or replaced by hand no longer keeps a second process out.
+enum class LockCheck { same, replaced, failed };
+LockCheck checkFileLock(const char* path, const FileLock& lock);
+
+// Whether the last failure is one that passes by itself (too many open files,
+// out of memory, interrupted, would block, an I/O error, a file another
+// program holds open), as opposed to one that stays (no permission, not a
+// regular file).
+bool lastErrorIsPassing();
+
+// Writes a line to the process's standard error, for what happens when no
+// operator is left to be told (the unload); a failure is ignored.
+void writeStandardError(const std::string& text);
 
 // The system's own words for the error of the last failed platform or C
 // library call on this thread ("Permission denied"); never empty.

@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,8 +29,22 @@ uint32_t tickCount() {
     return static_cast<uint32_t>(ms);
 }
 
+uint64_t monotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u +
+           static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
 int32_t currentTime() {
     return static_cast<int32_t>(time(nullptr));
+}
+
+bool wallClock(int64_t& seconds) {
+    const time_t now = time(nullptr);
+    if (now == time_t(-1)) return false;
+    seconds = int64_t(now);
+    return true;
 }
 
 bool currentDirectory(char* buffer, uint32_t size) {
@@ -42,6 +57,33 @@ bool currentDirectory(char* buffer, uint32_t size) {
 }
 
 const char configFileSuffix[] = "/freqs.ini";
+
+std::string currentDirectoryPath() {
+    std::string path(256, '\0');
+    for (;;) {
+        if (getcwd(path.data(), path.size())) break;
+        if (errno != ERANGE || path.size() > (size_t(1) << 20)) return {};
+        path.resize(path.size() * 2);
+    }
+    path.resize(std::strlen(path.c_str()));
+    if (path.empty() || path[0] != '/') return {}; // unreachable directory
+    if (path.back() != '/') path += '/';
+    return path;
+}
+
+ProfileFileState profileFileState(const char* path) {
+    struct stat st {};
+    if (stat(path, &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? ProfileFileState::missing
+                                                   : ProfileFileState::unreadable;
+    // Anything but a regular file reads as missing, as the profile reader
+    // treats it; a regular file must open.
+    if (!S_ISREG(st.st_mode)) return ProfileFileState::missing;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT ? ProfileFileState::missing : ProfileFileState::unreadable;
+    close(fd);
+    return ProfileFileState::readable;
+}
 
 namespace {
 
@@ -92,6 +134,17 @@ bool writeAll(int fd, const unsigned char* data, size_t size) {
         size -= static_cast<size_t>(n);
     }
     return true;
+}
+
+// A write past the process's file-size limit would raise a signal that ends
+// the host; refused beforehand, it fails like any other write ("File too
+// large"), and the host's signal handling is left alone.
+bool withinFileSizeLimit(uint64_t at, size_t size) {
+    struct rlimit limit {};
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+    if (at + size <= uint64_t(limit.rlim_cur)) return true;
+    errno = EFBIG;
+    return false;
 }
 
 std::string directoryOf(const std::string& path) {
@@ -158,7 +211,7 @@ bool renameNoReplace(const char* from, const char* to) {
     return true;
 }
 
-bool localTimeOf(int32_t seconds, std::tm& result) {
+bool localTimeOf(int64_t seconds, std::tm& result) {
     if (seconds < 0) return false;
     const time_t t = seconds;
     return localtime_r(&t, &result) != nullptr;
@@ -194,6 +247,32 @@ void releaseFileLock(FileLock& lock) {
     if (lock.handle < 0) return;
     close(static_cast<int>(lock.handle)); // closing drops the lock
     lock.handle = -1;
+}
+
+LockCheck checkFileLock(const char* path, const FileLock& lock) {
+    struct stat held {};
+    if (lock.handle < 0 || fstat(int(lock.handle), &held) != 0) return LockCheck::failed;
+    struct stat named {};
+    if (lstat(path, &named) != 0) return errno == ENOENT ? LockCheck::replaced : LockCheck::failed;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino ? LockCheck::same
+                                                                      : LockCheck::replaced;
+}
+
+bool lastErrorIsPassing() {
+    switch (errno) {
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case ENOBUFS:
+    case EINTR:
+    case EAGAIN:
+    case EIO:
+    case EBUSY:
+    case ETIMEDOUT:
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::string lastSystemError() {
@@ -278,7 +357,8 @@ WriteResult writeFileSafely(const SafeWrite& write) {
         // Only root may give a file away; anyone else keeps his own.
         if (fchown(fd, owner, group) != 0 && errno != EPERM) return abandon(fd, temporary);
     }
-    if (!writeAll(fd, static_cast<const unsigned char*>(write.data), write.size) || fsync(fd) != 0)
+    if (!withinFileSizeLimit(0, write.size) ||
+        !writeAll(fd, static_cast<const unsigned char*>(write.data), write.size) || fsync(fd) != 0)
         return abandon(fd, temporary);
     if (close(fd) != 0) return abandon(-1, temporary);
     if (write.noReplace) {
@@ -356,6 +436,9 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
 }
 
 bool appendBytes(AppendableFile& file, const void* data, size_t size) {
+    struct stat st {};
+    const uint64_t at = fstat(int(file.handle), &st) == 0 ? uint64_t(st.st_size) : file.size;
+    if (!withinFileSizeLimit(at, size)) return false;
     return writeAll(int(file.handle), static_cast<const unsigned char*>(data), size);
 }
 
@@ -375,8 +458,12 @@ PathKind pathKindOf(const char* path) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
+    return directoryNames({});
+}
+
+std::vector<std::string> directoryNames(const std::string& folder) {
     std::vector<std::string> names;
-    DIR* dir = opendir(".");
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
     if (!dir) return names;
     while (const dirent* entry = readdir(dir)) {
         const std::string_view name = entry->d_name;
@@ -392,4 +479,14 @@ bool removePath(const char* path) {
 
 bool renamePath(const char* from, const char* to) {
     return std::rename(from, to) == 0;
+}
+
+void writeStandardError(const std::string& text) {
+    size_t at = 0;
+    while (at < text.size()) {
+        const ssize_t n = write(STDERR_FILENO, text.data() + at, text.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        at += size_t(n);
+    }
 }

@@ -15,8 +15,19 @@ uint32_t tickCount() {
     return GetTickCount();
 }
 
+uint64_t monotonicMilliseconds() {
+    return GetTickCount64();
+}
+
 int32_t currentTime() {
     return static_cast<int32_t>(time(nullptr));
+}
+
+bool wallClock(int64_t& seconds) {
+    const __time64_t now = _time64(nullptr);
+    if (now == __time64_t(-1)) return false;
+    seconds = int64_t(now);
+    return true;
 }
 
 bool currentDirectory(char* buffer, uint32_t size) {
@@ -32,6 +43,38 @@ bool currentDirectory(char* buffer, uint32_t size) {
 }
 
 const char configFileSuffix[] = "\\freqs.ini";
+
+std::string currentDirectoryPath() {
+    std::string path(MAX_PATH, '\0');
+    for (int tries = 0; tries < 4; ++tries) {
+        const DWORD length = GetCurrentDirectoryA(DWORD(path.size()), path.data());
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            if (path.back() != '\\' && path.back() != '/') path += '\\';
+            return path;
+        }
+        path.resize(length + 1); // it changed or did not fit: the size it needs
+    }
+    return {};
+}
+
+ProfileFileState profileFileState(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? ProfileFileState::missing
+                   : ProfileFileState::unreadable;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ProfileFileState::missing;
+    const HANDLE handle =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return ProfileFileState::unreadable;
+    CloseHandle(handle);
+    return ProfileFileState::readable;
+}
 
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path) {
@@ -73,10 +116,10 @@ bool renameNoReplace(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool localTimeOf(int32_t seconds, std::tm& result) {
+bool localTimeOf(int64_t seconds, std::tm& result) {
     if (seconds < 0) return false;
-    const time_t t = seconds;
-    return localtime_s(&result, &t) == 0;
+    const __time64_t t = seconds;
+    return _localtime64_s(&result, &t) == 0;
 }
 
 LockResult takeFileLock(const char* path, FileLock& lock) {
@@ -112,6 +155,61 @@ void releaseFileLock(FileLock& lock) {
     if (lock.handle == -1) return;
     CloseHandle(reinterpret_cast<HANDLE>(lock.handle)); // closing drops the lock
     lock.handle = -1;
+}
+
+LockCheck checkFileLock(const char* path, const FileLock& lock) {
+    BY_HANDLE_FILE_INFORMATION held{};
+    if (lock.handle == -1 ||
+        !GetFileInformationByHandle(reinterpret_cast<HANDLE>(lock.handle), &held))
+        return LockCheck::failed;
+    const HANDLE named =
+        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? LockCheck::replaced
+                                                                              : LockCheck::failed;
+    }
+    BY_HANDLE_FILE_INFORMATION now{};
+    const bool known = GetFileInformationByHandle(named, &now);
+    CloseHandle(named);
+    if (!known) return LockCheck::failed;
+    return held.dwVolumeSerialNumber == now.dwVolumeSerialNumber &&
+                   held.nFileIndexHigh == now.nFileIndexHigh &&
+                   held.nFileIndexLow == now.nFileIndexLow
+               ? LockCheck::same
+               : LockCheck::replaced;
+}
+
+bool lastErrorIsPassing() {
+    switch (GetLastError()) {
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_WORKING_SET_QUOTA:
+    case ERROR_IO_DEVICE:
+    case ERROR_CRC:
+    case ERROR_SEM_TIMEOUT:
+        return true;
+    case 0:
+        break;
+    default:
+        return false;
+    }
+    switch (errno) {
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case EINTR:
+    case EAGAIN:
+    case EIO:
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::string lastSystemError() {
@@ -283,9 +381,13 @@ PathKind pathKindOf(const char* path) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
+    return directoryNames({});
+}
+
+std::vector<std::string> directoryNames(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found{};
-    const HANDLE search = FindFirstFileA("*", &found);
+    const HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
         const std::string name = found.cFileName;
@@ -304,4 +406,11 @@ bool removePath(const char* path) {
 
 bool renamePath(const char* from, const char* to) {
     return MoveFileA(from, to) != 0; // refuses an existing target
+}
+
+void writeStandardError(const std::string& text) {
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(error, text.data(), DWORD(text.size()), &written, nullptr);
 }

@@ -1,4 +1,6 @@
 // The plug-in's one export and its process-wide state.
+#include <algorithm>
+
 #include "hostlink/bot_instance.h"
 #include "plugin/event_handling.h"
 #include "plugin/reentry_queue.h"
@@ -21,7 +23,13 @@ struct LoadedPlugin {
         try {
             startPluginState(state);
         } catch (...) {
-            // The host must load on; the load's outcome says what was found.
+            // The host must load on; the file is left as it is and never
+            // saved over, and the first connection says why.
+            try {
+                noteFailedStart(state, failureText(std::current_exception()));
+            } catch (...) {
+                state.store.load.outcome = LoadOutcome::unknown;
+            }
         }
     }
     ~LoadedPlugin() {
@@ -55,9 +63,24 @@ void deferEvent(const BotEvent& event) {
     }
 }
 
+// An event that failed is told to the operator of its bot, once for each
+// kind of failure, and logged; the next event is handled as usual.
+void tellFailure(uint32_t handle, const std::string& what) {
+    PluginState& state = loaded.state;
+    if (std::find(state.failuresTold.begin(), state.failuresTold.end(), what) !=
+        state.failuresTold.end())
+        return;
+    state.failuresTold.push_back(what);
+    const std::string line =
+        "An event could not be handled (" + what + "); the plug-in goes on with the next one.";
+    if (BotInstance* instance = findInstance(instanceList, handle); instance && !instance->disabled)
+        echo(*instance, line.c_str());
+    auditLog(actorWithoutPlayer(handle, state.auditLogEnabled), "event", noFreq,
+             "not handled: " + what);
+}
+
 void handleOne(BotEvent& event) {
-    // Nothing may cross into the host's process as an exception: a failure
-    // ends this one event quietly.
+    // Nothing may cross into the host's process as an exception.
     try {
         // Not in the constructor: the load's sweep writes files, which is no
         // work for the system's loader lock. Whatever becomes of it, the
@@ -66,6 +89,9 @@ void handleOne(BotEvent& event) {
             try {
                 expireAtLoad(loaded.state);
             } catch (...) {
+                loaded.state.loadSweepNotice = "Expiring unused freqs at load failed (" +
+                                               failureText(std::current_exception()) +
+                                               "); the next autosave tries again.";
             }
         }
         BotInstance* instance = findInstance(instanceList, event.handle);
@@ -77,6 +103,10 @@ void handleOne(BotEvent& event) {
         }
         handleEvent(*instance, loaded.state, event);
     } catch (...) {
+        try {
+            tellFailure(event.handle, failureText(std::current_exception()));
+        } catch (...) {
+        }
     }
 }
 

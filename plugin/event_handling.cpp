@@ -39,16 +39,22 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
         return;
     }
     echo(instance, connectedLine);
+    // What failed at the start is tried again while nothing has changed.
+    const std::string retried = retryStart(state);
     if (!state.loadTold) {
         state.loadTold = true;
+        echoIfAny(instance, folderNotice(state.store));
         echoIfAny(instance, loadNotice(state.store.load));
         echoIfAny(instance, state.loadSweepNotice);
         state.loadSweepNotice.clear();
+    } else {
+        echoIfAny(instance, retried);
     }
     // Said at every connection: the operator must not believe he is saving.
     echoIfAny(instance, lockNotice(state.store));
     LoadedConfig loaded = loadConfig();
     instance.config = loaded.values;
+    echoIfAny(instance, loaded.fileProblem);
     for (const char* line : loaded.errorLines)
         echo(instance, line);
     instance.autoSaveCountdown = instance.config.autoSaveDelay;
@@ -63,25 +69,46 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     if (state.auditLogEnabled) echoIfAny(instance, auditLogProblem());
 }
 
-void handleTick(BotInstance& instance, PluginState& state) {
-    FreqRegistry& registry = state.registry;
-    --instance.expiryCountdown;
-    --instance.autoSaveCountdown;
-    if (instance.expiryCountdown == 0) {
-        expireInvites(registry, instance.config.inviteExpireSeconds);
-        instance.expiryCountdown = 5;
-    }
-    if (instance.autoSaveCountdown == 0) {
-        echo(instance, autoSaveLine);
-        const AuditActor bot = actorWithoutPlayer(instance.handle, instance.config.auditLog != 0);
-        const ExpirySweep sweep = expireUnusedFreqs(
-            registry, state.store, instance.config.expireUnusedDays, instance.config.backups, bot);
+// The periodic save. Whatever fails in it (out of memory included) is told,
+// and the countdown, already re-armed, brings the next attempt.
+void autoSave(BotInstance& instance, PluginState& state) {
+    const AuditActor bot = actorWithoutPlayer(instance.handle, instance.config.auditLog != 0);
+    SaveReport save;
+    try {
+        echoIfAny(instance, retryStart(state));
+        const ExpirySweep sweep =
+            expireUnusedFreqs(state.registry, state.store, instance.config.expireUnusedDays,
+                              instance.config.backups, bot);
         echoIfAny(instance, sweep.notice);
-        const SaveReport save = saveRegistryFile(state.store, registry, instance.config.backups);
+        save = saveRegistryFile(state.store, state.registry, instance.config.backups);
+    } catch (...) {
+        save = SaveReport{};
+        save.status = SaveStatus::failed;
+        save.reason = failureText(std::current_exception());
+    }
+    // The words are made of short texts; should even they fail, the next
+    // autosave tells again.
+    try {
         echoIfAny(instance, saveNotice(save));
         const std::string text = saveAuditText(save);
         if (!text.empty()) auditLog(bot, "save", noFreq, text);
+    } catch (...) {
+    }
+}
+
+void handleTick(BotInstance& instance, PluginState& state) {
+    --instance.expiryCountdown;
+    --instance.autoSaveCountdown;
+    // Each countdown is re-armed before its work, so that no failure in the
+    // work can stop the timer.
+    if (instance.expiryCountdown == 0) {
+        instance.expiryCountdown = 5;
+        expireInvites(state.registry, instance.config.inviteExpireSeconds);
+    }
+    if (instance.autoSaveCountdown == 0) {
         instance.autoSaveCountdown = instance.config.autoSaveDelay;
+        echo(instance, autoSaveLine);
+        autoSave(instance, state);
     }
 }
 
@@ -104,7 +131,8 @@ void handleFreqChange(BotInstance& instance, FreqRegistry& registry, const Playe
         sendPrivate(instance, *player, setFreqZero);
         return;
     }
-    record->lastUsed = currentTime();
+    // A stamp is never set from a clock that gives no time.
+    if (int64_t now = 0; wallClock(now)) record->lastUsed = int32_t(now);
     if (fieldOf(record->welcome).empty()) return;
     Text welcome = expandWelcome(*record, *player, freq);
     sendPrivate(instance, *player, welcome.data);

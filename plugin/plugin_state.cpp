@@ -1,23 +1,23 @@
 #include "plugin/plugin_state.h"
 
+#include <exception>
 #include <new>
 
 #include "registry/audit_log.h"
 #include "registry/freq_expiry.h"
 #include "registry/plugin_config.h"
+#include "registry/registry_file.h"
+#include "text/number.h"
 
 void startPluginState(PluginState& state) {
     openRegistryStore(state.store);
-    try {
-        loadRegistryFile(state.store, state.registry);
-    } catch (const std::bad_alloc&) {
-        // A file of whole records that did not fit in memory: it is sound,
-        // so it stays where it is, and an empty registry must never be
-        // saved over it.
-        state.store.load.outcome = LoadOutcome::notUsable;
-        state.store.load.reason = "not enough memory to load it";
-        state.store.load.moveReason = "its records are whole";
-    }
+    loadRegistryFile(state.store, state.registry);
+}
+
+void noteFailedStart(PluginState& state, const std::string& reason) {
+    // Whatever the load got as far as, its outcome is not to be trusted.
+    state.store.load.outcome = LoadOutcome::unknown;
+    state.store.load.reason = "the plug-in's start failed: " + reason;
 }
 
 void expireAtLoad(PluginState& state) {
@@ -32,6 +32,23 @@ void expireAtLoad(PluginState& state) {
     state.loadSweepNotice = sweep.notice;
 }
 
+std::string retryStart(PluginState& state) {
+    const bool held = holdsRegistry(state.store);
+    if (!retryRegistryStart(state.store, state.registry)) return {};
+    // The new outcome is told and logged like the first one.
+    state.loadLogged = false;
+    const std::string problem = loadNotice(state.store.load);
+    if (!problem.empty()) return problem;
+    const std::string freqs =
+        std::string(numberToText(state.registry.freqs.count(), 10, 0, false).view());
+    if (!held)
+        return std::string("This process now holds ") + registryLockFileName + " and has loaded " +
+               registryFileName + " afresh (" + freqs +
+               " freqs); its changes are saved from now on.";
+    return std::string("Registry file ") + registryFileName + " is loaded now (" + freqs +
+           " freqs).";
+}
+
 void stopPluginState(PluginState& state) {
     const AuditActor plugin = actorWithoutPlayer(0, state.auditLogEnabled);
     if (!state.loadLogged) {
@@ -39,9 +56,31 @@ void stopPluginState(PluginState& state) {
         const std::string text = loadAuditText(state.store.load);
         if (!text.empty()) auditLog(plugin, "load", noFreq, text);
     }
-    // Nobody is left to hear an echo: what went wrong goes to the log.
-    const SaveReport save = saveRegistryFile(state.store, state.registry, state.datedBackupsToKeep);
+    // Nobody is left to hear an echo: what went wrong goes to the log and
+    // to the host's standard error.
+    SaveReport save;
+    try {
+        save = saveRegistryFile(state.store, state.registry, state.datedBackupsToKeep);
+    } catch (...) {
+        save.status = SaveStatus::failed;
+        save.reason = failureText(std::current_exception());
+    }
     const std::string text = saveAuditText(save);
-    if (!text.empty()) auditLog(plugin, "save", noFreq, text);
+    if (!text.empty()) {
+        writeStandardError("hadrok: at unload, " + text + "\n");
+        auditLog(plugin, "save", noFreq, text);
+    }
     closeRegistryStore(state.store);
+}
+
+std::string failureText(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const std::bad_alloc&) {
+        return "not enough memory";
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+    }
+    return "an unknown failure";
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "registry/freq_registry.h"
 #include "registry/registry_store.h"
@@ -25,16 +27,30 @@ struct PluginState {
     // at unload, which no bot makes.
     bool auditLogEnabled = true;
     uint32_t datedBackupsToKeep = 7;
+    // Each kind of failure that ended an event is told once.
+    std::vector<std::string> failuresTold;
 };
 
-// Library load: the lock on the directory, then the registry file.
+// Library load: the folder and its lock, then the registry file.
 void startPluginState(PluginState& state);
+
+// What to remember when the start itself failed: the registry's file is
+// then in an unknown state and is never saved over.
+void noteFailedStart(PluginState& state, const std::string& reason);
 
 // The expiry sweep that belongs to the load, run when the host first calls
 // the plug-in: no bot has connected yet, so freqs.ini is read here, without
 // telling its errors (the first connection tells them).
 void expireAtLoad(PluginState& state);
 
-// Library unload: the last save (a failure goes to the audit log), then the
-// lock is released.
+// While nothing has changed since the start, what failed then (the lock, a
+// passing failure of the load) is tried again. The line to tell when that
+// changed something; empty otherwise.
+std::string retryStart(PluginState& state);
+
+// Library unload: the last save (a failure goes to the audit log and to
+// standard error), then the lock is released.
 void stopPluginState(PluginState& state);
+
+// The plain words for an exception that ended some work.
+std::string failureText(const std::exception_ptr& failure);

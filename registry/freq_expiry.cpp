@@ -1,5 +1,6 @@
 #include "registry/freq_expiry.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/platform.h"
@@ -24,11 +25,36 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
                               uint32_t keepSnapshots, const AuditActor& actor) {
     ExpirySweep sweep;
     if (days == 0) return sweep;
-    const int32_t now = currentTime();
+    int64_t now = 0;
+    int64_t wall = 0;
+    // Without a time nothing can be judged unused; the next sweep tries again.
+    if (!trustedNow(store, now, wall)) return sweep;
     std::vector<FreqRecord*> expired;
-    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
-        if (unusedTooLong(r->lastUsed, now, days)) expired.push_back(r);
-    if (expired.empty()) return sweep;
+    uint32_t byWallClock = 0;
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
+        if (unusedTooLong(r->lastUsed, now, days))
+            expired.push_back(r);
+        else if (unusedTooLong(r->lastUsed, wall, days))
+            ++byWallClock;
+    }
+    // The system clock ran ahead of the time measured since the load: what
+    // only that clock would expire stays.
+    const std::string declined =
+        byWallClock == 0 ? std::string()
+                         : "The system clock is " +
+                               count(uint32_t(std::min<int64_t>((wall - now) / 60, UINT32_MAX)),
+                                     "minute", "minutes") +
+                               " ahead of the time measured since the plug-in was loaded; " +
+                               count(byWallClock, "freq", "freqs") + " it would expire " +
+                               (byWallClock == 1 ? "stays" : "stay") + ".";
+    if (expired.empty()) {
+        sweep.notice = declined;
+        if (!declined.empty())
+            auditLog(actor, "expiry", noFreq,
+                     "the system clock runs ahead of the time measured since load; " +
+                         count(byWallClock, "freq", "freqs") + " not expired");
+        return sweep;
+    }
 
     const std::string unused = " unused for " + count(days, "day", "days");
     std::string snapshotName;
@@ -63,5 +89,6 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
     }
     sweep.expired = uint32_t(expired.size());
     sweep.notice = "Expired " + count(sweep.expired, "freq", "freqs") + unused;
+    if (!declined.empty()) sweep.notice += ". " + declined;
     return sweep;
 }

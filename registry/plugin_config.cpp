@@ -42,7 +42,17 @@ LoadedConfig loadConfig() {
     // A directory too long for its buffer is treated as a missing file: the
     // defaults, rather than a file of the same name somewhere else.
     bool havePath = currentDirectory(path, directorySize);
-    if (havePath) std::strcat(path, configFileSuffix);
+    if (havePath) {
+        std::strcat(path, configFileSuffix);
+        if (profileFileState(path) == ProfileFileState::unreadable) {
+            loaded.fileProblem = std::string("freqs.ini error: ") + path + " could not be read (" +
+                                 lastSystemError() + "); every setting takes its default";
+            havePath = false;
+        }
+    } else {
+        loaded.fileProblem = "freqs.ini error: the current directory could not be told (its "
+                             "name may be too long); every setting takes its default";
+    }
     for (const ConfigKey& k : configKeys) {
         char value[valueSize] = {};
         if (havePath)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct PluginConfig {
@@ -18,6 +19,10 @@ struct LoadedConfig {
     // One line for each value that is not numeric, in the keys' order, for
     // the caller to show the operator.
     std::vector<const char*> errorLines;
+    // Why the file itself could not be read (its folder's name too long, no
+    // permission, no file handles left), when it could not: every value then
+    // takes its default, and the operator must hear that.
+    std::string fileProblem;
 };
 
 // Reads freqs.ini from the current directory; a value that is not numeric

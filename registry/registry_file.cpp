@@ -98,7 +98,7 @@ ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t m
         report.reason = "it is not a regular file";
         return report;
     case OpenResult::failed:
-        report.status = ReadStatus::unreadable;
+        report.status = lastErrorIsPassing() ? ReadStatus::passing : ReadStatus::unreadable;
         report.reason = lastSystemError();
         return report;
     case OpenResult::opened:
@@ -128,7 +128,9 @@ ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t m
     for (size_t left = size_t(file.size / freqRecordSize); left != 0;) {
         const size_t count = left < blockRecords ? left : blockRecords;
         if (!readExactly(file, block.get(), count * freqRecordSize)) {
-            report.status = ReadStatus::unreadable;
+            // It opened and its size is sound: an error while reading, or a
+            // file that shrank under us, says nothing of its content.
+            report.status = ReadStatus::passing;
             report.reason = lastSystemError();
             closeReadableFile(file);
             return report;

@@ -30,7 +30,9 @@ bool addRecordsFromImage(FreqRegistry& registry, const unsigned char* image, siz
 // Reads a registry file into the registry (appending), all or nothing. It
 // never opens anything but a regular file, so a FIFO or a device can't block
 // or run on, and more than maxRecords records are not read at all.
-enum class ReadStatus { missing, read, unreadable, notWhole, tooLarge };
+// passing: a failure that may pass by itself (too many open files, an I/O
+// error, the file changing while read); the file is not to be judged by it.
+enum class ReadStatus { missing, read, unreadable, notWhole, tooLarge, passing };
 struct ReadReport {
     ReadStatus status = ReadStatus::missing;
     uint64_t size = 0;

@@ -1,12 +1,14 @@
 #include "registry/registry_store.h"
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 #include "registry/registry_file.h"
 #include "text/number.h"
 
 const char registryLockFileName[] = "Zandrel.teams.lock";
+const char unsavedFileName[] = "Zandrel.teams.unsaved";
 
 namespace {
 
@@ -22,17 +24,22 @@ Text twoDigits(int value) {
     return numberToText(uint32_t(value), 10, 2, false);
 }
 
-// Local date as YYYY-MM-DD (dated backups) or YYYYMMDD-HHMMSS (snapshots).
-std::string stampNow(bool withTime) {
+const char noTimeReason[] = "the system clock gives no time";
+
+// Local date as YYYY-MM-DD (dated backups) or YYYYMMDD-HHMMSS (snapshots);
+// false when the system gives no time: then no dated file is made.
+bool stampNow(bool withTime, std::string& stamp) {
+    int64_t now = 0;
     std::tm t{};
-    if (!localTimeOf(currentTime(), t)) return "00000000";
+    if (!wallClock(now) || !localTimeOf(now, t) || t.tm_year + 1900 > 9999) return false;
     Text s = numberToText(uint32_t(t.tm_year + 1900), 10, 4, false);
     if (!withTime) {
         s.append("-");
         s.append(twoDigits(t.tm_mon + 1));
         s.append("-");
         s.append(twoDigits(t.tm_mday));
-        return std::string(s.view());
+        stamp = std::string(s.view());
+        return true;
     }
     s.append(twoDigits(t.tm_mon + 1));
     s.append(twoDigits(t.tm_mday));
@@ -40,7 +47,8 @@ std::string stampNow(bool withTime) {
     s.append(twoDigits(t.tm_hour));
     s.append(twoDigits(t.tm_min));
     s.append(twoDigits(t.tm_sec));
-    return std::string(s.view());
+    stamp = std::string(s.view());
+    return true;
 }
 
 bool allDigits(std::string_view text) {
@@ -86,19 +94,31 @@ bool isTemporaryName(std::string_view name) {
     return rest.empty() || (rest[0] == '.' && allDigits(rest.substr(1)));
 }
 
-// Removes all but the newest `keep` of the names (sorted oldest first).
-void pruneOldest(std::vector<std::string>& sortedOldestFirst, uint32_t keep) {
-    for (size_t i = 0; i + keep < sortedOldestFirst.size(); ++i)
-        removePath(sortedOldestFirst[i].c_str());
+// Files dated by a clock that ran ahead sort after everything written since
+// it was set right, so the date alone can't tell which were written last.
+// Those dated after now are left out of the count and kept until their date
+// comes; the file just written is never a candidate. What is removed is the
+// oldest of the rest; a removal that fails is told.
+std::string pruneOldest(const RegistryStore& store, std::vector<std::string>& sortedOldestFirst,
+                        uint32_t keep, const std::string& justWritten) {
+    std::string problem;
+    for (size_t i = 0; i + keep < sortedOldestFirst.size(); ++i) {
+        const std::string& name = sortedOldestFirst[i];
+        if (name == justWritten) continue;
+        if (!removePath(storePath(store, name.c_str()).c_str()) && problem.empty())
+            problem = name + " (" + lastSystemError() + ")";
+    }
+    return problem;
 }
 
-std::string keepAside(LoadReport& load) {
+std::string keepAside(RegistryStore& store, LoadReport& load) {
     // No upper bound: a free name is always found, unless moving fails
     // for another reason than the name being taken.
     const std::string base = std::string(registryFileName) + ".damaged";
+    const std::string from = storePath(store, registryFileName);
     for (uint64_t n = 0;; ++n) {
         const std::string name = n == 0 ? base : base + "." + number(n);
-        switch (moveNoReplace(registryFileName, name.c_str())) {
+        switch (moveNoReplace(from.c_str(), storePath(store, name.c_str()).c_str())) {
         case MoveResult::moved:
             return name;
         case MoveResult::nameTaken:
@@ -111,44 +131,74 @@ std::string keepAside(LoadReport& load) {
 }
 
 WriteResult writeBeside(const RegistryStore& store, const std::string& name, const void* data,
-                        size_t size) {
+                        size_t size, bool replace) {
+    const std::string path = storePath(store, name.c_str());
+    const std::string registryPath = storePath(store, registryFileName);
     SafeWrite write;
-    write.path = name.c_str();
+    write.path = path.c_str();
     write.temporarySuffix = store.temporarySuffix.c_str();
     write.data = data;
     write.size = size;
-    write.noReplace = true;
-    write.permissionsFrom = registryFileName;
+    write.noReplace = !replace;
+    write.permissionsFrom = registryPath.c_str();
     return writeFileSafely(write);
+}
+
+std::string unflushed(const std::string& name) {
+    return name + " is written, but flushing its folder failed (" + lastSystemError() +
+           "); it may not survive a power cut";
+}
+
+std::vector<std::string> namesWhere(const RegistryStore& store, bool (*keep)(std::string_view)) {
+    std::vector<std::string> names;
+    for (std::string& file : directoryNames(store.folder))
+        if (keep(file)) names.push_back(std::move(file));
+    return names;
 }
 
 // Before the day's first save replaces the registry file: the file as it
 // stands, under the day's name, unless that name is taken.
-std::string keepDatedBackup(RegistryStore& store, uint32_t keep) {
-    std::string problem;
-    const std::string name = std::string(registryFileName) + "." + stampNow(false);
-    if (pathKindOf(name.c_str()) == PathKind::missing) {
+void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
+    std::string today;
+    if (!stampNow(false, today)) {
+        report.backupProblem = "of today (" + std::string(noTimeReason) + ")";
+        return;
+    }
+    const std::string name = std::string(registryFileName) + "." + today;
+    std::string written;
+    if (pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing) {
         FreqRegistry copy;
-        const ReadReport read = readRegistryFile(registryFileName, copy, maxLoadedRecords);
+        const ReadReport read =
+            readRegistryFile(storePath(store, registryFileName).c_str(), copy, maxLoadedRecords);
         if (read.status == ReadStatus::read) {
             size_t size = 0;
             const auto image = registryImageBuffer(copy, size);
-            if (writeBeside(store, name, image.get(), size) == WriteResult::failed)
-                problem = name + " (" + lastSystemError() + ")";
+            switch (writeBeside(store, name, image.get(), size, false)) {
+            case WriteResult::written:
+                written = name;
+                break;
+            case WriteResult::renamedUnflushed:
+                written = name;
+                report.backupUnflushed = unflushed(name);
+                break;
+            case WriteResult::failed:
+                report.backupProblem = name + " (" + lastSystemError() + ")";
+                break;
+            }
         } else if (read.status != ReadStatus::missing) {
-            problem = name + " (" + read.reason + ")";
+            report.backupProblem = name + " (" + read.reason + ")";
         }
     }
     std::vector<std::string> dated;
-    for (std::string& file : currentDirectoryNames())
-        if (isDatedBackupName(file)) dated.push_back(std::move(file));
+    for (std::string& file : namesWhere(store, isDatedBackupName))
+        if (file.compare(name) <= 0) dated.push_back(std::move(file));
     // The date in the name sorts as text.
     std::sort(dated.begin(), dated.end());
-    pruneOldest(dated, keep);
-    return problem;
+    report.pruneProblem = pruneOldest(store, dated, keep, written);
 }
 
-void pruneSnapshots(const char* kind, uint32_t keep) {
+std::string pruneSnapshots(const RegistryStore& store, const char* kind, uint32_t keep,
+                           const std::string& nowStamp, const std::string& justWritten) {
     const std::string prefix = std::string(registryFileName) + ".before-" + kind + "-";
     struct Named {
         std::string stamp;
@@ -156,9 +206,9 @@ void pruneSnapshots(const char* kind, uint32_t keep) {
         std::string name;
     };
     std::vector<Named> found;
-    for (std::string& file : currentDirectoryNames()) {
+    for (std::string& file : directoryNames(store.folder)) {
         Named entry{{}, 0, {}};
-        if (snapshotKey(file, prefix, entry.stamp, entry.n)) {
+        if (snapshotKey(file, prefix, entry.stamp, entry.n) && entry.stamp <= nowStamp) {
             entry.name = std::move(file);
             found.push_back(std::move(entry));
         }
@@ -169,22 +219,111 @@ void pruneSnapshots(const char* kind, uint32_t keep) {
     std::vector<std::string> names;
     for (Named& entry : found)
         names.push_back(std::move(entry.name));
-    pruneOldest(names, keep);
+    return pruneOldest(store, names, keep, justWritten);
+}
+
+void startTrustedClock(TrustedClock& clock) {
+    int64_t wall = 0;
+    if (clock.started || !wallClock(wall)) return;
+    clock.started = true;
+    clock.wallAtStart = wall;
+    clock.monotonicAtStart = monotonicMilliseconds();
+}
+
+uint64_t digestOf(FreqRegistry& registry) {
+    // FNV-1a over the records' bytes as they lie in memory.
+    uint64_t digest = 1469598103934665603ull;
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(r);
+        for (size_t i = 0; i < freqRecordSize; ++i)
+            digest = (digest ^ bytes[i]) * 1099511628211ull;
+    }
+    return digest ^ registry.freqs.count();
+}
+
+void removeLeftoverTemporaries(const RegistryStore& store) {
+    // Only the holder may remove temporaries: any other process's would be
+    // in use. With the lock held, those present are leftovers of a crash.
+    for (const std::string& name : directoryNames(store.folder))
+        if (isTemporaryName(name)) removePath(storePath(store, name.c_str()).c_str());
+}
+
+// Whether the lock this process took is still the one on the folder's lock
+// file. A lock file deleted or replaced is locked again if nobody holds the
+// new one; if somebody does, this process has lost the folder.
+bool lockStillHeld(RegistryStore& store, SaveReport& report) {
+    if (store.lockLost) return false;
+    const std::string path = storePath(store, registryLockFileName);
+    switch (checkFileLock(path.c_str(), store.lock)) {
+    case LockCheck::same:
+        return true;
+    case LockCheck::failed:
+        report.status = SaveStatus::failed;
+        report.reason = "its lock " + std::string(registryLockFileName) +
+                        " could not be checked: " + lastSystemError();
+        return false;
+    case LockCheck::replaced:
+        break;
+    }
+    FileLock fresh;
+    const LockResult taken = takeFileLock(path.c_str(), fresh);
+    if (taken == LockResult::taken) {
+        releaseFileLock(store.lock);
+        store.lock = fresh;
+        store.lockRetaken = true;
+        return true;
+    }
+    if (taken == LockResult::heldElsewhere) {
+        store.lockLost = true;
+        return false;
+    }
+    report.status = SaveStatus::failed;
+    report.reason = "its lock " + std::string(registryLockFileName) +
+                    " was replaced and could not be taken again: " + lastSystemError();
+    return false;
+}
+
+// What this process holds, beside the registry it may not write over, so
+// that nothing a player was told is registered is lost.
+void writeSideFile(RegistryStore& store, FreqRegistry& registry, const std::string& name,
+                   SaveReport& report) {
+    if (unchangedSinceLoad(store, registry)) return; // nothing that the file lacks
+    size_t size = 0;
+    const auto image = registryImageBuffer(registry, size);
+    switch (writeBeside(store, name, image.get(), size, true)) {
+    case WriteResult::written:
+        report.sideName = name;
+        break;
+    case WriteResult::renamedUnflushed:
+        report.sideName = name;
+        report.sideProblem = unflushed(name);
+        break;
+    case WriteResult::failed:
+        report.sideProblem = name + " could not be written either (" + lastSystemError() + ")";
+        break;
+    }
 }
 
 } // namespace
 
+std::string storePath(const RegistryStore& store, const char* name) {
+    return store.folder + name;
+}
+
 void openRegistryStore(RegistryStore& store) {
     store.temporarySuffix = processTemporarySuffix();
-    store.lockResult = takeFileLock(registryLockFileName, store.lock);
+    store.folder = currentDirectoryPath();
+    if (store.folder.empty())
+        store.folderProblem = "the current directory could not be read (" + lastSystemError() +
+                              "); the registry's files are named relative to it";
+    startTrustedClock(store.clock);
+    const std::string lockPath = storePath(store, registryLockFileName);
+    store.lockResult = takeFileLock(lockPath.c_str(), store.lock);
     if (store.lockResult != LockResult::taken) {
         store.lockReason = lastSystemError();
         return;
     }
-    // Only the holder may remove temporaries: any other process's would be
-    // in use. With the lock held, those present are leftovers of a crash.
-    for (const std::string& name : currentDirectoryNames())
-        if (isTemporaryName(name)) removePath(name.c_str());
+    removeLeftoverTemporaries(store);
 }
 
 void closeRegistryStore(RegistryStore& store) {
@@ -193,14 +332,26 @@ void closeRegistryStore(RegistryStore& store) {
 }
 
 bool holdsRegistry(const RegistryStore& store) {
-    return store.lockResult == LockResult::taken;
+    return store.lockResult == LockResult::taken && !store.lockLost;
 }
 
 const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry) {
     LoadReport& load = store.load;
     load = {};
-    const ReadReport read = readRegistryFile(registryFileName, registry, maxLoadedRecords);
+    store.loadedDigest = digestOf(registry);
+    ReadReport read;
+    try {
+        read = readRegistryFile(storePath(store, registryFileName).c_str(), registry,
+                                maxLoadedRecords);
+    } catch (const std::bad_alloc&) {
+        // Whole records that did not fit in memory: sound, so they stay
+        // where they are, and are tried again.
+        clearFreqs(registry);
+        read.status = ReadStatus::passing;
+        read.reason = "not enough memory to load it";
+    }
     load.size = read.size;
+    store.loadedDigest = digestOf(registry);
     switch (read.status) {
     case ReadStatus::missing:
         load.outcome = LoadOutcome::missing;
@@ -209,6 +360,11 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
         load.outcome = LoadOutcome::loaded;
         load.records = read.size / freqRecordSize;
         return load;
+    case ReadStatus::passing:
+        load.outcome = LoadOutcome::passing;
+        load.reason = read.reason;
+        load.moveReason = "the failure may pass";
+        return load;
     default:
         break;
     }
@@ -216,37 +372,77 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
     load.sizeNotWhole = read.status == ReadStatus::notWhole;
     if (!holdsRegistry(store)) {
         load.outcome = LoadOutcome::notUsable;
-        load.moveReason = "another host process uses this directory";
+        load.moveReason = "another host process uses this folder";
         return load;
     }
-    load.keptAs = keepAside(load);
+    load.keptAs = keepAside(store, load);
     load.outcome = load.keptAs.empty() ? LoadOutcome::notUsable : LoadOutcome::keptAside;
     return load;
 }
 
+bool unchangedSinceLoad(const RegistryStore& store, FreqRegistry& registry) {
+    return digestOf(registry) == store.loadedDigest;
+}
+
+bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
+    if (store.lockLost || !unchangedSinceLoad(store, registry)) return false;
+    bool tookLock = false;
+    if (store.lockResult != LockResult::taken) {
+        FileLock lock;
+        const LockResult result =
+            takeFileLock(storePath(store, registryLockFileName).c_str(), lock);
+        if (result != LockResult::taken) return false;
+        store.lock = lock;
+        store.lockResult = LockResult::taken;
+        store.lockReason.clear();
+        removeLeftoverTemporaries(store);
+        tookLock = true;
+    }
+    const LoadOutcome outcome = store.load.outcome;
+    if (!tookLock && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
+        return false;
+    // The file may have changed while another process held it: read afresh.
+    clearFreqs(registry);
+    loadRegistryFile(store, registry);
+    return true;
+}
+
 SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32_t keepDated) {
     SaveReport report;
-    if (!holdsRegistry(store)) {
+    if (store.lockResult != LockResult::taken) {
         report.status = SaveStatus::notHeld;
         return report;
     }
-    if (store.load.outcome == LoadOutcome::notUsable) {
+    if (!lockStillHeld(store, report)) {
+        if (report.status == SaveStatus::failed) return report;
+        report.status = SaveStatus::lockLost;
+        writeSideFile(store, registry, std::string(unsavedFileName) + "." + number(processId()),
+                      report);
+        return report;
+    }
+    const std::string path = storePath(store, registryFileName);
+    const LoadOutcome outcome = store.load.outcome;
+    if (outcome == LoadOutcome::unknown || outcome == LoadOutcome::notUsable ||
+        outcome == LoadOutcome::passing) {
         // Unless it has gone since: then there is nothing left to lose.
         ReadableFile file;
-        const OpenResult there = openRegularFile(registryFileName, file);
+        const OpenResult there = outcome == LoadOutcome::unknown
+                                     ? OpenResult::opened
+                                     : openRegularFile(path.c_str(), file);
         closeReadableFile(file);
         if (there != OpenResult::missing) {
             report.status = SaveStatus::leftAlone;
+            writeSideFile(store, registry, unsavedFileName, report);
             return report;
         }
         store.load.outcome = LoadOutcome::missing;
     }
-    if (keepDated > 0) report.backupProblem = keepDatedBackup(store, keepDated);
+    if (keepDated > 0) keepDatedBackup(store, keepDated, report);
 
     size_t size = 0;
     const auto image = registryImageBuffer(registry, size);
     SafeWrite write;
-    write.path = registryFileName;
+    write.path = path.c_str();
     write.temporarySuffix = store.temporarySuffix.c_str();
     write.data = image.get();
     write.size = size;
@@ -270,25 +466,49 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
 SnapshotReport writeSnapshot(RegistryStore& store, FreqRegistry& registry, const char* kind,
                              uint32_t keep) {
     SnapshotReport report;
-    if (!holdsRegistry(store)) {
-        report.reason = "another host process uses this directory";
+    SaveReport lockReport;
+    if (!holdsRegistry(store) || !lockStillHeld(store, lockReport)) {
+        report.reason = lockReport.status == SaveStatus::failed
+                            ? lockReport.reason
+                            : "another host process uses this folder";
         return report;
     }
-    const std::string base =
-        std::string(registryFileName) + ".before-" + kind + "-" + stampNow(true);
+    std::string stamp;
+    if (!stampNow(true, stamp)) {
+        report.reason = noTimeReason;
+        return report;
+    }
+    const std::string base = std::string(registryFileName) + ".before-" + kind + "-" + stamp;
     size_t size = 0;
     const auto image = registryImageBuffer(registry, size);
     for (uint64_t n = 0;; ++n) {
         report.name = n == 0 ? base : base + "." + number(n);
-        if (pathKindOf(report.name.c_str()) != PathKind::missing) continue;
-        if (writeBeside(store, report.name, image.get(), size) != WriteResult::failed) break;
+        if (pathKindOf(storePath(store, report.name.c_str()).c_str()) != PathKind::missing)
+            continue;
+        const WriteResult result = writeBeside(store, report.name, image.get(), size, false);
+        if (result == WriteResult::renamedUnflushed) report.problem = unflushed(report.name);
+        if (result != WriteResult::failed) break;
         report.reason = lastSystemError();
         report.name.clear();
         return report;
     }
     report.written = true;
-    if (keep > 0) pruneSnapshots(kind, keep);
+    if (keep > 0) {
+        const std::string pruneProblem = pruneSnapshots(store, kind, keep, stamp, report.name);
+        if (!pruneProblem.empty() && report.problem.empty())
+            report.problem = "an older undo copy " + pruneProblem + " could not be removed";
+    }
     return report;
+}
+
+bool trustedNow(RegistryStore& store, int64_t& now, int64_t& wall) {
+    if (!wallClock(wall)) return false;
+    TrustedClock& clock = store.clock;
+    startTrustedClock(clock); // a clock that failed at the start counts from here
+    const uint64_t elapsedMs = monotonicMilliseconds() - clock.monotonicAtStart;
+    const int64_t measured = clock.wallAtStart + int64_t(elapsedMs / 1000);
+    now = measured < wall ? measured : wall;
+    return true;
 }
 
 std::string loadNotice(const LoadReport& load) {
@@ -297,6 +517,11 @@ std::string loadNotice(const LoadReport& load) {
     case LoadOutcome::missing:
     case LoadOutcome::loaded:
         return {};
+    case LoadOutcome::unknown:
+        return file + " could not be loaded (" +
+               (load.reason.empty() ? std::string("the plug-in's start failed") : load.reason) +
+               ") and was left in place; it will not be saved over, and changes are kept in "
+               "memory only.";
     case LoadOutcome::keptAside:
         if (load.sizeNotWhole)
             return file + " was damaged and has been kept as " + load.keptAs +
@@ -307,6 +532,10 @@ std::string loadNotice(const LoadReport& load) {
         return file + " could not be read (" + load.reason + ") and was left in place (" +
                load.moveReason +
                "); it will not be saved over, and changes are kept in memory only.";
+    case LoadOutcome::passing:
+        return file + " could not be read just now (" + load.reason +
+               ") and was left in place; it will not be saved over. Loading is tried again at "
+               "each connection and autosave while nothing has changed.";
     }
     return {};
 }
@@ -319,12 +548,23 @@ std::string loadAuditText(const LoadReport& load) {
         return what + ", kept as " + load.keptAs;
     case LoadOutcome::notUsable:
         return what + ", could not be kept aside (" + load.moveReason + "); it is not saved over";
+    case LoadOutcome::passing:
+        return what + ", left in place for a passing failure; it is not saved over";
+    case LoadOutcome::unknown:
+        return "registry file could not be loaded (" +
+               (load.reason.empty() ? std::string("the plug-in's start failed") : load.reason) +
+               "); it is not saved over";
     default:
         return {};
     }
 }
 
 std::string lockNotice(const RegistryStore& store) {
+    if (store.lockLost)
+        return std::string(registryLockFileName) +
+               " was deleted or replaced, and another host process now holds it: changes made "
+               "in this one are no longer saved to " +
+               registryFileName + ".";
     switch (store.lockResult) {
     case LockResult::taken:
         return {};
@@ -338,12 +578,39 @@ std::string lockNotice(const RegistryStore& store) {
     return {};
 }
 
+std::string folderNotice(const RegistryStore& store) {
+    if (store.folderProblem.empty()) return {};
+    return "Registry folder: " + store.folderProblem + ".";
+}
+
+namespace {
+
+void addSentence(std::string& text, const std::string& sentence) {
+    if (sentence.empty()) return;
+    if (!text.empty()) text += " ";
+    text += sentence;
+}
+
+std::string sideSentence(const SaveReport& save) {
+    std::string text;
+    if (!save.sideName.empty())
+        text = "What this process holds was written to " + save.sideName +
+               " beside it; merge it with hadrok teams once the host is stopped.";
+    if (!save.sideProblem.empty()) addSentence(text, "(" + save.sideProblem + ".)");
+    return text;
+}
+
+} // namespace
+
 std::string saveNotice(const SaveReport& save) {
     std::string notice;
     switch (save.status) {
     case SaveStatus::saved:
-    case SaveStatus::savedUnflushed:
     case SaveStatus::notHeld:
+        break;
+    case SaveStatus::savedUnflushed:
+        notice = std::string("Saved ") + registryFileName + ", but flushing its folder failed (" +
+                 save.reason + "); the new file may not survive a power cut.";
         break;
     case SaveStatus::failed:
         notice = std::string("Saving ") + registryFileName + " failed (" + save.reason +
@@ -353,41 +620,63 @@ std::string saveNotice(const SaveReport& save) {
         notice = std::string("Not saving ") + registryFileName +
                  ": it could not be read at load and is left as it is; changes are kept in "
                  "memory only.";
+        addSentence(notice, sideSentence(save));
+        break;
+    case SaveStatus::lockLost:
+        notice = std::string("Not saving ") + registryFileName + ": " + registryLockFileName +
+                 " was deleted or replaced, and another host process now holds it.";
+        addSentence(notice, sideSentence(save));
         break;
     }
-    if (!save.backupProblem.empty()) {
-        if (!notice.empty()) notice += " ";
-        notice += "The daily backup " + save.backupProblem + " could not be written.";
-    }
+    if (!save.backupProblem.empty())
+        addSentence(notice, "The daily backup " + save.backupProblem + " could not be written.");
+    if (!save.backupUnflushed.empty())
+        addSentence(notice, "The daily backup " + save.backupUnflushed + ".");
+    if (!save.pruneProblem.empty())
+        addSentence(notice, "An old daily backup " + save.pruneProblem + " could not be removed.");
     return notice;
 }
 
 std::string saveAuditText(const SaveReport& save) {
     std::string text;
+    const auto add = [&text](const std::string& part) {
+        if (part.empty()) return;
+        if (!text.empty()) text += "; ";
+        text += part;
+    };
     switch (save.status) {
     case SaveStatus::saved:
     case SaveStatus::notHeld:
         break;
     case SaveStatus::savedUnflushed:
-        text = "saved, but flushing the directory failed (" + save.reason +
-               "); the new file may not survive a power cut";
+        add("saved, but flushing the directory failed (" + save.reason +
+            "); the new file may not survive a power cut");
         break;
     case SaveStatus::failed:
-        text = "saving failed (" + save.reason + "); the file on disk is unchanged";
+        add("saving failed (" + save.reason + "); the file on disk is unchanged");
         break;
     case SaveStatus::leftAlone:
-        text = "not saved: the file that could not be read at load is left as it is";
+        add("not saved: the file that could not be read at load is left as it is");
+        break;
+    case SaveStatus::lockLost:
+        add("not saved: the lock file was replaced and another process holds it");
         break;
     }
-    if (!save.backupProblem.empty()) {
-        if (!text.empty()) text += "; ";
-        text += "daily backup " + save.backupProblem + " could not be written";
-    }
+    if (!save.sideName.empty()) add("what this process holds was written to " + save.sideName);
+    add(save.sideProblem);
+    if (!save.backupProblem.empty())
+        add("daily backup " + save.backupProblem + " could not be written");
+    if (!save.backupUnflushed.empty()) add("daily backup " + save.backupUnflushed);
+    if (!save.pruneProblem.empty())
+        add("old daily backup " + save.pruneProblem + " could not be removed");
     return text;
 }
 
 std::string snapshotNotice(const SnapshotReport& snapshot, const char* command) {
-    if (snapshot.written) return {};
+    if (snapshot.written) {
+        if (snapshot.problem.empty()) return {};
+        return "Undo copy before " + std::string(command) + ": " + snapshot.problem + ".";
+    }
     return std::string("No undo copy of the registry could be made before ") + command + " (" +
            snapshot.reason + ").";
 }

@@ -1,8 +1,11 @@
 // Everything that touches the registry's files: the load and what came of
 // it, the save, moving an unreadable file aside, the lock that keeps one host
-// process per directory, dated backups and undo snapshots. It knows neither
+// process per folder, dated backups and undo snapshots. It knows neither
 // the host nor the chat: it returns outcomes and the words to tell them in,
 // and its callers decide who hears them.
+//
+// The folder is fixed when the store is opened: whatever the host's current
+// directory becomes later, this process's files stay beside its lock.
 #pragma once
 
 #include <cstdint>
@@ -12,20 +15,25 @@
 #include "registry/freq_registry.h"
 
 extern const char registryLockFileName[];
+// Where a lock holder that may not write over the registry keeps what it
+// holds; a process that lost its lock adds its process number.
+extern const char unsavedFileName[];
 
 // More records than this are not loaded: the file is kept aside instead, so
 // that a huge file can neither exhaust memory nor hold up the host's start.
 constexpr uint64_t maxLoadedRecords = 1048576;
 
 enum class LoadOutcome {
+    unknown,   // not yet decided (or the start failed): never saved over
     missing,   // no file: the quiet empty start
     loaded,    // every record read
     keptAside, // could not be loaded whole; moved to keptAs, bytes intact
     notUsable, // could not be loaded whole and is still in place: never saved over
+    passing,   // a passing failure (out of files, of memory...): in place, tried again
 };
 
 struct LoadReport {
-    LoadOutcome outcome = LoadOutcome::missing;
+    LoadOutcome outcome = LoadOutcome::unknown;
     uint64_t records = 0;
     std::string reason; // why it could not be loaded, in plain words
     bool sizeNotWhole = false;
@@ -34,17 +42,41 @@ struct LoadReport {
     std::string moveReason; // why it could not be moved aside
 };
 
+// The time the expiry trusts: the wall clock, but never ahead of the wall
+// clock at the store's opening plus the monotonic time since, so that a clock
+// set forward by hand expires nothing.
+struct TrustedClock {
+    bool started = false;
+    int64_t wallAtStart = 0;
+    uint64_t monotonicAtStart = 0;
+};
+
 struct RegistryStore {
+    // A full path ending in the separator; empty when the current directory
+    // could not be told at opening (then the names are relative).
+    std::string folder;
+    std::string folderProblem;
     FileLock lock;
     LockResult lockResult = LockResult::failed;
     std::string lockReason;
+    // The lock file was deleted or replaced under this process and another
+    // process holds the new one: this one no longer writes the registry.
+    bool lockLost = false;
+    bool lockRetaken = false; // the lock file was replaced and taken again
     LoadReport load;
     // The name part that makes this process's temporaries its own.
     std::string temporarySuffix;
+    // A digest of the records as loaded, to tell whether memory still holds
+    // just what the file held.
+    uint64_t loadedDigest = 0;
+    TrustedClock clock;
 };
 
-// Takes the lock (never waiting). The holder removes temporaries that a
-// crashed process left in the directory.
+// The full name of one of the registry's files in the store's folder.
+std::string storePath(const RegistryStore& store, const char* name);
+
+// Fixes the folder (the current directory), takes the lock (never waiting).
+// The holder removes temporaries that a crashed process left in the folder.
 void openRegistryStore(RegistryStore& store);
 void closeRegistryStore(RegistryStore& store);
 
@@ -52,22 +84,37 @@ void closeRegistryStore(RegistryStore& store);
 bool holdsRegistry(const RegistryStore& store);
 
 // Loads Zandrel.teams into an empty registry. Whatever is there but can't be
-// loaded whole is moved aside (when this process holds the lock), never
-// overwritten.
+// loaded whole for good is moved aside (when this process holds the lock),
+// never overwritten; a passing failure leaves it in place.
 const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry);
+
+// Whether the registry in memory is what the load found (or, after a failed
+// load, still empty): then loading again loses nothing.
+bool unchangedSinceLoad(const RegistryStore& store, FreqRegistry& registry);
+
+// Tries again what failed at the start while nothing has changed since: the
+// lock (a tool or a second host may have had it for a moment) and a load
+// that failed for a passing reason. True when the registry was loaded anew.
+bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry);
 
 enum class SaveStatus {
     saved,
     savedUnflushed, // in place, but the directory could not be flushed
     failed,         // the file on disk is unchanged
     notHeld,        // another process holds the lock: nothing is written
-    leftAlone,      // an unreadable file is in place: never saved over
+    leftAlone,      // the file in place may not be written over
+    lockLost,       // the lock file was replaced and another process holds it
 };
 
 struct SaveReport {
     SaveStatus status = SaveStatus::saved;
     std::string reason;
-    std::string backupProblem; // the day's backup could not be made
+    std::string backupProblem;   // the day's backup could not be made: name and reason
+    std::string backupUnflushed; // the day's backup is made, its folder not flushed
+    std::string pruneProblem;    // an old backup could not be removed
+    // leftAlone and lockLost: what this process holds, written beside.
+    std::string sideName;
+    std::string sideProblem;
 };
 
 // Keeps the day's backup when due (keepDated 0: none), then replaces the file.
@@ -75,8 +122,9 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
 
 struct SnapshotReport {
     bool written = false;
-    std::string name;   // when written
-    std::string reason; // when not
+    std::string name;    // when written
+    std::string reason;  // when not
+    std::string problem; // written, but not flushed or an old one not removed
 };
 
 // Writes the registry as it stands to Zandrel.teams.before-<kind>-
@@ -85,11 +133,16 @@ struct SnapshotReport {
 SnapshotReport writeSnapshot(RegistryStore& store, FreqRegistry& registry, const char* kind,
                              uint32_t keep);
 
+// The time the expiry may go by and the wall clock; false when the system
+// gives no time.
+bool trustedNow(RegistryStore& store, int64_t& now, int64_t& wall);
+
 // The words for each outcome: one line each, naming the file and the
 // system's reason. Empty when there is nothing to say.
 std::string loadNotice(const LoadReport& load);
 std::string loadAuditText(const LoadReport& load);
 std::string lockNotice(const RegistryStore& store);
+std::string folderNotice(const RegistryStore& store);
 std::string saveNotice(const SaveReport& save);
 std::string saveAuditText(const SaveReport& save);
 std::string snapshotNotice(const SnapshotReport& snapshot, const char* command);

@@ -27,6 +27,7 @@ struct Directory {
     std::map<intptr_t, size_t> readAt;
     std::map<intptr_t, Contents> appenders;
     std::map<intptr_t, std::string> locks;
+    std::map<intptr_t, Contents> lockFiles; // what each lock is held on
     intptr_t nextHandle = 3;
 };
 
@@ -79,8 +80,28 @@ uint32_t tickCount() {
     return uint32_t(fakeMonotonicMs());
 }
 
+uint64_t monotonicMilliseconds() {
+    return uint64_t(fakeMonotonicMs());
+}
+
 int32_t currentTime() {
     return int32_t(fakeWallMs() / 1000);
+}
+
+bool wallClock(int64_t& seconds) {
+    if (fakeWallMs() < 0) return false; // the system gave no time
+    seconds = fakeWallMs() / 1000;
+    return true;
+}
+
+std::string currentDirectoryPath() {
+    return std::string(fakeDirectory) + "/";
+}
+
+ProfileFileState profileFileState(const char* path) {
+    std::string name;
+    return nameOf(path, name) && find(name) ? ProfileFileState::readable
+                                            : ProfileFileState::missing;
 }
 
 bool currentDirectory(char* buffer, uint32_t size) {
@@ -233,6 +254,10 @@ PathKind pathKindOf(const char* path) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
+    return directoryNames({});
+}
+
+std::vector<std::string> directoryNames(const std::string&) {
     std::vector<std::string> names;
     for (const auto& [name, contents] : directory().files)
         names.push_back(name);
@@ -267,7 +292,7 @@ uint32_t processId() {
     return 4242;
 }
 
-bool localTimeOf(int32_t seconds, std::tm& result) {
+bool localTimeOf(int64_t seconds, std::tm& result) {
     if (seconds < 0) return false;
     const time_t t = seconds;
     return localtime_r(&t, &result) != nullptr;
@@ -292,6 +317,7 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
     d.locked.insert(name);
     lock.handle = d.nextHandle++;
     d.locks[lock.handle] = name;
+    d.lockFiles[lock.handle] = contents;
     return LockResult::taken;
 }
 
@@ -302,7 +328,22 @@ void releaseFileLock(FileLock& lock) {
         d.locked.erase(held->second);
         d.locks.erase(held);
     }
+    d.lockFiles.erase(lock.handle);
     lock.handle = -1;
+}
+
+LockCheck checkFileLock(const char* path, const FileLock& lock) {
+    Directory& d = directory();
+    auto held = d.lockFiles.find(lock.handle);
+    std::string name;
+    if (held == d.lockFiles.end() || !nameOf(path, name)) return LockCheck::failed;
+    const Contents* now = find(name);
+    return now && *now == held->second ? LockCheck::same : LockCheck::replaced;
+}
+
+bool lastErrorIsPassing() {
+    return errno == EMFILE || errno == ENFILE || errno == ENOMEM || errno == EINTR ||
+           errno == EAGAIN || errno == EIO;
 }
 
 std::string lastSystemError() {
@@ -310,3 +351,5 @@ std::string lastSystemError() {
     const char* text = error != 0 ? std::strerror(error) : nullptr;
     return text && *text ? std::string(text) : std::string("unknown error");
 }
+
+void writeStandardError(const std::string&) {}

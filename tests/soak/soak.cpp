@@ -118,6 +118,7 @@ struct Soak {
     ~Soak() { closeRegistryStore(state.store); }
     Soak() {
         openRegistryStore(state.store);
+        loadRegistryFile(state.store, state.registry);
         for (uint32_t b = 0; b < botCount; ++b) {
             Arena& a = arenas[b];
             a.bot.handle = b + 1;

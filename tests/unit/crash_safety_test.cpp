@@ -116,6 +116,8 @@ TEST(CrashSafety, TwoProcessesInOneDirectoryNeverMixTheirSaves) {
                 close(report[0]);
                 RegistryStore store;
                 openRegistryStore(store);
+                FreqRegistry loaded;
+                loadRegistryFile(store, loaded);
                 const char held = holdsRegistry(store) ? 'H' : 'N';
                 if (write(report[1], &held, 1) != 1) _exit(2);
                 for (int n = 0;; ++n) {

@@ -120,7 +120,8 @@ TEST_F(Events, InvitesAgeOnEveryFifthTick) {
 }
 
 TEST_F(Events, AutoSaveComesEveryDelayTicks) {
-    TempDir dir;
+    // The host moves to another directory: the saves stay beside the lock.
+    TempDir elsewhere;
     host.bot.config.autoSaveDelay = 3;
     host.bot.autoSaveCountdown = 3;
     for (int tick = 1; tick <= 9; ++tick) {
@@ -129,7 +130,8 @@ TEST_F(Events, AutoSaveComesEveryDelayTicks) {
         if (tick % 3 == 0) expected.push_back("echo: AutoSave...");
         EXPECT_EQ(host.take(), expected) << "tick " << tick;
     }
-    EXPECT_TRUE(TempDir::exists("Zandrel.teams"));
+    EXPECT_TRUE(std::filesystem::exists(host.dir.path / "Zandrel.teams"));
+    EXPECT_FALSE(TempDir::exists("Zandrel.teams"));
 }
 
 TEST_F(Events, AutoSaveDelayZeroWrapsAndNeverSaves) {

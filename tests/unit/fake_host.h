@@ -48,6 +48,7 @@ struct FakeHost {
     ~FakeHost() { closeRegistryStore(state.store); }
     FakeHost() {
         openRegistryStore(state.store);
+        loadRegistryFile(state.store, state.registry);
         sentLines().clear();
         bot.handle = 1;
         bot.callback = recordHostEvent;
