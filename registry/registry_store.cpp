@@ -439,6 +439,12 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     }
     if (keepDated > 0) keepDatedBackup(store, keepDated, report);
 
+    FileStamp stamp;
+    if (store.written && store.writtenGeneration == registry.freqs.generation() &&
+        fileStampOf(path.c_str(), stamp) && stamp == store.writtenStamp)
+        return report;
+    store.written = false;
+    const uint64_t generation = registry.freqs.generation();
     size_t size = 0;
     const auto image = registryImageBuffer(registry, size);
     SafeWrite write;
@@ -450,8 +456,11 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     switch (writeFileSafely(write)) {
     case WriteResult::written:
         report.status = SaveStatus::saved;
+        store.written =
+            fileStampOf(path.c_str(), store.writtenStamp) && store.writtenStamp.size == size;
         break;
     case WriteResult::renamedUnflushed:
+        // Written again next time: the flush is still owed.
         report.status = SaveStatus::savedUnflushed;
         report.reason = lastSystemError();
         break;
@@ -460,6 +469,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         report.reason = lastSystemError();
         break;
     }
+    store.writtenGeneration = generation;
     return report;
 }
 
