@@ -10,28 +10,32 @@
 #include <memory>
 #include <vector>
 
+// The last generation given to any list: a generation is never given twice,
+// so two lists with the same one hold the same (both never changed: empty).
+inline uint64_t lastListGeneration = 0;
+
 template <class T> class FreqChainedList {
   public:
     uint32_t count() const { return count_; }
-    // Grows with every change, and with every element handed out by freq
+    // Renewed with every change, and with every element handed out by freq
     // (whoever asks by freq may be about to change it): the same number means
-    // the same elements. Walks in list order change nothing.
+    // the same list with the same elements. Walks in list order change nothing.
     uint64_t generation() const { return generation_; }
-    void touch() { ++generation_; }
+    void touch() { generation_ = ++lastListGeneration; }
     T* first() { return at(first_); }
     T* next(const T* element) { return at(nodeOf(element)->next); }
     T* firstWithFreq(uint16_t freq) {
-        ++generation_;
+        touch();
         const FreqEnds* ends = endsIfAny(freq);
         return ends ? at(ends->first) : nullptr;
     }
     T* nextWithFreq(const T* element) {
-        ++generation_;
+        touch();
         return at(nodeOf(element)->nextSameFreq);
     }
 
     T& append(const T& value) {
-        ++generation_;
+        touch();
         if (freeHead_ == none) grow();
         uint32_t index = freeHead_;
         Node& node = nodeAt(index);
@@ -59,7 +63,7 @@ template <class T> class FreqChainedList {
 
     // Removes the element that is this very object; anything else is ignored.
     void remove(const T* element) {
-        ++generation_;
+        touch();
         uint32_t index = indexOf(element);
         if (index == none) return;
         Node& node = nodeAt(index);
@@ -87,7 +91,7 @@ template <class T> class FreqChainedList {
     }
 
     void clear() {
-        ++generation_;
+        touch();
         chunks_.clear();
         freqBlocks_.clear();
         freeHead_ = first_ = last_ = none;

@@ -158,6 +158,15 @@ std::vector<std::string> namesWhere(const RegistryStore& store, bool (*keep)(std
 
 // Before the day's first save replaces the registry file: the file as it
 // stands, under the day's name, unless that name is taken.
+// Whether today's backup is still to be made (or the date can't be told,
+// which keepDatedBackup reports).
+bool datedBackupDue(const RegistryStore& store) {
+    std::string today;
+    if (!stampNow(false, today)) return true;
+    const std::string name = std::string(registryFileName) + "." + today;
+    return pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing;
+}
+
 void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
     std::string today;
     if (!stampNow(false, today)) {
@@ -385,9 +394,15 @@ bool unchangedSinceLoad(const RegistryStore& store, FreqRegistry& registry) {
 }
 
 bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
-    if (store.lockLost || !unchangedSinceLoad(store, registry)) return false;
-    bool tookLock = false;
-    if (store.lockResult != LockResult::taken) {
+    if (store.lockLost) return false;
+    // The cheap tests first: the digest walks every record, and this runs
+    // at every autosave.
+    const bool lockTaken = store.lockResult == LockResult::taken;
+    const LoadOutcome outcome = store.load.outcome;
+    if (lockTaken && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
+        return false;
+    if (!unchangedSinceLoad(store, registry)) return false;
+    if (!lockTaken) {
         FileLock lock;
         const LockResult result =
             takeFileLock(storePath(store, registryLockFileName).c_str(), lock);
@@ -396,11 +411,7 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
         store.lockResult = LockResult::taken;
         store.lockReason.clear();
         removeLeftoverTemporaries(store);
-        tookLock = true;
     }
-    const LoadOutcome outcome = store.load.outcome;
-    if (!tookLock && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
-        return false;
     // The file may have changed while another process held it: read afresh.
     clearFreqs(registry);
     loadRegistryFile(store, registry);
@@ -437,13 +448,16 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         }
         store.load.outcome = LoadOutcome::missing;
     }
-    if (keepDated > 0) keepDatedBackup(store, keepDated, report);
-
+    // Only the rewrite of the same bytes is skipped: the day's backup is
+    // still made when it falls due (older ones are pruned when one is made).
     FileStamp stamp;
     if (store.written && store.writtenGeneration == registry.freqs.generation() &&
-        fileStampOf(path.c_str(), stamp) && stamp == store.writtenStamp)
+        fileStampOf(path.c_str(), stamp) && stamp == store.writtenStamp) {
+        if (keepDated > 0 && datedBackupDue(store)) keepDatedBackup(store, keepDated, report);
         return report;
+    }
     store.written = false;
+    if (keepDated > 0) keepDatedBackup(store, keepDated, report);
     const uint64_t generation = registry.freqs.generation();
     size_t size = 0;
     const auto image = registryImageBuffer(registry, size);
