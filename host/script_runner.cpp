@@ -137,8 +137,8 @@ uint32_t parseVersion(std::string_view text) {
     return static_cast<uint32_t>(major << 16 | minor);
 }
 
-// One "tick" line's most ticks: a million calls finish in seconds even when
-// every one saves.
+// One "tick" line's most ticks: a million calls take well under a minute,
+// even when every one autosaves an unchanged registry.
 constexpr uint64_t maxTicksPerLine = 1000000;
 // How far all "advance" lines together may move the clocks: a century.
 constexpr int64_t maxClockLead = 36500 * 86400000000000;
