@@ -158,9 +158,14 @@ void decodeInto(std::string_view s, size_t from, size_t to, const Groups& groups
             if (!body.empty() && group->count > (maxDecodedText - out.size()) / body.size())
                 throw ScriptError("repeated text longer than 64 MiB");
             charge(body.size() * group->count);
-            out.reserve(out.size() + body.size() * group->count);
-            for (size_t k = 0; k < group->count; ++k)
-                out += body;
+            // Doubling what is already repeated: a few copies, not one per count.
+            const size_t start = out.size(), total = body.size() * group->count;
+            out.reserve(start + total);
+            if (total > 0) out += body;
+            while (out.size() - start < total) {
+                const size_t have = out.size() - start;
+                out.append(out, start, std::min(have, total - have));
+            }
             i = group->end;
         } else if (quotes && c == '"') {
             quoted = !quoted;
