@@ -173,6 +173,19 @@ hostile 120 2 "hadrok: <stdin>:20: the script's texts are longer than 1024 MiB i
 setup
 printf 'Bob: !x %s\n' "$(many x 17000000)" >>"$work/script"
 hostile 20 2 "hadrok: <stdin>:3: line longer than 16 MiB" "a line longer than 16 MiB"
+# Running out of memory ends the line, not the program: under a small address
+# space (where the program starts at all: not under a sanitizer or Wine).
+if (ulimit -v 150000 && "$hadrok" run </dev/null >/dev/null 2>&1); then
+    setup
+    printf 'ini K={x*60000000}\n' >>"$work/script"
+    errors=$(ulimit -v 150000 && TZ=UTC timeout 20 "$hadrok" run --frozen-clock <"$work/script" 2>&1 >/dev/null)
+    status=$?
+    cases=$((cases + 1))
+    if [ "$status" -ne 2 ] || [ "$errors" != "hadrok: <stdin>:3: not enough memory to play this line" ]; then
+        failures=$((failures + 1))
+        echo "FAIL: a line that needs more memory than there is: status $status, $errors"
+    fi
+fi
 # Paths as Linux names them.
 if [ -z "${HADROK_UNDER_WINE:-}" ]; then
 setup
