@@ -10,14 +10,21 @@ void reply(const CommandContext& context, const char* text) {
     sendPrivate(context.instance, context.player, text);
 }
 
+static AuditActor actorOf(const CommandContext& context) {
+    return {.handle = context.instance.handle,
+            .hasPlayer = true,
+            .playerName = fieldText(context.player.name, playerNameWidth),
+            .playerLevel = context.player.operatorLevel,
+            .enabled = context.instance.config.auditLog != 0};
+}
+
 void audit(const CommandContext& context, const char* command, int32_t freq,
            std::string_view change) {
-    auditLog({.handle = context.instance.handle,
-              .hasPlayer = true,
-              .playerName = fieldText(context.player.name, playerNameWidth),
-              .playerLevel = context.player.operatorLevel,
-              .enabled = context.instance.config.auditLog != 0},
-             command, freq, change);
+    auditLog(actorOf(context), command, freq, change);
+}
+
+void auditWrongPassword(const CommandContext& context, int32_t freq) {
+    auditWrongPassword(actorOf(context), freq);
 }
 
 Text changedFromTo(const char* what, std::string_view before, std::string_view after) {

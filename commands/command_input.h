@@ -36,6 +36,10 @@ void reply(const CommandContext& context, const char* text);
 void audit(const CommandContext& context, const char* command, int32_t freq,
            std::string_view change);
 
+// A wrong password the commanding player typed: counted in the audit log
+// rather than written each time, as he may repeat it at will.
+void auditWrongPassword(const CommandContext& context, int32_t freq);
+
 // "<what> "old" -> "new"", for the audit log.
 Text changedFromTo(const char* what, std::string_view before, std::string_view after);
 

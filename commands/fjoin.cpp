@@ -6,7 +6,7 @@ void handleFjoin(const CommandContext& context) {
     const FreqRecord& record = *context.record;
     const Text& password = context.typed.rest;
     if (hashPassword(password.data, password.length) != record.passwordHash) {
-        audit(context, "!fjoin", record.freq, "wrong password");
+        auditWrongPassword(context, record.freq);
         return reply(context, replies::invalidPassword);
     }
     addInvite(context.registry, record.freq, fieldOf(context.player.name));

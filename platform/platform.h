@@ -130,6 +130,29 @@ struct FileStamp {
 };
 bool fileStampOf(const char* path, FileStamp& stamp);
 
+// What stands at a path that is not a regular file, in a few words for a
+// message: "a FIFO", "a directory", "a device", "a socket", "a symbolic link"
+// (only when followLink is false) or "not a regular file". Empty for a
+// regular file, or when nothing is there or it can't be looked at.
+std::string pathKindWords(const char* path, bool followLink);
+
+// Which file a path names (following links), or standard input is, so that
+// two names of one file can be told; known is false when it can't be told.
+struct FileIdentity {
+    bool known = false;
+    uint64_t device = 0;
+    uint64_t index = 0;
+};
+FileIdentity fileIdentityOf(const char* path);
+FileIdentity standardInputIdentity();
+inline bool sameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.index == b.index;
+}
+
+// The account this process runs as, for records of who changed what; empty
+// when the system can't tell.
+std::string systemUserName();
+
 // The names in the current directory, "." and ".." left out; those read
 // before an error when the listing fails part way.
 std::vector<std::string> currentDirectoryNames();

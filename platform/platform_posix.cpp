@@ -13,6 +13,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -493,7 +494,60 @@ bool renamePath(const char* from, const char* to) {
     return std::rename(from, to) == 0;
 }
 
+std::string pathKindWords(const char* path, bool followLink) {
+    struct stat st {};
+    if ((followLink ? stat(path, &st) : lstat(path, &st)) != 0) return {};
+    if (S_ISREG(st.st_mode)) return {};
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISDIR(st.st_mode)) return "a directory";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    if (S_ISLNK(st.st_mode)) return "a symbolic link";
+    return "not a regular file";
+}
+
+namespace {
+
+FileIdentity identityFrom(int got, const struct stat& st) {
+    FileIdentity identity;
+    if (got != 0) return identity;
+    identity.known = true;
+    identity.device = uint64_t(st.st_dev);
+    identity.index = uint64_t(st.st_ino);
+    return identity;
+}
+
+} // namespace
+
+FileIdentity fileIdentityOf(const char* path) {
+    struct stat st {};
+    const int got = stat(path, &st);
+    return identityFrom(got, st);
+}
+
+FileIdentity standardInputIdentity() {
+    struct stat st {};
+    const int got = fstat(STDIN_FILENO, &st);
+    return identityFrom(got, st);
+}
+
+std::string systemUserName() {
+    // The account of the effective user; the environment can't forge it.
+    char buffer[4096];
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found &&
+        found->pw_name && *found->pw_name)
+        return found->pw_name;
+    return "uid " + std::to_string(unsigned(geteuid()));
+}
+
 void writeStandardError(const std::string& text) {
+    // Standard error may be a file at the process's size limit too.
+    struct stat st {};
+    if (fstat(STDERR_FILENO, &st) == 0 && S_ISREG(st.st_mode) &&
+        !withinFileSizeLimit(uint64_t(st.st_size), text.size()))
+        return;
     size_t at = 0;
     while (at < text.size()) {
         const ssize_t n = write(STDERR_FILENO, text.data() + at, text.size() - at);

@@ -423,6 +423,62 @@ bool renamePath(const char* from, const char* to) {
     return MoveFileA(from, to) != 0; // refuses an existing target
 }
 
+std::string pathKindWords(const char* path, bool followLink) {
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+    if (!followLink && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return "a symbolic link";
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "a directory";
+    // Devices (NUL, CON) and pipes answer with attributes too: their type
+    // tells them apart from a file on a disk.
+    const HANDLE handle =
+        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {};
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    if (type == FILE_TYPE_DISK) return {};
+    if (type == FILE_TYPE_PIPE) return "a FIFO";
+    if (type == FILE_TYPE_CHAR) return "a device";
+    return "not a regular file";
+}
+
+namespace {
+
+FileIdentity identityOfHandle(HANDLE handle) {
+    FileIdentity identity;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(handle, &info))
+        return identity;
+    identity.known = true;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.index = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    return identity;
+}
+
+} // namespace
+
+FileIdentity fileIdentityOf(const char* path) {
+    const HANDLE handle =
+        CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {};
+    const FileIdentity identity = identityOfHandle(handle);
+    CloseHandle(handle);
+    return identity;
+}
+
+FileIdentity standardInputIdentity() {
+    return identityOfHandle(GetStdHandle(STD_INPUT_HANDLE));
+}
+
+std::string systemUserName() {
+    char name[257] = {};
+    DWORD size = sizeof name;
+    if (GetUserNameA(name, &size) && name[0]) return name;
+    return {};
+}
+
 void writeStandardError(const std::string& text) {
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
     if (error == nullptr || error == INVALID_HANDLE_VALUE) return;

@@ -81,6 +81,7 @@ void autoSave(BotInstance& instance, PluginState& state) {
                               instance.config.backups, bot);
         echoIfAny(instance, sweep.notice);
         save = saveRegistryFile(state.store, state.registry, instance.config.backups);
+        followRegistryLock(state); // a lock found lost at the save ends the log
     } catch (...) {
         save = SaveReport{};
         save.status = SaveStatus::failed;
@@ -97,6 +98,7 @@ void autoSave(BotInstance& instance, PluginState& state) {
 }
 
 void handleTick(BotInstance& instance, PluginState& state) {
+    auditLogTick();
     --instance.expiryCountdown;
     --instance.autoSaveCountdown;
     // Each countdown is re-armed before its work, so that no failure in the

@@ -9,8 +9,15 @@
 #include "registry/registry_file.h"
 #include "text/number.h"
 
+void followRegistryLock(const PluginState& state) {
+    std::string file =
+        holdsRegistry(state.store) ? storePath(state.store, auditLogFileName) : std::string();
+    if (file != auditLogFile()) setAuditLogFile(std::move(file));
+}
+
 void startPluginState(PluginState& state) {
     openRegistryStore(state.store);
+    followRegistryLock(state);
     loadRegistryFile(state.store, state.registry);
 }
 
@@ -34,7 +41,10 @@ void expireAtLoad(PluginState& state) {
 
 std::string retryStart(PluginState& state) {
     const bool held = holdsRegistry(state.store);
-    if (!retryRegistryStart(state.store, state.registry)) return {};
+    const bool loadedAnew = retryRegistryStart(state.store, state.registry);
+    // The lock may be taken even where nothing is loaded anew.
+    followRegistryLock(state);
+    if (!loadedAnew) return {};
     // The new outcome is told and logged like the first one.
     state.loadLogged = false;
     const std::string problem = loadNotice(state.store.load);
@@ -50,6 +60,8 @@ std::string retryStart(PluginState& state) {
 }
 
 void stopPluginState(PluginState& state) {
+    followRegistryLock(state);
+    endAuditLog();
     const AuditActor plugin = actorWithoutPlayer(0, state.auditLogEnabled);
     if (!state.loadLogged) {
         state.loadLogged = true;

@@ -34,6 +34,10 @@ struct PluginState {
 // Library load: the folder and its lock, then the registry file.
 void startPluginState(PluginState& state);
 
+// Only the holder of the registry's lock writes the audit log, in the
+// registry's folder; the log follows the lock when it is taken later or lost.
+void followRegistryLock(const PluginState& state);
+
 // What to remember when the start itself failed: the registry's file is
 // then in an unknown state and is never saved over.
 void noteFailedStart(PluginState& state, const std::string& reason);

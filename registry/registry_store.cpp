@@ -241,7 +241,7 @@ void startTrustedClock(TrustedClock& clock) {
 
 uint64_t digestOf(FreqRegistry& registry) {
     // FNV-1a over the records' bytes as they lie in memory.
-    uint64_t digest = 1469598103934665603ull;
+    uint64_t digest = emptyRegistryDigest;
     for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(r);
         for (size_t i = 0; i < freqRecordSize; ++i)
@@ -401,8 +401,13 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
     const LoadOutcome outcome = store.load.outcome;
     if (lockTaken && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
         return false;
-    if (!unchangedSinceLoad(store, registry)) return false;
+    const bool unchanged = unchangedSinceLoad(store, registry);
+    bool tookLock = false;
     if (!lockTaken) {
+        // A process that loaded without the lock and changed something since
+        // stays in memory: the file may have moved on under it. After a
+        // start that failed, nothing was loaded to move on from.
+        if (!unchanged && outcome != LoadOutcome::unknown) return false;
         FileLock lock;
         const LockResult result =
             takeFileLock(storePath(store, registryLockFileName).c_str(), lock);
@@ -411,7 +416,11 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
         store.lockResult = LockResult::taken;
         store.lockReason.clear();
         removeLeftoverTemporaries(store);
+        tookLock = true;
     }
+    if (!unchanged) return false; // the file stays; saves keep memory beside it
+    if (!tookLock && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
+        return false;
     // The file may have changed while another process held it: read afresh.
     clearFreqs(registry);
     loadRegistryFile(store, registry);

@@ -51,6 +51,9 @@ struct TrustedClock {
     uint64_t monotonicAtStart = 0;
 };
 
+// The digest of a registry without records.
+constexpr uint64_t emptyRegistryDigest = 1469598103934665603ull;
+
 struct RegistryStore {
     // A full path ending in the separator; empty when the current directory
     // could not be told at opening (then the names are relative).
@@ -68,7 +71,7 @@ struct RegistryStore {
     std::string temporarySuffix;
     // A digest of the records as loaded, to tell whether memory still holds
     // just what the file held.
-    uint64_t loadedDigest = 0;
+    uint64_t loadedDigest = emptyRegistryDigest;
     TrustedClock clock;
     // The last registry file this process wrote, while it is known to be
     // the one in place: what the records' generation was, and the file's

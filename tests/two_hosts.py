@@ -1,8 +1,8 @@
 """Two host processes in one folder, each the simulator with the plug-in
 loaded: the first holds the registry's lock, so the second is told at its
-connection that its changes are not saved, and writes nothing; the first
-saves as usual. Run with the path of hadrok (or of hadrok-wine, the Windows
-build under Wine)."""
+connection that its changes are not saved, and writes nothing (its audit
+log included); the first saves and logs as usual. Run with the path of
+hadrok (or of hadrok-wine, the Windows build under Wine)."""
 import os
 import struct
 import subprocess
@@ -48,6 +48,8 @@ def main():
             assert out.count(LOCK_NOTICE) == 2, out
             assert b"AutoSave..." in out, out
             assert not os.path.exists(os.path.join(folder, "Zandrel.teams")), out
+            # Nor a log, whose lines would pass for the first host's.
+            assert not os.path.exists(os.path.join(folder, "hadrok.log")), out
 
             first.stdin.write(b"enter\nplayer Ann\nAnn: !freg 200:pw\ntick\n")
         finally:
@@ -56,6 +58,9 @@ def main():
             first.stdout.close()
         saved = freqs_in(os.path.join(folder, "Zandrel.teams"))
         assert saved == [200], saved
+        with open(os.path.join(folder, "hadrok.log"), "rb") as f:
+            log = f.read()
+        assert b"!freg freq=200: registered" in log and b"freq=100" not in log, log
     print("two hosts: the second was told and wrote nothing; the first saved freq 200")
 
 

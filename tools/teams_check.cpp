@@ -24,11 +24,13 @@ struct CheckOptions {
 // records comes first.
 std::vector<std::string> fileFindings(const CheckOptions& options, const std::string& image) {
     std::vector<std::string> findings;
-    if (size_t trailing = image.size() % freqRecordSize; trailing != 0)
+    if (size_t trailing = image.size() % freqRecordSize; trailing != 0) {
         findings.push_back(fmt::format(
             "{}: size {} is not a multiple of {} ({} whole records and {} bytes more); the "
             "plug-in loads nothing from it",
             options.file, image.size(), freqRecordSize, image.size() / freqRecordSize, trailing));
+        if (looksLikeJson(image)) findings.push_back(notWholeMessage(options.file, image));
+    }
     FindingOptions limits{options.maxOwned, options.freqLimit, currentTime()};
     for (const Finding& finding : recordFindings(wholeRecordsOf(image), limits))
         findings.push_back(finding.text);
@@ -36,7 +38,7 @@ std::vector<std::string> fileFindings(const CheckOptions& options, const std::st
 }
 
 int check(const CheckOptions& options) {
-    std::string image = readWholeFile(options.file);
+    std::string image = readRegistryImage(options.file);
     std::vector<std::string> findings = fileFindings(options, image);
     std::string out;
     for (const std::string& finding : findings)

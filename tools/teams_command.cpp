@@ -42,4 +42,5 @@ void addTeamsCommands(CLI::App& app) {
     addTeamsDiffCommand(*teams);
     addTeamsPasswdCommand(*teams);
     addTeamsPruneCommand(*teams);
+    addTeamsRestoreCommand(*teams);
 }

@@ -15,8 +15,19 @@ std::string quoted(const std::string& text) {
     return result + "\"";
 }
 
+// A spreadsheet runs a cell that begins with one of these as a formula. The
+// first byte is written as \xNN instead, as the listing writes bytes it
+// will not show, so the cell reads as text and still tells every byte. Tab
+// and carriage return are escaped already, as every control is.
+std::string inert(std::string text) {
+    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@'))
+        text = fmt::format("\\x{:02X}", unsigned(static_cast<unsigned char>(text[0]))) +
+               text.substr(1);
+    return text;
+}
+
 template <size_t Width> std::string csvText(const char (&field)[Width]) {
-    return quoted(escapedBytes(storedBytes(field)));
+    return quoted(inert(escapedBytes(storedBytes(field))));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 // A header line, then per record: freq, owner, welcome, allowedSquad,
 // freqName, passwordHash, lastUsed, lastUsedLocal, padding. Text fields hold
-// the same bytes as in the JSON form, written with escapedBytes and quoted;
-// padding is its two bytes in hex.
+// the same bytes as in the JSON form, written with escapedBytes and quoted,
+// and a first byte that would make a spreadsheet run the cell as a formula
+// (=, +, - or @) written as \xNN too; padding is its two bytes in hex.
 std::string registryToCsv(const std::vector<FreqRecord>& records);

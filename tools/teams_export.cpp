@@ -24,7 +24,7 @@ int exportRegistry(const ExportOptions& options) {
     if (options.output.empty())
         writeStandardOutput(text);
     else
-        writeFileSafely(options.output, text, {{options.file}});
+        writeOutputFile(options.output, text, {options.file});
     return 0;
 }
 

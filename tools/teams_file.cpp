@@ -3,14 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <memory>
 
 #include <fmt/format.h>
 
 #include "platform/platform.h"
 #include "registry/freq_registry.h"
 #include "registry/registry_file.h"
+#include "registry/registry_store.h"
 
 namespace {
 
@@ -18,36 +17,66 @@ std::string displayName(const std::string& path) {
     return path == "-" ? "standard input" : path;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// A regular file of at most `limit` bytes; `what` names what it should have
+// been ("a registry file").
+std::string readRegularFile(const std::string& path, uint64_t limit, const char* what,
+                            const std::string& tooLarge) {
+    ReadableFile file;
+    switch (openRegularFile(path.c_str(), file)) {
+    case OpenResult::opened:
+        break;
+    case OpenResult::missing:
+        throw ToolFailure(fmt::format("cannot read {}: {}", path, lastSystemError()));
+    case OpenResult::notRegular: {
+        std::string kind = pathKindWords(path.c_str(), true);
+        throw ToolFailure(fmt::format("cannot read {}: it is {}, not {}", path,
+                                      kind.empty() ? "not a regular file" : kind, what));
+    }
+    case OpenResult::failed:
+        throw ToolFailure(fmt::format("cannot read {}: {}", path, lastSystemError()));
+    }
+    if (file.size > limit) {
+        closeReadableFile(file);
+        throw ToolFailure(fmt::format("cannot read {}: {}", path, tooLarge));
+    }
+    std::string bytes(size_t(file.size), '\0');
+    const bool read = readExactly(file, bytes.data(), bytes.size());
+    const std::string reason = read ? std::string() : lastSystemError();
+    closeReadableFile(file);
+    if (!read) throw ToolFailure(fmt::format("cannot read {}: {}", path, reason));
+    return bytes;
+}
 
-std::string readAll(std::FILE* file, const std::string& path) {
+// Standard input may be a pipe: read until its end, but never past the limit.
+std::string readStandardInput(uint64_t limit, const std::string& tooLarge) {
     std::string contents;
     char buffer[65536];
     for (;;) {
-        size_t n = std::fread(buffer, 1, sizeof buffer, file);
+        size_t n = std::fread(buffer, 1, sizeof buffer, stdin);
         contents.append(buffer, n);
+        if (contents.size() > limit)
+            throw ToolFailure(fmt::format("cannot read standard input: {}", tooLarge));
         if (n < sizeof buffer) break;
     }
-    if (std::ferror(file))
-        throw ToolFailure(
-            fmt::format("cannot read {}: {}", displayName(path), std::strerror(errno)));
+    if (std::ferror(stdin))
+        throw ToolFailure(fmt::format("cannot read standard input: {}", std::strerror(errno)));
     return contents;
 }
 
 } // namespace
 
-std::string readWholeFile(const std::string& path) {
-    if (path == "-") return readAll(stdin, path);
-    // fopen succeeds on a directory on some systems; say what it is instead
-    // of a puzzling read error.
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw ToolFailure(fmt::format("cannot read {}: it is a directory", path));
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) throw ToolFailure(fmt::format("cannot read {}: {}", path, std::strerror(errno)));
-    return readAll(file.get(), path);
+std::string readRegistryImage(const std::string& path) {
+    const uint64_t limit = maxLoadedRecords * freqRecordSize + (freqRecordSize - 1);
+    return readRegularFile(
+        path, limit, "a registry file",
+        fmt::format("it is larger than the {} records the plug-in loads", maxLoadedRecords));
+}
+
+std::string readJsonInput(const std::string& path) {
+    const std::string tooLarge = fmt::format(
+        "it is larger than {} MiB, more than any registry's JSON form", maxJsonBytes >> 20);
+    if (path == "-") return readStandardInput(maxJsonBytes, tooLarge);
+    return readRegularFile(path, maxJsonBytes, "a JSON file", tooLarge);
 }
 
 void writeStandardOutput(const std::string& data) {
@@ -74,13 +103,27 @@ std::string imageOf(const std::vector<FreqRecord>& records) {
     return registryImage(registry);
 }
 
+bool looksLikeJson(const std::string& bytes) {
+    size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    while (at < bytes.size() &&
+           (bytes[at] == ' ' || bytes[at] == '\t' || bytes[at] == '\r' || bytes[at] == '\n'))
+        ++at;
+    return at < bytes.size() && (bytes[at] == '{' || bytes[at] == '[');
+}
+
+std::string notWholeMessage(const std::string& path, const std::string& image) {
+    if (looksLikeJson(image))
+        return fmt::format("{} looks like JSON, not a registry file; import reads it: hadrok "
+                           "teams import {} -o {}",
+                           displayName(path), path, registryFileName);
+    return fmt::format("{}: size {} is not a multiple of {}, so the plug-in loads nothing from "
+                       "it; \"hadrok teams check\" describes it and \"hadrok teams salvage\" "
+                       "recovers its whole records",
+                       displayName(path), image.size(), freqRecordSize);
+}
+
 std::vector<FreqRecord> readRegistryFile(const std::string& path) {
-    std::string image = readWholeFile(path);
-    if (image.size() % freqRecordSize != 0)
-        throw ToolFailure(fmt::format(
-            "{}: size {} is not a multiple of {}, so the plug-in loads nothing from it; "
-            "\"hadrok teams check\" describes it and \"hadrok teams salvage\" recovers its "
-            "whole records",
-            displayName(path), image.size(), freqRecordSize));
+    std::string image = readRegistryImage(path);
+    if (image.size() % freqRecordSize != 0) throw ToolFailure(notWholeMessage(path, image));
     return wholeRecordsOf(image);
 }

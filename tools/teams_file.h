@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,9 +16,19 @@ struct ToolFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The whole contents of a file; "-" reads standard input. Throws ToolFailure
-// naming the file and the reason when it can't be read.
-std::string readWholeFile(const std::string& path);
+// The most a JSON document may hold: far more than the export of the most
+// records the plug-in loads with texts as long as they come takes.
+constexpr uint64_t maxJsonBytes = uint64_t(256) << 20;
+
+// The bytes of a registry file, read as the plug-in reads one: a regular
+// file only (never a FIFO, a device or a directory, which could block or run
+// on without end), and no more than the records the plug-in loads, plus the
+// bytes of one cut record. Throws ToolFailure naming the file and the reason.
+std::string readRegistryImage(const std::string& path);
+
+// The whole of a JSON document, up to maxJsonBytes; "-" reads standard
+// input. Throws ToolFailure as above.
+std::string readJsonInput(const std::string& path);
 
 // Writes data to standard output; throws ToolFailure when that fails.
 void writeStandardOutput(const std::string& data);
@@ -30,7 +41,16 @@ std::vector<FreqRecord> wholeRecordsOf(const std::string& image);
 // The file image of the records, scrambled by the plug-in's own saver.
 std::string imageOf(const std::vector<FreqRecord>& records);
 
+// True when a file's bytes begin like a JSON document (an object or a list,
+// after blanks), as an export does.
+bool looksLikeJson(const std::string& bytes);
+
+// What to say of a file whose size is not a whole number of records, as one
+// line that names it: a JSON document points to import, anything else to
+// check and salvage.
+std::string notWholeMessage(const std::string& path, const std::string& image);
+
 // The records of a registry file that the plug-in would load. Throws
 // ToolFailure when the file can't be read or its size is not a multiple of the
-// record size, pointing to "teams check" and "teams salvage".
+// record size, saying what to do instead.
 std::vector<FreqRecord> readRegistryFile(const std::string& path);

@@ -6,6 +6,9 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/platform.h"
+#include "registry/audit_log.h"
+#include "registry/freq_record.h"
+#include "registry/registry_store.h"
 #include "tools/teams_file.h"
 #include "tools/teams_findings.h"
 #include "tools/teams_json.h"
@@ -18,7 +21,6 @@ struct ImportOptions {
     std::string input;
     std::string output;
     bool allowFindings = false;
-    bool force = false;
 };
 
 std::vector<FreqRecord> recordsOf(const std::string& text, const std::string& name) {
@@ -34,11 +36,12 @@ std::vector<FreqRecord> recordsOf(const std::string& text, const std::string& na
 
 int importRegistry(const ImportOptions& options) {
     std::string name = options.input == "-" ? "standard input" : options.input;
-    WriteRules rules{{options.input}, true, options.force};
+    checkOutput(options.output, {options.input});
+    // The input is read whole before the lock is taken: standard input may
+    // take its time.
     std::vector<FreqRecord> records;
-    checkWritable(options.output, rules);
     try {
-        records = recordsOf(readWholeFile(options.input), name);
+        records = recordsOf(readJsonInput(options.input), name);
     } catch (const ToolFailure& e) {
         throw ToolFailure(fmt::format("{}; nothing written", e.what()));
     }
@@ -59,12 +62,28 @@ int importRegistry(const ImportOptions& options) {
             if (finding.fault) message += "\n  " + finding.text;
         throw ToolFailure(message);
     }
-    writeFileSafely(options.output, imageOf(records), rules);
+    // More would be kept aside by the plug-in instead of loaded.
+    if (records.size() > maxLoadedRecords)
+        throw ToolFailure(fmt::format("{}: {} records, more than the {} the plug-in loads; "
+                                      "nothing written",
+                                      name, records.size(), maxLoadedRecords));
+    HeldRegistry held;
+    holdRegistry(held, options.output, {options.input});
+    const std::string snapshot = keepSnapshot(held, "import");
+    replaceRegistry(held, imageOf(records));
+    const size_t replaced = held.before.size() / freqRecordSize;
+    const std::string what =
+        fmt::format("{} record{}", records.size(), records.size() == 1 ? "" : "s");
+    logRegistryChange(held, "import", -1,
+                      snapshot.empty()
+                          ? fmt::format("{}, from {}", what, auditQuote(name).data)
+                          : fmt::format("{} replaced {}, from {}; snapshot {}", what, replaced,
+                                        auditQuote(name).data, fileNameOf(snapshot)));
     std::fflush(stdout);
     for (const Finding& finding : findings)
         fmt::print(stderr, "hadrok teams import: note: {}\n", finding.text);
-    fmt::print("wrote {} record{} to {}\n", records.size(), records.size() == 1 ? "" : "s",
-               options.output);
+    fmt::print("wrote {} to {}\n", what, options.output);
+    if (!snapshot.empty()) fmt::print("the file before is kept as {}\n", snapshot);
     return 0;
 }
 
@@ -82,7 +101,6 @@ void addTeamsImportCommand(CLI::App& teams) {
     command->add_flag("--allow-findings", options->allowFindings,
                       "write records that check reports as faults (duplicate freqs, freqs below "
                       "100, owners empty or with control bytes)");
-    command->add_flag("--force", options->force, "write even while a host uses the registry there");
     command->callback(
         [options] { runTeamsTool("import", [&] { return importRegistry(*options); }); });
 }

@@ -19,6 +19,8 @@
 #endif
 #include <windows.h>
 #else
+#include <csignal>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -29,7 +31,6 @@ struct PasswdOptions {
     uint32_t freq = 0;
     std::string file = registryFileName;
     bool passwordStdin = false;
-    bool force = false;
 };
 
 // One line of standard input without its line end; false at its end.
@@ -45,16 +46,29 @@ bool inputIsConsole() {
     return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
+// The console's mode before echo was turned off, for the handler below.
+DWORD savedConsoleMode = 0;
+
+// Ctrl-C, Ctrl-Break or closing the window ends the program: echo comes
+// back first, then the next handler (the system's) ends it.
+BOOL WINAPI restoreConsole(DWORD) {
+    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), savedConsoleMode);
+    return FALSE;
+}
+
 // A line typed at the console with echo off; echo comes back whatever happens.
 bool readHidden(const char* prompt, std::string& line) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     GetConsoleMode(in, &mode);
+    savedConsoleMode = mode;
+    SetConsoleCtrlHandler(restoreConsole, TRUE);
+    SetConsoleMode(in, mode & ~DWORD(ENABLE_ECHO_INPUT));
     std::fputs(prompt, stderr);
     std::fflush(stderr);
-    SetConsoleMode(in, mode & ~DWORD(ENABLE_ECHO_INPUT));
     bool got = readLine(line);
     SetConsoleMode(in, mode);
+    SetConsoleCtrlHandler(restoreConsole, FALSE);
     std::fputs("\n", stderr);
     return got;
 }
@@ -63,18 +77,55 @@ bool inputIsConsole() {
     return isatty(STDIN_FILENO) != 0;
 }
 
+// The terminal's settings before echo was turned off, for the handlers.
+termios savedTerminal{};
+
+// The signals that end a program at a prompt by default.
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Echo comes back before the signal ends the program as it would have.
+extern "C" void restoreTerminal(int signal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    (void)!write(STDERR_FILENO, "\n", 1);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    sigaction(signal, &standard, nullptr);
+    sigset_t just{};
+    sigemptyset(&just);
+    sigaddset(&just, signal);
+    sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    raise(signal);
+}
+
 bool readHidden(const char* prompt, std::string& line) {
-    termios before{};
-    bool terminal = tcgetattr(STDIN_FILENO, &before) == 0;
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
+    bool terminal = tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
+    struct sigaction previous[std::size(endingSignals)]{};
     if (terminal) {
-        termios quiet = before;
+        struct sigaction handler {};
+        handler.sa_handler = restoreTerminal;
+        sigemptyset(&handler.sa_mask);
+        for (int signal : endingSignals)
+            sigaddset(&handler.sa_mask, signal);
+        handler.sa_flags = SA_RESTART;
+        // A signal ignored before (as nohup ignores a hang-up) stays ignored.
+        for (size_t i = 0; i < std::size(endingSignals); ++i)
+            if (sigaction(endingSignals[i], nullptr, &previous[i]) == 0 &&
+                previous[i].sa_handler != SIG_IGN)
+                sigaction(endingSignals[i], &handler, nullptr);
+        termios quiet = savedTerminal;
         quiet.c_lflag &= ~tcflag_t(ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    // Shown once echo is off, so nothing typed at it is ever echoed.
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
     bool got = readLine(line);
-    if (terminal) tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+        for (size_t i = 0; i < std::size(endingSignals); ++i)
+            sigaction(endingSignals[i], &previous[i], nullptr);
+    }
     std::fputs("\n", stderr);
     return got;
 }
@@ -112,27 +163,46 @@ std::string newPassword(const PasswdOptions& options) {
     return password;
 }
 
-int passwd(const PasswdOptions& options) {
-    std::vector<FreqRecord> records = readRegistryFile(options.file);
-    FreqRecord* record = nullptr;
+// The first record of a freq, as the plug-in uses it; null when none.
+FreqRecord* recordOf(std::vector<FreqRecord>& records, uint32_t freq) {
     for (FreqRecord& r : records)
-        if (r.freq == options.freq) {
-            record = &r; // the plug-in uses the first record of a freq
-            break;
-        }
-    if (!record)
-        throw ToolFailure(fmt::format("freq {} is not registered in {}; nothing written",
-                                      options.freq, options.file));
-    // Refused before the password is asked for, not after it was typed twice.
-    WriteRules rules{{}, true, options.force};
-    checkWritable(options.file, rules);
+        if (r.freq == freq) return &r;
+    return nullptr;
+}
 
+int passwd(const PasswdOptions& options) {
+    // Looked at first, so that a mistake is told before the password is
+    // typed twice; what is written back is read again under the lock.
+    {
+        std::vector<FreqRecord> records = readRegistryFile(options.file);
+        if (!recordOf(records, options.freq))
+            throw ToolFailure(fmt::format("freq {} is not registered in {}; nothing written",
+                                          options.freq, options.file));
+        checkOutput(options.file, {});
+    }
+    // The password may take minutes to come: the lock is taken only once it
+    // is here, so a host may start or save meanwhile.
     std::string password = newPassword(options);
     checkTypable(password);
+
+    HeldRegistry held;
+    holdRegistry(held, options.file, {});
+    if (held.before.size() % freqRecordSize != 0)
+        throw ToolFailure(notWholeMessage(options.file, held.before) + "; nothing written");
+    std::vector<FreqRecord> records = wholeRecordsOf(held.before);
+    FreqRecord* record = recordOf(records, options.freq);
+    if (!record)
+        throw ToolFailure(fmt::format("freq {} is no longer registered in {} (it changed while "
+                                      "the password was typed); nothing written",
+                                      options.freq, options.file));
     record->passwordHash = hashPassword(password.data(), uint32_t(password.size()));
-    writeFileSafely(options.file, imageOf(records), rules);
-    fmt::print("changed the password of freq {} (owner \"{}\") in {}\n", options.freq,
-               escapedBytes(fieldOf(record->owner)), options.file);
+    const std::string snapshot = keepSnapshot(held, "passwd");
+    replaceRegistry(held, imageOf(records));
+    logRegistryChange(held, "passwd", int32_t(options.freq),
+                      "password changed; snapshot " + fileNameOf(snapshot));
+    fmt::print("changed the password of freq {} (owner \"{}\") in {}; the file before is kept "
+               "as {}\n",
+               options.freq, escapedBytes(fieldOf(record->owner)), options.file, snapshot);
     return 0;
 }
 
@@ -150,6 +220,5 @@ void addTeamsPasswdCommand(CLI::App& teams) {
     command->add_option("file", options->file, "the registry file")->capture_default_str();
     command->add_flag("--password-stdin", options->passwordStdin,
                       "read the password from the first line of standard input");
-    command->add_flag("--force", options->force, "write even while a host uses the registry there");
     command->callback([options] { runTeamsTool("passwd", [&] { return passwd(*options); }); });
 }

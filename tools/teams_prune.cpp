@@ -20,15 +20,29 @@ struct PruneOptions {
     std::string file = registryFileName;
     uint32_t days = 0;
     bool dryRun = false;
-    bool force = false;
 };
 
 int prune(const PruneOptions& options) {
-    // The plug-in reads 0 as "never"; here it would remove nearly everything.
+    // The plug-in reads ExpireUnusedDays=0 as "never": so would this, and
+    // remove nothing, which is better said than done.
     if (options.days == 0)
-        throw UsageMistake("--unused-days: 0 would remove every freq not used this very second; "
-                           "give 1 or more");
-    const std::vector<FreqRecord> records = readRegistryFile(options.file);
+        throw UsageMistake("--unused-days: 0 means never, as ExpireUnusedDays=0 does, so nothing "
+                           "would be removed; give the days unused (1 or more)");
+    HeldRegistry held;
+    // Read first in any case, so that a file that can't be pruned is told
+    // before anything, a lock file included, is made.
+    std::vector<FreqRecord> records = readRegistryFile(options.file);
+    if (!options.dryRun) {
+        // What is pruned is read under the lock, and written back before
+        // it is let go.
+        holdRegistry(held, options.file, {});
+        if (!held.existed)
+            throw ToolFailure(
+                fmt::format("cannot read {}: it is not there; nothing written", options.file));
+        if (held.before.size() % freqRecordSize != 0)
+            throw ToolFailure(notWholeMessage(options.file, held.before) + "; nothing written");
+        records = wholeRecordsOf(held.before);
+    }
     const int32_t now = currentTime();
     std::vector<size_t> removed;
     std::vector<FreqRecord> kept;
@@ -46,9 +60,18 @@ int prune(const PruneOptions& options) {
         out +=
             fmt::format("removed 0 of {} records; {} is unchanged\n", records.size(), options.file);
     } else {
-        writeFileSafely(options.file, imageOf(kept), WriteRules{{}, true, options.force});
-        out += fmt::format("removed {} of {} records from {}\n", removed.size(), records.size(),
-                           options.file);
+        const std::string snapshot = keepSnapshot(held, "prune");
+        replaceRegistry(held, imageOf(kept));
+        std::string freqs;
+        for (size_t i : removed)
+            freqs += fmt::format(" {}", records[i].freq);
+        logRegistryChange(held, "prune", -1,
+                          fmt::format("removed {} of {} records, unused for more than {} days:{}; "
+                                      "snapshot {}",
+                                      removed.size(), records.size(), options.days, freqs,
+                                      fileNameOf(snapshot)));
+        out += fmt::format("removed {} of {} records from {}; the file before is kept as {}\n",
+                           removed.size(), records.size(), options.file, snapshot);
     }
     writeStandardOutput(out);
     return 0;
@@ -69,6 +92,5 @@ void addTeamsPruneCommand(CLI::App& teams) {
         ->type_name("N")
         ->required();
     command->add_flag("--dry-run", options->dryRun, "only list what would be removed");
-    command->add_flag("--force", options->force, "write even while a host uses the registry there");
     command->callback([options] { runTeamsTool("prune", [&] { return prune(*options); }); });
 }

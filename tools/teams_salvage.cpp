@@ -1,11 +1,12 @@
 // hadrok teams salvage: the whole records from the start of a registry file
 // whose size is not a multiple of the record size (such as one the plug-in
 // kept aside as "Zandrel.teams.damaged"), written to a new file.
-#include <filesystem>
 #include <string>
 
 #include <fmt/format.h>
 
+#include "platform/platform.h"
+#include "registry/audit_log.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_write.h"
@@ -18,20 +19,14 @@ struct SalvageOptions {
     bool force = false;
 };
 
-bool exists(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
-}
-
 int salvage(const SalvageOptions& options) {
     // The damaged file is the only copy of what it holds: it is never the
     // output, and an existing output is replaced only when asked to.
-    WriteRules rules{{options.damaged}, true, options.force};
-    checkWritable(options.output, rules);
-    if (!options.force && exists(options.output))
+    checkOutput(options.output, {options.damaged});
+    if (!options.force && pathKindOf(options.output.c_str()) != PathKind::missing)
         throw ToolFailure(
             fmt::format("{} exists; nothing written (give --force to replace it)", options.output));
-    std::string image = readWholeFile(options.damaged);
+    std::string image = readRegistryImage(options.damaged);
     size_t trailing = image.size() % freqRecordSize;
     // Through the plug-in's loader and saver, so the result is a file the
     // plug-in reads back as exactly these records.
@@ -39,11 +34,26 @@ int salvage(const SalvageOptions& options) {
     if (records.empty())
         throw ToolFailure(fmt::format("{}: {} byte{} hold no whole record; nothing written",
                                       options.damaged, image.size(), image.size() == 1 ? "" : "s"));
-    writeFileSafely(options.output, imageOf(records), rules);
+    HeldRegistry held;
+    holdRegistry(held, options.output, {options.damaged});
+    if (held.existed && !options.force)
+        throw ToolFailure(
+            fmt::format("{} exists; nothing written (give --force to replace it)", options.output));
+    const std::string snapshot = keepSnapshot(held, "salvage");
+    replaceRegistry(held, imageOf(records));
+    std::string change =
+        fmt::format("{} whole record{} from {}, {} trailing byte{} dropped", records.size(),
+                    records.size() == 1 ? "" : "s", auditQuote(options.damaged).data, trailing,
+                    trailing == 1 ? "" : "s");
+    if (!snapshot.empty())
+        change += fmt::format("; replaced {} records; snapshot {}",
+                              held.before.size() / freqRecordSize, fileNameOf(snapshot));
+    logRegistryChange(held, "salvage", -1, change);
     fmt::print("{}: {} bytes: kept {} whole record{} ({} bytes), dropped {} trailing byte{}\n",
                options.damaged, image.size(), records.size(), records.size() == 1 ? "" : "s",
                records.size() * freqRecordSize, trailing, trailing == 1 ? "" : "s");
     fmt::print("wrote {}\n", options.output);
+    if (!snapshot.empty()) fmt::print("the file before is kept as {}\n", snapshot);
     return 0;
 }
 
@@ -59,6 +69,6 @@ void addTeamsSalvageCommand(CLI::App& teams) {
         ->type_name("FILE")
         ->required();
     command->add_flag("--force", options->force,
-                      "replace an existing output file, even while a host uses its directory");
+                      "replace an existing output file (a copy of it is kept first)");
     command->callback([options] { runTeamsTool("salvage", [&] { return salvage(*options); }); });
 }

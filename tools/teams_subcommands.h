@@ -26,3 +26,4 @@ void addTeamsSalvageCommand(CLI::App& teams);
 void addTeamsDiffCommand(CLI::App& teams);
 void addTeamsPasswdCommand(CLI::App& teams);
 void addTeamsPruneCommand(CLI::App& teams);
+void addTeamsRestoreCommand(CLI::App& teams);

@@ -1,29 +1,64 @@
-// How the teams tools write files: never over what they read, never over
-// anything but a regular file, never while a host uses the registry there,
-// and atomically (a temporary beside the file, flushed, then renamed).
+// How the teams tools write files: through the plug-in's own file layer
+// (platform/platform.h), never over what they read, never over anything but
+// a regular file, and a registry only while holding the lock a host holds,
+// from before reading what is written back until the new file is in place.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
-struct WriteRules {
-    // The files the command read ("-" is standard input): the output may not
-    // be any of them, compared by identity, not by name.
-    std::vector<std::string> inputs;
-    // A registry file: refused while a host holds the lock in its directory.
-    bool registry = false;
-    // Writes although a host holds that lock.
-    bool force = false;
+#include "platform/platform.h"
+
+// Checks that data may be written to path without writing: not a symbolic
+// link, nothing but a regular file, none of the inputs the command read ("-"
+// is standard input), compared by identity, not by name. Throws ToolFailure
+// saying why not.
+void checkOutput(const std::string& path, const std::vector<std::string>& inputs);
+
+// Replaces path's contents with data, atomically, after checkOutput. An
+// existing file keeps its permissions; a new one is its owner's only. On
+// failure path is unchanged and ToolFailure names the system's reason.
+void writeOutputFile(const std::string& path, const std::string& data,
+                     const std::vector<std::string>& inputs);
+
+// A registry file whose directory's lock this process holds. The lock is
+// dropped when the record goes, and by the system if the process dies.
+struct HeldRegistry {
+    std::string path;     // as the operator named it
+    std::string folder;   // its directory, "." for a bare name
+    std::string lockPath; // Zandrel.teams.lock in that directory
+    FileLock lock;
+    bool existed = false;
+    std::string before; // the file's bytes when the lock was taken
+    HeldRegistry() = default;
+    HeldRegistry(const HeldRegistry&) = delete;
+    HeldRegistry& operator=(const HeldRegistry&) = delete;
+    ~HeldRegistry() { releaseFileLock(lock); }
 };
 
-// The lock file that a running host holds in its working directory.
-constexpr const char* hostLockFileName = "Zandrel.teams.lock";
+// Checks path as an output, takes the lock of its directory (never waiting)
+// and reads what is there now into held.before. A lock that a host holds, or
+// that can't be taken at all, is a refusal (ToolFailure), and so is a file
+// there that can't be read whole.
+void holdRegistry(HeldRegistry& held, const std::string& path,
+                  const std::vector<std::string>& inputs);
 
-// Checks that data may be written to path under the rules, without writing;
-// throws ToolFailure saying why not. Run before any output is printed.
-void checkWritable(const std::string& path, const WriteRules& rules);
+// When the registry exists, keeps its bytes as read under the lock as
+// PATH.before-<kind>-YYYYMMDD-HHMMSS (never over another), then keeps the
+// newest `Backups` of that kind; returns the name, or empty when there was no
+// file. Refuses (ToolFailure, nothing written) when the copy can't be made.
+std::string keepSnapshot(const HeldRegistry& held, const char* kind);
 
-// Checks as above, then replaces path's contents with data. An existing file
-// keeps its permissions; a new one is readable and writable by its owner only.
-// On failure path is unchanged and ToolFailure names the system's reason.
-void writeFileSafely(const std::string& path, const std::string& data, const WriteRules& rules);
+// Replaces the registry with data, atomically, the lock still held.
+void replaceRegistry(const HeldRegistry& held, const std::string& data);
+
+// One line in hadrok.log beside the registry, in the log's format, naming
+// the tool, the command, the system user and the change; freq < 0 for none.
+// A log that can't be written is a warning on standard error, not a failure.
+void logRegistryChange(const HeldRegistry& held, const char* command, int32_t freq,
+                       std::string_view change);
+
+// The last part of a path: a snapshot as the log and the plug-in name it.
+std::string fileNameOf(const std::string& path);

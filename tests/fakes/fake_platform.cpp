@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 
 const char fakeDirectory[] = "/fake";
@@ -31,6 +32,9 @@ struct Directory {
     std::map<intptr_t, Contents> lockFiles; // what each lock is held on
     intptr_t nextHandle = 3;
 };
+
+int writesToThrowOn = 0;
+bool currentDirectoryThrows = false;
 
 Directory& directory() {
     static Directory d;
@@ -64,6 +68,14 @@ Contents* find(const std::string& name) {
 
 } // namespace
 
+void throwOnNextWrites(int count) {
+    writesToThrowOn = count;
+}
+
+void throwOnCurrentDirectory(bool on) {
+    currentDirectoryThrows = on;
+}
+
 void clearFakeFiles() {
     directory() = Directory{};
 }
@@ -96,6 +108,7 @@ bool wallClock(int64_t& seconds) {
 }
 
 std::string currentDirectoryPath() {
+    if (currentDirectoryThrows) throw std::bad_alloc();
     return std::string(fakeDirectory) + "/";
 }
 
@@ -157,6 +170,10 @@ bool renameNoReplace(const char* from, const char* to) {
 }
 
 WriteResult writeFileSafely(const SafeWrite& write) {
+    if (writesToThrowOn > 0) {
+        --writesToThrowOn;
+        throw std::bad_alloc();
+    }
     std::string target;
     if (!write.temporarySuffix || (!write.data && write.size != 0)) {
         errno = EINVAL;
@@ -363,6 +380,28 @@ std::string lastSystemError() {
     const int error = errno;
     const char* text = error != 0 ? std::strerror(error) : nullptr;
     return text && *text ? std::string(text) : std::string("unknown error");
+}
+
+std::string pathKindWords(const char*, bool) {
+    return {}; // the one directory holds regular files only
+}
+
+FileIdentity fileIdentityOf(const char* path) {
+    std::string name;
+    FileIdentity identity;
+    const Contents* file = nameOf(path, name) ? find(name) : nullptr;
+    if (!file) return identity;
+    identity.known = true;
+    identity.index = uint64_t(reinterpret_cast<uintptr_t>(file->get()));
+    return identity;
+}
+
+FileIdentity standardInputIdentity() {
+    return {};
+}
+
+std::string systemUserName() {
+    return "fake";
 }
 
 void writeStandardError(const std::string&) {}

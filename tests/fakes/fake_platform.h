@@ -19,3 +19,9 @@ void clearFakeFiles();
 void setFakeFile(std::string_view name, std::string_view bytes);
 // The file's bytes, or nullptr when there is no file of that name.
 const std::string* fakeFile(std::string_view name);
+
+// Faults to inject: the next `count` safe writes throw std::bad_alloc, as an
+// allocation that fails inside a save would; while on, asking for the current
+// directory throws it too, as at a start that fails early.
+void throwOnNextWrites(int count);
+void throwOnCurrentDirectory(bool on);

@@ -93,7 +93,8 @@ class Workdir(unittest.TestCase):
         return result
 
     def assertNoTemporaries(self):
-        self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".tmp")], [])
+        self.assertEqual([n for n in os.listdir(self.dir) if re.search(r"\.tmp(\.\d+)?$", n)],
+                         [])
 
 
 # ----------------------------------------------------------------- round trips
@@ -184,6 +185,27 @@ class ExportCsv(Workdir):
             "allowedSquad": "", "freqName": "Blue", "passwordHash": "4294967295",
             "lastUsed": "86400", "lastUsedLocal": "2.01.1970 0:00:00", "padding": "0AFF"})
         self.assertEqual(rows[1]["owner"], "Bob\\x00x")
+
+    def test_no_cell_starts_a_formula(self):
+        # A player may name a freq so that a spreadsheet would run it; the first
+        # byte of such a cell is written as \xNN, as bytes not shown are.
+        self.write("my.teams", image(
+            record(100, b'=HYPERLINK("x","y")', b"+1+1", b"-2", b"@SUM(A1)",
+                   last_used=-5),
+            record(101, b"\tTAB", b"\rCR", b"a=b", b"'=quoted")))
+        out = self.teams("export", "my.teams", "--format", "csv").stdout.decode("ascii")
+        rows = list(csv.DictReader(io.StringIO(out)))
+        self.assertEqual([rows[0][k] for k in ("owner", "welcome", "allowedSquad", "freqName")],
+                         ['\\x3DHYPERLINK("x","y")', "\\x2B1+1", "\\x2D2",
+                          "\\x40SUM(A1)"])
+        self.assertEqual([rows[1][k] for k in ("owner", "welcome", "allowedSquad", "freqName")],
+                         ["\\x09TAB", "\\x0DCR", "a=b", "'=quoted"])
+        # A stored time before 1970 stays a number, which no spreadsheet runs.
+        self.assertEqual(rows[0]["lastUsed"], "-5")
+        for row in rows:
+            for key, cell in row.items():
+                if key != "lastUsed":
+                    self.assertFalse(cell[:1] in ("=", "+", "-", "@", "\t", "\r"), (key, cell))
 
 
 # ------------------------------------------------------------------------ list
@@ -303,8 +325,12 @@ class List(Workdir):
                 gone = {int(row["#"]) for row in named}
                 self.assertEqual(self.read("Zandrel.teams"),
                                  image(*[r for i, r in enumerate(self.records) if i not in gone]))
-                self.assertEqual(footer, f"removed {len(gone)} of 4 records from Zandrel.teams"
-                                 if gone else "removed 0 of 4 records; Zandrel.teams is unchanged")
+                if gone:
+                    self.assertRegex(footer, f"^removed {len(gone)} of 4 records from "
+                                     r"Zandrel\.teams; the file before is kept as "
+                                     r"Zandrel\.teams\.before-prune-\d{8}-\d{6}(\.\d+)?$")
+                else:
+                    self.assertEqual(footer, "removed 0 of 4 records; Zandrel.teams is unchanged")
                 self.assertNoTemporaries()
 
     def test_named_file_and_empty_file(self):
@@ -382,7 +408,7 @@ class Check(Workdir):
     def test_unreadable(self):
         os.mkdir(self.path("adir"))
         for target, reason in [("missing.teams", "No such file or directory"),
-                               ("adir", "it is a directory")]:
+                               ("adir", "it is a directory, not a registry file")]:
             with self.subTest(target):
                 result = self.teams("check", target, status=2)
                 self.assertEqual(result.stdout, b"")
@@ -759,8 +785,12 @@ COMMAND_LINES = [
     (["teams", "passwd", "1234"], 2, "hadrok teams passwd: standard input is not a terminal: "
                                      "give --password-stdin"),
     (["teams", "prune"], 2, "hadrok teams prune: --unused-days is required"),
-    (["teams", "prune", "--unused-days", "0"], 2, "hadrok teams prune: --unused-days: 0 would "
-                                                  "remove every freq"),
+    (["teams", "prune", "--unused-days", "0"], 2, "hadrok teams prune: --unused-days: 0 means "
+                                                  "never, as ExpireUnusedDays=0 does, so nothing "
+                                                  "would be removed"),
+    (["teams", "passwd", "1234", "--force"], 2, "hadrok teams passwd: The following argument was "
+                                                "not expected: --force"),
+    (["teams", "restore"], 2, "hadrok teams restore: snapshot is required"),
     (["teams", "prune", "--unused-days", "-1"], 2, "hadrok teams prune: --unused-days: -1 is not "
                                                    "a count"),
     (["run", "--bogus"], 2, "hadrok run: The following argument was not expected: --bogus"),
@@ -836,15 +866,20 @@ HOSTILE = [
     ("salvage of no whole record", {"cut": REGISTRY[:283]}, ["salvage", "cut", "-o", "new"],
      False, 2, "hadrok teams salvage: cut: 283 bytes hold no whole record; nothing written", None),
     ("salvage while a host runs", {"cut": REGISTRY + b"x"}, ["salvage", "cut", "-o", "new"], True,
-     2, "hadrok teams salvage: new: a host is using the registry there (it holds "
-        "Zandrel.teams.lock): stop it first, or give --force; nothing written", None),
+     2, "hadrok teams salvage: new: another host process uses the registry in this "
+        "directory (Zandrel.teams.lock is locked): stop the host first, or make the change in "
+        "the game; nothing written", None),
+    ("salvage --force while a host runs", {"cut": REGISTRY + b"x", "Zandrel.teams": REGISTRY},
+     ["salvage", "cut", "-o", "Zandrel.teams", "--force"], True, 2,
+     "hadrok teams salvage: Zandrel.teams: another host process uses the registry "
+     "in this directory", None),
     ("export over its own input", {"Zandrel.teams": REGISTRY},
      ["export", "-o", "Zandrel.teams"], False, 2,
      "hadrok teams export: Zandrel.teams: it is the input Zandrel.teams", None),
     ("import from the output", {"x.teams": GOOD_DOC.encode()}, ["import", "-", "-o", "x.teams"],
      False, 2, "hadrok teams import: x.teams: it is the input (standard input)", "x.teams"),
     ("import onto a FIFO", {"fifo": "fifo"}, ["import", "in.json", "-o", "fifo"], False, 2,
-     "hadrok teams import: fifo: it is not a regular file", None),
+     "hadrok teams import: fifo: it is not a regular file (a FIFO)", None),
     ("import onto a directory", {"dir": "dir"}, ["import", "in.json", "-o", "dir"], False, 2,
      "hadrok teams import: dir: it is not a regular file", None),
     ("import onto a device", {}, ["import", "in.json", "-o", "/dev/null"], False, 2,
@@ -854,12 +889,15 @@ HOSTILE = [
                                                   "link", None),
     ("import while a host runs", {"Zandrel.teams": REGISTRY},
      ["import", "in.json", "-o", "Zandrel.teams"], True, 2,
-     "hadrok teams import: Zandrel.teams: a host is using the registry there", None),
+     "hadrok teams import: Zandrel.teams: another host process uses the registry "
+     "in this directory", None),
     ("passwd while a host runs", {"Zandrel.teams": REGISTRY},
      ["passwd", "1234", "--password-stdin"], True, 2,
-     "hadrok teams passwd: Zandrel.teams: a host is using the registry there", b"secret\n"),
+     "hadrok teams passwd: Zandrel.teams: another host process uses the registry "
+     "in this directory", b"secret\n"),
     ("prune while a host runs", {"Zandrel.teams": REGISTRY}, ["prune", "--unused-days", "1"],
-     True, 2, "hadrok teams prune: Zandrel.teams: a host is using the registry there", None),
+     True, 2, "hadrok teams prune: Zandrel.teams: another host process uses the registry "
+     "in this directory", None),
     ("prune of a damaged file", {"Zandrel.teams": REGISTRY + b"x"},
      ["prune", "--unused-days", "1"], False, 2,
      "hadrok teams prune: Zandrel.teams: size 569 is not a multiple of 284", None),
@@ -888,6 +926,24 @@ HOSTILE = [
         good(freq=701, owner="\u0001Ed")).encode()}, ["import", "d.json", "-o", "new"], False, 2,
      'hadrok teams import: d.json: 4 findings that "hadrok teams check" reports as faults of a '
      "registry; nothing written (--allow-findings writes it anyway)", None),
+    ("restore while a host runs", {"Zandrel.teams": REGISTRY, "old.teams": REGISTRY[:284]},
+     ["restore", "old.teams"], True, 2,
+     "hadrok teams restore: Zandrel.teams: another host process uses the registry "
+     "in this directory", None),
+    ("a lock file that can't be opened", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": "dir"},
+     ["passwd", "1234", "--password-stdin"], False, 2,
+     "hadrok teams passwd: Zandrel.teams: could not lock Zandrel.teams.lock (", b"pw\n"),
+    ("restore of a damaged file", {"Zandrel.teams": REGISTRY, "cut": REGISTRY + b"x"},
+     ["restore", "cut"], False, 2, "hadrok teams restore: cut: size 569 is not a multiple of 284",
+     None),
+    ("restore of JSON", {"Zandrel.teams": REGISTRY}, ["restore", "in.json"], False, 2,
+     "hadrok teams restore: in.json looks like JSON, not a registry file; import reads it: "
+     "hadrok teams import in.json -o Zandrel.teams", None),
+    ("restore of the registry itself", {"Zandrel.teams": REGISTRY},
+     ["restore", "Zandrel.teams"], False, 2,
+     "hadrok teams restore: Zandrel.teams: it is the input Zandrel.teams", None),
+    ("list of JSON", {}, ["list", "in.json"], False, 2,
+     "hadrok teams list: in.json looks like JSON, not a registry file; import reads it", None),
     ("a blank password", {"Zandrel.teams": REGISTRY}, ["passwd", "1234", "--password-stdin"],
      False, 2, "hadrok teams passwd: the password begins or ends with a blank", b" pw\n"),
     ("an unregistered freq", {"Zandrel.teams": REGISTRY}, ["passwd", "999", "--password-stdin"],
@@ -943,11 +999,46 @@ class Hostile(Workdir):
                 self.assertTrue(lines and lines[0].startswith(first), lines)
                 self.assertEqual(self.snapshot(), before)
 
+    @unittest.skipIf(UNDER_WINE, "FIFOs and /dev/zero are Linux's")
+    def test_inputs_that_are_no_file_are_refused_at_once(self):
+        """What the plug-in keeps aside at the registry's name may be a FIFO or a
+        link to a device: every reader refuses it instead of blocking on it or
+        reading without end (the timeout only stops a hang)."""
+        commands = [
+            (["list", "X"], "list", "registry"), (["check", "X"], "check", "registry"),
+            (["export", "X"], "export", "registry"), (["diff", "X"], "diff", "registry"),
+            (["diff", "good.teams", "X"], "diff", "registry"),
+            (["salvage", "X", "-o", "new"], "salvage", "registry"),
+            (["restore", "X"], "restore", "registry"),
+            (["passwd", "1234", "X", "--password-stdin"], "passwd", "registry"),
+            (["prune", "X", "--unused-days", "1"], "prune", "registry"),
+            (["import", "X", "-o", "new"], "import", "JSON"),
+        ]
+        for name, make, kind in [("fifo", lambda p: os.mkfifo(p), "a FIFO"),
+                                 ("zero", lambda p: os.symlink("/dev/zero", p), "a device")]:
+            for args, command, what in commands:
+                with self.subTest(name=name, args=args):
+                    self._dir.cleanup()
+                    os.mkdir(self.dir)
+                    self.write("good.teams", REGISTRY)
+                    make(self.path(name))
+                    before = self.snapshot()
+                    result = subprocess.run(
+                        [HADROK, "teams", *[name if a == "X" else a for a in args]],
+                        cwd=self.dir, input=b"pw\n", capture_output=True, timeout=10)
+                    self.assertEqual(result.returncode, 2, result.stderr)
+                    self.assertEqual(result.stderr.decode().splitlines()[0],
+                                     f"hadrok teams {command}: cannot read {name}: it is {kind}, "
+                                     f"not a {what} file" +
+                                     ("; nothing written" if command == "import" else ""))
+                    self.assertEqual(self.snapshot(), before)
+
     def test_refused_while_the_simulated_host_runs_here(self):
         """A real host, the simulator with the plug-in loaded, holds the lock in
         its directory: every writing subcommand refuses until it has stopped.
         Unlike the lock holder above, this works the same under Wine."""
         self.write("Zandrel.teams", REGISTRY)
+        self.write("in.json", GOOD_DOC.encode())
         host = subprocess.Popen([HADROK, "run", "--frozen-clock"], cwd=self.dir,
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
@@ -964,7 +1055,8 @@ class Hostile(Workdir):
                 with self.subTest(args[0]):
                     result = run(*args, cwd=self.dir, stdin=b"pw\n")
                     self.assertEqual(result.returncode, 2, result.stderr)
-                    self.assertIn(b"holds Zandrel.teams.lock", result.stderr)
+                    self.assertIn(b"(Zandrel.teams.lock is locked): stop the host first, or make "
+                                  b"the change in the game", result.stderr)
                     self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
         finally:
             host.stdin.close()
@@ -974,24 +1066,17 @@ class Hostile(Workdir):
         self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
         self.teams("passwd", "1234", "--password-stdin", stdin=b"pw\n")
 
-    @unittest.skipIf(UNDER_WINE, "Linux locks as Wine sees them: see above")
-    def test_force_writes_while_a_host_runs(self):
+    def test_no_lock_is_left_held(self):
         self.write("Zandrel.teams", REGISTRY)
-        holder = LockHolder(self.path("Zandrel.teams.lock"))
-        try:
-            self.teams("passwd", "1234", "--password-stdin", "--force", stdin=b"abc\n")
-        finally:
-            holder.release()
+        self.teams("passwd", "1234", "--password-stdin", stdin=b"abc\r\n")
+        self.teams("salvage", "Zandrel.teams", "-o", "copy.teams")
         # The plug-in's hash of "abc", 0x275FA452, in the record of freq 1234 only.
         self.assertEqual(self.read("Zandrel.teams"),
                          image(record(1234, b"Alice", hash=0x275FA452), record(1500, b"Bob",
                                                                                  hash=2)))
-
-    def test_no_lock_file_is_made(self):
-        self.write("Zandrel.teams", REGISTRY)
-        self.teams("passwd", "1500", "--password-stdin", stdin=b"pw\r\n")
-        self.teams("salvage", "Zandrel.teams", "-o", "copy.teams")
-        self.assertFalse(os.path.exists(self.path("Zandrel.teams.lock")))
+        # A host starting now gets the lock the tools took and let go.
+        if not UNDER_WINE:
+            LockHolder(self.path("Zandrel.teams.lock")).release()
         self.assertNoTemporaries()
 
     @unittest.skipIf(UNDER_WINE, "permission bits are POSIX")
@@ -1004,6 +1089,274 @@ class Hostile(Workdir):
         self.teams("import", "in.json", "-o", "Zandrel.teams")
         self.assertEqual(stat.S_IMODE(os.stat(self.path("Zandrel.teams")).st_mode), 0o640)
         self.assertEqual(stat.S_IMODE(os.stat(self.path("copy.teams")).st_mode), 0o600)
+
+
+# ------------------------------------------------- the lock, snapshots, restore
+
+SNAPSHOT_NAME = re.compile(r"Zandrel\.teams\.before-([a-z]+)-\d{8}-\d{6}(\.\d+)?$")
+LOG_LINE = re.compile(r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d tool="hadrok teams" user="[^"]+" '
+                      r"(\S+)( freq=\d+)?: (.*)$")
+
+
+class Snapshots(Workdir):
+    def snapshots(self):
+        return sorted(n for n in os.listdir(self.dir) if SNAPSHOT_NAME.match(n))
+
+    def log_lines(self):
+        if not os.path.exists(self.path("hadrok.log")):
+            return []
+        return self.read("hadrok.log").decode().splitlines()
+
+    def test_each_replacement_keeps_the_file_before_and_is_logged(self):
+        self.write("in.json", doc(good(freq=700), good(freq=701), good(freq=702)).encode())
+        old = int(time.time()) - 40 * 86400
+        stale = image(record(1234, b"Alice", hash=1, last_used=old),
+                      record(1500, b"Bob", last_used=int(time.time())))
+        cases = [
+            # name, arguments, standard input, kind, the log line's command, its freq and
+            # how its change begins
+            ("import", ["import", "in.json", "-o", "Zandrel.teams"], None, "import", "import",
+             None, 'import: 3 records replaced 2, from "in.json"; snapshot '),
+            ("passwd", ["passwd", "1500", "--password-stdin"], b"pw\n", "passwd", "passwd",
+             " freq=1500", "passwd: password changed; snapshot "),
+            ("prune", ["prune", "--unused-days", "30"], None, "prune", "prune", None,
+             "prune: removed 1 of 2 records, unused for more than 30 days: 1234; snapshot "),
+            ("salvage --force", ["salvage", "cut", "-o", "Zandrel.teams", "--force"], None,
+             "salvage", "salvage", None,
+             'salvage: 1 whole record from "cut", 3 trailing bytes dropped; replaced 2 '
+             "records; snapshot "),
+            ("restore", ["restore", "old.teams"], None, "restore", "restore", None,
+             'restore: 1 record from "old.teams" replaced 2; snapshot '),
+        ]
+        for name, args, stdin, kind, command, freq, change in cases:
+            with self.subTest(name):
+                for n in os.listdir(self.dir):
+                    if SNAPSHOT_NAME.match(n) or n == "hadrok.log":
+                        os.remove(self.path(n))
+                self.write("Zandrel.teams", stale)
+                self.write("cut", REGISTRY[:284] + b"abc")
+                self.write("old.teams", REGISTRY[:284])
+                out = self.teams(*args, stdin=stdin).stdout.decode()
+                kept = self.snapshots()
+                self.assertEqual(len(kept), 1, kept)
+                self.assertEqual(SNAPSHOT_NAME.match(kept[0]).group(1), kind)
+                self.assertEqual(self.read(kept[0]), stale)
+                self.assertIn(f"the file before is kept as {kept[0]}\n", out)
+                self.assertNotEqual(self.read("Zandrel.teams"), stale)
+                lines = self.log_lines()
+                self.assertEqual(len(lines), 1, lines)
+                got = LOG_LINE.match(lines[0])
+                self.assertTrue(got, lines[0])
+                self.assertEqual(got.group(1), command)
+                self.assertEqual(got.group(2), freq)
+                self.assertEqual(f"{command}: {got.group(3)}", change + kept[0])
+                self.assertNoTemporaries()
+
+    def test_a_new_registry_has_nothing_to_keep(self):
+        self.write("in.json", GOOD_DOC.encode())
+        out = self.teams("import", "in.json", "-o", "Zandrel.teams").stdout
+        self.assertEqual(out, b"wrote 1 record to Zandrel.teams\n")
+        self.assertEqual(self.snapshots(), [])
+        self.assertTrue(LOG_LINE.match(self.log_lines()[0]).group(3).startswith(
+            '1 record, from "in.json"'))
+
+    def test_only_the_newest_of_a_kind_are_kept(self):
+        self.write("freqs.ini", b"[Config]\nBackups=2\n")
+        self.write("Zandrel.teams", REGISTRY)
+        states = [self.read("Zandrel.teams")]
+        for password in [b"one", b"two", b"three"]:
+            self.teams("passwd", "1234", "--password-stdin", stdin=password + b"\n")
+            states.append(self.read("Zandrel.teams"))
+        kept = self.snapshots()
+        self.assertEqual(len(kept), 2, kept)
+        self.assertEqual(sorted(self.read(n) for n in kept), sorted(states[1:3]))
+
+    def test_restore_into_another_directory_under_its_lock(self):
+        os.mkdir(self.path("host"))
+        self.write("host/Zandrel.teams", REGISTRY)
+        self.write("backup.teams", REGISTRY[284:])
+        out = self.teams("restore", "backup.teams", "host").stdout.decode()
+        self.assertEqual(self.read("host/Zandrel.teams"), REGISTRY[284:])
+        kept = [n for n in os.listdir(self.path("host")) if SNAPSHOT_NAME.match(n)]
+        self.assertEqual(len(kept), 1)
+        self.assertEqual(self.read("host/" + kept[0]), REGISTRY)
+        self.assertTrue(out.startswith(f"restored 1 record from backup.teams to "
+                                       f"{os.path.join('host', 'Zandrel.teams')}\n"), out)
+        self.assertEqual(len(self.read("host/hadrok.log").splitlines()), 1)
+        # The snapshot's name is taken as it is by list and diff.
+        listed = self.teams("list", os.path.join("host", kept[0])).stdout.decode()
+        self.assertTrue(listed.endswith("2 records\n"), listed)
+        self.teams("diff", os.path.join("host", kept[0]), "host/Zandrel.teams", status=1)
+
+    def test_a_log_that_cannot_be_written_is_a_warning(self):
+        os.mkdir(self.path("hadrok.log"))
+        self.write("Zandrel.teams", REGISTRY)
+        result = self.teams("passwd", "1234", "--password-stdin", stdin=b"pw\n")
+        self.assertTrue(result.stderr.decode().startswith(
+            "hadrok teams passwd: warning: the change is not recorded in hadrok.log ("),
+            result.stderr)
+        self.assertNotEqual(self.read("Zandrel.teams"), REGISTRY)
+
+
+class Locking(Workdir):
+    """The lock is held from the read to the write: what a host saved while the
+    tool waited is never lost, and a host that runs by then refuses the tool."""
+
+    def host_saves(self, records):
+        # As a host saves: a whole new file renamed over the old one.
+        self.write("Zandrel.teams.tmp.1", image(*records))
+        os.replace(self.path("Zandrel.teams.tmp.1"), self.path("Zandrel.teams"))
+
+    def test_import_waits_for_its_input_before_the_lock(self):
+        self.write("Zandrel.teams", REGISTRY)
+        tool = subprocess.Popen([HADROK, "teams", "import", "-", "-o", "Zandrel.teams"],
+                                cwd=self.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        tool.stdin.write(GOOD_DOC.encode())
+        tool.stdin.flush()
+        # A host starts while the input is still coming.
+        holder = LockHolder(self.path("Zandrel.teams.lock")) if not UNDER_WINE else None
+        try:
+            out, err = tool.communicate(timeout=60)
+        finally:
+            if holder:
+                holder.release()
+        if UNDER_WINE:
+            self.assertEqual(tool.returncode, 0, err)
+            return
+        self.assertEqual(tool.returncode, 2, err)
+        self.assertIn(b"another host process uses the registry in this directory", err)
+        self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+
+
+@unittest.skipIf(UNDER_WINE, "a pseudo-terminal is Linux's")
+class Prompt(Workdir):
+    """passwd's prompt on a pseudo-terminal, with echo off while it waits."""
+
+    def setUp(self):
+        super().setUp()
+        import pty  # noqa: F401 (Linux only)
+        import termios
+        self.termios = termios
+        self.write("Zandrel.teams", REGISTRY)
+        self.master, self.slave = os.openpty()
+        self.assertTrue(self.echo())
+        self.start()
+
+    def start(self, **options):
+        # Only after the last one's output is all read: a prompt of an earlier
+        # one must not be taken for this one's.
+        self.tool = subprocess.Popen([HADROK, "teams", "passwd", "1234"], cwd=self.dir,
+                                     stdin=self.slave, stdout=self.slave, stderr=self.slave,
+                                     start_new_session=True, **options)
+        self.output = b""
+
+    def tearDown(self):
+        if self.tool.poll() is None:
+            self.tool.kill()
+            self.tool.wait(timeout=60)
+        os.close(self.master)
+        os.close(self.slave)
+        super().tearDown()
+
+    def wait_for(self, text):
+        import select
+        while text not in self.output:
+            ready, _, _ = select.select([self.master], [], [], 60)  # only stops a hang
+            self.assertTrue(ready, self.output)
+            self.output += os.read(self.master, 4096)
+
+    def echo(self):
+        return bool(self.termios.tcgetattr(self.slave)[3] & self.termios.ECHO)
+
+    def test_echo_comes_back_on_each_signal_that_ends_it(self):
+        import signal
+        for sig in [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]:
+            with self.subTest(signal.Signals(sig).name):
+                if self.tool.poll() is not None:
+                    self.start()
+                self.wait_for(b"New password for freq 1234: ")
+                self.assertFalse(self.echo())
+                self.tool.send_signal(sig)
+                self.assertEqual(self.tool.wait(timeout=60), -sig)
+                self.assertTrue(self.echo())
+                self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+
+    def test_a_hang_up_ignored_before_stays_ignored(self):
+        import signal
+        # The first one is seen to its prompt and ended, so that no output of
+        # it is left for the next.
+        self.wait_for(b"New password for freq 1234: ")
+        self.tool.send_signal(signal.SIGTERM)
+        self.tool.wait(timeout=60)
+        self.wait_for(b"New password for freq 1234: \r\n")
+        # As nohup starts it: a hang-up must not end it at the prompt.
+        self.start(preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+        self.wait_for(b"New password for freq 1234: ")
+        self.tool.send_signal(signal.SIGHUP)
+        os.write(self.master, b"abc\n")
+        self.wait_for(b"The same again: ")
+        os.write(self.master, b"abc\n")
+        self.assertEqual(self.tool.wait(timeout=60), 0)
+        self.assertTrue(self.echo())
+
+    def test_what_a_host_saved_meanwhile_is_kept(self):
+        self.wait_for(b"New password for freq 1234: ")
+        # While the owner types, a host registers freq 200, saves and stops.
+        Locking.host_saves(self, [record(1234, b"Alice", hash=1), record(1500, b"Bob", hash=2),
+                                  record(200, b"Carl", hash=3)])
+        os.write(self.master, b"abc\n")
+        self.wait_for(b"The same again: ")
+        os.write(self.master, b"abc\n")
+        self.assertEqual(self.tool.wait(timeout=60), 0)
+        self.assertEqual(self.read("Zandrel.teams"), image(
+            record(1234, b"Alice", hash=0x275FA452), record(1500, b"Bob", hash=2),
+            record(200, b"Carl", hash=3)))
+
+    def test_what_the_simulated_host_registered_meanwhile_is_kept(self):
+        self.wait_for(b"New password for freq 1234: ")
+        # The real plug-in in the simulator registers freq 200, saves at its
+        # unload and lets go of the lock, all while the owner types.
+        host = subprocess.run(
+            [HADROK, "run", "--frozen-clock"], cwd=self.dir, capture_output=True, timeout=60,
+            input=b"connect 1\nenter\nplayer Carl\nCarl: !freg 200:pw\ntick 2\nunload\n",
+            env=dict(os.environ, TZ="UTC"))
+        self.assertEqual(host.returncode, 0, host.stderr)
+        saved = self.read("Zandrel.teams")
+        self.assertEqual(len(saved), 3 * 284)
+        self.assertEqual(saved[:2 * 284], REGISTRY)
+        os.write(self.master, b"abc\n")
+        self.wait_for(b"The same again: ")
+        os.write(self.master, b"abc\n")
+        self.assertEqual(self.tool.wait(timeout=60), 0)
+        self.assertEqual(self.read("Zandrel.teams"),
+                         image(record(1234, b"Alice", hash=0x275FA452),
+                               record(1500, b"Bob", hash=2)) + saved[2 * 284:])
+
+    def test_a_host_that_started_meanwhile_refuses_the_tool(self):
+        self.wait_for(b"New password for freq 1234: ")
+        holder = LockHolder(self.path("Zandrel.teams.lock"))
+        try:
+            os.write(self.master, b"abc\n")
+            self.wait_for(b"The same again: ")
+            os.write(self.master, b"abc\n")
+            self.assertEqual(self.tool.wait(timeout=60), 2)
+        finally:
+            holder.release()
+        self.wait_for(b"nothing written")
+        self.assertIn(b"another host process uses the registry "
+                      b"in this directory (Zandrel.teams.lock is "
+                      b"locked): stop the host first, or make the change in the game", self.output)
+        self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+
+    def test_a_freq_gone_meanwhile_is_not_written_back(self):
+        self.wait_for(b"New password for freq 1234: ")
+        Locking.host_saves(self, [record(1500, b"Bob", hash=2)])
+        os.write(self.master, b"abc\n")
+        self.wait_for(b"The same again: ")
+        os.write(self.master, b"abc\n")
+        self.assertEqual(self.tool.wait(timeout=60), 2)
+        self.assertEqual(self.read("Zandrel.teams"), image(record(1500, b"Bob", hash=2)))
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include "fake_clock.h"
 #include "fake_host.h"
 #include "registry/audit_log.h"
+#include "registry/refusal_counts.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 
@@ -207,6 +208,127 @@ TEST_F(Audit, DamagedFileKeptAsideIsLoggedUnlessTheLogIsOff) {
                         "as Zandrel.teams.damaged"};
         EXPECT_EQ(logLines(), expected) << "AuditLog=" << auditLog;
     }
+}
+
+} // namespace
+
+namespace {
+
+class AuditCounts : public Audit {
+  protected:
+    void SetUp() override {
+        Audit::SetUp();
+        host.bot.config.maxOwnedFreqs = 20;
+        PlayerRecord& ann = host.addPlayer("Ann");
+        for (int freq = 100; freq < 110; ++freq)
+            host.command(ann, "freg", (std::to_string(freq) + ":secret").c_str());
+        std::filesystem::remove(auditLogFileName);
+    }
+    void wrong(const PlayerRecord& player, int freq) {
+        host.command(player, "fjoin", (std::to_string(freq) + ":guess").c_str());
+    }
+    void pass(int seconds) {
+        advanceClock(seconds * 1000LL);
+        host.tick();
+    }
+};
+
+const char malPrefix[] = "bot=1 player=\"Mal\" level=0 !fjoin";
+
+// A player's first wrong password is written as it comes; the rest of his
+// minute is one line, per freq; a quiet minute ends his count.
+TEST_F(AuditCounts, WrongPasswordsAreOneLineAMinutePerPlayer) {
+    PlayerRecord& mal = host.addPlayer("Mal");
+    PlayerRecord& bob = host.addPlayer("Bob");
+    for (int i = 0; i < 3; ++i)
+        wrong(mal, 100);
+    wrong(mal, 101);
+    wrong(mal, 101);
+    wrong(bob, 100);
+    pass(59);
+    EXPECT_EQ(logLines(),
+              (Lines{"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fjoin freq=100: wrong "
+                     "password",
+                     "2026-01-01 00:00:00 bot=1 player=\"Bob\" level=0 !fjoin freq=100: wrong "
+                     "password"}));
+    pass(1);
+    wrong(mal, 100); // the next minute's
+    EXPECT_EQ(logLines().back(), "2026-01-01 00:01:00 " + std::string(malPrefix) +
+                                     ": 2 wrong passwords for freq=100, 2 for freq=101 by \"Mal\" "
+                                     "in the minute from 2026-01-01 00:00:00");
+    EXPECT_EQ(logLines().size(), 3u); // Bob's minute was quiet: no line
+    pass(60);
+    EXPECT_EQ(logLines().back(), "2026-01-01 00:02:00 " + std::string(malPrefix) +
+                                     ": 1 wrong password for freq=100 by \"Mal\" in the minute "
+                                     "from 2026-01-01 00:01:00");
+    pass(60); // quiet: Mal's count ends
+    wrong(mal, 102);
+    EXPECT_EQ(logLines().back(),
+              "2026-01-01 00:03:00 " + std::string(malPrefix) + " freq=102: wrong password");
+    EXPECT_EQ(logLines().size(), 5u);
+}
+
+// Cycling freqs or names fills a fixed table; what does not fit is folded
+// into one line, and the rest is written at unload.
+TEST_F(AuditCounts, CountsStayBoundedAndFoldTheExcess) {
+    PlayerRecord& mal = host.addPlayer("Mal");
+    wrong(mal, 100);
+    for (int round = 0; round < 3; ++round)
+        for (int freq = 100; freq < 110; ++freq)
+            wrong(mal, freq);
+    std::vector<PlayerRecord*> others;
+    for (size_t i = 0; i < countedPlayers + 6; ++i)
+        others.push_back(&host.addPlayer("P" + std::to_string(i)));
+    for (int round = 0; round < 2; ++round)
+        for (PlayerRecord* p : others)
+            wrong(*p, 100);
+    // Mal and the first 63 others were written in full; the 7 beyond the
+    // table were counted together.
+    EXPECT_EQ(logLines().size(), countedPlayers);
+    pass(60);
+    const Lines lines = logLines();
+    EXPECT_EQ(lines[countedPlayers],
+              "2026-01-01 00:01:00 " + std::string(malPrefix) +
+                  ": 3 wrong passwords for freq=100, 3 for freq=101, 3 for freq=102, 3 for "
+                  "freq=103, 3 for freq=104, 3 for freq=105, 3 for freq=106, 3 for freq=107 and 6 "
+                  "for other freqs by \"Mal\" in the minute from 2026-01-01 00:00:00");
+    EXPECT_EQ(lines.back(), "2026-01-01 00:01:00 bot=0 !fjoin: 14 wrong passwords by players "
+                            "beyond the 64 counted one by one, in the minute from 2026-01-01 "
+                            "00:00:00");
+    EXPECT_EQ(lines.size(), 2 * countedPlayers + 1);
+    wrong(mal, 100);
+    wrong(mal, 100);
+    endAuditLog();
+    EXPECT_EQ(logLines().back(), "2026-01-01 00:01:00 " + std::string(malPrefix) +
+                                     ": 2 wrong passwords for freq=100 by \"Mal\" in the minute "
+                                     "from 2026-01-01 00:01:00");
+}
+
+TEST_F(AuditCounts, NoneCountedWithTheLogOff) {
+    host.bot.config.auditLog = 0;
+    PlayerRecord& mal = host.addPlayer("Mal");
+    wrong(mal, 100);
+    wrong(mal, 100);
+    host.bot.config.auditLog = 1;
+    pass(60);
+    endAuditLog();
+    EXPECT_FALSE(TempDir::exists(auditLogFileName));
+}
+
+// A missing generation is a free place: the rotation moves the newer ones
+// into it, and the oldest stays.
+TEST_F(Audit, RotationFillsAGapWithoutDroppingTheOldest) {
+    const std::string name = auditLogFileName;
+    TempDir::write(name, std::string(auditLogRotateBytes, 'L'));
+    for (int n : {1, 2, 4, 5})
+        TempDir::write(name + "." + std::to_string(n), std::to_string(n));
+    auditLog({}, "test", noFreq, "line");
+    EXPECT_EQ(TempDir::read(name + ".1"), std::string(auditLogRotateBytes, 'L'));
+    EXPECT_EQ(TempDir::read(name + ".2"), "1");
+    EXPECT_EQ(TempDir::read(name + ".3"), "2");
+    EXPECT_EQ(TempDir::read(name + ".4"), "4");
+    EXPECT_EQ(TempDir::read(name + ".5"), "5");
+    EXPECT_EQ(TempDir::read(name), "2026-01-01 00:00:00 bot=0 test: line\n");
 }
 
 } // namespace

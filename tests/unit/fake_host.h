@@ -12,6 +12,7 @@
 #include "commands/help.h"
 #include "hostlink/bot_instance.h"
 #include "plugin/event_handling.h"
+#include "registry/audit_log.h"
 #include "registry/freq_registry.h"
 #include "temp_dir.h"
 
@@ -48,6 +49,8 @@ struct FakeHost {
     ~FakeHost() { closeRegistryStore(state.store); }
     FakeHost() {
         openRegistryStore(state.store);
+        // A fresh log: no counts or troubles left from another test.
+        setAuditLogFile(auditLogFileName);
         loadRegistryFile(state.store, state.registry);
         sentLines().clear();
         bot.handle = 1;

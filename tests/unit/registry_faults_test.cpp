@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,7 @@
 #include "hostlink/host_interface.h"
 #include "platform/platform.h"
 #include "registry/registry_file.h"
+#include "registry/registry_store.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -92,6 +95,63 @@ void original() {
     writeBytes(registryFileName, originalImage());
 }
 
+// The records of a registry file, by freq number.
+std::vector<uint16_t> freqsIn(const std::string& name) {
+    const std::string bytes = readBytes(name);
+    FreqRegistry registry;
+    addRecordsFromImage(registry, reinterpret_cast<const unsigned char*>(bytes.data()),
+                        bytes.size());
+    std::vector<uint16_t> freqs;
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
+        freqs.push_back(r->freq);
+    return freqs;
+}
+
+// The host at its limit of open files: the library itself can still be
+// opened, and then the lock takes the last free one.
+rlim_t openFilesBefore = 0;
+void tightOpenFiles() {
+    original();
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    openFilesBefore = limit.rlim_cur;
+    const int lowest = open("/dev/null", O_RDONLY);
+    close(lowest);
+    limit.rlim_cur = rlim_t(lowest + 1);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+void openFilesBack() {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = openFilesBefore;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// Another host process: holds the folder's lock until this session ends.
+void secondHostHoldsTheLock() {
+    int hold[2];
+    int ready[2];
+    if (pipe(hold) != 0 || pipe(ready) != 0) _exit(6);
+    if (fork() == 0) {
+        close(hold[1]);
+        FileLock lock;
+        const char result = takeFileLock(registryLockFileName, lock) == LockResult::taken;
+        if (write(ready[1], &result, 1) != 1) _exit(7);
+        char none;
+        (void)!read(hold[0], &none, 1); // returns when the session's process ends
+        _exit(0);
+    }
+    close(hold[0]);
+    char taken = 0;
+    if (read(ready[0], &taken, 1) != 1 || !taken) _exit(8);
+}
+
+// After somebody deleted the lock file, a second host starts in the folder.
+void lockFileDeletedSecondHostStarts() {
+    unlink(registryLockFileName);
+    secondHostHoldsTheLock();
+}
+
 struct FaultCase {
     const char* name;
     void (*before)();           // in the directory, before the plug-in is loaded
@@ -102,6 +162,8 @@ struct FaultCase {
                                 // backup), or null
     bool smallDisk = false;     // the directory is a 256 KiB tmpfs
     void (*verify)() = nullptr; // what else the case must leave behind
+    void (*afterFirstConnect)() = nullptr;
+    bool reconnect = false; // the bot connects again before the registration
 };
 
 std::ostream& operator<<(std::ostream& out, const FaultCase& c) {
@@ -218,15 +280,23 @@ const FaultCase cases[] = {
      nullptr, nullptr,
      "Audit log hadrok.log cannot be written (it is a symbolic link or not a regular file)",
      "@dated", false, [] { EXPECT_EQ(readBytes("elsewhere"), ""); }},
+    // Unrotatable, the log grows on to 2 MiB and stops there.
     {"audit_log_full_and_cannot_rotate",
      [] {
          original();
-         writeBytes("hadrok.log", std::string(1 << 20, 'l'));
+         writeBytes("hadrok.log", std::string((2 << 20) - 10, 'l'));
          for (int n = 1; n <= 5; ++n)
              fs::create_directories("hadrok.log." + std::to_string(n) + "/x");
      },
-     nullptr, nullptr, "Audit log hadrok.log is full and could not be rotated", "@dated", false,
-     [] { EXPECT_EQ(fs::file_size("hadrok.log"), 1u << 20); }},
+     nullptr, nullptr,
+     "Audit log hadrok.log is full and could not be rotated (Directory not empty); no more lines "
+     "are written to it.",
+     "@dated", false,
+     [] {
+         EXPECT_EQ(fs::file_size("hadrok.log"), (2u << 20) - 10);
+         for (int n = 1; n <= 5; ++n)
+             EXPECT_TRUE(fs::exists("hadrok.log." + std::to_string(n) + "/x"));
+     }},
     {"permissions_kept",
      [] {
          original();
@@ -249,6 +319,71 @@ const FaultCase cases[] = {
              }
          EXPECT_TRUE(snapshot);
      }},
+    // A passing failure is no damage: the file stays, and once the limit
+    // allows, the next connection loads it.
+    {"open_files_tight_at_load", tightOpenFiles, nullptr, nullptr,
+     "Registry file Zandrel.teams is loaded now (2 freqs).", "@dated", false,
+     [] {
+         EXPECT_EQ(freqsIn(registryFileName), (std::vector<uint16_t>{100, 200, 500}));
+     },
+     openFilesBack, true},
+    // The same, but a freq is registered before the limit allows: the file
+    // is never saved over, and the registration is kept beside it (at
+    // unload: the settings could not be read, so no autosave came).
+    {"open_files_tight_then_a_registration", tightOpenFiles, openFilesBack, nullptr,
+     "could not be read just now (Too many open files) and was left in place", "Zandrel.teams",
+     false,
+     [] {
+         EXPECT_FALSE(fs::exists("Zandrel.teams.damaged"));
+         EXPECT_EQ(freqsIn("Zandrel.teams.unsaved"), (std::vector<uint16_t>{500}));
+     }},
+    {"file_size_limit_below_the_registry", original,
+     [] {
+         rlimit limit{};
+         getrlimit(RLIMIT_FSIZE, &limit);
+         limit.rlim_cur = 3 * freqRecordSize - 1;
+         setrlimit(RLIMIT_FSIZE, &limit);
+     },
+     nullptr, "Saving Zandrel.teams failed (File too large); the file on disk is unchanged.",
+     "Zandrel.teams"},
+    // The host changes its directory: the registry stays beside its lock,
+    // and the other folder's registry is not touched.
+    {"host_moves_to_another_folder",
+     [] {
+         original();
+         fs::create_directory("other");
+         writeBytes("other/Zandrel.teams", "other host's registry");
+     },
+     [] {
+         if (chdir("other") != 0) _exit(10);
+     },
+     "freqreset", "AutoSave...", "@dated", false,
+     [] {
+         EXPECT_EQ(readBytes("other/Zandrel.teams"), "other host's registry");
+         for (const auto& e : fs::directory_iterator("other"))
+             EXPECT_TRUE(e.path().filename() == "Zandrel.teams" ||
+                         e.path().filename().string().rfind("Zandrel.teams", 0) != 0)
+                 << e.path();
+         EXPECT_TRUE(freqsIn(registryFileName).empty()); // the reset, saved at unload
+         bool snapshot = false;
+         for (const auto& e : fs::directory_iterator("."))
+             snapshot |=
+                 e.path().filename().string().rfind("Zandrel.teams.before-freqreset-", 0) == 0;
+         EXPECT_TRUE(snapshot);
+     }},
+    {"lock_file_deleted_and_a_second_host_starts", original, lockFileDeletedSecondHostStarts,
+     nullptr, "was deleted or replaced, and another host process now holds it", "Zandrel.teams",
+     false,
+     [] {
+         bool kept = false;
+         for (const auto& e : fs::directory_iterator(".")) {
+             const std::string name = e.path().filename().string();
+             if (name.rfind("Zandrel.teams.unsaved.", 0) != 0) continue;
+             kept = true;
+             EXPECT_EQ(freqsIn(name), (std::vector<uint16_t>{100, 200, 500}));
+         }
+         EXPECT_TRUE(kept);
+     }},
 };
 
 // Another host process holding the directory, as a real second process.
@@ -264,6 +399,8 @@ const FaultCase secondHost = {
     [] {
         EXPECT_EQ(readBytes(registryFileName), originalImage());
         EXPECT_FALSE(fs::exists(datedBackupName()));
+        // Nor any log: its lines would pass for the first host's.
+        EXPECT_FALSE(fs::exists("hadrok.log"));
         for (const auto& e : fs::directory_iterator("."))
             EXPECT_EQ(e.path().filename().string().find("before-"), std::string::npos);
     }};
@@ -281,25 +418,7 @@ void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slo
         (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
         _exit(5);
     writeBytes("freqs.ini", "[Config]\nAutoSaveDelay=1\nMaxOwnedFreqs=5\n");
-    if (withSecondHost) {
-        // The other host: holds the lock until this session ends.
-        int hold[2];
-        if (pipe(hold) != 0) _exit(6);
-        int ready[2];
-        if (pipe(ready) != 0) _exit(6);
-        if (fork() == 0) {
-            close(hold[1]);
-            FileLock lock;
-            const char result = takeFileLock("Zandrel.teams.lock", lock) == LockResult::taken;
-            if (write(ready[1], &result, 1) != 1) _exit(7);
-            char none;
-            (void)!read(hold[0], &none, 1); // returns when the session's process ends
-            _exit(0);
-        }
-        close(hold[0]);
-        char taken = 0;
-        if (read(ready[0], &taken, 1) != 1 || !taken) _exit(8);
-    }
+    if (withSecondHost) secondHostHoldsTheLock();
     c.before();
     void* library = dlopen(HADROK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     if (!library) _exit(9);
@@ -316,6 +435,8 @@ void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slo
     self.freq = 9999;
     const auto callback = reinterpret_cast<uintptr_t>(&recordLine);
     send(talk, 1, Connect, 6u << 16, callback, reinterpret_cast<uintptr_t>(&head));
+    if (c.afterFirstConnect) c.afterFirstConnect();
+    if (c.reconnect) send(talk, 1, Connect, 6u << 16, callback, reinterpret_cast<uintptr_t>(&head));
     send(talk, 1, ArenaSettings, reinterpret_cast<uintptr_t>(&settings));
     send(talk, 1, ArenaEnter, 0, reinterpret_cast<uintptr_t>(&self));
     CommandRecord freg{{}, "freg", "500:pw"};
