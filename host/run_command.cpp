@@ -6,6 +6,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -28,6 +29,7 @@ struct RunOptions {
     std::string script;
     std::string plugin;
     bool frozenClock = false;
+    bool rawPointerSlots = false;
 };
 
 void reportError(const std::string& where, const std::string& message) {
@@ -36,18 +38,47 @@ void reportError(const std::string& where, const std::string& message) {
     std::fflush(stderr);
 }
 
+// Longest script line: a longer one is a mistake, and is not read into memory.
+constexpr size_t maxScriptLine = 16u << 20;
+
+// Reads one line without its newline; false at the end of the input.
+bool readScriptLine(std::istream& in, std::string& line) {
+    line.clear();
+    std::streambuf* buffer = in.rdbuf();
+    for (;;) {
+        int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof()) return !line.empty();
+        if (c == '\n') return true;
+        if (line.size() >= maxScriptLine)
+            throw ScriptError("line longer than " + std::to_string(maxScriptLine >> 20) + " MiB");
+        line += static_cast<char>(c);
+    }
+}
+
+// Plays one line with its own share of the text budget; running out of
+// memory is this line's error, not the program's end.
+LineResult playLine(Simulator& sim, const std::string& line) {
+    startLineBudget();
+    try {
+        return runScriptLine(sim, line);
+    } catch (const std::bad_alloc&) {
+        throw ScriptError("not enough memory to play this line");
+    }
+}
+
 // Plays lines from a stream, each echoed to the transcript; stops at the first
 // bad line.
 int playStream(Simulator& sim, std::istream& in, const std::string& name) {
     std::string line;
-    for (unsigned long number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        // Notepad starts a UTF-8 file with a byte-order mark.
-        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
-        std::string_view trimmed = trimBlanks(line);
-        if (!trimmed.empty() && trimmed[0] != '#') writeLine(sim, "> " + std::string(trimmed));
+    for (unsigned long number = 1;; ++number) {
         try {
-            LineResult result = runScriptLine(sim, line);
+            if (!readScriptLine(in, line)) break;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            // Notepad starts a UTF-8 file with a byte-order mark.
+            if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+            std::string_view trimmed = trimBlanks(line);
+            if (!trimmed.empty() && trimmed[0] != '#') writeLine(sim, "> " + std::string(trimmed));
+            LineResult result = playLine(sim, line);
             std::fflush(stdout);
             if (result == LineResult::Exit) break;
         } catch (const ScriptError& error) {
@@ -56,6 +87,10 @@ int playStream(Simulator& sim, std::istream& in, const std::string& name) {
         } catch (const HostFailure& error) {
             reportError(name + ":" + std::to_string(number) + ": ", error.what());
             return exitHostFailure;
+        } catch (const std::bad_alloc&) {
+            reportError(name + ":" + std::to_string(number) + ": ",
+                        "not enough memory to play this line");
+            return exitScriptError;
         }
     }
     return 0;
@@ -71,7 +106,7 @@ int playInteractive(Simulator& sim) {
     std::string line;
     while (readInputLine("hadrok> ", line)) {
         try {
-            LineResult result = runScriptLine(sim, line);
+            LineResult result = playLine(sim, line);
             std::fflush(stdout);
             if (result == LineResult::Exit) break;
         } catch (const ScriptError& error) {
@@ -86,19 +121,28 @@ int playInteractive(Simulator& sim) {
 
 int runCommand(const RunOptions& options) {
     if (options.frozenClock) freezeClocks();
+    startRunBudget();
     Simulator sim;
+    sim.rawPointerSlots = options.rawPointerSlots;
     std::string plugin = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     // dlopen searches the library path for a bare file name; a path never does.
     sim.pluginPath = std::filesystem::absolute(plugin).string();
 
     int status = 0;
     if (!options.script.empty() && options.script != "-") {
+        // A script that can't be read is the command line's mistake, like a
+        // bad line; a directory would otherwise read as an empty script.
+        std::error_code error;
+        if (std::filesystem::is_directory(options.script, error)) {
+            reportError("", "the script " + options.script + " is a directory");
+            return exitScriptError;
+        }
         std::ifstream file(options.script, std::ios::binary);
         std::string bytes;
         if (file) bytes.assign(std::istreambuf_iterator<char>(file), {});
         if (!file || file.bad()) {
             reportError("", "cannot read the script " + options.script);
-            return exitHostFailure;
+            return exitScriptError;
         }
         // UTF-16 would play as nonsense; a legacy code page plays its bytes
         // as they are, which may be what was meant, so it is only said.
@@ -136,6 +180,9 @@ void addRunCommand(CLI::App& app) {
     run->add_flag("--frozen-clock", options->frozenClock,
                   "Start the clocks at 2026-01-01 00:00:00 UTC and 1,000,000 ms, moved only by "
                   "\"advance\"");
+    run->add_flag("--raw-pointer-slots", options->rawPointerSlots,
+                  "Let \"event\" lines put any number in a slot the plug-in reads as a pointer "
+                  "(the plug-in may crash)");
     run->footer(scriptLanguageHelp());
     run->callback([options] {
         int status = runCommand(*options);

@@ -11,10 +11,17 @@
 #include "host/script_text.h"
 
 // What the plug-in wrote (its log, a backup), one escaped line per line.
+// Only a regular file of at most maxShownFile bytes is read: a device or a
+// pipe could give bytes for ever.
 void runShow(Simulator& sim, const std::string& name) {
     std::error_code error;
     if (std::filesystem::is_directory(name, error)) {
         writeLine(sim, "  (" + escapedBytes(name) + " is a directory)");
+        return;
+    }
+    std::filesystem::file_status status = std::filesystem::status(name, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        writeLine(sim, "  (" + escapedBytes(name) + " is not a regular file)");
         return;
     }
     std::ifstream file(name, std::ios::binary);
@@ -22,7 +29,15 @@ void runShow(Simulator& sim, const std::string& name) {
         writeLine(sim, "  (no file " + escapedBytes(name) + ")");
         return;
     }
-    std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string contents;
+    char chunk[65536];
+    while (contents.size() <= maxShownFile && file.read(chunk, sizeof chunk).gcount() > 0)
+        contents.append(chunk, static_cast<size_t>(file.gcount()));
+    if (contents.size() > maxShownFile) {
+        writeLine(sim, "  (" + escapedBytes(name) + " is larger than " +
+                           std::to_string(maxShownFile >> 20) + " MiB)");
+        return;
+    }
     if (contents.empty()) writeLine(sim, "  (empty)");
     size_t start = 0;
     while (start < contents.size()) {

@@ -137,6 +137,12 @@ uint32_t parseVersion(std::string_view text) {
     return static_cast<uint32_t>(major << 16 | minor);
 }
 
+// One "tick" line's most ticks: a million calls take well under a minute,
+// even when every one autosaves an unchanged registry.
+constexpr uint64_t maxTicksPerLine = 1000000;
+// How far all "advance" lines together may move the clocks: a century.
+constexpr int64_t maxClockLead = 36500 * 86400000000000;
+
 int64_t parseDuration(std::string_view text) {
     static const struct {
         std::string_view unit;
@@ -146,7 +152,7 @@ int64_t parseDuration(std::string_view text) {
                  {"m", 60000000000},
                  {"h", 3600000000000},
                  {"d", 86400000000000}};
-    constexpr int64_t limit = 36500 * 86400000000000; // a century
+    constexpr int64_t limit = maxClockLead;
     if (text.empty()) throw ScriptError("usage: advance DURATION, e.g. advance 31s or 1m30s");
     int64_t total = 0;
     size_t i = 0;
@@ -373,7 +379,7 @@ LineResult runFreqChange(Simulator& sim, const Line& line) {
 
 LineResult runTick(Simulator& sim, const Line& line) {
     const Tokens& tokens = line.tokens;
-    uint64_t count = tokens.size() == 2 ? parseNumber(tokens[1], UINT32_MAX, "tick count") : 1;
+    uint64_t count = tokens.size() == 2 ? parseNumber(tokens[1], maxTicksPerLine, "tick count") : 1;
     uint32_t handle = currentBot(sim).handle;
     for (uint64_t i = 0; i < count; ++i)
         deliver(sim, eventFor(handle, Tick));
@@ -381,7 +387,12 @@ LineResult runTick(Simulator& sim, const Line& line) {
 }
 
 LineResult runAdvance(Simulator&, const Line& line) {
-    advanceClocks(parseDuration(line.tokens[1]));
+    int64_t nanoseconds = parseDuration(line.tokens[1]);
+    // The plug-in keeps its times in 32-bit seconds; clocks moved further
+    // than this would only show it dates it can't hold.
+    if (nanoseconds > maxClockLead - clockOffset())
+        throw ScriptError("advance: the clocks would be more than a century ahead in all");
+    advanceClocks(nanoseconds);
     return LineResult::Continue;
 }
 
@@ -424,6 +435,73 @@ LineResult runCopyLine(Simulator&, const Line& line) {
     return LineResult::Continue;
 }
 
+// What the plug-in reads through a slot of an event: a record it follows, or
+// nothing it dereferences.
+enum class SlotKind { Value, Callback, Players, Player, Settings, Command };
+
+SlotKind slotKind(uint32_t code, int slot) {
+    switch (code) {
+    case Connect:
+        return slot == 1 ? SlotKind::Callback : slot == 2 ? SlotKind::Players : SlotKind::Value;
+    case ArenaEnter:
+        return slot == 1 ? SlotKind::Player : SlotKind::Value;
+    case ArenaSettings:
+        return slot == 0 ? SlotKind::Settings : SlotKind::Value;
+    case PlayerFreqChange:
+        return slot == 0 ? SlotKind::Player : SlotKind::Value;
+    case Command:
+    case HelpRequest:
+        return slot == 0 ? SlotKind::Player : slot == 1 ? SlotKind::Command : SlotKind::Value;
+    default:
+        return SlotKind::Value;
+    }
+}
+
+// The names a slot of this kind takes, for the error.
+std::string_view slotNames(SlotKind kind) {
+    switch (kind) {
+    case SlotKind::Callback:
+        return "null or callback";
+    case SlotKind::Players:
+        return "null or players";
+    case SlotKind::Player:
+        return "null, self or player:NAME";
+    case SlotKind::Settings:
+        return "null or settings";
+    case SlotKind::Command:
+        return "null or command";
+    case SlotKind::Value:
+        break;
+    }
+    return "anything";
+}
+
+SlotKind namedKind(std::string_view raw) {
+    if (raw == "self" || raw.substr(0, 7) == "player:") return SlotKind::Player;
+    if (raw == "settings") return SlotKind::Settings;
+    if (raw == "callback") return SlotKind::Callback;
+    if (raw == "players") return SlotKind::Players;
+    if (raw == "command") return SlotKind::Command;
+    return SlotKind::Value;
+}
+
+// A slot the plug-in follows must point at a record of the kind it reads
+// there, or the plug-in reads outside it or jumps anywhere.
+void checkSlot(const Simulator& sim, uint32_t code, int slot, std::string_view raw,
+               uintptr_t value) {
+    SlotKind wanted = slotKind(code, slot);
+    if (wanted == SlotKind::Value || raw == "null") return;
+    SlotKind given = namedKind(raw);
+    if (given == wanted) return;
+    if (given == SlotKind::Value && (value == 0 || sim.rawPointerSlots)) return;
+    std::string name = "slot" + std::to_string(slot);
+    throw ScriptError("event: the plug-in reads " + name + " of event " + std::to_string(code) +
+                      " as a pointer: " + name + "= takes " + std::string(slotNames(wanted)) +
+                      (given == SlotKind::Value ? " (run --raw-pointer-slots allows a number "
+                                                  "there, and the plug-in may crash)"
+                                                : ""));
+}
+
 uintptr_t slotValue(Simulator& sim, SimBot& bot, std::string_view raw, CommandRecord& command) {
     if (raw == "null") return 0;
     if (raw == "self") return reinterpret_cast<uintptr_t>(&bot.self);
@@ -456,7 +534,9 @@ LineResult runEvent(Simulator& sim, const Line& line) {
     BotEvent event = eventFor(handle, code);
     for (int i = 0; i < 5; ++i) {
         std::string key = "slot" + std::to_string(i);
-        if (options.has(key)) event.slot[i] = slotValue(sim, bot, options.raw(key), command);
+        if (!options.has(key)) continue;
+        event.slot[i] = slotValue(sim, bot, options.raw(key), command);
+        checkSlot(sim, code, i, options.raw(key), event.slot[i]);
     }
     // A raw Connect is a connection too, whatever its slots hold.
     if (code == Connect) noteConnect(bot);
@@ -535,15 +615,16 @@ const LineKind lineKinds[] = {
     {.usage = "tick [COUNT]",
      .maxWords = 1,
      .run = runTick,
-     .help = "COUNT ticks (default 1) for the current bot; every fifth\n"
-             "tick ages the invitations"},
+     .help = "COUNT ticks (default 1, at most 1000000) for the\n"
+             "current bot; every fifth tick ages the invitations"},
     {.usage = "advance DURATION, e.g. advance 31s or 1m30s",
      .shownForm = "advance 31s",
      .minWords = 1,
      .maxWords = 1,
      .run = runAdvance,
-     .help = "move the clocks forward (units ms, s, m, h, d; e.g. 1m30s);\n"
-             "an invitation ends only at a tick after that (tick 5)"},
+     .help = "move the clocks forward (units ms, s, m, h, d; e.g. 1m30s),\n"
+             "a century at most in all; an invitation ends only at a tick\n"
+             "after that (tick 5)"},
     {.usage = "ini Key=Value ...",
      .maxWords = manyWords,
      .run = runIni,
@@ -577,7 +658,9 @@ const LineKind lineKinds[] = {
      .run = runEvent,
      .help = "any event, as is; V is a number, null, self, settings,\n"
              "callback, players, command (a command record holding\n"
-             "word= and argument=, null where missing) or player:NAME"},
+             "word= and argument=, null where missing) or player:NAME;\n"
+             "a slot the plug-in reads as a pointer takes only the\n"
+             "record it expects there, or null"},
     {.usage = "help", .maxWords = manyWords, .run = runHelp, .listed = Listed::No},
     {.usage = "exit", .run = runExit, .help = "stop here"},
 };

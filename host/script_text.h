@@ -18,6 +18,16 @@ struct ScriptError : std::runtime_error {
 // Longest text one escape form may build, so a typo in a repeat count can't
 // exhaust memory.
 constexpr size_t maxDecodedText = 64u << 20;
+// What all the texts of one line, and of one whole run, may add up to.
+constexpr size_t maxLineText = 64u << 20;
+constexpr size_t maxRunText = size_t{1} << 30;
+// How deep repeat groups may nest inside one another.
+constexpr int maxRepeatNesting = 32;
+
+// Budgets: every decoded text counts against the current line's and the
+// run's; a text that would exceed either is a ScriptError.
+void startRunBudget();
+void startLineBudget();
 
 // Decodes a script text:
 //   \xNN      the byte NN (two hex digits)      \\  a backslash

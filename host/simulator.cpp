@@ -239,36 +239,56 @@ void setPlayerSquad(PlayerRecord& record, std::string_view squad) {
     std::memcpy(record.squad, squad.data(), std::min(squad.size(), sizeof record.squad));
 }
 
+namespace {
+
+std::string nameKey(const PlayerRecord& record) {
+    std::string key(record.name, sizeof record.name);
+    for (char& c : key)
+        c = static_cast<char>(lowerAscii(static_cast<unsigned char>(c)));
+    return key;
+}
+
+} // namespace
+
 SimPlayer* findPlayerByName(Simulator& sim, std::string_view name) {
     PlayerRecord wanted{};
     setPlayerName(wanted, name);
-    for (SimPlayer& player : sim.players) {
-        bool same = true;
-        for (size_t i = 0; i < sizeof wanted.name && same; ++i)
-            same = lowerAscii(player.record.name[i]) == lowerAscii(wanted.name[i]);
-        if (same) return &player;
-    }
-    return nullptr;
+    auto it = sim.byName.find(nameKey(wanted));
+    return it == sim.byName.end() ? nullptr : it->second;
 }
 
 SimPlayer* findPlayerByIdent(Simulator& sim, uint32_t ident) {
-    for (SimPlayer& player : sim.players)
-        if (player.record.ident == ident) return &player;
-    return nullptr;
+    if (ident > UINT16_MAX) return nullptr;
+    auto it = sim.byIdent.find(static_cast<uint16_t>(ident));
+    return it == sim.byIdent.end() ? nullptr : it->second;
 }
 
 SimPlayer& addPlayer(Simulator& sim, std::string_view name) {
+    // Idents are never 0 and never shared, even after 65535 players.
+    if (sim.byIdent.size() >= UINT16_MAX)
+        throw ScriptError(
+            "no ident left: 65535 players are in the arena (\"quit NAME\" frees one)");
+    while (sim.nextIdent == 0 || sim.byIdent.count(sim.nextIdent))
+        ++sim.nextIdent;
     SimPlayer& player = sim.players.emplace_back();
     setPlayerName(player.record, name);
-    // Idents are never 0 and never shared, even after 65535 players.
-    while (sim.nextIdent == 0 || findPlayerByIdent(sim, sim.nextIdent))
-        ++sim.nextIdent;
     player.record.ident = sim.nextIdent++;
-    relinkPlayers(sim);
+    sim.byIdent[static_cast<uint16_t>(player.record.ident)] = &player;
+    sim.byName.emplace(nameKey(player.record), &player);
+    // Appended last: the list's order is the arena's.
+    player.node.player = &player.record;
+    player.node.next = nullptr;
+    if (sim.players.size() == 1) {
+        sim.playerListHead = &player.node;
+    } else {
+        std::prev(sim.players.end(), 2)->node.next = &player.node;
+    }
     return player;
 }
 
 void removePlayer(Simulator& sim, SimPlayer& player) {
+    sim.byIdent.erase(static_cast<uint16_t>(player.record.ident));
+    sim.byName.erase(nameKey(player.record));
     for (auto it = sim.players.begin(); it != sim.players.end(); ++it) {
         if (&*it == &player) {
             sim.players.erase(it);

@@ -66,10 +66,19 @@ struct Simulator {
     PlayerNode* playerListHead = nullptr;
     uint16_t nextIdent = 1;
 
+    // Every player's entry in players, by ident (the field's 16 bits).
+    std::map<uint16_t, SimPlayer*> byIdent;
+    // And by name: the 20-byte field in lower case (ASCII), as names compare.
+    std::map<std::string, SimPlayer*> byName;
+
     std::deque<PendingFreqChange> pending;
     bool inTalk = false;
 
     std::FILE* transcript = stdout;
+
+    // "event" lines may put raw numbers in slots the plug-in reads as
+    // pointers (run --raw-pointer-slots).
+    bool rawPointerSlots = false;
 };
 
 // Loads the plug-in if it isn't loaded; throws HostFailure when it can't.
@@ -96,6 +105,7 @@ void setPlayerSquad(PlayerRecord& record, std::string_view squad);
 
 SimPlayer* findPlayerByName(Simulator& sim, std::string_view name);
 SimPlayer* findPlayerByIdent(Simulator& sim, uint32_t ident);
+// Throws ScriptError when all 65,535 idents are taken.
 SimPlayer& addPlayer(Simulator& sim, std::string_view name);
 void removePlayer(Simulator& sim, SimPlayer& player);
 

@@ -1,8 +1,13 @@
 #include "hostlink/bot_instance.h"
 
 BotInstance* findInstance(BotInstanceList& list, uint32_t handle) {
-    for (auto& instance : list.instances)
-        if (instance->handle == handle) return instance.get();
+    if (auto it = list.found.find(handle); it != list.found.end()) return it->second;
+    for (auto& instance : list.instances) {
+        if (instance->handle == handle) {
+            list.found.emplace(handle, instance.get());
+            return instance.get();
+        }
+    }
     return nullptr;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "hostlink/host_interface.h"
@@ -22,7 +23,9 @@ struct BotInstance {
 };
 
 struct BotInstanceList {
-    std::vector<std::unique_ptr<BotInstance>> instances;
+    std::vector<std::unique_ptr<BotInstance>> instances; // never removed
+    // Handles already found, so that thousands of bots are each found at once.
+    std::unordered_map<uint32_t, BotInstance*> found;
 };
 
 BotInstance* findInstance(BotInstanceList& list, uint32_t handle);

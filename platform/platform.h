@@ -117,6 +117,19 @@ void closeAppendableFile(AppendableFile& file);
 enum class PathKind { missing, regular, other };
 PathKind pathKindOf(const char* path);
 
+// What tells one version of a file from another without reading it: its
+// size, its identity on the volume and its times of change (a file written
+// again, or replaced, differs in at least one). Follows a symbolic link.
+struct FileStamp {
+    uint64_t size = 0;
+    uint64_t volume = 0;
+    uint64_t identity = 0;
+    int64_t modified = 0; // nanoseconds, or the system's own unit
+    int64_t changed = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+bool fileStampOf(const char* path, FileStamp& stamp);
+
 // What stands at a path that is not a regular file, in a few words for a
 // message: "a FIFO", "a directory", "a device", "a socket", "a symbolic link"
 // (only when followLink is false) or "not a regular file". Empty for a

@@ -458,6 +458,18 @@ PathKind pathKindOf(const char* path) {
     return S_ISREG(st.st_mode) ? PathKind::regular : PathKind::other;
 }
 
+bool fileStampOf(const char* path, FileStamp& stamp) {
+    struct stat st {};
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    stamp.size = static_cast<uint64_t>(st.st_size);
+    stamp.volume = static_cast<uint64_t>(st.st_dev);
+    stamp.identity = static_cast<uint64_t>(st.st_ino);
+    stamp.modified = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    // Set by the system at every change, and by no one at will.
+    stamp.changed = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return true;
+}
+
 std::vector<std::string> currentDirectoryNames() {
     return directoryNames({});
 }

@@ -380,6 +380,21 @@ PathKind pathKindOf(const char* path) {
                : PathKind::regular;
 }
 
+bool fileStampOf(const char* path, FileStamp& stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    auto join = [](DWORD high, DWORD low) { return uint64_t(high) << 32 | low; };
+    stamp.size = join(data.nFileSizeHigh, data.nFileSizeLow);
+    stamp.modified =
+        int64_t(join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
+    // A file put in place by a rename keeps its own creation time.
+    stamp.changed =
+        int64_t(join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime));
+    return true;
+}
+
 std::vector<std::string> currentDirectoryNames() {
     return directoryNames({});
 }

@@ -3,6 +3,7 @@
 
 #include "hostlink/bot_instance.h"
 #include "plugin/event_handling.h"
+#include "plugin/reentry_queue.h"
 #include "registry/audit_log.h"
 
 #if defined(_WIN32)
@@ -41,6 +42,26 @@ struct LoadedPlugin {
 
 LoadedPlugin loaded;
 BotInstanceList instanceList;
+ReentryQueue reentry;
+
+// A call made while another runs waits for it; the operator learns once
+// that the host does this.
+void deferEvent(const BotEvent& event) {
+    try {
+        const Queued queued = queueEvent(reentry, event);
+        const AuditActor bot = actorWithoutPlayer(event.handle, loaded.state.auditLogEnabled);
+        if (queued == Queued::First)
+            auditLog(bot, "reentry", noFreq,
+                     "the host called the plug-in again before a call had returned; such calls "
+                     "are handled in turn once the call before them is over");
+        if (queued == Queued::Dropped && !reentry.dropNoted) {
+            reentry.dropNoted = true;
+            auditLog(bot, "reentry", noFreq,
+                     "more than 65536 calls waited at once; calls beyond that are dropped");
+        }
+    } catch (...) {
+    }
+}
 
 // An event that failed is told to the operator of its bot, once for each
 // kind of failure, and logged; the next event is handled as usual.
@@ -58,9 +79,7 @@ void tellFailure(uint32_t handle, const std::string& what) {
              "not handled: " + what);
 }
 
-} // namespace
-
-extern "C" HADROK_EXPORT void talk(BotEvent& event) {
+void handleOne(BotEvent& event) {
     // Nothing may cross into the host's process as an exception.
     try {
         // Not in the constructor: the load's sweep writes files, which is no
@@ -89,4 +108,17 @@ extern "C" HADROK_EXPORT void talk(BotEvent& event) {
         } catch (...) {
         }
     }
+}
+
+} // namespace
+
+extern "C" HADROK_EXPORT void talk(BotEvent& event) {
+    if (reentry.running) return deferEvent(event);
+    reentry.running = true;
+    handleOne(event);
+    QueuedEvent held;
+    BotEvent next{};
+    while (takeQueuedEvent(reentry, held, next))
+        handleOne(next);
+    reentry.running = false;
 }

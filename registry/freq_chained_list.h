@@ -10,18 +10,32 @@
 #include <memory>
 #include <vector>
 
+// The last generation given to any list: a generation is never given twice,
+// so two lists with the same one hold the same (both never changed: empty).
+inline uint64_t lastListGeneration = 0;
+
 template <class T> class FreqChainedList {
   public:
     uint32_t count() const { return count_; }
+    // Renewed with every change, and with every element handed out by freq
+    // (whoever asks by freq may be about to change it): the same number means
+    // the same list with the same elements. Walks in list order change nothing.
+    uint64_t generation() const { return generation_; }
+    void touch() { generation_ = ++lastListGeneration; }
     T* first() { return at(first_); }
     T* next(const T* element) { return at(nodeOf(element)->next); }
     T* firstWithFreq(uint16_t freq) {
+        touch();
         const FreqEnds* ends = endsIfAny(freq);
         return ends ? at(ends->first) : nullptr;
     }
-    T* nextWithFreq(const T* element) { return at(nodeOf(element)->nextSameFreq); }
+    T* nextWithFreq(const T* element) {
+        touch();
+        return at(nodeOf(element)->nextSameFreq);
+    }
 
     T& append(const T& value) {
+        touch();
         if (freeHead_ == none) grow();
         uint32_t index = freeHead_;
         Node& node = nodeAt(index);
@@ -49,6 +63,7 @@ template <class T> class FreqChainedList {
 
     // Removes the element that is this very object; anything else is ignored.
     void remove(const T* element) {
+        touch();
         uint32_t index = indexOf(element);
         if (index == none) return;
         Node& node = nodeAt(index);
@@ -76,6 +91,7 @@ template <class T> class FreqChainedList {
     }
 
     void clear() {
+        touch();
         chunks_.clear();
         freqBlocks_.clear();
         freeHead_ = first_ = last_ = none;
@@ -101,6 +117,7 @@ template <class T> class FreqChainedList {
         uint32_t first, last;
     };
 
+    uint64_t generation_ = 0;
     std::vector<std::unique_ptr<Node[]>> chunks_;
     std::vector<std::unique_ptr<FreqEnds[]>> freqBlocks_;
     uint32_t freeHead_ = none, first_ = none, last_ = none, count_ = 0;

@@ -8,8 +8,12 @@ FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq) {
 }
 
 FreqRecord* findOwnedBy(FreqRegistry& registry, std::string_view name) {
-    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
-        if (equalsNoCase(fieldOf(r->owner), name)) return r;
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
+        if (equalsNoCase(fieldOf(r->owner), name)) {
+            registry.freqs.touch(); // handed out to be changed, perhaps
+            return r;
+        }
+    }
     return nullptr;
 }
 

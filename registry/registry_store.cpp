@@ -160,6 +160,15 @@ std::vector<std::string> namesWhere(const RegistryStore& store, bool (*keep)(std
 
 // Before the day's first save replaces the registry file: the file as it
 // stands, under the day's name, unless that name is taken.
+// Whether today's backup is still to be made (or the date can't be told,
+// which keepDatedBackup reports).
+bool datedBackupDue(const RegistryStore& store) {
+    std::string today;
+    if (!stampNow(false, today)) return true;
+    const std::string name = std::string(registryFileName) + "." + today;
+    return pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing;
+}
+
 void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
     std::string today;
     if (!stampNow(false, today)) {
@@ -389,10 +398,15 @@ bool unchangedSinceLoad(const RegistryStore& store, FreqRegistry& registry) {
 
 bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
     if (store.lockLost) return false;
-    const bool unchanged = unchangedSinceLoad(store, registry);
+    // The cheap tests first: the digest walks every record, and this runs
+    // at every autosave.
+    const bool lockTaken = store.lockResult == LockResult::taken;
     const LoadOutcome outcome = store.load.outcome;
+    if (lockTaken && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
+        return false;
+    const bool unchanged = unchangedSinceLoad(store, registry);
     bool tookLock = false;
-    if (store.lockResult != LockResult::taken) {
+    if (!lockTaken) {
         // A process that loaded without the lock and changed something since
         // stays in memory: the file may have moved on under it. After a
         // start that failed, nothing was loaded to move on from.
@@ -446,8 +460,17 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         }
         store.load.outcome = LoadOutcome::missing;
     }
+    // Only the rewrite of the same bytes is skipped: the day's backup is
+    // still made when it falls due (older ones are pruned when one is made).
+    FileStamp stamp;
+    if (store.written && store.writtenGeneration == registry.freqs.generation() &&
+        fileStampOf(path.c_str(), stamp) && stamp == store.writtenStamp) {
+        if (keepDated > 0 && datedBackupDue(store)) keepDatedBackup(store, keepDated, report);
+        return report;
+    }
+    store.written = false;
     if (keepDated > 0) keepDatedBackup(store, keepDated, report);
-
+    const uint64_t generation = registry.freqs.generation();
     size_t size = 0;
     const auto image = registryImageBuffer(registry, size);
     SafeWrite write;
@@ -459,8 +482,11 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     switch (writeFileSafely(write)) {
     case WriteResult::written:
         report.status = SaveStatus::saved;
+        store.written =
+            fileStampOf(path.c_str(), store.writtenStamp) && store.writtenStamp.size == size;
         break;
     case WriteResult::renamedUnflushed:
+        // Written again next time: the flush is still owed.
         report.status = SaveStatus::savedUnflushed;
         report.reason = lastSystemError();
         break;
@@ -469,6 +495,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         report.reason = lastSystemError();
         break;
     }
+    store.writtenGeneration = generation;
     return report;
 }
 

@@ -73,6 +73,12 @@ struct RegistryStore {
     // just what the file held.
     uint64_t loadedDigest = emptyRegistryDigest;
     TrustedClock clock;
+    // The last registry file this process wrote, while it is known to be
+    // the one in place: what the records' generation was, and the file's
+    // stamp just after. A save finding both unchanged writes nothing.
+    bool written = false;
+    uint64_t writtenGeneration = 0;
+    FileStamp writtenStamp;
 };
 
 // The full name of one of the registry's files in the store's folder.
@@ -120,7 +126,9 @@ struct SaveReport {
     std::string sideProblem;
 };
 
-// Keeps the day's backup when due (keepDated 0: none), then replaces the file.
+// Keeps the day's backup when due (keepDated 0: none), then replaces the file,
+// unless the records are unchanged since this process last wrote it and the
+// file in place is still that one: then writing the same bytes is skipped.
 SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32_t keepDated);
 
 struct SnapshotReport {

@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <utility>
 
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "temp_dir.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -130,6 +135,83 @@ TEST_F(RegistryFile, FailedSaveLeavesTheOldFile) {
     registry.freqs.append(makeRecord(200, "New"));
     EXPECT_FALSE(saveRegistry(registry));
     EXPECT_EQ(TempDir::read(registryFileName), imageOf(r));
+}
+
+// The file's inode and change time: a save that writes anything replaces the
+// file (a new inode) or at least changes them.
+const std::string teamsFile = registryFileName;
+
+std::pair<ino_t, int64_t> identityOf(const std::string& name) {
+    struct stat st {};
+    EXPECT_EQ(stat(name.c_str(), &st), 0);
+    return {st.st_ino, int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+}
+
+// A save with nothing changed since this process wrote the file writes
+// nothing; a change in memory, or any change to the file behind the
+// process's back, is written again.
+TEST_F(RegistryFile, SaveOfAnUnchangedRegistryWritesNothingElseAsBefore) {
+    RegistryStore store;
+    openRegistryStore(store);
+    FreqRegistry registry;
+    loadRegistryFile(store, registry);
+    const FreqRecord first = makeRecord(100, "Bob");
+    registry.freqs.append(first);
+    ASSERT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+    const auto written = identityOf(teamsFile);
+
+    EXPECT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+    EXPECT_EQ(identityOf(teamsFile), written) << "the same bytes were written again";
+
+    const FreqRecord other = makeRecord(200, "Eve");
+    struct Edit {
+        const char* what;
+        void (*edit)(const std::string& mine, const std::string& theirs);
+    } edits[] = {
+        {"another file put in place",
+         [](const std::string&, const std::string& theirs) {
+             TempDir::write(teamsFile + ".new", theirs);
+             std::filesystem::rename(teamsFile + ".new", teamsFile);
+         }},
+        {"written over in place, same size, old time set back",
+         [](const std::string& mine, const std::string& theirs) {
+             struct stat before {};
+             stat(teamsFile.c_str(), &before);
+             ASSERT_EQ(mine.size(), theirs.size());
+             std::fstream file(teamsFile, std::ios::in | std::ios::out | std::ios::binary);
+             file.write(theirs.data(), std::streamsize(theirs.size()));
+             file.close();
+             const timespec times[2] = {before.st_atim, before.st_mtim};
+             utimensat(AT_FDCWD, teamsFile.c_str(), times, 0);
+         }},
+        {"removed",
+         [](const std::string&, const std::string&) { std::filesystem::remove(teamsFile); }},
+    };
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.what);
+        edit.edit(imageOf(first), imageOf(other));
+        EXPECT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+        EXPECT_EQ(TempDir::read(teamsFile), imageOf(first));
+        // And once written again, it is left alone again.
+        const auto again = identityOf(teamsFile);
+        EXPECT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+        EXPECT_EQ(identityOf(teamsFile), again);
+    }
+
+    // Changes in memory: a record changed where a lookup by freq handed it
+    // out, one added, one removed.
+    findFreq(registry, 100)->lastUsed = 12345;
+    ASSERT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+    FreqRecord changed = first;
+    changed.lastUsed = 12345;
+    EXPECT_EQ(TempDir::read(teamsFile), imageOf(changed));
+    addFreq(registry, 200, other.owner, 0);
+    ASSERT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+    EXPECT_EQ(TempDir::read(teamsFile), imageOf(changed) + imageOf(other));
+    removeFreq(registry, findFreq(registry, 100));
+    ASSERT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+    EXPECT_EQ(TempDir::read(teamsFile), imageOf(other));
+    closeRegistryStore(store);
 }
 
 } // namespace
