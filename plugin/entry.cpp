@@ -20,16 +20,21 @@ namespace {
 struct LoadedPlugin {
     PluginState state;
     LoadedPlugin() {
+        // The host must load on; after a failure the file is left as it is
+        // and never saved over, and the first connection says why.
         try {
             startPluginState(state);
+        } catch (const std::exception& e) {
+            failedStart(&e);
         } catch (...) {
-            // The host must load on; the file is left as it is and never
-            // saved over, and the first connection says why.
-            try {
-                noteFailedStart(state, failureText(std::current_exception()));
-            } catch (...) {
-                state.store.load.outcome = LoadOutcome::unknown;
-            }
+            failedStart(nullptr);
+        }
+    }
+    void failedStart(const std::exception* failure) {
+        try {
+            noteFailedStart(state, failureText(failure));
+        } catch (...) {
+            state.store.load.outcome = LoadOutcome::unknown;
         }
     }
     ~LoadedPlugin() {
@@ -65,7 +70,7 @@ void deferEvent(const BotEvent& event) {
 
 // An event that failed is told to the operator of its bot, once for each
 // kind of failure, and logged; the next event is handled as usual.
-void tellFailure(uint32_t handle, const std::string& what) {
+void tellFailureOnce(uint32_t handle, const std::string& what) {
     PluginState& state = loaded.state;
     if (std::find(state.failuresTold.begin(), state.failuresTold.end(), what) !=
         state.failuresTold.end())
@@ -79,6 +84,18 @@ void tellFailure(uint32_t handle, const std::string& what) {
              "not handled: " + what);
 }
 
+void tellFailure(uint32_t handle, const std::exception* failure) noexcept {
+    try {
+        tellFailureOnce(handle, failureText(failure));
+    } catch (...) {
+    }
+}
+
+std::string sweepFailed(const std::exception* failure) {
+    return "Expiring unused freqs at load failed (" + failureText(failure) +
+           "); the next autosave tries again.";
+}
+
 void handleOne(BotEvent& event) {
     // Nothing may cross into the host's process as an exception.
     try {
@@ -88,10 +105,10 @@ void handleOne(BotEvent& event) {
         if (!loaded.state.loadSwept) {
             try {
                 expireAtLoad(loaded.state);
+            } catch (const std::exception& e) {
+                loaded.state.loadSweepNotice = sweepFailed(&e);
             } catch (...) {
-                loaded.state.loadSweepNotice = "Expiring unused freqs at load failed (" +
-                                               failureText(std::current_exception()) +
-                                               "); the next autosave tries again.";
+                loaded.state.loadSweepNotice = sweepFailed(nullptr);
             }
         }
         BotInstance* instance = findInstance(instanceList, event.handle);
@@ -102,11 +119,10 @@ void handleOne(BotEvent& event) {
             instance = instanceList.instances.back().get();
         }
         handleEvent(*instance, loaded.state, event);
+    } catch (const std::exception& e) {
+        tellFailure(event.handle, &e);
     } catch (...) {
-        try {
-            tellFailure(event.handle, failureText(std::current_exception()));
-        } catch (...) {
-        }
+        tellFailure(event.handle, nullptr);
     }
 }
 

@@ -82,10 +82,14 @@ void autoSave(BotInstance& instance, PluginState& state) {
         echoIfAny(instance, sweep.notice);
         save = saveRegistryFile(state.store, state.registry, instance.config.backups);
         followRegistryLock(state); // a lock found lost at the save ends the log
+    } catch (const std::exception& e) {
+        save = SaveReport{};
+        save.status = SaveStatus::failed;
+        save.reason = failureText(&e);
     } catch (...) {
         save = SaveReport{};
         save.status = SaveStatus::failed;
-        save.reason = failureText(std::current_exception());
+        save.reason = failureText(nullptr);
     }
     // The words are made of short texts; should even they fail, the next
     // autosave tells again.

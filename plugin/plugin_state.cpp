@@ -73,9 +73,12 @@ void stopPluginState(PluginState& state) {
     SaveReport save;
     try {
         save = saveRegistryFile(state.store, state.registry, state.datedBackupsToKeep);
+    } catch (const std::exception& e) {
+        save.status = SaveStatus::failed;
+        save.reason = failureText(&e);
     } catch (...) {
         save.status = SaveStatus::failed;
-        save.reason = failureText(std::current_exception());
+        save.reason = failureText(nullptr);
     }
     const std::string text = saveAuditText(save);
     if (!text.empty()) {
@@ -85,14 +88,8 @@ void stopPluginState(PluginState& state) {
     closeRegistryStore(state.store);
 }
 
-std::string failureText(const std::exception_ptr& failure) {
-    try {
-        std::rethrow_exception(failure);
-    } catch (const std::bad_alloc&) {
-        return "not enough memory";
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-    }
-    return "an unknown failure";
+std::string failureText(const std::exception* failure) {
+    if (!failure) return "an unknown failure";
+    if (dynamic_cast<const std::bad_alloc*>(failure)) return "not enough memory";
+    return failure->what();
 }

@@ -56,5 +56,6 @@ std::string retryStart(PluginState& state);
 // standard error), then the lock is released.
 void stopPluginState(PluginState& state);
 
-// The plain words for an exception that ended some work.
-std::string failureText(const std::exception_ptr& failure);
+// The plain words for an exception that ended some work (null: one that is
+// no std::exception). No exception_ptr: the plug-in exports nothing but talk.
+std::string failureText(const std::exception* failure);
