@@ -162,11 +162,16 @@ std::vector<std::string> namesWhere(const RegistryStore& store, bool (*keep)(std
 // stands, under the day's name, unless that name is taken.
 // Whether today's backup is still to be made (or the date can't be told,
 // which keepDatedBackup reports).
-bool datedBackupDue(const RegistryStore& store) {
+// Whether today's backup is still to be made; once it is known to be there,
+// the rest of the day costs no look at the disk.
+bool datedBackupDue(RegistryStore& store) {
     std::string today;
     if (!stampNow(false, today)) return true;
+    if (today == store.datedBackupDay) return false;
     const std::string name = std::string(registryFileName) + "." + today;
-    return pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing;
+    if (pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing) return true;
+    store.datedBackupDay = today;
+    return false;
 }
 
 void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
@@ -177,7 +182,8 @@ void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
     }
     const std::string name = std::string(registryFileName) + "." + today;
     std::string written;
-    if (pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing) {
+    const bool there = pathKindOf(storePath(store, name.c_str()).c_str()) != PathKind::missing;
+    if (!there) {
         FreqRegistry copy;
         const ReadReport read =
             readRegistryFile(storePath(store, registryFileName).c_str(), copy, maxLoadedRecords);
@@ -200,6 +206,7 @@ void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
             report.backupProblem = name + " (" + read.reason + ")";
         }
     }
+    if (there || !written.empty()) store.datedBackupDay = today;
     std::vector<std::string> dated;
     for (std::string& file : namesWhere(store, isDatedBackupName))
         if (file.compare(name) <= 0) dated.push_back(std::move(file));
@@ -436,6 +443,14 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         report.status = SaveStatus::notHeld;
         return report;
     }
+    const std::string path = storePath(store, registryFileName);
+    // The file is still what this process wrote, and the registry has not
+    // changed since: nothing is written, so no lock need be checked either.
+    FileStamp stamp;
+    const bool unchanged = store.written &&
+                           store.writtenGeneration == registry.freqs.generation() &&
+                           fileStampOf(path.c_str(), stamp) && stamp == store.writtenStamp;
+    if (unchanged && !(keepDated > 0 && datedBackupDue(store))) return report;
     if (!lockStillHeld(store, report)) {
         if (report.status == SaveStatus::failed) return report;
         report.status = SaveStatus::lockLost;
@@ -443,7 +458,6 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
                       report);
         return report;
     }
-    const std::string path = storePath(store, registryFileName);
     const LoadOutcome outcome = store.load.outcome;
     if (outcome == LoadOutcome::unknown || outcome == LoadOutcome::notUsable ||
         outcome == LoadOutcome::passing) {
@@ -462,10 +476,8 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     }
     // Only the rewrite of the same bytes is skipped: the day's backup is
     // still made when it falls due (older ones are pruned when one is made).
-    FileStamp stamp;
-    if (store.written && store.writtenGeneration == registry.freqs.generation() &&
-        fileStampOf(path.c_str(), stamp) && stamp == store.writtenStamp) {
-        if (keepDated > 0 && datedBackupDue(store)) keepDatedBackup(store, keepDated, report);
+    if (unchanged) {
+        keepDatedBackup(store, keepDated, report); // it is due: see above
         return report;
     }
     store.written = false;

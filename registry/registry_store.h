@@ -79,6 +79,7 @@ struct RegistryStore {
     bool written = false;
     uint64_t writtenGeneration = 0;
     FileStamp writtenStamp;
+    std::string datedBackupDay; // the day whose backup is known to be there
 };
 
 // The full name of one of the registry's files in the store's folder.
