@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/edit_distance.h"
 #include "cli/subcommands.h"
 #include "hadrok_version.h"
 #include "host/line_editor.h"
@@ -30,22 +31,6 @@ std::string pathText(const std::vector<CLI::App*>& path) {
     for (size_t i = 1; i < path.size(); ++i)
         text += " " + path[i]->get_name();
     return text;
-}
-
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
 }
 
 std::vector<std::string> subcommandNames(const CLI::App& app) {

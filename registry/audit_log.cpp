@@ -197,6 +197,19 @@ int64_t wallNow() {
     return wallClock(now) ? now : -1;
 }
 
+// What was done, after who did it: " command freq=F: change" and the end.
+void appendWhat(Text& line, const char* command, int32_t freq, std::string_view change) {
+    line.append(" ");
+    line.append(command);
+    if (freq != noFreq) {
+        line.append(" freq=");
+        appendNumber(line, freq, 0);
+    }
+    line.append(": ");
+    line.append(change);
+    line.append("\n");
+}
+
 Text lineOf(uint32_t handle, bool hasPlayer, std::string_view playerName, uint32_t playerLevel,
             const char* command, int32_t freq, std::string_view change) {
     Text line = auditTimeText(wallNow());
@@ -208,15 +221,7 @@ Text lineOf(uint32_t handle, bool hasPlayer, std::string_view playerName, uint32
         line.append(" level=");
         line.append(numberToText(playerLevel, 10, 0, false));
     }
-    line.append(" ");
-    line.append(command);
-    if (freq != noFreq) {
-        line.append(" freq=");
-        appendNumber(line, freq, 0);
-    }
-    line.append(": ");
-    line.append(change);
-    line.append("\n");
+    appendWhat(line, command, freq, change);
     return line;
 }
 
@@ -273,15 +278,7 @@ void auditToolLine(std::string_view userName, const char* command, int32_t freq,
     Text line = auditTimeText(wallNow());
     line.append(" tool=\"hadrok teams\" user=");
     line.append(auditQuote(userName));
-    line.append(" ");
-    line.append(command);
-    if (freq != noFreq) {
-        line.append(" freq=");
-        appendNumber(line, freq, 0);
-    }
-    line.append(": ");
-    line.append(change);
-    line.append("\n");
+    appendWhat(line, command, freq, change);
     writeLine(line);
 }
 

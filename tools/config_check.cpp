@@ -9,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include "cli/edit_distance.h"
 #include "platform/profile_reader.h"
 #include "registry/plugin_config.h"
 #include "text/ascii.h"
@@ -44,22 +45,6 @@ std::string lowered(std::string_view text) {
     for (char& c : result)
         c = char(lowerAscii(static_cast<unsigned char>(c)));
     return result;
-}
-
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
 }
 
 // The name among candidates that the operator most likely meant: within a
