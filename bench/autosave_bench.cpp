@@ -19,6 +19,7 @@
 #include <string>
 
 #include "bench_support.h"
+#include "host_event.h"
 #include "registry/registry_file.h"
 
 namespace {
@@ -34,12 +35,7 @@ extern "C" void quietHost(BotEvent&) {}
 
 void send(uint32_t handle, uint32_t code, uintptr_t slot0 = 0, uintptr_t slot1 = 0,
           uintptr_t slot2 = 0) {
-    BotEvent event{};
-    event.handle = handle;
-    event.code = code;
-    event.slot[0] = slot0;
-    event.slot[1] = slot1;
-    event.slot[2] = slot2;
+    BotEvent event = hostEvent(handle, code, slot0, slot1, slot2);
     talk(event);
 }
 
