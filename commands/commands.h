@@ -1,9 +1,10 @@
 // The command handlers, one file each: !<word> is handle<Word> in
 // commands/<word>.cpp, except the four that set one field of an owned freq
-// (!fname, !fsquad, !fwelc, !fpass), which share handleSetField in
-// commands/set_field.cpp and whose rows say which field. The dispatch has already run the checks of
-// the command's row (commands/command_table.cpp): the argument is read into context.typed, and
-// context.record is the registered freq when the row checks one.
+// (!fname, !fsquad, !fwelc, !fpass): they share handleSetField in
+// commands/set_field.cpp, and their rows say which field. The dispatch has
+// already run the checks of the command's row (commands/command_table.cpp):
+// the argument is read into context.typed, and context.record is the
+// registered freq when the row checks one.
 #pragma once
 
 #include "commands/dispatch.h"
