@@ -20,6 +20,7 @@
 #include "bench_support.h"
 #include "paired.h"
 #include "registry/registry_file.h"
+#include "tests/fakes/lone_registry_file.h"
 
 namespace {
 

@@ -1,15 +1,16 @@
 #include "cli/subcommands.h"
 
-#include <algorithm>
+#include <charconv>
 #include <string>
 
 CLI::Validator countValidator(uint64_t maximum) {
     return CLI::Validator(
         [maximum](std::string& value) -> std::string {
-            bool digits = !value.empty() && value.size() <= 19 &&
-                          std::all_of(value.begin(), value.end(),
-                                      [](char c) { return c >= '0' && c <= '9'; });
-            if (!digits || std::stoull(value) > maximum)
+            // Digits only, and no more than 19 of them.
+            uint64_t count = 0;
+            const char* end = value.data() + value.size();
+            const auto read = std::from_chars(value.data(), end, count);
+            if (value.size() > 19 || read.ec != std::errc() || read.ptr != end || count > maximum)
                 return value + " is not a count (a whole number from 0 to " +
                        std::to_string(maximum) + ")";
             return "";

@@ -7,7 +7,7 @@
 
 #include <span>
 
-#include "commands/command_input.h"
+#include "commands/dispatch.h"
 
 enum class Access {
     Operators, // levels 1 to 12
@@ -33,6 +33,10 @@ enum class FreqCheck {
     OwnedOrOperator, // ... unless the commanding player is an operator
 };
 
+// The field of the freq that a row run by handleSetField (commands/set_field.cpp)
+// sets.
+enum class RecordField { None, FreqName, AllowedSquad, Welcome, Password };
+
 // Which line of the help's command list names the command.
 enum class ListLine { OperatorLine, AboutLine, PlayerLine };
 
@@ -43,7 +47,8 @@ struct CommandRow {
     const char* argumentName = nullptr; // the whole argument, or what follows "<freq>:"
     FreqCheck check = FreqCheck::None;
     void (*handler)(const CommandContext&) = nullptr;
-    const char* help = nullptr; // the lines after the syntax line, parted by '\n'
+    RecordField sets = RecordField::None; // for handleSetField
+    const char* help = nullptr;           // the lines after the syntax line, parted by '\n'
     void (*helpLast)(const CommandContext&) = nullptr; // a last help line made when asked
     Access topicLevel = level;                         // who may read the help topic
     ListLine listLine = ListLine::PlayerLine;

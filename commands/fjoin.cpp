@@ -11,8 +11,8 @@ void handleFjoin(const CommandContext& context) {
     }
     addInvite(context.registry, record.freq, fieldOf(context.player.name));
     audit(context, "!fjoin", record.freq, "admitted by password");
-    Text line(replies::joinBefore);
+    Text line(replies::joinSecondsLead);
     line.append(int32_t(context.instance.config.inviteExpireSeconds));
-    line.append(replies::joinAfter);
+    line.append(replies::joinSecondsTail);
     reply(context, line.data);
 }

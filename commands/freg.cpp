@@ -10,7 +10,7 @@ namespace {
 // known there is no limit to check against, so nothing can be registered.
 bool isUsableFreq(const BotInstance& instance, uint32_t freq) {
     if (!instance.settings) return false;
-    return freq >= 100 && freq <= 0xFFFF && freq < instance.settings->freqLimit &&
+    return freq >= lowestRegistrableFreq && freq <= 0xFFFF && freq < instance.settings->freqLimit &&
            freq != instance.ownFreq;
 }
 

@@ -17,7 +17,7 @@ void handleFreqkill(const CommandContext& context) {
         FreqRecord* following = registry.freqs.next(r);
         if (equalsNoCase(fieldOf(r->owner), owner)) {
             change.append(" ");
-            change.append(numberToText(r->freq, 10, 0, false));
+            change.append(decimalText(r->freq));
             removeFreq(registry, r);
         }
         r = following;

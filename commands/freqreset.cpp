@@ -12,9 +12,9 @@ void handleFreqreset(const CommandContext& context) {
     clearFreqs(registry);
     clearInvites(registry);
     Text change("cleared ");
-    change.append(numberToText(freqs, 10, 0, false));
+    change.append(decimalText(freqs));
     change.append(" freqs and ");
-    change.append(numberToText(invites, 10, 0, false));
+    change.append(decimalText(invites));
     change.append(" invites");
     if (freqs > 0) {
         change.append(snapshot.empty() ? "; no snapshot could be written" : "; snapshot ");

@@ -9,7 +9,7 @@
 namespace {
 
 Text freqLine(const FreqRecord& record, bool forOperator) {
-    Text line = numberToText(record.freq, 10, 0, false).fit(5);
+    Text line = decimalText(record.freq).fit(5);
     line.append("[");
     line.append(fieldOf(record.owner));
     if (!fieldOf(record.allowedSquad).empty()) {

@@ -19,8 +19,9 @@ inline constexpr char squadChanged[] = "Allowed squad changed";
 inline constexpr char welcomeChanged[] = "Freq welcome message changed";
 
 inline constexpr char invalidPassword[] = "Invalid password";
-inline constexpr char joinBefore[] = "You have ";
-inline constexpr char joinAfter[] = " seconds to join the freq. After that you must !fjoin again";
+inline constexpr char joinSecondsLead[] = "You have ";
+inline constexpr char joinSecondsTail[] =
+    " seconds to join the freq. After that you must !fjoin again";
 inline constexpr char mustBeInArena[] = "The other player must be in the arena";
 inline constexpr char invitedYou[] = " invited you to freq ";
 inline constexpr char inviteYouHave[] = ". You have ";

@@ -1,4 +1,4 @@
-#include "commands/command_input.h"
+#include "commands/dispatch.h"
 #include "registry/audit_log.h"
 
 std::string undoSnapshot(const CommandContext& context, const char* kind) {

@@ -21,6 +21,7 @@
 #include "plugin/event_handling.h"
 #include "registry/registry_file.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/lone_registry_file.h"
 
 namespace {
 

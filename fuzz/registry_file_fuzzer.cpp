@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "commands/command_input.h"
+#include "commands/dispatch.h"
 #include "fuzz/fuzz_support.h"
 #include "plugin/event_handling.h"
 #include "registry/registry_file.h"

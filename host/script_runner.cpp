@@ -1,6 +1,7 @@
 #include "host/script_runner.h"
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -20,30 +21,21 @@ using Tokens = std::vector<std::string_view>;
 // them; unused places stay empty.
 using OptionNames = std::array<std::string_view, 8>;
 
+// A word of the script in an error: escaped as the simulator shows every
+// byte, so that what the script holds never reaches the terminal raw.
 std::string quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    return escapedBytes(text, {.inQuotes = true});
 }
 
 uint64_t parseNumber(std::string_view text, uint64_t max, std::string_view what,
                      bool allowHex = false) {
-    uint64_t value = 0;
-    bool isHex =
+    const bool isHex =
         allowHex && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    std::string_view digits = isHex ? text.substr(2) : text;
-    bool valid = !digits.empty();
-    for (char c : digits) {
-        int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        if (isHex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        if (isHex && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        uint64_t base = isHex ? 16 : 10;
-        if (digit < 0 || value > (max - static_cast<uint64_t>(digit)) / base) {
-            valid = false;
-            break;
-        }
-        value = value * base + static_cast<uint64_t>(digit);
-    }
-    if (!valid)
+    const std::string_view digits = isHex ? text.substr(2) : text;
+    uint64_t value = 0;
+    const auto read =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, isHex ? 16 : 10);
+    if (read.ec != std::errc() || read.ptr != digits.data() + digits.size() || value > max)
         throw ScriptError(std::string(what) + " must be a number from 0 to " + std::to_string(max) +
                           ", not " + quoted(text));
     return value;
@@ -123,7 +115,7 @@ BotEvent eventFor(uint32_t handle, uint32_t code) {
 SimPlayer& playerNamed(Simulator& sim, const std::string& name) {
     SimPlayer* player = findPlayerByName(sim, name);
     if (!player)
-        throw ScriptError("no player " + quoted(escapedBytes(name)) +
+        throw ScriptError("no player " + quoted(name) +
                           " in the arena (add him with \"player NAME\")");
     return *player;
 }
@@ -317,7 +309,7 @@ LineResult runPlayer(Simulator& sim, const Line& line) {
     std::string name = decodeText(line.tokens[1], true);
     Options options = line.options();
     if (findPlayerByName(sim, name))
-        throw ScriptError("player " + quoted(escapedBytes(name)) + " is already in the arena");
+        throw ScriptError("player " + quoted(name) + " is already in the arena");
     // Check every value before the player appears.
     std::string squad = options.has("squad") ? options.text("squad") : std::string();
     uint32_t points = options.has("points") ? options.number("points", UINT32_MAX) : 0;
@@ -730,7 +722,7 @@ LineResult runScriptLine(Simulator& sim, std::string_view text) {
     if (!kind && tokens.size() >= 3 && tokens[tokens.size() - 2] == "->")
         kind = kindOf(Match::FreqChange);
     if (!kind)
-        throw ScriptError("unknown line " + quoted(escapedBytes(tokens[0])) +
+        throw ScriptError("unknown line " + quoted(tokens[0]) +
                           " (\"help\" lists the script lines)");
     Line line{text, std::move(tokens), *kind};
     checkForm(line);

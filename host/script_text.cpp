@@ -1,6 +1,7 @@
 #include "host/script_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 
 namespace {
@@ -71,12 +72,13 @@ struct OpenBrace {
     int depth; // deepest group nesting inside it so far
 };
 
+// The digits between the star and the closing brace, which the caller has
+// seen to be digits only.
 size_t countAfterStar(std::string_view s, size_t star, size_t end) {
     size_t count = 0;
-    for (size_t k = star + 1; k < end; ++k) {
-        count = count * 10 + static_cast<size_t>(s[k] - '0');
-        if (count > maxDecodedText) throw ScriptError("repeat count too large in \"{...}\"");
-    }
+    const auto read = std::from_chars(s.data() + star + 1, s.data() + end, count);
+    if (read.ec != std::errc() || count > maxDecodedText)
+        throw ScriptError("repeat count too large in \"{...}\"");
     return count;
 }
 

@@ -2,6 +2,7 @@
 
 #include "text/ascii.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "host/host_clock.h"
@@ -30,7 +31,7 @@ std::string hex(uintptr_t value) {
 }
 
 // Slots the plug-in should have left at zero, shown so a stray value is seen.
-std::string strayslots(const BotEvent& event, std::initializer_list<int> unused) {
+std::string straySlotsText(const BotEvent& event, std::initializer_list<int> unused) {
     std::string text;
     for (int index : unused) {
         if (event.slot[index] != 0)
@@ -63,22 +64,18 @@ std::string targetName(Simulator& sim, uintptr_t ident) {
 bool parseSetFreq(const char* text, uint16_t& freq) {
     static const char prefix[] = "*setfreq ";
     if (text == nullptr || std::strncmp(text, prefix, sizeof prefix - 1) != 0) return false;
-    const char* digits = text + sizeof prefix - 1;
-    if (*digits == '\0') return false;
-    uint32_t value = 0;
-    for (const char* p = digits; *p; ++p) {
-        if (*p < '0' || *p > '9') return false;
-        value = value * 10 + static_cast<uint32_t>(*p - '0');
-        if (value > UINT16_MAX) return false;
-    }
-    freq = static_cast<uint16_t>(value);
+    const std::string_view digits = text + sizeof prefix - 1;
+    uint16_t value = 0;
+    const auto read = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (read.ec != std::errc() || read.ptr != digits.data() + digits.size()) return false;
+    freq = value;
     return true;
 }
 
 void printSay(Simulator& sim, const BotEvent& event) {
     std::string prefix = botPrefix(event.handle);
     const char* text = reinterpret_cast<const char*>(event.slot[3]);
-    std::string stray = strayslots(event, {1, 4});
+    std::string stray = straySlotsText(event, {1, 4});
     switch (event.slot[0]) {
     case PrivateMessage: {
         writeLine(sim, prefix + "to " + targetName(sim, event.slot[2]) + ": " +
@@ -154,8 +151,8 @@ extern "C" void hostCallback(BotEvent& event) {
     std::string prefix = botPrefix(event.handle);
     switch (event.code) {
     case Echo:
-        writeLine(*sim,
-                  prefix + "echo: " + slotText(event.slot[0]) + strayslots(event, {1, 2, 3, 4}));
+        writeLine(*sim, prefix + "echo: " + slotText(event.slot[0]) +
+                            straySlotsText(event, {1, 2, 3, 4}));
         break;
     case Say:
         printSay(*sim, event);

@@ -10,13 +10,16 @@
 #include "hostlink/host_interface.h"
 #include "registry/plugin_config.h"
 
+// Pending invites age on every this many ticks of a bot.
+constexpr uint32_t ticksPerInviteAgeing = 5;
+
 struct BotInstance {
     bool disabled = false;
     uint32_t handle = 0;
     HostCallback callback = nullptr;
     PlayerNode* const* playerList = nullptr; // address of the host's head word
     const ArenaSettingsRecord* settings = nullptr;
-    uint32_t expiryCountdown = 5;
+    uint32_t expiryCountdown = ticksPerInviteAgeing;
     uint32_t autoSaveCountdown = 0;
     uint16_t ownFreq = 0;
     PluginConfig config;

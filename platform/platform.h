@@ -47,17 +47,6 @@ ProfileFileState profileFileState(const char* path);
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path);
 
-// Writes size bytes to path so that either the old or the new contents survive
-// a crash: a temporary file beside it, flushed to disk, then renamed over it.
-// The temporary is path + ".tmp", so a stale one is reused, never piled up.
-// On failure before the rename the temporary file is removed, path is left
-// untouched and the result is false. False is also returned when the new
-// contents are in place but the directory could not be flushed after it.
-bool replaceFileContents(const char* path, const void* data, size_t size);
-
-// Renames from to to, refusing to overwrite an existing file.
-bool renameNoReplace(const char* from, const char* to);
-
 // The same, telling a name already taken apart from other failures, so that
 // a caller can go on to the next free name.
 enum class MoveResult { moved, nameTaken, failed };

@@ -166,37 +166,8 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
                                  buffer, size);
 }
 
-bool replaceFileContents(const char* path, const void* data, size_t size) {
-    if (!path || !*path || (!data && size != 0)) return false;
-    const std::string target = path;
-    const std::string temporary = target + ".tmp";
-
-    // A temporary left by a crash is replaced, never written through: if it
-    // were a link, following it would write somewhere else.
-    if (unlink(temporary.c_str()) != 0 && errno != ENOENT) return false;
-    const int fd =
-        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-
-    bool ok = writeAll(fd, static_cast<const unsigned char*>(data), size);
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        unlink(temporary.c_str());
-        return false;
-    }
-
-    // Make the rename itself durable. Some file systems cannot flush a
-    // directory (EINVAL); the new contents are in place either way.
-    const int dir = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return false;
-    const bool synced = fsync(dir) == 0 || errno == EINVAL;
-    close(dir);
-    return synced;
-}
-
-bool renameNoReplace(const char* from, const char* to) {
+// Renames from to to, refusing to overwrite an existing file.
+static bool renameNoReplace(const char* from, const char* to) {
     if (!from || !to) return false;
 #ifdef RENAME_NOREPLACE
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;

@@ -82,35 +82,8 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
     return GetPrivateProfileStringA(section, key, defaultValue, buffer, size, path);
 }
 
-bool replaceFileContents(const char* path, const void* data, size_t size) {
-    if (!path || !*path || (!data && size != 0)) return false;
-    const std::string temporary = std::string(path) + ".tmp";
-
-    // CREATE_ALWAYS reuses a temporary left by a crash, cutting it to zero.
-    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-
-    bool ok = true;
-    const auto* p = static_cast<const unsigned char*>(data);
-    size_t left = size;
-    while (ok && left > 0) {
-        // WriteFile takes a 32-bit count; write large buffers in pieces.
-        const DWORD chunk = left > (DWORD(1) << 30) ? (DWORD(1) << 30) : static_cast<DWORD>(left);
-        DWORD written = 0;
-        ok = WriteFile(file, p, chunk, &written, nullptr) && written != 0;
-        p += written;
-        left -= written;
-    }
-    ok = ok && FlushFileBuffers(file);
-    ok = CloseHandle(file) && ok;
-    ok = ok &&
-         MoveFileExA(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) DeleteFileA(temporary.c_str());
-    return ok;
-}
-
-bool renameNoReplace(const char* from, const char* to) {
+// Renames from to to, refusing to overwrite an existing file.
+static bool renameNoReplace(const char* from, const char* to) {
     if (!from || !to) return false;
     // Without MOVEFILE_REPLACE_EXISTING the move fails when to exists.
     return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;

@@ -1,6 +1,6 @@
 #include "plugin/event_handling.h"
 
-#include "commands/command_input.h"
+#include "commands/dispatch.h"
 #include "commands/help.h"
 #include "platform/platform.h"
 #include "registry/audit_log.h"
@@ -108,7 +108,7 @@ void handleTick(BotInstance& instance, PluginState& state) {
     // Each countdown is re-armed before its work, so that no failure in the
     // work can stop the timer.
     if (instance.expiryCountdown == 0) {
-        instance.expiryCountdown = 5;
+        instance.expiryCountdown = ticksPerInviteAgeing;
         expireInvites(state.registry, instance.config.inviteExpireSeconds);
     }
     if (instance.autoSaveCountdown == 0) {
@@ -150,11 +150,11 @@ Text expandWelcome(const FreqRecord& record, const PlayerRecord& player, uint16_
     // Each macro works on the result of the one before, so a macro brought in
     // by an earlier replacement is expanded by a later step.
     Text name(fieldOf(player.name));
-    Text fnum = numberToText(freq, 10, 0, false);
+    Text fnum = decimalText(freq);
     Text fname(fieldOf(record.freqName));
     Text fsquad(fieldOf(record.allowedSquad));
     Text squad(fieldOf(player.squad));
-    Text points = numberToText(player.pointsA + player.pointsB, 10, 0, false);
+    Text points = decimalText(player.pointsA + player.pointsB);
     Text text(fieldOf(record.welcome));
     text = replaceAll(text.data, "%name%", name.data);
     text = replaceAll(text.data, "%fnum%", fnum.data);

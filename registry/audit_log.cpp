@@ -7,34 +7,15 @@
 #include "platform/platform.h"
 #include "registry/refusal_counts.h"
 #include "text/ascii.h"
+#include "text/date_time.h"
 #include "text/number.h"
 
 const char auditLogFileName[] = "hadrok.log";
 
-namespace {
-
-void appendNumber(Text& line, int32_t value, uint16_t width) {
-    line.append(numberToText(uint32_t(value), 10, width, true));
-}
-
-} // namespace
-
 Text auditTimeText(int64_t seconds) {
-    Text stamp;
     std::tm local{};
     if (!localTimeOf(seconds, local)) return Text("(no time)");
-    appendNumber(stamp, local.tm_year + 1900, 4);
-    stamp.append("-");
-    appendNumber(stamp, local.tm_mon + 1, 2);
-    stamp.append("-");
-    appendNumber(stamp, local.tm_mday, 2);
-    stamp.append(" ");
-    appendNumber(stamp, local.tm_hour, 2);
-    stamp.append(":");
-    appendNumber(stamp, local.tm_min, 2);
-    stamp.append(":");
-    appendNumber(stamp, local.tm_sec, 2);
-    return stamp;
+    return Text(std::string_view(stampText(local, "%Y-%m-%d %H:%M:%S")));
 }
 
 namespace {
@@ -99,7 +80,7 @@ std::string shownName() {
 Text generationName(int n) {
     Text name(logPath());
     name.append(".");
-    appendNumber(name, n, 0);
+    name.append(int32_t(n));
     return name;
 }
 
@@ -203,7 +184,7 @@ void appendWhat(Text& line, const char* command, int32_t freq, std::string_view 
     line.append(command);
     if (freq != noFreq) {
         line.append(" freq=");
-        appendNumber(line, freq, 0);
+        line.append(freq);
     }
     line.append(": ");
     line.append(change);
@@ -214,12 +195,12 @@ Text lineOf(uint32_t handle, bool hasPlayer, std::string_view playerName, uint32
             const char* command, int32_t freq, std::string_view change) {
     Text line = auditTimeText(wallNow());
     line.append(" bot=");
-    line.append(numberToText(handle, 10, 0, false));
+    line.append(decimalText(handle));
     if (hasPlayer) {
         line.append(" player=");
         line.append(auditQuote(playerName));
         line.append(" level=");
-        line.append(numberToText(playerLevel, 10, 0, false));
+        line.append(decimalText(playerLevel));
     }
     appendWhat(line, command, freq, change);
     return line;
@@ -249,18 +230,9 @@ const std::string& auditLogFile() {
 }
 
 Text auditQuote(std::string_view text) {
-    static const char hex[] = "0123456789ABCDEF";
-    Text quoted("\"");
-    for (unsigned char c : text) {
-        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-            char escape[4] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
-            quoted.append(escape, 4);
-        } else {
-            quoted.append(reinterpret_cast<const char*>(&c), 1);
-        }
-    }
-    quoted.append("\"");
-    return quoted;
+    const std::string quoted =
+        escapedBytes(text, {.inQuotes = true, .quoteAsHex = true, .backslashAsHex = true});
+    return Text(std::string_view(quoted));
 }
 
 void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::string_view change) {

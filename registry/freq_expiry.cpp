@@ -9,7 +9,7 @@
 namespace {
 
 std::string count(uint32_t n, const char* one, const char* many) {
-    return std::string(numberToText(n, 10, 0, false).view()) + " " + (n == 1 ? one : many);
+    return std::string(decimalText(n).view()) + " " + (n == 1 ? one : many);
 }
 
 } // namespace

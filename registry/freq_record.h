@@ -31,6 +31,9 @@ static_assert(offsetof(FreqRecord, lastUsed) == 280);
 
 constexpr size_t freqRecordSize = sizeof(FreqRecord);
 
+// Freqs below this are the game's public ones: none can be registered.
+constexpr uint16_t lowestRegistrableFreq = 100;
+
 // A pending admission of one player to one freq; in memory only.
 struct FreqInvite {
     char playerName[20]; // at most 19 characters, zero-filled

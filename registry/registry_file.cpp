@@ -115,7 +115,7 @@ ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t m
         closeReadableFile(file);
         report.status = ReadStatus::tooLarge;
         report.reason = "it holds more than ";
-        report.reason += numberToText(uint32_t(maxRecords), 10, 0, false).view();
+        report.reason += decimalText(uint32_t(maxRecords)).view();
         report.reason += " records";
         return report;
     }
@@ -150,23 +150,5 @@ ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t m
 }
 
 std::string processTemporarySuffix() {
-    return ".tmp." + std::string(numberToText(processId(), 10, 0, false).view());
-}
-
-bool loadRegistry(FreqRegistry& registry) {
-    const ReadStatus status = readRegistryFile(registryFileName, registry, UINT32_MAX).status;
-    return status == ReadStatus::missing || status == ReadStatus::read;
-}
-
-bool saveRegistry(FreqRegistry& registry) {
-    size_t size = 0;
-    const auto image = registryImageBuffer(registry, size);
-    const std::string suffix = processTemporarySuffix();
-    SafeWrite write;
-    write.path = registryFileName;
-    write.temporarySuffix = suffix.c_str();
-    write.data = image.get();
-    write.size = size;
-    write.followLink = true;
-    return writeFileSafely(write) != WriteResult::failed;
+    return ".tmp." + std::string(decimalText(processId()).view());
 }

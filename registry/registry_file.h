@@ -42,10 +42,3 @@ ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t m
 
 // The temporary suffix of this process's saves: no other process uses it.
 std::string processTemporarySuffix();
-
-// For tools and tests that keep one registry file alone: load (true when the
-// file was missing or read whole; nothing is moved aside) and a crash-safe
-// save that keeps the file's permissions and a link at its name. The
-// plug-in itself goes through the registry store.
-bool loadRegistry(FreqRegistry& registry);
-bool saveRegistry(FreqRegistry& registry);

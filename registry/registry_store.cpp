@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "registry/registry_file.h"
+#include "text/date_time.h"
 #include "text/number.h"
 #include "text/program_name.h"
 
@@ -16,13 +17,9 @@ namespace {
 std::string number(uint64_t value) {
     // Counts here stay far below 2^32 (record counts are capped); sizes are
     // shown as two halves only if they ever reach that.
-    if (value <= UINT32_MAX) return std::string(numberToText(uint32_t(value), 10, 0, false).view());
+    if (value <= UINT32_MAX) return std::string(decimalText(uint32_t(value)).view());
     return number(value / 1000000000u) +
            std::string(numberToText(uint32_t(value % 1000000000u), 10, 9, false).view());
-}
-
-Text twoDigits(int value) {
-    return numberToText(uint32_t(value), 10, 2, false);
 }
 
 const char noTimeReason[] = "the system clock gives no time";
@@ -33,22 +30,7 @@ bool stampNow(bool withTime, std::string& stamp) {
     int64_t now = 0;
     std::tm t{};
     if (!wallClock(now) || !localTimeOf(now, t) || t.tm_year + 1900 > 9999) return false;
-    Text s = numberToText(uint32_t(t.tm_year + 1900), 10, 4, false);
-    if (!withTime) {
-        s.append("-");
-        s.append(twoDigits(t.tm_mon + 1));
-        s.append("-");
-        s.append(twoDigits(t.tm_mday));
-        stamp = std::string(s.view());
-        return true;
-    }
-    s.append(twoDigits(t.tm_mon + 1));
-    s.append(twoDigits(t.tm_mday));
-    s.append("-");
-    s.append(twoDigits(t.tm_hour));
-    s.append(twoDigits(t.tm_min));
-    s.append(twoDigits(t.tm_sec));
-    stamp = std::string(s.view());
+    stamp = stampText(t, withTime ? "%Y%m%d-%H%M%S" : "%Y-%m-%d");
     return true;
 }
 

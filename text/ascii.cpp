@@ -27,21 +27,25 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string escapedBytes(std::string_view bytes) {
+std::string escapedBytes(std::string_view bytes, Escaping how) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
-    out.reserve(bytes.size());
+    out.reserve(bytes.size() + 2);
+    if (how.inQuotes) out += '"';
     for (char c : bytes) {
         auto b = static_cast<uint8_t>(c);
-        if (b == '\\') {
-            out += "\\\\";
-        } else if (b >= 0x20 && b < 0x7f) {
-            out += c;
-        } else {
+        const bool asHex = b < 0x20 || b >= 0x7f || (b == '"' && how.quoteAsHex) ||
+                           (b == '\\' && how.backslashAsHex);
+        if (asHex) {
             out += "\\x";
             out += digits[b >> 4];
             out += digits[b & 15];
+        } else if (b == '\\') {
+            out += "\\\\";
+        } else {
+            out += c;
         }
     }
+    if (how.inQuotes) out += '"';
     return out;
 }

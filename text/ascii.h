@@ -26,4 +26,9 @@ inline std::string_view fieldText(const char* field, size_t width) {
 // Bytes as one line of plain ASCII: printable ASCII as it is, a backslash
 // doubled, every other byte (controls, 127, 128 to 255) as \xNN with upper-case
 // hex digits. Every byte can be told back from the result.
-std::string escapedBytes(std::string_view bytes);
+struct Escaping {
+    bool inQuotes = false;       // wrapped in double quotes
+    bool quoteAsHex = false;     // '"' as \x22, so that the closing quote is the real end
+    bool backslashAsHex = false; // '\' as \x5C rather than doubled
+};
+std::string escapedBytes(std::string_view bytes, Escaping how = {});

@@ -20,6 +20,12 @@ Text dateText(const std::tm* t) {
     return result;
 }
 
+std::string stampText(const std::tm& t, const char* format) {
+    char stamp[64];
+    const size_t length = std::strftime(stamp, sizeof stamp, format, &t);
+    return std::string(stamp, length);
+}
+
 Text timeText(const std::tm* t) {
     if (t == nullptr) return Text("(INVALID TIME)");
     Text result(t->tm_hour);

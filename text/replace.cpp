@@ -17,14 +17,6 @@ size_t findIn(std::string_view string, std::string_view token, size_t from) {
 
 } // namespace
 
-int32_t findToken(const char* string, const char* token) {
-    std::string_view s(string ? string : "", textLength(string));
-    std::string_view t(token ? token : "", textLength(token));
-    size_t p = findIn(s, t, 0);
-    if (p == std::string_view::npos || p > 0x7FFFFFFF) return -1;
-    return static_cast<int32_t>(p);
-}
-
 // The search always resumes in the source after the replaced occurrence, so a
 // replacement that contains the token is not replaced again.
 Text replaceAll(const char* source, const char* token, const char* replacement) {

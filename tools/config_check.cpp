@@ -2,6 +2,7 @@
 // setting with the value the plug-in will use and what that means, and every
 // line of the file that the plug-in ignores or takes otherwise than it seems.
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -65,7 +66,7 @@ std::string nearest(const std::string& name, const std::vector<std::string>& can
 }
 
 std::string shownText(std::string_view text) {
-    return "\"" + escapedBytes(text) + "\"";
+    return escapedBytes(text, {.inQuotes = true});
 }
 
 std::vector<std::string> keyNames(const std::vector<ConfigSetting>& settings) {
@@ -158,14 +159,13 @@ Layout checkLines(const std::vector<ProfileLine>& lines, const std::vector<Confi
     return layout;
 }
 
-// The number a numeric text stands for, when it fits in 64 bits; a text of
+// The magnitude a numeric text stands for, when it fits in 64 bits; a text of
 // more digits saturates, which is just as far out of range.
-uint64_t magnitudeOf(const std::string& text) {
+uint64_t magnitudeOf(std::string_view numeric) {
+    if (numeric.starts_with('-')) numeric.remove_prefix(1);
     uint64_t value = 0;
-    for (char c : text)
-        if (c >= '0' && c <= '9')
-            value = value > (UINT64_MAX - 9) / 10 ? UINT64_MAX : value * 10 + uint64_t(c - '0');
-    return value;
+    const auto read = std::from_chars(numeric.data(), numeric.data() + numeric.size(), value);
+    return read.ec == std::errc::result_out_of_range ? UINT64_MAX : value;
 }
 
 std::string plural(uint64_t n, const char* one, const char* many) {

@@ -6,7 +6,8 @@
 
 namespace {
 
-std::string quoted(const std::string& text) {
+// A CSV field in double quotes, with each double quote in it doubled.
+std::string csvQuoted(const std::string& text) {
     std::string result = "\"";
     for (char c : text) {
         if (c == '"') result += '"';
@@ -27,7 +28,7 @@ std::string inert(std::string text) {
 }
 
 template <size_t Width> std::string csvText(const char (&field)[Width]) {
-    return quoted(inert(escapedBytes(storedBytes(field))));
+    return csvQuoted(inert(escapedBytes(storedBytes(field))));
 }
 
 } // namespace
@@ -38,7 +39,7 @@ std::string registryToCsv(const std::vector<FreqRecord>& records) {
     for (const FreqRecord& r : records)
         csv += fmt::format("{},{},{},{},{},{},{},{},{:02X}{:02X}\n", r.freq, csvText(r.owner),
                            csvText(r.welcome), csvText(r.allowedSquad), csvText(r.freqName),
-                           r.passwordHash, r.lastUsed, quoted(lastUsedText(r.lastUsed)),
+                           r.passwordHash, r.lastUsed, csvQuoted(lastUsedText(r.lastUsed)),
                            r.padding[0], r.padding[1]);
     return csv;
 }

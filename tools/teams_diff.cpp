@@ -55,10 +55,7 @@ std::vector<Pairing> pairByFreq(const std::vector<FreqRecord>& oldRecords,
 // A text in double quotes, escaped as the listing escapes it, and a double
 // quote as \x22 so that the closing quote is always the real end.
 std::string quoted(std::string_view bytes) {
-    std::string text = "\"";
-    for (char c : escapedBytes(bytes))
-        text += c == '"' ? std::string("\\x22") : std::string(1, c);
-    return text + "\"";
+    return escapedBytes(bytes, {.inQuotes = true, .quoteAsHex = true});
 }
 
 template <size_t Width>
@@ -122,8 +119,8 @@ bool sameOrder(const std::vector<Pairing>& pairings) {
 int diff(const DiffOptions& options) {
     // Both files are read before anything is printed, so a refused file
     // leaves no half report.
-    std::vector<FreqRecord> oldRecords = readRegistryFile(options.oldFile);
-    std::vector<FreqRecord> newRecords = readRegistryFile(options.newFile);
+    std::vector<FreqRecord> oldRecords = loadableRecordsOf(options.oldFile);
+    std::vector<FreqRecord> newRecords = loadableRecordsOf(options.newFile);
 
     std::vector<Pairing> pairings = pairByFreq(oldRecords, newRecords);
     size_t removed = 0, added = 0, changed = 0, unchanged = 0;

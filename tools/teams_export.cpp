@@ -17,7 +17,7 @@ struct ExportOptions {
 };
 
 int exportRegistry(const ExportOptions& options) {
-    std::vector<FreqRecord> records = readRegistryFile(options.file);
+    std::vector<FreqRecord> records = loadableRecordsOf(options.file);
     // Non-ASCII as \u00XX, so the text is plain ASCII and the byte values show.
     std::string text = options.format == "csv" ? registryToCsv(records)
                                                : registryToJson(records).dump(2, ' ', true) + "\n";

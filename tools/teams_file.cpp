@@ -130,7 +130,7 @@ std::string notWholeMessage(const std::string& path, const std::string& image) {
                        programFileName);
 }
 
-std::vector<FreqRecord> readRegistryFile(const std::string& path) {
+std::vector<FreqRecord> loadableRecordsOf(const std::string& path) {
     std::string image = readRegistryImage(path);
     if (image.size() % freqRecordSize != 0) throw ToolFailure(notWholeMessage(path, image));
     return wholeRecordsOf(image);

@@ -57,4 +57,4 @@ std::string notWholeMessage(const std::string& path, const std::string& image);
 // The records of a registry file that the plug-in would load. Throws
 // ToolFailure when the file can't be read or its size is not a multiple of the
 // record size, saying what to do instead.
-std::vector<FreqRecord> readRegistryFile(const std::string& path);
+std::vector<FreqRecord> loadableRecordsOf(const std::string& path);

@@ -10,14 +10,8 @@
 
 namespace {
 
-// The lowest freq number that registration accepts.
-constexpr uint16_t lowestFreq = 100;
 // A stamp further ahead than this is no clock's drift.
 constexpr int64_t aheadAllowed = 86400;
-
-std::string recordName(size_t index, const FreqRecord& record) {
-    return fmt::format("record {} (freq {})", index, record.freq);
-}
 
 std::string numberList(const std::vector<size_t>& numbers) {
     return fmt::format("{}", fmt::join(numbers, ", "));
@@ -70,9 +64,10 @@ std::vector<Finding> recordFindings(const std::vector<FreqRecord>& records,
 
     for (size_t i = 0; i < records.size(); ++i) {
         const FreqRecord& r = records[i];
-        std::string which = recordName(i, r);
-        if (r.freq < lowestFreq)
-            findings.push_back({fmt::format("{}: freq below {}", which, lowestFreq), true});
+        std::string which = recordLabel(i, r.freq);
+        if (r.freq < lowestRegistrableFreq)
+            findings.push_back(
+                {fmt::format("{}: freq below {}", which, lowestRegistrableFreq), true});
         if (options.freqLimit && r.freq >= *options.freqLimit)
             findings.push_back(
                 {fmt::format("{}: freq at or above the limit {}", which, *options.freqLimit),

@@ -44,8 +44,7 @@ struct RecordReader {
     std::optional<uint16_t> freq;
 
     [[noreturn]] void fail(std::string_view field, const std::string& problem) const {
-        std::string which = freq ? fmt::format("record {} (freq {})", index, *freq)
-                                 : fmt::format("record {} (freq unknown)", index);
+        std::string which = recordLabel(index, freq);
         if (field.empty()) throw ToolFailure(fmt::format("{}: {}", which, problem));
         throw ToolFailure(fmt::format("{}, field \"{}\": {}", which, field, problem));
     }
@@ -148,14 +147,12 @@ struct ParseTracker {
     std::string position() const {
         if (inRecords() && levels.size() >= 3) {
             const Level& record = levels[2];
-            std::string which =
-                record.freq ? fmt::format("record {} (freq {})", levels[1].count, *record.freq)
-                            : fmt::format("record {} (freq unknown)", levels[1].count);
+            std::string which = recordLabel(levels[1].count, record.freq);
             if (record.object && !record.key.empty())
                 return fmt::format("{}, field \"{}\"", which, escapedBytes(record.key));
             return which;
         }
-        if (inRecords()) return fmt::format("record {} (freq unknown)", levels[1].count);
+        if (inRecords()) return recordLabel(levels[1].count, std::nullopt);
         if (!levels.empty() && levels[0].object && !levels[0].key.empty())
             return fmt::format("field \"{}\"", escapedBytes(levels[0].key));
         return "the document";

@@ -25,7 +25,7 @@ struct ListOptions {
 };
 
 int list(const ListOptions& options) {
-    std::vector<FreqRecord> records = readRegistryFile(options.file);
+    std::vector<FreqRecord> records = loadableRecordsOf(options.file);
     int32_t now = currentTime();
 
     std::vector<size_t> shown;

@@ -174,7 +174,7 @@ int passwd(const PasswdOptions& options) {
     // Looked at first, so that a mistake is told before the password is
     // typed twice; what is written back is read again under the lock.
     {
-        std::vector<FreqRecord> records = readRegistryFile(options.file);
+        std::vector<FreqRecord> records = loadableRecordsOf(options.file);
         if (!recordOf(records, options.freq))
             throw ToolFailure(fmt::format("freq {} is not registered in {}; nothing written",
                                           options.freq, options.file));

@@ -31,7 +31,7 @@ int prune(const PruneOptions& options) {
     HeldRegistry held;
     // Read first in any case, so that a file that can't be pruned is told
     // before anything, a lock file included, is made.
-    std::vector<FreqRecord> records = readRegistryFile(options.file);
+    std::vector<FreqRecord> records = loadableRecordsOf(options.file);
     if (!options.dryRun) {
         // What is pruned is read under the lock, and written back before
         // it is let go.

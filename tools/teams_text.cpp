@@ -77,6 +77,11 @@ std::string lastUsedText(int32_t lastUsed) {
     return fmt::format("{} {}", dateText(local).view(), timeText(local).view());
 }
 
+std::string recordLabel(size_t index, std::optional<int64_t> freq) {
+    if (!freq) return fmt::format("record {} (freq unknown)", index);
+    return fmt::format("record {} (freq {})", index, *freq);
+}
+
 std::string agoText(int64_t secondsBeforeNow) {
     int64_t span = secondsBeforeNow < 0 ? -secondsBeforeNow : secondsBeforeNow;
     std::string amount = span >= 86400  ? fmt::format("{}d", span / 86400)

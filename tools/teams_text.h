@@ -41,6 +41,10 @@ std::optional<std::string> utf8ToLatin1(std::string_view text, uint32_t& offendi
 // one local-time conversion, or its failure texts for a negative time.
 std::string lastUsedText(int32_t lastUsed);
 
+// How the tools name a record in what they report: "record N (freq F)", or
+// "record N (freq unknown)" while its freq is not known.
+std::string recordLabel(size_t index, std::optional<int64_t> freq);
+
 // A span of seconds before now, coarsely: "3d ago", "5h ago", "12m ago",
 // "40s ago"; a time ahead of now reads "in 2d".
 std::string agoText(int64_t secondsBeforeNow);

@@ -1,6 +1,7 @@
 #include "tools/teams_write.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -34,9 +35,10 @@ std::string folderOf(const std::string& path) {
                           : fmt::format("cannot write {}: {}; nothing written", path, reason));
 }
 
-// Through the plug-in's safe write; the temporary is this process's own, of
-// the kind that the next holder of the lock clears after a crash.
-void writeSafely(const std::string& path, const std::string& data, bool existed) {
+// Through the plug-in's safe write, failing as the tools fail (ToolFailure).
+// The temporary is this process's own, of the kind that the next holder of
+// the lock clears after a crash.
+void writeOrFail(const std::string& path, const std::string& data, bool existed) {
     const std::string suffix = processTemporarySuffix();
     SafeWrite write;
     write.path = path.c_str();
@@ -64,13 +66,12 @@ uint32_t backupsSetting(const std::string& folder) {
     if (error) return 7;
     char value[32] = {};
     readProfileString("Config", "Backups", "7", value, sizeof value, ini.string().c_str());
-    uint64_t n = 0;
-    bool digits = value[0] != '\0';
-    for (const char* c = value; *c && digits; ++c) {
-        digits = *c >= '0' && *c <= '9';
-        n = std::min<uint64_t>(n * 10 + uint64_t(*c - '0'), UINT32_MAX);
-    }
-    return digits ? uint32_t(n) : 7;
+    // Digits only; more than 32 bits hold is read as the most they hold.
+    const std::string_view text = value;
+    uint32_t n = 0;
+    const auto read = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (read.ptr != text.data() + text.size() || text.empty()) return 7;
+    return read.ec == std::errc::result_out_of_range ? UINT32_MAX : n;
 }
 
 } // namespace
@@ -94,7 +95,7 @@ void checkOutput(const std::string& path, const std::vector<std::string>& inputs
 void writeOutputFile(const std::string& path, const std::string& data,
                      const std::vector<std::string>& inputs) {
     checkOutput(path, inputs);
-    writeSafely(path, data, pathKindOf(path.c_str()) != PathKind::missing);
+    writeOrFail(path, data, pathKindOf(path.c_str()) != PathKind::missing);
 }
 
 void holdRegistry(HeldRegistry& held, const std::string& path,
@@ -143,7 +144,7 @@ std::string keepSnapshot(const HeldRegistry& held, const char* kind) {
 }
 
 void replaceRegistry(const HeldRegistry& held, const std::string& data) {
-    writeSafely(held.path, data, held.existed);
+    writeOrFail(held.path, data, held.existed);
 }
 
 std::string fileNameOf(const std::string& path) {

@@ -103,6 +103,11 @@ check "$std" 'disconnect 3' 'bot 3 never connected (start it with "connect 3")'
 check "$std;event 1 handle=7" 'bot 7' 'bot 7 never connected (start it with "connect 7")'
 check "$std;disconnect;bot 1;disconnect 1" 'bot 9' 'bot 9 never connected (start it with "connect 9")'
 
+# A word quoted in an error is escaped: what a script holds never reaches the
+# terminal raw.
+check "$std" $'tick \e[2J' 'tick count must be a number from 0 to 1000000, not "\x1B[2J"'
+check "$std" $'ini Max\x01' 'ini: expected Key=Value, not "Max\x01"'
+
 # Broken escapes and quotes.
 check "$std" 'Bob: !x \q' 'unknown escape \q (use \xNN, \\, \{, \} or \")'
 check "$std" 'Bob: !x \x4' '\x must be followed by two hex digits'

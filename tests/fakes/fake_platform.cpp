@@ -138,15 +138,6 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
     return profileStringFromText((*file)->data(), length, section, key, defaultValue, buffer, size);
 }
 
-bool replaceFileContents(const char* path, const void* data, size_t size) {
-    std::string name;
-    if (!nameOf(path, name) || (!data && size != 0)) return false;
-    directory().files.erase(name + ".tmp");
-    // One step: a reader sees the old bytes or the new, never a mix.
-    directory().files[name] = std::make_shared<std::string>(static_cast<const char*>(data), size);
-    return true;
-}
-
 MoveResult moveNoReplace(const char* from, const char* to) {
     std::string source, target;
     if (!nameOf(from, source) || !nameOf(to, target)) return MoveResult::failed;
@@ -163,10 +154,6 @@ MoveResult moveNoReplace(const char* from, const char* to) {
     directory().files.erase(source);
     directory().files[target] = std::move(moved);
     return MoveResult::moved;
-}
-
-bool renameNoReplace(const char* from, const char* to) {
-    return moveNoReplace(from, to) == MoveResult::moved;
 }
 
 WriteResult writeFileSafely(const SafeWrite& write) {

@@ -25,6 +25,7 @@
 #include "plugin/event_handling.h"
 #include "registry/registry_file.h"
 #include "tests/fakes/fake_clock.h"
+#include "tests/fakes/lone_registry_file.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define SOAK_UNDER_SANITIZER 1

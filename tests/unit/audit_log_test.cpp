@@ -9,6 +9,7 @@
 #include "registry/refusal_counts.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
+#include "tests/fakes/lone_registry_file.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "fake_host.h"
 #include "registry/audit_log.h"
 #include "registry/registry_file.h"
+#include "tests/fakes/lone_registry_file.h"
 
 namespace {
 

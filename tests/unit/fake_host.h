@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "commands/command_input.h"
+#include "commands/dispatch.h"
 #include "commands/help.h"
 #include "hostlink/bot_instance.h"
 #include "plugin/event_handling.h"

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,150 +41,11 @@ class PlatformFiles : public ::testing::Test {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    bool replace(const std::string& path, const std::string& contents) {
-        return replaceFileContents(path.c_str(), contents.data(), contents.size());
-    }
-    // Everything in the directory but the named files: catches temporaries
-    // left behind.
-    std::vector<std::string> strays(std::initializer_list<const char*> expected) const {
-        std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(dir)) {
-            const std::string name = entry.path().filename().string();
-            bool known = false;
-            for (const char* e : expected)
-                known = known || name == e;
-            if (!known) found.push_back(name);
-        }
-        return found;
-    }
 
     fs::path dir;
 };
 
-using Strays = std::vector<std::string>;
-
 } // namespace
-
-TEST_F(PlatformFiles, ReplaceCreatesAndReplacesWholeContents) {
-    const std::string path = pathOf("Zandrel.teams");
-    ASSERT_TRUE(replace(path, std::string(568, 'x')));
-    EXPECT_EQ(readFile(path), std::string(568, 'x'));
-
-    // A shorter write leaves no tail of the older, longer contents.
-    ASSERT_TRUE(replace(path, std::string("ab\0cd", 5)));
-    EXPECT_EQ(readFile(path), std::string("ab\0cd", 5));
-
-    ASSERT_TRUE(replaceFileContents(path.c_str(), nullptr, 0));
-    EXPECT_TRUE(fs::exists(path));
-    EXPECT_EQ(fs::file_size(path), 0u);
-    EXPECT_EQ(strays({"Zandrel.teams"}), Strays{});
-}
-
-TEST_F(PlatformFiles, ReplaceWritesLargeContents) {
-    std::string big(3 << 20, '\0');
-    for (size_t i = 0; i < big.size(); ++i)
-        big[i] = static_cast<char>(i * 131 + (i >> 12));
-    const std::string path = pathOf("big");
-    ASSERT_TRUE(replace(path, big));
-    EXPECT_TRUE(readFile(path) == big);
-}
-
-TEST_F(PlatformFiles, ReplaceReusesStaleTemporary) {
-    const std::string path = pathOf("Zandrel.teams");
-    writeFile(path + ".tmp", std::string(1000, 'j'));
-    ASSERT_TRUE(replace(path, "new"));
-    EXPECT_EQ(readFile(path), "new");
-    EXPECT_EQ(strays({"Zandrel.teams"}), Strays{});
-}
-
-TEST_F(PlatformFiles, ReplaceDoesNotWriteThroughLinkedTemporary) {
-    // A stale temporary that is a symbolic link must not redirect the write.
-    const std::string path = pathOf("Zandrel.teams");
-    const std::string victim = pathOf("victim");
-    writeFile(victim, "keep me");
-    fs::create_symlink(victim, path + ".tmp");
-    ASSERT_TRUE(replace(path, "new"));
-    EXPECT_EQ(readFile(path), "new");
-    EXPECT_EQ(readFile(victim), "keep me");
-    EXPECT_FALSE(fs::is_symlink(path));
-    EXPECT_EQ(strays({"Zandrel.teams", "victim"}), Strays{});
-}
-
-TEST_F(PlatformFiles, FailedReplaceLeavesOldContents) {
-    const std::string old = "old contents";
-
-    // The target is a directory: the rename fails.
-    const std::string asDirectory = pathOf("adir");
-    fs::create_directory(asDirectory);
-    EXPECT_FALSE(replace(asDirectory, "new"));
-    EXPECT_TRUE(fs::is_directory(asDirectory));
-
-    // The temporary's name is taken by a directory that can't be removed.
-    const std::string blocked = pathOf("blocked");
-    writeFile(blocked, old);
-    fs::create_directories(blocked + ".tmp/inside");
-    EXPECT_FALSE(replace(blocked, "new"));
-    EXPECT_EQ(readFile(blocked), old);
-    EXPECT_TRUE(fs::is_directory(blocked + ".tmp/inside"));
-    fs::remove_all(blocked + ".tmp");
-
-    // No such directory.
-    EXPECT_FALSE(replace(pathOf("missing/file"), "new"));
-    EXPECT_FALSE(replaceFileContents(nullptr, "x", 1));
-    EXPECT_FALSE(replaceFileContents("", "x", 1));
-
-    EXPECT_EQ(strays({"adir", "blocked"}), Strays{});
-}
-
-TEST_F(PlatformFiles, FailedWriteLeavesOldContentsAndNoTemporary) {
-    // A file size limit makes the write itself fail part way, as a full disk
-    // would. Run in a child so the limit stays there.
-    const std::string path = pathOf("Zandrel.teams");
-    writeFile(path, "old contents");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        const std::string big(100000, 'n');
-        _exit(replaceFileContents(path.c_str(), big.data(), big.size()) ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "a failed write was reported as success";
-    EXPECT_EQ(readFile(path), "old contents");
-    EXPECT_EQ(strays({"Zandrel.teams"}), Strays{});
-}
-
-TEST_F(PlatformFiles, ReplaceInUnwritableDirectoryFails) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
-    const std::string path = pathOf("Zandrel.teams");
-    writeFile(path, "old contents");
-    fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_FALSE(replace(path, "new"));
-    fs::permissions(dir, fs::perms::owner_all);
-    EXPECT_EQ(readFile(path), "old contents");
-    EXPECT_EQ(strays({"Zandrel.teams"}), Strays{});
-}
-
-TEST_F(PlatformFiles, RenameNoReplaceNeverOverwrites) {
-    const std::string from = pathOf("from");
-    const std::string to = pathOf("to");
-    writeFile(from, "first");
-    ASSERT_TRUE(renameNoReplace(from.c_str(), to.c_str()));
-    EXPECT_FALSE(fs::exists(from));
-    EXPECT_EQ(readFile(to), "first");
-
-    writeFile(from, "second");
-    EXPECT_FALSE(renameNoReplace(from.c_str(), to.c_str()));
-    EXPECT_EQ(readFile(from), "second");
-    EXPECT_EQ(readFile(to), "first");
-
-    EXPECT_FALSE(renameNoReplace(pathOf("missing").c_str(), pathOf("other").c_str()));
-    EXPECT_FALSE(fs::exists(pathOf("other")));
-}
 
 TEST_F(PlatformFiles, ProfileStringFromFile) {
     const std::string ini = pathOf("freqs.ini");

@@ -7,6 +7,7 @@
 
 #include "registry/registry_file.h"
 #include "temp_dir.h"
+#include "tests/fakes/lone_registry_file.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "temp_dir.h"
+#include "tests/fakes/lone_registry_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -484,21 +484,7 @@ TEST(NumberTest, TextToNumberUndoesNumberToText) {
             }
 }
 
-// ------------------------------------------------------ findToken, replaceAll
-
-TEST(ReplaceTest, FindToken) {
-    struct Case {
-        const char* string;
-        const char* token;
-        int32_t expected;
-    };
-    const Case cases[] = {
-        {"ab", "abc", -1}, {"aXbX", "X", 1},         {"abc", "abc", 0}, {"abc", "bc", 1},
-        {"abc", "x", -1},  {"%NAME%", "%name%", -1}, {"aab", "ab", 1},  {"", "a", -1},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(findToken(c.string, c.token), c.expected) << c.string << " / " << c.token;
-}
+// ------------------------------------------------------------------ replaceAll
 
 TEST(ReplaceTest, ReplaceAll) {
     struct Case {
@@ -624,22 +610,33 @@ TEST_F(TimeZone, StoredTimeZeroIsNewYear1970InLocalTime) {
 
 } // namespace
 
-// The transcripts and the registry tools both show bytes this way, and a
-// reader must be able to tell every byte back.
+// The transcripts, the registry tools and the audit log all show bytes this
+// way, and a reader must be able to tell every byte back; in quotes, a quote
+// inside must not read as the end where the reader relies on that.
 TEST(TextTest, EscapedBytesKeepsEveryByteTellable) {
+    const Escaping plain{};
+    const Escaping quotes{.inQuotes = true};
+    const Escaping diffQuotes{.inQuotes = true, .quoteAsHex = true};
+    const Escaping auditQuotes{.inQuotes = true, .quoteAsHex = true, .backslashAsHex = true};
     struct Case {
         std::string_view bytes;
+        Escaping how;
         const char* shown;
     } cases[] = {
-        {"", ""},
-        {"Plain text ~!", "Plain text ~!"},
-        {"a\\b", "a\\\\b"},
-        {"\\x41", "\\\\x41"}, // typed escape text stays apart from an escaped byte
-        {std::string_view("\0\t\n\x1F", 4), "\\x00\\x09\\x0A\\x1F"},
-        {"\x7F\x80\xE9\xFF", "\\x7F\\x80\\xE9\\xFF"},
+        {"", plain, ""},
+        {"Plain text ~!", plain, "Plain text ~!"},
+        {"a\\b", plain, "a\\\\b"},
+        {"\\x41", plain, "\\\\x41"}, // typed escape text stays apart from an escaped byte
+        {std::string_view("\0\t\n\x1F", 4), plain, "\\x00\\x09\\x0A\\x1F"},
+        {"\x7F\x80\xE9\xFF", plain, "\\x7F\\x80\\xE9\\xFF"},
+        {"", quotes, "\"\""},
+        {"say \"hi\"\\\x1B", quotes, "\"say \"hi\"\\\\\\x1B\""},
+        {"say \"hi\"\\\x1B", diffQuotes, "\"say \\x22hi\\x22\\\\\\x1B\""},
+        {"say \"hi\"\\\x1B", auditQuotes, "\"say \\x22hi\\x22\\x5C\\x1B\""},
+        {"\xFF~ ", auditQuotes, "\"\\xFF~ \""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(escapedBytes(c.bytes), c.shown) << c.shown;
+        EXPECT_EQ(escapedBytes(c.bytes, c.how), c.shown) << c.shown;
 }
 
 TEST(EncodingTest, TellsUtf16AndLegacyCodePagesFromUtf8) {

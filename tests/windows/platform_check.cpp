@@ -59,10 +59,6 @@ bool exists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool replace(const std::string& path, const std::string& contents) {
-    return replaceFileContents(path.c_str(), contents.data(), contents.size());
-}
-
 void clocks() {
     // The tick counter is the system's: the same count, moving with it.
     const DWORD before = GetTickCount();
@@ -136,60 +132,19 @@ void currentDirectoryAndProfile() {
     }
 }
 
-void fileReplace() {
-    const std::string path = pathOf("Zandrel.teams");
-    const std::string temporary = path + ".tmp";
-    DeleteFileA(path.c_str());
-
-    CHECK(replace(path, std::string(568, 'x')));
-    CHECK(readFile(path) == std::string(568, 'x'));
-    // A shorter write leaves no tail of the older, longer contents.
-    CHECK(replace(path, std::string("ab\0cd", 5)));
-    CHECK(readFile(path) == std::string("ab\0cd", 5));
-    CHECK(replaceFileContents(path.c_str(), nullptr, 0));
-    CHECK(exists(path) && readFile(path).empty());
-    CHECK(!exists(temporary));
-
-    std::string big(3 << 20, '\0');
-    for (size_t i = 0; i < big.size(); ++i)
-        big[i] = static_cast<char>(i * 131 + (i >> 12));
-    CHECK(replace(path, big));
-    CHECK(readFile(path) == big);
-
-    // A temporary left by a crash is reused and gone afterwards.
-    writeFile(temporary, std::string(1000, 'j'));
-    CHECK(replace(path, "new"));
-    CHECK(readFile(path) == "new");
-    CHECK(!exists(temporary));
-
-    // A target that is a directory: the move fails, nothing is left behind.
-    const std::string asDirectory = pathOf("adir");
-    CreateDirectoryA(asDirectory.c_str(), nullptr);
-    CHECK(!replace(asDirectory, "data"));
-    CHECK(!exists(asDirectory + ".tmp"));
-    RemoveDirectoryA(asDirectory.c_str());
-
-    // A directory that does not exist: nothing to create the temporary in.
-    CHECK(!replace(pathOf("no-such-dir\\Zandrel.teams"), "data"));
-    CHECK(!replaceFileContents("", "x", 1));
-    CHECK(!replaceFileContents(path.c_str(), nullptr, 1));
-    CHECK(readFile(path) == "new");
-    DeleteFileA(path.c_str());
-}
-
 void noReplaceRename() {
     const std::string from = pathOf("from");
     const std::string to = pathOf("to");
     writeFile(from, "first");
     writeFile(to, "second");
-    CHECK(!renameNoReplace(from.c_str(), to.c_str()));
+    CHECK(moveNoReplace(from.c_str(), to.c_str()) == MoveResult::nameTaken);
     CHECK(readFile(from) == "first");
     CHECK(readFile(to) == "second");
     DeleteFileA(to.c_str());
-    CHECK(renameNoReplace(from.c_str(), to.c_str()));
+    CHECK(moveNoReplace(from.c_str(), to.c_str()) == MoveResult::moved);
     CHECK(!exists(from));
     CHECK(readFile(to) == "first");
-    CHECK(!renameNoReplace(from.c_str(), pathOf("elsewhere").c_str()));
+    CHECK(moveNoReplace(from.c_str(), pathOf("elsewhere").c_str()) == MoveResult::failed);
     DeleteFileA(to.c_str());
 }
 
@@ -328,7 +283,6 @@ int main(int argc, char** argv) {
 
     clocks();
     currentDirectoryAndProfile();
-    fileReplace();
     noReplaceRename();
     localTime();
     safeWrite();

@@ -1,5 +1,6 @@
-// Reading the host's parsed commands: dispatch, the <freq>:<rest> argument
-// form, the owner-command checks and the search for a player by name.
+// The dispatch of the host's parsed commands and the context every handler
+// works with: the <freq>:<rest> argument form, the checks a command's row asks
+// for, the replies and audit lines, and the search for a player by name.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,8 @@
 #include "registry/freq_registry.h"
 #include "registry/registry_store.h"
 #include "text/text.h"
+
+struct CommandRow;
 
 struct FreqArgument {
     int32_t freq = 0;     // as typed, wrapped to 32 bits
@@ -23,10 +26,11 @@ struct CommandContext {
     BotInstance& instance;
     FreqRegistry& registry;
     const PlayerRecord& player;
-    const char* argument;           // never null: empty when the player typed nothing
-    RegistryStore* store = nullptr; // the registry's files; none where nothing is kept
-    FreqArgument typed{};           // the freq typed and what follows its colon
-    FreqRecord* record = nullptr;   // the registered freq typed, when the row checks it
+    const char* argument;            // never null: empty when the player typed nothing
+    RegistryStore* store = nullptr;  // the registry's files; none where nothing is kept
+    const CommandRow* row = nullptr; // the command's row in commands/command_table.cpp
+    FreqArgument typed{};            // the freq typed and what follows its colon
+    FreqRecord* record = nullptr;    // the registered freq typed, when the row checks it
 };
 
 // One private line to the commanding player.

@@ -1,4 +1,4 @@
-#include "commands/command_input.h"
+#include "commands/dispatch.h"
 
 #include "commands/command_table.h"
 #include "commands/replies.h"
@@ -104,7 +104,7 @@ void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRe
     const CommandRow* row = findCommand(command->word, player->operatorLevel);
     if (!row) return;
     CommandContext context{instance, registry, *player, command->argument ? command->argument : "",
-                           store};
+                           store,    row};
     if (const char* failure = failedCheck(*row, context)) return reply(context, failure);
     row->handler(context);
 }

@@ -1,0 +1,59 @@
+#include "commands/command_table.h"
+#include "commands/commands.h"
+#include "commands/replies.h"
+#include "registry/password_hash.h"
+
+namespace {
+
+// What a command that sets a field tells the audit log and the player.
+struct FieldChange {
+    const char* command;
+    const char* what;    // the audit line: "<what> "old" -> "new"", or "<what> changed"
+    bool showsOldAndNew; // not for a password, nor for the long welcome text
+    const char* reply;
+};
+
+void tell(const CommandContext& context, const FieldChange& change, std::string_view before,
+          std::string_view after) {
+    const int32_t freq = context.record->freq;
+    if (change.showsOldAndNew) {
+        audit(context, change.command, freq, changedFromTo(change.what, before, after).view());
+    } else {
+        Text line(change.what);
+        line.append(" changed");
+        audit(context, change.command, freq, line.view());
+    }
+    reply(context, change.reply);
+}
+
+// A text field takes the rest as typed, cut to the field's width.
+template <size_t Width>
+void setText(const CommandContext& context, const FieldChange& change, char (&field)[Width]) {
+    const Text before(fieldOf(field));
+    setTextField(field, context.typed.rest.view());
+    tell(context, change, before.view(), fieldOf(field));
+}
+
+} // namespace
+
+void handleSetField(const CommandContext& context) {
+    if (!context.row || !context.record) return;
+    FreqRecord& record = *context.record;
+    switch (context.row->sets) {
+    case RecordField::FreqName:
+        return setText(context, {"!fname", "name", true, replies::nameChanged}, record.freqName);
+    case RecordField::AllowedSquad:
+        return setText(context, {"!fsquad", "squad", true, replies::squadChanged},
+                       record.allowedSquad);
+    case RecordField::Welcome:
+        return setText(context, {"!fwelc", "welcome", false, replies::welcomeChanged},
+                       record.welcome);
+    case RecordField::Password: {
+        const Text& password = context.typed.rest;
+        record.passwordHash = hashPassword(password.data, password.length);
+        return tell(context, {"!fpass", "password", false, replies::passwordChanged}, {}, {});
+    }
+    case RecordField::None:
+        break;
+    }
+}
