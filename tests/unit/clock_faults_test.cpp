@@ -12,6 +12,7 @@
 #include "fake_host.h"
 #include "registry/audit_log.h"
 #include "registry/registry_file.h"
+#include "time_zone_guard.h"
 
 namespace {
 
@@ -33,11 +34,8 @@ void setWallClock(int64_t wallMs) {
 
 class ClockFaults : public ::testing::Test {
   protected:
-    void SetUp() override {
-        resetClock();
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
+    void SetUp() override { resetClock(); }
+    TimeZoneGuard zone{"UTC"};
     void TearDown() override { resetClock(); }
 
     // A host whose every tick saves, keeping `keep` backups and snapshots.
