@@ -158,7 +158,7 @@ Md5State md5(const unsigned char* data, size_t length) {
 
 } // namespace
 
-size_t md5Padding(uint64_t length, unsigned char padding[72]) {
+size_t md5Padding(uint64_t length, unsigned char* padding) {
     // One block when the tail leaves room for the 9 bytes of marker and count
     // (up to 55 bytes), else two.
     const size_t tailLength = length % 64;
