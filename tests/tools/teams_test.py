@@ -111,7 +111,8 @@ class RoundTrip(Workdir):
             with self.subTest(name):
                 original = image(*records)
                 self.write("Zandrel.teams", original)
-                exported = json.loads(self.teams("export").stdout)
+                out = self.teams("export").stdout
+                exported = json.loads(out)
                 self.assertEqual(exported["format"], "hadrok-teams")
                 self.assertEqual(exported["version"], 1)
                 self.assertEqual(len(exported["records"]), len(records))
@@ -123,7 +124,7 @@ class RoundTrip(Workdir):
                     for field in WIDTHS:
                         self.assertEqual(got[field], json_text(want[field]), field)
 
-                self.write("export.json", self.teams("export").stdout)
+                self.write("export.json", out)
                 self.teams("import", "export.json", "-o", "back.teams", "--allow-findings")
                 self.assertEqual(self.read("back.teams"), original)
                 self.assertNoTemporaries()
