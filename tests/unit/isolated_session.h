@@ -15,6 +15,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
