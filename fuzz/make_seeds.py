@@ -7,24 +7,22 @@ Run from anywhere: python3 fuzz/make_seeds.py
 """
 import os
 import struct
+import sys
 
-KEY = 0x2B7D4E19
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests"))
+from registry_records import image, record as fields  # noqa: E402
 
 
-def field(text, width):
-    data = text.encode("latin-1")[:width]
-    return data + b"\0" * (width - len(data))
+def latin1(text, width):
+    return text.encode("latin-1")[:width]
 
 
 def record(freq, owner, welcome="", password_hash=0, squad="", name="", last_used=0,
            padding=b"\0\0", raw_owner=None):
-    image = (struct.pack("<H", freq) + (raw_owner or field(owner, 20)) + field(welcome, 200)
-             + padding + struct.pack("<I", password_hash) + field(squad, 20) + field(name, 32)
-             + struct.pack("<i", last_used))
-    assert len(image) == 284
-    words = struct.unpack("<71I", image)
-    return struct.pack("<71I", *(w ^ KEY for w in words))
+    """One record's file image; texts are cut at their field's width."""
+    return image(fields(freq, raw_owner or latin1(owner, 20), latin1(welcome, 200),
+                        latin1(squad, 20), latin1(name, 32), password_hash, last_used, padding))
 
 
 def write(target, name, data):

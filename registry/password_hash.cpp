@@ -147,24 +147,31 @@ Md5State md5(const unsigned char* data, size_t length) {
     const size_t wholeBlocks = length / 64;
     processBlocks(state, data, wholeBlocks);
 
-    // Tail, the 0x80 marker and the bit count: one block when the tail leaves
-    // room for the 9 bytes of marker and count (up to 55 bytes), else two.
+    // The tail and its padding: one block or two.
     const size_t tailLength = length % 64;
-    unsigned char tail[128] = {};
+    unsigned char tail[128];
     if (tailLength != 0) std::memcpy(tail, data + wholeBlocks * 64, tailLength);
-    tail[tailLength] = 0x80;
-    const size_t tailBlocks = tailLength < 56 ? 1 : 2;
-    // Counted in 64 bits whatever size_t is, as the message length is taken
-    // modulo 2^64 bits.
-    const uint64_t bitCount = static_cast<uint64_t>(length) * 8;
-    unsigned char* countAt = tail + tailBlocks * 64 - 8;
-    storeLe32(countAt, static_cast<uint32_t>(bitCount));
-    storeLe32(countAt + 4, static_cast<uint32_t>(bitCount >> 32));
-    processBlocks(state, tail, tailBlocks);
+    const size_t padded = tailLength + md5Padding(length, tail + tailLength);
+    processBlocks(state, tail, padded / 64);
     return state;
 }
 
 } // namespace
+
+size_t md5Padding(uint64_t length, unsigned char* padding) {
+    // One block when the tail leaves room for the 9 bytes of marker and count
+    // (up to 55 bytes), else two.
+    const size_t tailLength = length % 64;
+    const size_t size = (tailLength < 56 ? 64 : 128) - tailLength;
+    std::memset(padding, 0, size);
+    padding[0] = 0x80;
+    // Counted in 64 bits whatever size_t is, as the message length is taken
+    // modulo 2^64 bits.
+    const uint64_t bitCount = length * 8;
+    storeLe32(padding + size - 8, static_cast<uint32_t>(bitCount));
+    storeLe32(padding + size - 4, static_cast<uint32_t>(bitCount >> 32));
+    return size;
+}
 
 void md5Digest(const void* data, size_t length, unsigned char digest[16]) {
     const Md5State state = md5(static_cast<const unsigned char*>(data), length);

@@ -4,22 +4,14 @@ connection that its changes are not saved, and writes nothing (its audit
 log included); the first saves and logs as usual. Run with the path of
 hadrok (or of hadrok-wine, the Windows build under Wine)."""
 import os
-import struct
 import subprocess
 import sys
 import tempfile
 
-KEY = 0x2B7D4E19
+from registry_records import freqs_in
+
 LOCK_NOTICE = (b"Another host process uses the registry in this directory "
                b"(Zandrel.teams.lock is locked); changes made in this one are not saved.")
-
-
-def freqs_in(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    assert len(data) % 284 == 0, len(data)
-    return [(struct.unpack_from("<I", data, at)[0] ^ KEY) & 0xFFFF
-            for at in range(0, len(data), 284)]
 
 
 def main():

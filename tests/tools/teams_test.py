@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """hadrok teams ... run as the real program on registry files written here.
 
-The files are built from the record layout and the word scramble computed in
-this file, independently of the plug-in's code, so every test also checks that
+The files are built with tests/registry_records.py, from the record layout
+alone and independently of the plug-in's code, so every test also checks that
 the tools read and write the format the plug-in uses.
 
 Usage: teams_test.py PATH/TO/hadrok [TestClass ...]
@@ -14,46 +14,18 @@ import json
 import os
 import re
 import stat
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from registry_records import RECORD_SIZE, WIDTHS, image, record  # noqa: E402
+
 HADROK = None
 # hadrok.exe run through the script that build-windows makes.
 UNDER_WINE = len(sys.argv) > 1 and os.path.basename(sys.argv[1]) == "hadrok-wine"
-KEY = 0x2B7D4E19
-RECORD = struct.Struct("<H20s200s2sI20s32si")
-assert RECORD.size == 284
-WIDTHS = {"owner": 20, "welcome": 200, "allowedSquad": 20, "freqName": 32}
-
-
-def record(freq, owner=b"", welcome=b"", squad=b"", name=b"", hash=0, last_used=0,
-           padding=b"\0\0"):
-    fields = {"owner": owner, "welcome": welcome, "allowedSquad": squad, "freqName": name}
-    for field, value in fields.items():
-        assert len(value) <= WIDTHS[field], field
-    return dict(freq=freq, passwordHash=hash, lastUsed=last_used, padding=padding, **fields)
-
-
-def scrambled(raw):
-    out = bytearray()
-    for offset in range(0, len(raw), 4):
-        (word,) = struct.unpack_from("<I", raw, offset)
-        out += struct.pack("<I", word ^ KEY)
-    return bytes(out)
-
-
-def image(*records):
-    return b"".join(
-        scrambled(RECORD.pack(r["freq"], r["owner"], r["welcome"], r["padding"],
-                              r["passwordHash"], r["allowedSquad"], r["freqName"],
-                              r["lastUsed"]))
-        for r in records)
-
-
 def json_text(field_bytes):
     """The JSON form of a text field: its bytes less trailing zeros, one code
     point per byte."""
@@ -139,7 +111,8 @@ class RoundTrip(Workdir):
             with self.subTest(name):
                 original = image(*records)
                 self.write("Zandrel.teams", original)
-                exported = json.loads(self.teams("export").stdout)
+                out = self.teams("export").stdout
+                exported = json.loads(out)
                 self.assertEqual(exported["format"], "hadrok-teams")
                 self.assertEqual(exported["version"], 1)
                 self.assertEqual(len(exported["records"]), len(records))
@@ -151,7 +124,7 @@ class RoundTrip(Workdir):
                     for field in WIDTHS:
                         self.assertEqual(got[field], json_text(want[field]), field)
 
-                self.write("export.json", self.teams("export").stdout)
+                self.write("export.json", out)
                 self.teams("import", "export.json", "-o", "back.teams", "--allow-findings")
                 self.assertEqual(self.read("back.teams"), original)
                 self.assertNoTemporaries()
@@ -412,7 +385,7 @@ class Check(Workdir):
                 out = self.teams("check", "bad.teams", *options, status=status).stdout.decode()
                 lines = out.splitlines()
                 self.assertEqual(lines[:-1], findings)
-                whole = len(data) // 284
+                whole = len(data) // RECORD_SIZE
                 summary = f"bad.teams: {whole} record{'' if whole == 1 else 's'}, " + (
                     "no findings" if not findings else
                     "1 finding" if len(findings) == 1 else f"{len(findings)} findings")
@@ -633,15 +606,25 @@ class Diff(Workdir):
             self.assertNotIn(form, out)
 
     def test_any_changed_byte_is_a_difference(self):
-        # Status 0 must mean the same bytes: flip each byte of a record in turn.
-        original = image(BASE)
-        self.write("old.teams", original)
-        for offset in range(284):
-            changed_image = bytearray(original)
-            changed_image[offset] ^= 0x01
-            self.write("new.teams", bytes(changed_image))
-            result = self.teams("diff", "old.teams", "new.teams", status=None)
-            self.assertEqual(result.returncode, 1, f"byte {offset}: {result.stdout!r}")
+        # Status 0 must mean the same bytes: record k of the new file has its
+        # byte k flipped, so one comparison covers every byte of a record. The
+        # freqs lie 4 apart, so a flip in a freq number makes one no record has.
+        olds = [dict(BASE, freq=1000 + 4 * k) for k in range(RECORD_SIZE)]
+        self.write("old.teams", image(*olds))
+        flipped = bytearray(image(*olds))
+        for k in range(RECORD_SIZE):
+            flipped[k * RECORD_SIZE + k] ^= 0x01
+        self.write("new.teams", bytes(flipped))
+        out = self.teams("diff", "old.teams", "new.teams", status=1).stdout.decode("ascii")
+        lines = out.splitlines()
+        # Bytes 0 and 1 are the freq number: that record goes and another comes.
+        for k, freq in [(0, 1001), (1, 1004 ^ 0x100)]:
+            self.assertIn(f"removed freq {1000 + 4 * k} (record {k}): ", out)
+            self.assertIn(f"added freq {freq} (record {k}): ", out)
+        for k in range(2, RECORD_SIZE):
+            self.assertIn(f"changed freq {1000 + 4 * k} (record {k}):", lines, f"byte {k}")
+        self.assertEqual(lines[-1], f"old.teams -> new.teams: 2 removed, 2 added, "
+                                    f"{RECORD_SIZE - 2} changed, 0 unchanged")
 
     def test_removed_added_and_changed_in_freq_order(self):
         old = [record(500, b"Carl", name=b"C1", last_used=DAY), BASE,

@@ -5,19 +5,13 @@
 // that permissions bite; a full disk is a small tmpfs mounted for the case.
 // The sessions move the fake clock, never wait on it.
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <dlfcn.h>
-
-#include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -26,41 +20,21 @@
 #include <gtest/gtest.h>
 
 #include "fake_clock.h"
-#include "host_event.h"
-#include "hostlink/host_interface.h"
+#include "isolated_session.h"
 #include "platform/platform.h"
 #include "temp_dir.h"
+#include "time_zone_guard.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr unsigned sessionSeconds = 60;
-constexpr uid_t nobody = 65534;
+using namespace isolated;
 
-int transcriptFd = -1;
+constexpr unsigned sessionSeconds = 60;
 // The other host's lock, held by the test's process while a case asks it;
 // the session inherits it and can end it as if that host had stopped.
 FileLock otherHost;
-
-extern "C" {
-static void recordLine(BotEvent& event) {
-    const char* text =
-        reinterpret_cast<const char*>(event.code == Echo ? event.slot[0] : event.slot[3]);
-    std::string line =
-        (event.code == Echo ? "echo: " : "chat: ") + std::string(text ? text : "(null)") + "\n";
-    if (write(transcriptFd, line.data(), line.size()) < 0) _exit(4);
-}
-}
-
-std::string readBytes(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeBytes(const std::string& name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
-}
 
 std::vector<std::string> linesOf(const std::string& bytes) {
     std::istringstream in(bytes);
@@ -99,18 +73,6 @@ void expectNoGluedLines(const std::vector<std::string>& lines) {
     }
 }
 
-// Writes until the file system is full.
-void fillDisk() {
-    const int fd = open("filler", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const std::string block(4096, 'f');
-    while (fd >= 0 && write(fd, block.data(), block.size()) > 0) {
-    }
-    const std::string byte(1, 'f');
-    while (fd >= 0 && write(fd, byte.data(), 1) > 0) {
-    }
-    if (fd >= 0) close(fd);
-}
-
 // The log ends 20 bytes before a page of the small disk is full, so that
 // the next line, on a full disk, is cut after 20 bytes.
 void padLogToCutNextLine() {
@@ -121,12 +83,6 @@ void padLogToCutNextLine() {
     const std::string line = std::string(pad - 1, 'p') + "\n";
     if (fd < 0 || write(fd, line.data(), line.size()) != ssize_t(line.size())) _exit(10);
     close(fd);
-}
-
-void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slot0 = 0,
-          uintptr_t slot1 = 0, uintptr_t slot2 = 0) {
-    BotEvent event = hostEvent(handle, code, slot0, slot1, slot2);
-    talk(event);
 }
 
 // The plug-in loaded in the session's process, one bot in an arena of the
@@ -157,7 +113,7 @@ struct Session {
     }
 
     void connect() {
-        send(talk, 1, Connect, 6u << 16, reinterpret_cast<uintptr_t>(&recordLine),
+        send(talk, 1, Connect, 6u << 16, reinterpret_cast<uintptr_t>(&recordSessionLine),
              reinterpret_cast<uintptr_t>(&head));
         send(talk, 1, ArenaSettings, reinterpret_cast<uintptr_t>(&settings));
         send(talk, 1, ArenaEnter, 0, reinterpret_cast<uintptr_t>(&self));
@@ -426,7 +382,7 @@ const LogCase cases[] = {
 };
 
 void runCase(const LogCase& c) {
-    setenv("TZ", "UTC", 1);
+    TimeZoneGuard zone("UTC");
     resetClock();
     TempDir base;
     const fs::path dir = base.path / "case";
@@ -434,9 +390,10 @@ void runCase(const LogCase& c) {
     const bool root = geteuid() == 0;
     if ((c.smallDisk || c.asRoot) && !root)
         GTEST_SKIP() << "this case needs root (a small tmpfs, or another user's file)";
-    if (c.smallDisk && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0)
+    std::optional<SmallDisk> disk;
+    if (c.smallDisk && !disk.emplace(dir).mounted)
         GTEST_SKIP() << "a full disk needs a small tmpfs, and mounting one was refused ("
-                     << std::strerror(errno) << ")";
+                     << std::strerror(disk->error) << ")";
     if (root) {
         chown(base.path.c_str(), nobody, nobody);
         chown(dir.c_str(), nobody, nobody);
@@ -449,39 +406,15 @@ void runCase(const LogCase& c) {
         ASSERT_EQ(takeFileLock("Zandrel.teams.lock", otherHost), LockResult::taken);
         if (root) chown("Zandrel.teams.lock", nobody, nobody);
     }
-    int lines[2];
-    ASSERT_EQ(pipe(lines), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(lines[0]);
-        transcriptFd = lines[1];
-        alarm(sessionSeconds); // a hang ends the case, not the test run
-        if (root && (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-            _exit(5);
+    const Ended ended = runIsolated(sessionSeconds, nullptr, [&] {
         Session session;
         c.play(session);
         if (session.library) session.unload();
-        _exit(0);
-    }
-    close(lines[1]);
-    std::string transcript;
-    char chunk[4096];
-    for (ssize_t n; (n = read(lines[0], chunk, sizeof chunk)) > 0;)
-        transcript.append(chunk, size_t(n));
-    close(lines[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
+    });
     if (c.anotherHost) releaseFileLock(otherHost);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM
-                ? "the session hung past " + std::to_string(sessionSeconds) + " s"
-                : "the session ended abnormally, status " + std::to_string(status))
-        << "\n"
-        << transcript;
-    c.verify(transcript);
+    expectEndedNormally(ended, sessionSeconds);
+    c.verify(ended.transcript);
     fs::current_path(base.path);
-    if (c.smallDisk) umount(dir.c_str());
 }
 
 class AuditLogFaults : public testing::TestWithParam<LogCase> {};

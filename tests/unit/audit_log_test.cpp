@@ -10,6 +10,7 @@
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "tests/fakes/lone_registry_file.h"
+#include "time_zone_guard.h"
 
 namespace {
 
@@ -25,10 +26,9 @@ class Audit : public ::testing::Test {
   protected:
     void SetUp() override {
         resetClock();
-        setenv("TZ", "UTC", 1);
-        tzset();
         host.bot.config.auditLog = 1;
     }
+    TimeZoneGuard zone{"UTC"}; // the log's lines are read in UTC
     FakeHost host;
 };
 

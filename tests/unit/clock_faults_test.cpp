@@ -13,6 +13,7 @@
 #include "registry/audit_log.h"
 #include "registry/registry_file.h"
 #include "tests/fakes/lone_registry_file.h"
+#include "time_zone_guard.h"
 
 namespace {
 
@@ -34,11 +35,8 @@ void setWallClock(int64_t wallMs) {
 
 class ClockFaults : public ::testing::Test {
   protected:
-    void SetUp() override {
-        resetClock();
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
+    void SetUp() override { resetClock(); }
+    TimeZoneGuard zone{"UTC"};
     void TearDown() override { resetClock(); }
 
     // A host whose every tick saves, keeping `keep` backups and snapshots.

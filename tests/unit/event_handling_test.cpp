@@ -210,55 +210,47 @@ INSTANTIATE_TEST_SUITE_P(
                       true},
         HandshakeCase{0x70000, "DLL plugin cannot connect.  This plugin is out of date.", true}));
 
+// Every key: its default, the value read, and the error line for a value
+// that is not a whole number (the default then stands).
 TEST(Config, ValuesDefaultsAndErrors) {
+    // maxOwnedFreqs, inviteExpireSeconds, autoSaveDelay, auditLog, backups, expireUnusedDays
+    const PluginConfig defaults{3, 30, 300, 1, 7, 0};
     struct Case {
-        const char* ini;
+        const char* ini; // null: no file at all
         PluginConfig expected;
         Lines errors;
     } cases[] = {
-        {nullptr, {3, 30, 300}, {}},
-        {"[Config]\nMaxOwnedFreqs=0\nInviteExpireSeconds=5\nAutoSaveDelay=1\n", {0, 5, 1}, {}},
-        {"[Config]\nMaxOwnedFreqs=-1\n", {4294967295u, 30, 300}, {}},
+        {nullptr, defaults, {}},
+        {"", defaults, {}},
+        {"[Config]\nMaxOwnedFreqs=0\nInviteExpireSeconds=5\nAutoSaveDelay=1\nAuditLog=0\n"
+         "Backups=0\nExpireUnusedDays=30\n",
+         {0, 5, 1, 0, 0, 30},
+         {}},
+        {"[Config]\nMaxOwnedFreqs=-1\n", {4294967295u, 30, 300, 1, 7, 0}, {}},
         {"[Config]\nMaxOwnedFreqs=\nInviteExpireSeconds=+5\nAutoSaveDelay=10 minutes\n",
-         {3, 30, 300},
+         defaults,
          {"freqs.ini error: Config:MaxOwnedFreqs must be numeric",
           "freqs.ini error: Config:InviteExpireSeconds must be numeric",
           "freqs.ini error: Config: must be numeric"}},
+        {"[Config]\nAuditLog=yes\nBackups=7 days\n",
+         defaults,
+         {"freqs.ini error: Config:AuditLog must be numeric",
+          "freqs.ini error: Config:Backups must be numeric"}},
         // Only the first 15 characters of a value are seen.
-        {"[Config]\nAutoSaveDelay=1234567890123456789x\n", {3, 30, 2249056121u}, {}},
+        {"[Config]\nAutoSaveDelay=1234567890123456789x\n", {3, 30, 2249056121u, 1, 7, 0}, {}},
     };
     for (const Case& c : cases) {
         TempDir dir;
         if (c.ini) TempDir::write("freqs.ini", c.ini);
         const LoadedConfig loaded = loadConfig();
-        EXPECT_EQ(loaded.values.maxOwnedFreqs, c.expected.maxOwnedFreqs) << c.ini;
-        EXPECT_EQ(loaded.values.inviteExpireSeconds, c.expected.inviteExpireSeconds) << c.ini;
-        EXPECT_EQ(loaded.values.autoSaveDelay, c.expected.autoSaveDelay) << c.ini;
-        EXPECT_EQ(Lines(loaded.errorLines.begin(), loaded.errorLines.end()), c.errors) << c.ini;
-    }
-}
-
-TEST(Config, AuditAndBackupKeysHaveDefaultsAndErrorsOfTheirOwn) {
-    struct Case {
-        const char* ini;
-        uint32_t auditLog, backups;
-        Lines errors;
-    } cases[] = {
-        {"", 1, 7, {}},
-        {"[Config]\nAuditLog=0\nBackups=0\n", 0, 0, {}},
-        {"[Config]\nAuditLog=yes\nBackups=7 days\n",
-         1,
-         7,
-         {"freqs.ini error: Config:AuditLog must be numeric",
-          "freqs.ini error: Config:Backups must be numeric"}},
-    };
-    for (const Case& c : cases) {
-        TempDir dir;
-        TempDir::write("freqs.ini", c.ini);
-        const LoadedConfig loaded = loadConfig();
-        EXPECT_EQ(loaded.values.auditLog, c.auditLog) << c.ini;
-        EXPECT_EQ(loaded.values.backups, c.backups) << c.ini;
-        EXPECT_EQ(Lines(loaded.errorLines.begin(), loaded.errorLines.end()), c.errors) << c.ini;
+        const char* ini = c.ini ? c.ini : "(no file)";
+        EXPECT_EQ(loaded.values.maxOwnedFreqs, c.expected.maxOwnedFreqs) << ini;
+        EXPECT_EQ(loaded.values.inviteExpireSeconds, c.expected.inviteExpireSeconds) << ini;
+        EXPECT_EQ(loaded.values.autoSaveDelay, c.expected.autoSaveDelay) << ini;
+        EXPECT_EQ(loaded.values.auditLog, c.expected.auditLog) << ini;
+        EXPECT_EQ(loaded.values.backups, c.expected.backups) << ini;
+        EXPECT_EQ(loaded.values.expireUnusedDays, c.expected.expireUnusedDays) << ini;
+        EXPECT_EQ(Lines(loaded.errorLines.begin(), loaded.errorLines.end()), c.errors) << ini;
     }
 }
 

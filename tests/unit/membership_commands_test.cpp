@@ -32,9 +32,6 @@ TEST_F(Membership, FjoinWithThePassword) {
         const char* argument;
         const char* reply;
     } cases[] = {
-        {"100:", "Invalid syntax"},
-        {"100", "Invalid syntax"},
-        {"555:Secret", "That freq is not registered"},
         {"100:secret", "Invalid password"},
         {"100:SECRET", "Invalid password"},
         {"100:Secret!", "Invalid password"},
@@ -91,17 +88,11 @@ TEST_F(Membership, FinvInvitesAndTellsTheTarget) {
 }
 
 TEST_F(Membership, FinvFailures) {
-    PlayerRecord& op = host.addPlayer("Op", 4);
     struct Case {
         PlayerRecord& who;
         const char* argument;
         const char* reply;
     } cases[] = {
-        {alice, "100", "Invalid syntax"},
-        {alice, ":Bob", "Invalid syntax"},
-        {alice, "555:Bob", "That freq is not registered"},
-        {bob, "100:Bob", "You are not the owner of that freq"},
-        {op, "100:Bob", "You are not the owner of that freq"},
         {alice, "100:", "The other player must be in the arena"},
         {alice, "100:Carl", "The other player must be in the arena"},
         {alice, "100:Bo", "The other player must be in the arena"},
@@ -125,17 +116,11 @@ TEST_F(Membership, FkickMovesTheTargetAndTellsTheOwnerNothing) {
 TEST_F(Membership, FkickFailures) {
     PlayerRecord& elsewhere = host.addPlayer("Carl", 0, "", 200);
     (void)elsewhere;
-    PlayerRecord& op = host.addPlayer("Op", 12, "", 100);
     struct Case {
         PlayerRecord& who;
         const char* argument;
         const char* reply;
     } cases[] = {
-        {alice, "100:", "Invalid syntax"},
-        {alice, "100 Bob", "Invalid syntax"},
-        {alice, "555:Bob", "That freq is not registered"},
-        {bob, "100:Bob", "You are not the owner of that freq"},
-        {op, "100:Bob", "You are not the owner of that freq"},
         {alice, "100:Dave", "Player not found"},
         {alice, "100:   ", "Player not found"},
         {alice, "100:Carl", "The player is not on the freq"},
@@ -200,9 +185,6 @@ TEST_F(Membership, FgrantFailures) {
         const char* argument;
         const char* reply;
     } cases[] = {
-        {alice, "100", "Invalid syntax"},
-        {alice, "555:Bob", "That freq is not registered"},
-        {bob, "100:Bob", "You are not the owner of that freq"},
         {alice, "100:", "The other player must be in the arena"},
         {alice, "100:Nobody", "The other player must be in the arena"},
     };

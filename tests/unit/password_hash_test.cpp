@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -89,13 +91,42 @@ TEST(Md5Digest, EmptyInputNeedsNoBytes) {
     EXPECT_EQ(toHex(digest), "d41d8cd98f00b204e9800998ecf8427e");
 }
 
-TEST(Md5Digest, BitCountDoesNotWrapAt32Bits) {
-    // 2^29 bytes are 2^32 bits: a bit count kept in 32 bits would hash this
-    // as if its length were zero.
-    const std::vector<unsigned char> zeros(size_t(1) << 29, 0);
-    unsigned char digest[16];
-    md5Digest(zeros.data(), zeros.size(), digest);
-    EXPECT_EQ(toHex(digest), "aa559b4e3523a6c931f08f4df52d58f2");
+// The padding ends every message, of any length up to 2^64 bits: its bit
+// count must not wrap at 32 bits, which a message of 2^29 bytes (2^32 bits)
+// would show as a count of zero.
+TEST(Md5Digest, PaddingCountsTheLengthInSixtyFourBits) {
+    struct {
+        uint64_t length;
+        size_t size;             // 0x80, zeros, then the count: up to a block's end
+        uint64_t countInPadding; // the last 8 bytes, little-endian
+    } const cases[] = {
+        {0, 64, 0},
+        {55, 9, 440},
+        {56, 72, 448},
+        {63, 65, 504},
+        {64, 64, 512},
+        {(uint64_t(1) << 29) - 1, 65, (uint64_t(1) << 32) - 8},
+        {uint64_t(1) << 29, 64, uint64_t(1) << 32},
+        {(uint64_t(1) << 29) + 3, 61, (uint64_t(1) << 32) + 24},
+        {uint64_t(5) << 40, 64, uint64_t(5) << 43},
+        // Taken modulo 2^64 bits.
+        {(uint64_t(1) << 61) - 1, 65, ~uint64_t(7)},
+        {uint64_t(1) << 61, 64, 0},
+    };
+    for (const auto& c : cases) {
+        unsigned char padding[80];
+        std::fill(std::begin(padding), std::end(padding), 0xEE);
+        ASSERT_EQ(md5Padding(c.length, padding), c.size) << c.length;
+        EXPECT_EQ((c.length + c.size) % 64, 0u) << c.length;
+        EXPECT_EQ(padding[0], 0x80) << c.length;
+        for (size_t i = 1; i < c.size - 8; ++i)
+            ASSERT_EQ(padding[i], 0) << c.length << " byte " << i;
+        uint64_t count = 0;
+        for (size_t i = 0; i < 8; ++i)
+            count |= uint64_t(padding[c.size - 8 + i]) << (8 * i);
+        EXPECT_EQ(count, c.countInPadding) << c.length;
+        EXPECT_EQ(padding[c.size], 0xEE) << c.length << ": written past its size";
+    }
 }
 
 TEST(HashPassword, FoldsDigestWordsLittleEndian) {
@@ -103,7 +134,7 @@ TEST(HashPassword, FoldsDigestWordsLittleEndian) {
         std::string password;
         uint32_t hash; // the four little-endian words of the digest XORed
     } const cases[] = {
-        {"abc", 0x275FA452}, // the worked example
+        {"abc", 0x275FA452}, // 900150983cd24fb0d6963f7d28e17f72 folded
         {"", 0x3B75655E},    // d41d8cd9... folded
         {"Abc", 0x365A0E5A}, // case is kept...
         {"abC", 0x3CBE64AF}, // ...in every position

@@ -6,50 +6,34 @@
 // the session ran to its end (no hang, no crash), and that the operator was
 // told. Run as root, each session drops to the user nobody, so that
 // permissions bite; a full disk is a small tmpfs mounted for the case.
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "host_event.h"
-#include "hostlink/host_interface.h"
+#include "isolated_session.h"
 #include "platform/platform.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "temp_dir.h"
+#include "time_zone_guard.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using namespace isolated;
+
 constexpr unsigned sessionSeconds = 20;
-constexpr uid_t nobody = 65534;
-
-int transcriptFd = -1;
-
-extern "C" {
-static void recordLine(BotEvent& event) {
-    const char* text =
-        reinterpret_cast<const char*>(event.code == Echo ? event.slot[0] : event.slot[3]);
-    std::string line =
-        (event.code == Echo ? "echo: " : "chat: ") + std::string(text ? text : "(null)") + "\n";
-    if (write(transcriptFd, line.data(), line.size()) < 0) _exit(4);
-}
-}
 
 // Two registered freqs, as the file stood before the fault.
 std::string originalImage() {
@@ -61,24 +45,6 @@ std::string originalImage() {
         registry.freqs.append(r);
     }
     return registryImage(registry);
-}
-
-void writeBytes(const char* name, const std::string& bytes) {
-    std::ofstream(name, std::ios::binary) << bytes;
-}
-
-std::string readBytes(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Writes until the file system is full.
-void fillDisk() {
-    const int fd = open("filler", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const std::string block(4096, 'f');
-    while (fd >= 0 && write(fd, block.data(), block.size()) > 0) {
-    }
-    if (fd >= 0) close(fd);
 }
 
 // Today's backup of the registry, as the plug-in names it by the real clock.
@@ -406,18 +372,8 @@ const FaultCase secondHost = {
             EXPECT_EQ(e.path().filename().string().find("before-"), std::string::npos);
     }};
 
-void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slot0 = 0,
-          uintptr_t slot1 = 0, uintptr_t slot2 = 0) {
-    BotEvent event = hostEvent(handle, code, slot0, slot1, slot2);
-    talk(event);
-}
-
 // The session, in the child process; its lines go to transcriptFd.
 [[noreturn]] void playSession(const FaultCase& c, bool withSecondHost) {
-    alarm(sessionSeconds); // a hang ends the case, not the test run
-    if (geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0))
-        _exit(5);
     writeBytes("freqs.ini", "[Config]\nAutoSaveDelay=1\nMaxOwnedFreqs=5\n");
     if (withSecondHost) secondHostHoldsTheLock();
     c.before();
@@ -434,7 +390,7 @@ void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slo
     settings.freqLimit = 10000;
     PlayerRecord self{};
     self.freq = 9999;
-    const auto callback = reinterpret_cast<uintptr_t>(&recordLine);
+    const auto callback = reinterpret_cast<uintptr_t>(&recordSessionLine);
     send(talk, 1, Connect, 6u << 16, callback, reinterpret_cast<uintptr_t>(&head));
     if (c.afterFirstConnect) c.afterFirstConnect();
     if (c.reconnect) send(talk, 1, Connect, 6u << 16, callback, reinterpret_cast<uintptr_t>(&head));
@@ -452,49 +408,29 @@ void send(void (*talk)(BotEvent&), uint32_t handle, uint32_t code, uintptr_t slo
     send(talk, 2, Connect, 6u << 16, callback, reinterpret_cast<uintptr_t>(&head));
     dlclose(library);
     BotEvent end{0, Echo, {reinterpret_cast<uintptr_t>("session ended")}};
-    recordLine(end);
+    recordSessionLine(end);
     _exit(0);
 }
 
 class RegistryFaults : public testing::TestWithParam<FaultCase> {};
 
 void runCase(const FaultCase& c, bool withSecondHost) {
-    setenv("TZ", "UTC", 1);
+    TimeZoneGuard zone("UTC");
     TempDir base;
     const fs::path dir = base.path / "case";
     fs::create_directory(dir);
-    if (c.smallDisk && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0)
+    std::optional<SmallDisk> disk;
+    if (c.smallDisk && !disk.emplace(dir).mounted)
         GTEST_SKIP() << "a full disk needs a small tmpfs, and mounting one was refused ("
-                     << std::strerror(errno) << "); run as root to include this case";
+                     << std::strerror(disk->error) << "); run as root to include this case";
     if (geteuid() == 0) {
         chown(base.path.c_str(), nobody, nobody);
         chown(dir.c_str(), nobody, nobody);
     }
-    int lines[2];
-    ASSERT_EQ(pipe(lines), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(lines[0]);
-        transcriptFd = lines[1];
-        if (chdir(dir.c_str()) != 0) _exit(3);
-        playSession(c, withSecondHost);
-    }
-    close(lines[1]);
-    std::string transcript;
-    char chunk[4096];
-    for (ssize_t n; (n = read(lines[0], chunk, sizeof chunk)) > 0;)
-        transcript.append(chunk, size_t(n));
-    close(lines[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM
-                ? "the session hung past " + std::to_string(sessionSeconds) + " s"
-                : "the session ended abnormally, status " + std::to_string(status))
-        << "\n"
-        << transcript;
+    const Ended ended =
+        runIsolated(sessionSeconds, dir.c_str(), [&] { playSession(c, withSecondHost); });
+    const std::string& transcript = ended.transcript;
+    expectEndedNormally(ended, sessionSeconds);
     EXPECT_NE(transcript.find("echo: session ended"), std::string::npos) << transcript;
     EXPECT_NE(transcript.find(c.told), std::string::npos) << "not told: " << c.told << "\n"
                                                           << transcript;
@@ -507,7 +443,6 @@ void runCase(const FaultCase& c, bool withSecondHost) {
     }
     if (c.verify) c.verify();
     fs::current_path(base.path);
-    if (c.smallDisk) umount(dir.c_str());
 }
 
 TEST_P(RegistryFaults, RegistryKeptHostGoesOnOperatorTold) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -7,12 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.h"
 #include "text/ascii.h"
 #include "text/date_time.h"
 #include "text/encoding.h"
 #include "text/number.h"
 #include "text/replace.h"
 #include "text/text.h"
+#include "time_zone_guard.h"
 
 using namespace std::string_literals;
 
@@ -343,10 +346,14 @@ TEST(AsciiTest, EqualsNoCaseOnViewsComparesTheWholeView) {
 }
 
 TEST(AsciiTest, LowerAsciiAndTextLength) {
-    for (int c = 0; c < 256; ++c) {
-        unsigned char expected = (c >= 'A' && c <= 'Z') ? c + 32 : c;
-        EXPECT_EQ(lowerAscii(static_cast<unsigned char>(c)), expected) << c;
-    }
+    // A to Z only: the bytes next to them, lower case, and letters above 127 stay.
+    const struct {
+        unsigned char from, to;
+    } cases[] = {{'A', 'a'}, {'M', 'm'},   {'Z', 'z'},   {'a', 'a'},   {'z', 'z'},
+                 {'@', '@'}, {'[', '['},   {'`', '`'},   {'{', '{'},   {'0', '0'},
+                 {0, 0},     {0xC4, 0xC4}, {0xC1, 0xC1}, {0xDA, 0xDA}, {0xFF, 0xFF}};
+    for (const auto& c : cases)
+        EXPECT_EQ(lowerAscii(c.from), c.to) << int(c.from);
     EXPECT_EQ(textLength(""), 0u);
     EXPECT_EQ(textLength("abc"), 3u);
     EXPECT_EQ(textLength("ab\0cd"), 2u);
@@ -563,49 +570,32 @@ TEST(DateTimeTest, OutOfRangeFieldsAreWrittenAsSignedNumbers) {
     EXPECT_EQ(str(timeText(&t)), "-3:0-4:0-5");
 }
 
-// Switches the process's time zone for one test and restores it after.
-class TimeZone : public ::testing::Test {
-  protected:
-    void use(const char* zone) {
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    void SetUp() override {
-        const char* old = std::getenv("TZ");
-        hadZone = old != nullptr;
-        if (hadZone) oldZone = old;
-    }
-    void TearDown() override {
-        if (hadZone)
-            setenv("TZ", oldZone.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    bool hadZone = false;
-    std::string oldZone;
-};
-
-TEST_F(TimeZone, StoredTimeZeroIsNewYear1970InLocalTime) {
+// A stored time is shown in the host's local time zone, whatever the zone's
+// offset; a stored time before 1970 has no local time at all.
+TEST(DateTimeTest, StoredTimesInTheLocalTimeZone) {
     struct Case {
         const char* zone;
+        int64_t stored;
         const char* date;
         const char* time;
     };
     const Case cases[] = {
-        {"UTC", "1.01.1970", "0:00:00"},
-        {"<+01>-1", "1.01.1970", "1:00:00"},       // one hour east of UTC
-        {"<-0530>5:30", "31.12.1969", "18:30:00"}, // west: still the old year
+        {"UTC", 0, "1.01.1970", "0:00:00"},
+        {"<+01>-1", 0, "1.01.1970", "1:00:00"},       // one hour east of UTC
+        {"<-0530>5:30", 0, "31.12.1969", "18:30:00"}, // west: still the old year
+        {"<-0530>5:30", 1767225600, "31.12.2025", "18:30:00"},
+        {"UTC", 2147483647, "19.01.2038", "3:14:07"},
     };
     for (const Case& c : cases) {
-        use(c.zone);
-        std::time_t stored = 0;
-        std::tm storage{};
-        const std::tm* local = localtime_r(&stored, &storage);
-        ASSERT_NE(local, nullptr);
-        EXPECT_EQ(str(dateText(local)), c.date) << c.zone;
-        EXPECT_EQ(str(timeText(local)), c.time) << c.zone;
+        TimeZoneGuard zone(c.zone);
+        std::tm local{};
+        ASSERT_TRUE(localTimeOf(c.stored, local)) << c.zone << " " << c.stored;
+        EXPECT_EQ(str(dateText(&local)), c.date) << c.zone << " " << c.stored;
+        EXPECT_EQ(str(timeText(&local)), c.time) << c.zone << " " << c.stored;
     }
+    std::tm none{};
+    EXPECT_FALSE(localTimeOf(-1, none));
+    EXPECT_FALSE(localTimeOf(INT32_MIN, none));
 }
 
 } // namespace

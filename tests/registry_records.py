@@ -1,0 +1,90 @@
+"""The registry file's record format, for every test and script that writes or
+reads Zandrel.teams in Python.
+
+Written from the layout alone, apart from the plug-in's code, so that what
+these files hold also checks that the plug-in and its tools read and write
+the format they should. A record is 284 bytes:
+
+    offset  width  field
+         0      2  freq (unsigned)
+         2     20  owner
+        22    200  welcome
+       222      2  padding
+       224      4  passwordHash (unsigned)
+       228     20  allowedSquad
+       248     32  freqName
+       280      4  lastUsed (signed, seconds since 1970)
+
+all little-endian, text fields zero-filled; in the file each 32-bit word of
+a record is XORed with KEY.
+"""
+import hashlib
+import struct
+
+RECORD_SIZE = 284
+KEY = 0x2B7D4E19
+LAYOUT = struct.Struct("<H20s200s2sI20s32si")
+assert LAYOUT.size == RECORD_SIZE
+WIDTHS = {"owner": 20, "welcome": 200, "allowedSquad": 20, "freqName": 32}
+
+
+def password_hash(password: bytes) -> int:
+    """The stored hash of a password: its MD5 digest as four little-endian
+    words, XORed together."""
+    words = struct.unpack("<4I", hashlib.md5(password).digest())
+    return words[0] ^ words[1] ^ words[2] ^ words[3]
+
+
+def record(freq, owner=b"", welcome=b"", squad=b"", name=b"", hash=0, last_used=0,
+           padding=b"\0\0"):
+    """One record as a dict of its fields. Texts are bytes no longer than their
+    field; a text as wide as its field has no terminating zero."""
+    fields = {"owner": owner, "welcome": welcome, "allowedSquad": squad, "freqName": name}
+    for field, value in fields.items():
+        assert isinstance(value, bytes) and len(value) <= WIDTHS[field], field
+    assert len(padding) == 2
+    return dict(freq=freq, passwordHash=hash, lastUsed=last_used, padding=padding, **fields)
+
+
+def raw(r):
+    """The record's 284 bytes as they are in memory."""
+    return LAYOUT.pack(r["freq"], r["owner"], r["welcome"], r["padding"], r["passwordHash"],
+                       r["allowedSquad"], r["freqName"], r["lastUsed"])
+
+
+def scrambled(data):
+    """Bytes with each 32-bit word XORed with KEY; the same step undoes it."""
+    assert len(data) % 4 == 0
+    count = len(data) // 4
+    words = struct.unpack(f"<{count}I", data)
+    return struct.pack(f"<{count}I", *(w ^ KEY for w in words))
+
+
+def image(*records):
+    """A registry file holding these records, in this order."""
+    return b"".join(scrambled(raw(r)) for r in records)
+
+
+def write_registry(path, *records):
+    with open(path, "wb") as f:
+        f.write(image(*records))
+
+
+def records_in(data):
+    """The records of a registry file's bytes, as dicts; the file must hold
+    whole records."""
+    assert len(data) % RECORD_SIZE == 0, len(data)
+    out = []
+    for at in range(0, len(data), RECORD_SIZE):
+        (freq, owner, welcome, padding, password, squad, name, last_used) = \
+            LAYOUT.unpack(scrambled(data[at:at + RECORD_SIZE]))
+        out.append(dict(freq=freq, owner=owner, welcome=welcome, padding=padding,
+                        passwordHash=password, allowedSquad=squad, freqName=name,
+                        lastUsed=last_used))
+    return out
+
+
+def freqs_in(path):
+    """The freq numbers of a registry file, in file order."""
+    with open(path, "rb") as f:
+        return [r["freq"] for r in records_in(f.read())]
