@@ -1,7 +1,10 @@
 // The plug-in's process state from load to unload, driven as talk drives it:
-// which reading of freqs.ini the save at unload goes by.
+// which reading of freqs.ini the save at unload goes by, and what becomes of
+// an event that fails.
 #include <cstring>
 #include <filesystem>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,8 +27,9 @@ struct Session {
     PlayerNode* head = &bobNode;
     ArenaSettingsRecord arena{};
     PlayerRecord self{};
+    HostCallback callback;
 
-    Session() {
+    explicit Session(HostCallback callback = recordHostEvent) : callback(callback) {
         arena.freqLimit = 10000;
         self.freq = 9999;
         bob.ident = 1;
@@ -36,7 +40,7 @@ struct Session {
 
     void call(BotEvent event) { hostCall(state, event); }
     void connect(uint32_t handle, uint32_t version = currentInterface) {
-        call(hostEvent(handle, Connect, version, reinterpret_cast<uintptr_t>(&recordHostEvent),
+        call(hostEvent(handle, Connect, version, reinterpret_cast<uintptr_t>(callback),
                        reinterpret_cast<uintptr_t>(&head)));
         call(hostEvent(handle, ArenaSettings, reinterpret_cast<uintptr_t>(&arena)));
         call(hostEvent(handle, ArenaEnter, 0, reinterpret_cast<uintptr_t>(&self)));
@@ -104,6 +108,58 @@ TEST(PluginStateSettings, UnloadSaveKeepsBackupsAsLastRead) {
         EXPECT_EQ(datedBackups().size(), c.backupExpected ? 1u : 0u);
         sentLines().clear();
     }
+}
+
+// A host whose private messages fail while `failing` names a reason: the
+// plug-in's reply to a command throws out of the callback.
+std::string failing;
+std::vector<std::string> hostLines;
+
+void failingHost(BotEvent& event) {
+    if (event.code != Echo && !failing.empty()) throw std::runtime_error(failing);
+    const uintptr_t text = event.code == Echo ? event.slot[0] : event.slot[3];
+    hostLines.push_back((event.code == Echo ? "echo: " : "private: ") +
+                        std::string(reinterpret_cast<const char*>(text)));
+}
+
+// Each kind of failure is told to the bot's operator and logged once; the
+// events after a failed one are handled as usual.
+TEST(PluginStateCalls, FailedEventToldOncePerKindAndTheNextHandled) {
+    TempDir dir;
+    TempDir::write("freqs.ini", "[Config]\nMaxOwnedFreqs=10\n");
+    Session session(failingHost);
+    session.connect(1);
+    struct Step {
+        const char* failure; // what the host's callback throws; empty: nothing
+        const char* freq;
+        std::vector<std::string> told;
+    } steps[] = {
+        {"host broke",
+         "100:pw",
+         {"echo: An event could not be handled (host broke); the plug-in goes on with the next "
+          "one."}},
+        {"host broke", "101:pw", {}},
+        {"out of paper",
+         "102:pw",
+         {"echo: An event could not be handled (out of paper); the plug-in goes on with the "
+          "next one."}},
+        {"", "103:pw", {"private: Freq registered"}},
+        {"host broke", "104:pw", {}},
+    };
+    hostLines.clear();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.freq);
+        failing = step.failure;
+        session.command(1, "freg", step.freq);
+        EXPECT_EQ(std::exchange(hostLines, {}), step.told);
+    }
+    failing.clear();
+    std::istringstream log(TempDir::read("hadrok.log"));
+    std::vector<std::string> notHandled;
+    for (std::string line; std::getline(log, line);)
+        if (line.find(" event: ") != std::string::npos) notHandled.push_back(line.substr(20));
+    EXPECT_EQ(notHandled, (std::vector<std::string>{"bot=1 event: not handled: host broke",
+                                                    "bot=1 event: not handled: out of paper"}));
 }
 
 } // namespace
