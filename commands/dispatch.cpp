@@ -20,11 +20,11 @@ static AuditActor actorOf(const CommandContext& context) {
 
 void audit(const CommandContext& context, const char* command, int32_t freq,
            std::string_view change) {
-    auditLog(actorOf(context), command, freq, change);
+    if (context.log) auditLog(*context.log, actorOf(context), command, freq, change);
 }
 
 void auditWrongPassword(const CommandContext& context, int32_t freq) {
-    auditWrongPassword(actorOf(context), freq);
+    if (context.log) auditWrongPassword(*context.log, actorOf(context), freq);
 }
 
 Text changedFromTo(const char* what, std::string_view before, std::string_view after) {
@@ -98,13 +98,13 @@ const char* failedCheck(const CommandRow& row, CommandContext& context) {
 } // namespace
 
 void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
-                   const CommandRecord* command, RegistryStore* store) {
+                   const CommandRecord* command, RegistryStore* store, AuditLog* log) {
     if (!player || !command || !command->word) return;
     if (player->operatorLevel > highestServedLevel) return;
     const CommandRow* row = findCommand(command->word, player->operatorLevel);
     if (!row) return;
     CommandContext context{instance, registry, *player, command->argument ? command->argument : "",
-                           store,    row};
+                           store,    log,      row};
     if (const char* failure = failedCheck(*row, context)) return reply(context, failure);
     row->handler(context);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "hostlink/bot_instance.h"
+#include "registry/audit_log.h"
 #include "registry/freq_registry.h"
 #include "registry/registry_store.h"
 #include "text/text.h"
@@ -28,6 +29,7 @@ struct CommandContext {
     const PlayerRecord& player;
     const char* argument;            // never null: empty when the player typed nothing
     RegistryStore* store = nullptr;  // the registry's files; none where nothing is kept
+    AuditLog* log = nullptr;         // the audit log; none where nothing is logged
     const CommandRow* row = nullptr; // the command's row in commands/command_table.cpp
     FreqArgument typed{};            // the freq typed and what follows its colon
     FreqRecord* record = nullptr;    // the registered freq typed, when the row checks it
@@ -53,7 +55,8 @@ inline bool isOperator(uint32_t level) {
 constexpr uint32_t highestServedLevel = 12;
 
 void handleCommand(BotInstance& instance, FreqRegistry& registry, const PlayerRecord* player,
-                   const CommandRecord* command, RegistryStore* store = nullptr);
+                   const CommandRecord* command, RegistryStore* store = nullptr,
+                   AuditLog* log = nullptr);
 
 // The registry as it stands, written before an operator command deletes
 // freqs so that he can undo it. Returns the copy's name, or empty when none

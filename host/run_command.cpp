@@ -12,12 +12,12 @@
 #include <utility>
 
 #include "cli/subcommands.h"
-#include "host/host_clock.h"
-#include "host/line_editor.h"
-#include "host/plugin_loader.h"
 #include "host/script_runner.h"
 #include "host/script_text.h"
 #include "host/simulator.h"
+#include "system/plugin_loader.h"
+#include "system/script_clock.h"
+#include "system/terminal.h"
 #include "text/encoding.h"
 
 namespace {
@@ -105,6 +105,7 @@ int playInteractive(Simulator& sim) {
     startLineEditor();
     std::string line;
     while (readInputLine("hadrok> ", line)) {
+        if (!trimBlanks(line).empty()) rememberInputLine(line);
         try {
             LineResult result = playLine(sim, line);
             std::fflush(stdout);

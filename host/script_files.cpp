@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/script_text.h"
+#include "system/files.h"
 
 // What the plug-in wrote (its log, a backup), one escaped line per line.
 // Only a regular file of at most maxShownFile bytes is read: a device or a
@@ -99,24 +100,8 @@ void runFiles(Simulator& sim, const std::string& pattern) {
 }
 
 void runCopy(const std::string& from, const std::string& to) {
-    std::error_code error;
-#ifdef _WIN32
-    // The Windows libstdc++ takes any two existing files for the same one (it
-    // compares inode numbers, all 0 there) and will not overwrite one: the
-    // bytes are copied here instead.
-    if (std::filesystem::is_regular_file(from, error) && std::filesystem::exists(to, error)) {
-        std::ifstream in(from, std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        std::ofstream out(to, std::ios::binary | std::ios::trunc);
-        out << bytes;
-        out.close();
-        if (!in.bad() && out) return;
-        throw HostFailure("cannot copy " + escapedBytes(from) + " to " + escapedBytes(to));
-    }
-    error.clear();
-#endif
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
-    if (error)
-        throw HostFailure("cannot copy " + escapedBytes(from) + " to " + escapedBytes(to) + ": " +
-                          error.message());
+    std::string reason;
+    if (!copyFileReplacing(from, to, reason))
+        throw HostFailure("cannot copy " + escapedBytes(from) + " to " + escapedBytes(to) +
+                          (reason.empty() ? "" : ": " + reason));
 }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "host/host_clock.h"
 #include "host/script_files.h"
 #include "host/script_text.h"
+#include "system/script_clock.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <charconv>
 #include <cstring>
 
-#include "host/host_clock.h"
-#include "host/plugin_loader.h"
 #include "host/script_text.h"
+#include "system/plugin_loader.h"
+#include "system/script_clock.h"
 
 namespace {
 
@@ -183,7 +183,10 @@ void loadPlugin(Simulator& sim) {
         closePluginLibrary(library);
         throw HostFailure("the plug-in " + sim.pluginPath + " has no function talk");
     }
-    attachClocksToPlugin(library);
+    if (!attachClocksToPlugin(library, why)) {
+        closePluginLibrary(library);
+        throw HostFailure(why);
+    }
     sim.library = library;
     sim.talk = talk;
 }

@@ -1,5 +1,8 @@
 #include "plugin/event_handling.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "commands/dispatch.h"
 #include "commands/help.h"
 #include "platform/platform.h"
@@ -52,21 +55,20 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     }
     // Said at every connection: the operator must not believe he is saving.
     echoIfAny(instance, lockNotice(state.store));
-    LoadedConfig loaded = loadConfig();
+    // The bot's settings, and the process's from now on: the last bot to
+    // connect sets those for the save at unload.
+    LoadedConfig loaded = readSettings(state);
     instance.config = loaded.values;
     echoIfAny(instance, loaded.fileProblem);
     for (const char* line : loaded.errorLines)
         echo(instance, line);
     instance.autoSaveCountdown = instance.config.autoSaveDelay;
-    state.auditLogEnabled = instance.config.auditLog != 0;
-    state.datedBackupsToKeep = instance.config.backups;
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);
-        if (!text.empty())
-            auditLog(actorWithoutPlayer(0, state.auditLogEnabled), "load", noFreq, text);
+        if (!text.empty()) auditLog(state.log, pluginActor(state), "load", noFreq, text);
     }
-    if (state.auditLogEnabled) echoIfAny(instance, auditLogProblem());
+    if (instance.config.auditLog != 0) echoIfAny(instance, auditLogProblem(state.log));
 }
 
 // The periodic save. Whatever fails in it (out of memory included) is told,
@@ -78,7 +80,7 @@ void autoSave(BotInstance& instance, PluginState& state) {
         echoIfAny(instance, retryStart(state));
         const ExpirySweep sweep =
             expireUnusedFreqs(state.registry, state.store, instance.config.expireUnusedDays,
-                              instance.config.backups, bot);
+                              instance.config.backups, state.log, bot);
         echoIfAny(instance, sweep.notice);
         save = saveRegistryFile(state.store, state.registry, instance.config.backups);
         followRegistryLock(state); // a lock found lost at the save ends the log
@@ -96,13 +98,13 @@ void autoSave(BotInstance& instance, PluginState& state) {
     try {
         echoIfAny(instance, saveNotice(save));
         const std::string text = saveAuditText(save);
-        if (!text.empty()) auditLog(bot, "save", noFreq, text);
+        if (!text.empty()) auditLog(state.log, bot, "save", noFreq, text);
     } catch (...) {
     }
 }
 
 void handleTick(BotInstance& instance, PluginState& state) {
-    auditLogTick();
+    auditLogTick(state.log);
     --instance.expiryCountdown;
     --instance.autoSaveCountdown;
     // Each countdown is re-armed before its work, so that no failure in the
@@ -144,7 +146,94 @@ void handleFreqChange(BotInstance& instance, FreqRegistry& registry, const Playe
     sendPrivate(instance, *player, welcome.data);
 }
 
+// A call made while another runs waits for it; the operator learns once
+// that the host does this.
+void deferEvent(PluginState& state, const BotEvent& event) noexcept {
+    try {
+        const Queued queued = queueEvent(state.reentry, event);
+        const AuditActor bot = actorWithoutPlayer(event.handle, state.settings.auditLog != 0);
+        if (queued == Queued::First)
+            auditLog(state.log, bot, "reentry", noFreq,
+                     "the host called the plug-in again before a call had returned; such calls "
+                     "are handled in turn once the call before them is over");
+        if (queued == Queued::Dropped && !state.reentry.dropNoted) {
+            state.reentry.dropNoted = true;
+            auditLog(state.log, bot, "reentry", noFreq,
+                     "more than 65536 calls waited at once; calls beyond that are dropped");
+        }
+    } catch (...) {
+    }
+}
+
+// An event that failed is told to the operator of its bot, once for each
+// kind of failure, and logged; the next event is handled as usual.
+void tellFailureOnce(PluginState& state, uint32_t handle, const std::string& what) {
+    if (std::find(state.failuresTold.begin(), state.failuresTold.end(), what) !=
+        state.failuresTold.end())
+        return;
+    state.failuresTold.push_back(what);
+    const std::string line =
+        "An event could not be handled (" + what + "); the plug-in goes on with the next one.";
+    if (BotInstance* instance = findInstance(state.bots, handle); instance && !instance->disabled)
+        echo(*instance, line.c_str());
+    auditLog(state.log, actorWithoutPlayer(handle, state.settings.auditLog != 0), "event", noFreq,
+             "not handled: " + what);
+}
+
+void tellFailure(PluginState& state, uint32_t handle, const std::exception* failure) noexcept {
+    try {
+        tellFailureOnce(state, handle, failureText(failure));
+    } catch (...) {
+    }
+}
+
+std::string sweepFailed(const std::exception* failure) {
+    return "Expiring unused freqs at load failed (" + failureText(failure) +
+           "); the next autosave tries again.";
+}
+
+void handleOne(PluginState& state, BotEvent& event) noexcept {
+    // Nothing may cross into the host's process as an exception.
+    try {
+        // Not at load: the load's sweep writes files, which is no work for
+        // the system's loader lock. Whatever becomes of it, the event that
+        // brought it is handled.
+        if (!state.loadSwept) {
+            try {
+                expireAtLoad(state);
+            } catch (const std::exception& e) {
+                state.loadSweepNotice = sweepFailed(&e);
+            } catch (...) {
+                state.loadSweepNotice = sweepFailed(nullptr);
+            }
+        }
+        BotInstance* instance = findInstance(state.bots, event.handle);
+        if (!instance) {
+            auto created = std::make_unique<BotInstance>();
+            created->handle = event.handle;
+            state.bots.instances.push_back(std::move(created));
+            instance = state.bots.instances.back().get();
+        }
+        handleEvent(*instance, state, event);
+    } catch (const std::exception& e) {
+        tellFailure(state, event.handle, &e);
+    } catch (...) {
+        tellFailure(state, event.handle, nullptr);
+    }
+}
+
 } // namespace
+
+void hostCall(PluginState& state, BotEvent& event) noexcept {
+    if (state.reentry.running) return deferEvent(state, event);
+    state.reentry.running = true;
+    handleOne(state, event);
+    QueuedEvent held;
+    BotEvent next{};
+    while (takeQueuedEvent(state.reentry, held, next))
+        handleOne(state, next);
+    state.reentry.running = false;
+}
 
 Text expandWelcome(const FreqRecord& record, const PlayerRecord& player, uint16_t freq) {
     // Each macro works on the result of the one before, so a macro brought in
@@ -192,7 +281,8 @@ void handleEvent(BotInstance& instance, PluginState& state, BotEvent& event) {
         break;
     case Command:
         handleCommand(instance, registry, reinterpret_cast<const PlayerRecord*>(event.slot[0]),
-                      reinterpret_cast<const CommandRecord*>(event.slot[1]), &state.store);
+                      reinterpret_cast<const CommandRecord*>(event.slot[1]), &state.store,
+                      &state.log);
         break;
     case HelpRequest:
         handleHelp(instance, registry, reinterpret_cast<const PlayerRecord*>(event.slot[0]),

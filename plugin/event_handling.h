@@ -5,6 +5,12 @@
 #include "registry/freq_registry.h"
 #include "text/text.h"
 
+// One call of talk: the event goes to its bot's instance (made at the bot's
+// first call); a call made while another runs waits for it. Nothing thrown
+// leaves: a failed event is told to its bot's operator once for each kind
+// of failure.
+void hostCall(PluginState& state, BotEvent& event) noexcept;
+
 // Reacts to one event from the host for this instance.
 void handleEvent(BotInstance& instance, PluginState& state, BotEvent& event);
 

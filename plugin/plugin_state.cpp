@@ -9,16 +9,55 @@
 #include "registry/registry_file.h"
 #include "text/number.h"
 
-void followRegistryLock(const PluginState& state) {
+void followRegistryLock(PluginState& state) {
     std::string file =
         holdsRegistry(state.store) ? storePath(state.store, auditLogFileName) : std::string();
-    if (file != auditLogFile()) setAuditLogFile(std::move(file));
+    if (file != state.log.path) setAuditLogFile(state.log, std::move(file));
+}
+
+AuditActor pluginActor(const PluginState& state) {
+    return actorWithoutPlayer(0, state.settings.auditLog != 0);
+}
+
+LoadedConfig readSettings(PluginState& state) {
+    LoadedConfig loaded = loadConfig();
+    state.settings = loaded.values;
+    return loaded;
 }
 
 void startPluginState(PluginState& state) {
     openRegistryStore(state.store);
     followRegistryLock(state);
     loadRegistryFile(state.store, state.registry);
+}
+
+namespace {
+
+void failedStart(PluginState& state, const std::exception* failure) noexcept {
+    try {
+        noteFailedStart(state, failureText(failure));
+    } catch (...) {
+        state.store.load.outcome = LoadOutcome::unknown;
+    }
+}
+
+} // namespace
+
+void startPlugin(PluginState& state) noexcept {
+    try {
+        startPluginState(state);
+    } catch (const std::exception& e) {
+        failedStart(state, &e);
+    } catch (...) {
+        failedStart(state, nullptr);
+    }
+}
+
+void stopPlugin(PluginState& state) noexcept {
+    try {
+        stopPluginState(state);
+    } catch (...) {
+    }
 }
 
 void noteFailedStart(PluginState& state, const std::string& reason) {
@@ -31,11 +70,11 @@ void expireAtLoad(PluginState& state) {
     state.loadSwept = true;
     // No bot is connected yet to hear a bad value's error line; the first to
     // connect reads the file again and is told.
-    const PluginConfig config = loadConfig().values;
+    const PluginConfig config = readSettings(state).values;
     if (config.expireUnusedDays == 0) return;
     const ExpirySweep sweep =
         expireUnusedFreqs(state.registry, state.store, config.expireUnusedDays, config.backups,
-                          actorWithoutPlayer(0, config.auditLog != 0));
+                          state.log, pluginActor(state));
     state.loadSweepNotice = sweep.notice;
 }
 
@@ -61,18 +100,18 @@ std::string retryStart(PluginState& state) {
 
 void stopPluginState(PluginState& state) {
     followRegistryLock(state);
-    endAuditLog();
-    const AuditActor plugin = actorWithoutPlayer(0, state.auditLogEnabled);
+    endAuditLog(state.log);
+    const AuditActor plugin = pluginActor(state);
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);
-        if (!text.empty()) auditLog(plugin, "load", noFreq, text);
+        if (!text.empty()) auditLog(state.log, plugin, "load", noFreq, text);
     }
     // Nobody is left to hear an echo: what went wrong goes to the log and
     // to the host's standard error.
     SaveReport save;
     try {
-        save = saveRegistryFile(state.store, state.registry, state.datedBackupsToKeep);
+        save = saveRegistryFile(state.store, state.registry, state.settings.backups);
     } catch (const std::exception& e) {
         save.status = SaveStatus::failed;
         save.reason = failureText(&e);
@@ -83,7 +122,7 @@ void stopPluginState(PluginState& state) {
     const std::string text = saveAuditText(save);
     if (!text.empty()) {
         writeStandardError("hadrok: at unload, " + text + "\n");
-        auditLog(plugin, "save", noFreq, text);
+        auditLog(state.log, plugin, "save", noFreq, text);
     }
     closeRegistryStore(state.store);
 }

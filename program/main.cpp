@@ -8,7 +8,7 @@
 #include "cli/edit_distance.h"
 #include "cli/subcommands.h"
 #include "hadrok_version.h"
-#include "host/line_editor.h"
+#include "system/terminal.h"
 
 namespace {
 

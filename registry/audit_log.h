@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "registry/refusal_counts.h"
 #include "text/text.h"
 
 extern const char auditLogFileName[];
@@ -19,11 +20,40 @@ constexpr int auditLogGenerations = 5;
 // a generation is never overwritten to make room.
 constexpr long auditLogLimitBytes = 2 * auditLogRotateBytes;
 
-// Where the log goes from now on (hadrok.log in the current directory until
-// set); empty for a process that must write none, as one that does not hold
-// the registry. Forgets the counts and the troubles of the log before.
-void setAuditLogFile(std::string path);
-const std::string& auditLogFile();
+// What went wrong with the log, kept until the operator has been told. The
+// log is written from every command, which has no one to tell but the
+// player, so the problem waits for the next connection. A spell lasts until
+// a line is written with nothing wrong; the same trouble within it is told
+// once.
+struct AuditLogTrouble {
+    bool inSpell = false;
+    std::string spellText;
+    std::string pending;
+};
+
+// A write cut short may have left part of a line at the end of the file,
+// which was cutSize bytes long, ending with a whole line, before it: the next
+// line ends that part first.
+struct AuditLogCutTail {
+    bool possible = false;
+    uint64_t cutSize = 0;
+};
+
+// One log's state: where it goes, its troubles, a cut line to end, and the
+// counts of repeated refusals. The plug-in keeps one in its process state;
+// a tool makes one for the line it writes.
+struct AuditLog {
+    // hadrok.log in the current directory until set; empty for a process
+    // that must write none, as one that does not hold the registry.
+    std::string path = auditLogFileName;
+    AuditLogTrouble trouble;
+    AuditLogCutTail cut;
+    RefusalCounts counts;
+};
+
+// Where the log goes from now on; forgets the counts and the troubles of
+// the log before.
+void setAuditLogFile(AuditLog& log, std::string path);
 
 // Who made a change: a bot and a player, or the plug-in itself (handle 0,
 // no player) for saves and loads.
@@ -48,28 +78,29 @@ constexpr int32_t noFreq = -1;
 // Appends one line: local date and time, bot, player and level, command, freq
 // and what changed. Names and texts in `change` must already be quoted with
 // auditQuote.
-void auditLog(const AuditActor& actor, const char* command, int32_t freq, std::string_view change);
+void auditLog(AuditLog& log, const AuditActor& actor, const char* command, int32_t freq,
+              std::string_view change);
 
 // One line of the registry tool, run by the system user userName, in the
 // same form, whole and rotated like the plug-in's own.
-void auditToolLine(std::string_view userName, const char* command, int32_t freq,
+void auditToolLine(AuditLog& log, std::string_view userName, const char* command, int32_t freq,
                    std::string_view change);
 
 // A wrong !fjoin password: the player's first in a minute is written in
 // full, the rest of the minute counted and written as one line when it is
 // over (refusal_counts.h).
-void auditWrongPassword(const AuditActor& actor, int32_t freq);
+void auditWrongPassword(AuditLog& log, const AuditActor& actor, int32_t freq);
 
 // Writes the counts whose minute is over; called at every tick.
-void auditLogTick();
+void auditLogTick(AuditLog& log);
 
 // Writes every count now, at unload.
-void endAuditLog();
+void endAuditLog(AuditLog& log);
 
 // A problem with the log that the operator has not yet been told, in one
 // line, or empty. A spell of trouble is given once; after the log has worked
 // again, the next one is given again.
-std::string auditLogProblem();
+std::string auditLogProblem(AuditLog& log);
 
 // A stored time as the log writes it: local YYYY-MM-DD HH:MM:SS.
 Text auditTimeText(int64_t seconds);

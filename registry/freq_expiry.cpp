@@ -22,7 +22,7 @@ bool unusedTooLong(int64_t lastUsed, int64_t now, uint64_t days) {
 }
 
 ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint32_t days,
-                              uint32_t keepSnapshots, const AuditActor& actor) {
+                              uint32_t keepSnapshots, AuditLog& log, const AuditActor& actor) {
     ExpirySweep sweep;
     if (days == 0) return sweep;
     int64_t now = 0;
@@ -50,7 +50,7 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
     if (expired.empty()) {
         sweep.notice = declined;
         if (!declined.empty())
-            auditLog(actor, "expiry", noFreq,
+            auditLog(log, actor, "expiry", noFreq,
                      "the system clock runs ahead of the time measured since load; " +
                          count(byWallClock, "freq", "freqs") + " not expired");
         return sweep;
@@ -66,7 +66,7 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
             sweep.notice = "No undo copy of the registry could be made before expiring " +
                            count(uint32_t(expired.size()), "freq", "freqs") + unused + " (" +
                            snapshot.reason + "); none expired, trying again at the next autosave.";
-            auditLog(actor, "expiry", noFreq,
+            auditLog(log, actor, "expiry", noFreq,
                      "no undo snapshot could be written (" + snapshot.reason +
                          "); nothing expired");
             return sweep;
@@ -84,7 +84,7 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
             change.append("; snapshot ");
             change.append(snapshotName.c_str());
         }
-        auditLog(actor, "expiry", r->freq, change.view());
+        auditLog(log, actor, "expiry", r->freq, change.view());
         removeFreq(registry, r);
     }
     sweep.expired = uint32_t(expired.size());

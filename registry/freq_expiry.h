@@ -27,6 +27,6 @@ struct ExpirySweep {
 // keepSnapshots of them are kept, 0: all); if that copy cannot be made,
 // nothing expires this time. A process that does not hold the directory
 // never writes files, so it expires in memory only, without a snapshot.
-// One audit line for each freq removed.
+// One line in log for each freq removed.
 ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint32_t days,
-                              uint32_t keepSnapshots, const AuditActor& actor);
+                              uint32_t keepSnapshots, AuditLog& log, const AuditActor& actor);

@@ -78,6 +78,13 @@ LoadedConfig loadConfig() {
     return loaded;
 }
 
+PluginConfig defaultConfig() {
+    PluginConfig config;
+    for (const ConfigKey& k : configKeys)
+        config.*k.field = k.fallback;
+    return config;
+}
+
 std::vector<ConfigSetting> readConfigSettings(const char* path) {
     std::vector<ConfigSetting> settings;
     for (const ConfigKey& k : configKeys) {

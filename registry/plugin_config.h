@@ -29,6 +29,9 @@ struct LoadedConfig {
 // takes its default.
 LoadedConfig loadConfig();
 
+// Every setting at its default, as a missing file gives them.
+PluginConfig defaultConfig();
+
 // One setting as the plug-in takes it from a file, for the operator's check.
 struct ConfigSetting {
     const char* key;

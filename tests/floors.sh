@@ -17,9 +17,10 @@ declare -A may_use=(
     [commands]="hostlink registry platform text"
     [plugin]="commands hostlink registry platform text"
     [cli]="text"
-    [host]="cli platform text"
-    [tools]="cli registry platform text"
-    [program]="cli host tools"
+    [system]=""
+    [host]="cli platform text system"
+    [tools]="cli registry platform text system"
+    [program]="cli host tools system"
 )
 # The simulator talks to the plug-in through the ABI records alone.
 declare -A single_headers=(
@@ -62,5 +63,12 @@ while IFS= read -r hit; do
     status=1
 done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(filesystem|fstream|cstdio|stdio\.h|unistd\.h|fcntl\.h|dirent\.h|windows\.h|sys/)' \
              -r text registry hostlink commands plugin --include='*.cpp' --include='*.h' 2>/dev/null)
+# The program's floors reach the system (the loader, the terminal, signals)
+# only through system/ and platform/.
+while IFS= read -r hit; do
+    echo "${hit%%:*}:$(cut -d: -f2 <<<"$hit"): the system only through system/ or platform/"
+    status=1
+done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(unistd\.h|fcntl\.h|dirent\.h|dlfcn\.h|termios\.h|io\.h|csignal|signal\.h|windows\.h|editline/|sys/)' \
+             -r cli host tools program --include='*.cpp' --include='*.h' 2>/dev/null)
 [ $status -eq 0 ] && echo "every folder includes only the floors below it"
 exit $status

@@ -8,22 +8,11 @@
 
 #include "registry/password_hash.h"
 #include "registry/registry_file.h"
+#include "system/terminal.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_text.h"
 #include "tools/teams_write.h"
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
-#include <csignal>
-#include <iterator>
-#include <termios.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -39,97 +28,6 @@ bool readLine(std::string& line) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;
 }
-
-#ifdef _WIN32
-bool inputIsConsole() {
-    DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-}
-
-// The console's mode before echo was turned off, for the handler below.
-DWORD savedConsoleMode = 0;
-
-// Ctrl-C, Ctrl-Break or closing the window ends the program: echo comes
-// back first, then the next handler (the system's) ends it.
-BOOL WINAPI restoreConsole(DWORD) {
-    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), savedConsoleMode);
-    return FALSE;
-}
-
-// A line typed at the console with echo off; echo comes back whatever happens.
-bool readHidden(const char* prompt, std::string& line) {
-    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    GetConsoleMode(in, &mode);
-    savedConsoleMode = mode;
-    SetConsoleCtrlHandler(restoreConsole, TRUE);
-    SetConsoleMode(in, mode & ~DWORD(ENABLE_ECHO_INPUT));
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
-    bool got = readLine(line);
-    SetConsoleMode(in, mode);
-    SetConsoleCtrlHandler(restoreConsole, FALSE);
-    std::fputs("\n", stderr);
-    return got;
-}
-#else
-bool inputIsConsole() {
-    return isatty(STDIN_FILENO) != 0;
-}
-
-// The terminal's settings before echo was turned off, for the handlers.
-termios savedTerminal{};
-
-// The signals that end a program at a prompt by default.
-constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-// Echo comes back before the signal ends the program as it would have.
-extern "C" void restoreTerminal(int signal) {
-    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-    (void)!write(STDERR_FILENO, "\n", 1);
-    struct sigaction standard {};
-    standard.sa_handler = SIG_DFL;
-    sigemptyset(&standard.sa_mask);
-    sigaction(signal, &standard, nullptr);
-    sigset_t just{};
-    sigemptyset(&just);
-    sigaddset(&just, signal);
-    sigprocmask(SIG_UNBLOCK, &just, nullptr);
-    raise(signal);
-}
-
-bool readHidden(const char* prompt, std::string& line) {
-    bool terminal = tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
-    struct sigaction previous[std::size(endingSignals)]{};
-    if (terminal) {
-        struct sigaction handler {};
-        handler.sa_handler = restoreTerminal;
-        sigemptyset(&handler.sa_mask);
-        for (int signal : endingSignals)
-            sigaddset(&handler.sa_mask, signal);
-        handler.sa_flags = SA_RESTART;
-        // A signal ignored before (as nohup ignores a hang-up) stays ignored.
-        for (size_t i = 0; i < std::size(endingSignals); ++i)
-            if (sigaction(endingSignals[i], nullptr, &previous[i]) == 0 &&
-                previous[i].sa_handler != SIG_IGN)
-                sigaction(endingSignals[i], &handler, nullptr);
-        termios quiet = savedTerminal;
-        quiet.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    // Shown once echo is off, so nothing typed at it is ever echoed.
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
-    bool got = readLine(line);
-    if (terminal) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
-        for (size_t i = 0; i < std::size(endingSignals); ++i)
-            sigaction(endingSignals[i], &previous[i], nullptr);
-    }
-    std::fputs("\n", stderr);
-    return got;
-}
-#endif
 
 // A password that a player can type after "!fjoin FREQ:": the host drops
 // blanks at either end of a command's argument, so such a password could
@@ -152,12 +50,13 @@ std::string newPassword(const PasswdOptions& options) {
             throw ToolFailure("no password on standard input; nothing written");
         return password;
     }
-    if (!inputIsConsole())
+    if (!inputIsTerminal())
         throw UsageMistake("standard input is not a terminal: give --password-stdin to read the "
                            "password from it");
     std::string again;
-    if (!readHidden(fmt::format("New password for freq {}: ", options.freq).c_str(), password) ||
-        !readHidden("The same again: ", again))
+    if (!readHiddenLine(fmt::format("New password for freq {}: ", options.freq).c_str(),
+                        password) ||
+        !readHiddenLine("The same again: ", again))
         throw ToolFailure("no password given; nothing written");
     if (password != again) throw ToolFailure("the two passwords differ; nothing written");
     return password;

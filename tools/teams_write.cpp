@@ -154,14 +154,13 @@ std::string fileNameOf(const std::string& path) {
 void logRegistryChange(const HeldRegistry& held, const char* command, int32_t freq,
                        std::string_view change) {
     // Through the plug-in's own log writer: whole lines, rotated alike.
-    const std::string log = inDirectory(held.folder, auditLogFileName);
-    setAuditLogFile(log);
-    auditToolLine(systemUserName(), command, freq, change);
-    const std::string problem = auditLogProblem();
-    setAuditLogFile({});
+    AuditLog log;
+    log.path = inDirectory(held.folder, auditLogFileName);
+    auditToolLine(log, systemUserName(), command, freq, change);
+    const std::string problem = auditLogProblem(log);
     if (!problem.empty()) {
         std::fflush(stdout);
         fmt::print(stderr, "{} teams {}: warning: the change is not recorded in {} ({})\n",
-                   programFileName, command, log, problem);
+                   programFileName, command, log.path, problem);
     }
 }

@@ -4,7 +4,7 @@
 // tests and the soak link the system's layer and fake_clock_libc.cpp, which
 // defines time() and clock_gettime() itself, so the plug-in code linked into
 // them sees these clocks. The simulator moves the real plug-in's clock its own
-// way (host/host_clock*.cpp), since it loads the built library.
+// way (system/script_clock.h), since it loads the built library.
 #pragma once
 
 #include <cstdint>

@@ -97,7 +97,7 @@ TEST_F(Audit, TurnedOffWritesNothing) {
 TEST_F(Audit, LogIsRotatedPastOneMebibyteKeepingFiveGenerations) {
     for (int generation = 1; generation <= 7; ++generation) {
         TempDir::write(auditLogFileName, std::string(auditLogRotateBytes, char('0' + generation)));
-        auditLog({}, "test", noFreq, "line");
+        auditLog(host.state.log, {}, "test", noFreq, "line");
     }
     EXPECT_EQ(TempDir::read(auditLogFileName), "2026-01-01 00:00:00 bot=0 test: line\n");
     for (int n = 1; n <= 5; ++n) {
@@ -299,7 +299,7 @@ TEST_F(AuditCounts, CountsStayBoundedAndFoldTheExcess) {
     EXPECT_EQ(lines.size(), 2 * countedPlayers + 1);
     wrong(mal, 100);
     wrong(mal, 100);
-    endAuditLog();
+    endAuditLog(host.state.log);
     EXPECT_EQ(logLines().back(), "2026-01-01 00:01:00 " + std::string(malPrefix) +
                                      ": 2 wrong passwords for freq=100 by \"Mal\" in the minute "
                                      "from 2026-01-01 00:01:00");
@@ -312,7 +312,7 @@ TEST_F(AuditCounts, NoneCountedWithTheLogOff) {
     wrong(mal, 100);
     host.bot.config.auditLog = 1;
     pass(60);
-    endAuditLog();
+    endAuditLog(host.state.log);
     EXPECT_FALSE(TempDir::exists(auditLogFileName));
 }
 
@@ -323,7 +323,7 @@ TEST_F(Audit, RotationFillsAGapWithoutDroppingTheOldest) {
     TempDir::write(name, std::string(auditLogRotateBytes, 'L'));
     for (int n : {1, 2, 4, 5})
         TempDir::write(name + "." + std::to_string(n), std::to_string(n));
-    auditLog({}, "test", noFreq, "line");
+    auditLog(host.state.log, {}, "test", noFreq, "line");
     EXPECT_EQ(TempDir::read(name + ".1"), std::string(auditLogRotateBytes, 'L'));
     EXPECT_EQ(TempDir::read(name + ".2"), "1");
     EXPECT_EQ(TempDir::read(name + ".3"), "2");

@@ -49,8 +49,6 @@ struct FakeHost {
     ~FakeHost() { closeRegistryStore(state.store); }
     FakeHost() {
         openRegistryStore(state.store);
-        // A fresh log: no counts or troubles left from another test.
-        setAuditLogFile(auditLogFileName);
         loadRegistryFile(state.store, state.registry);
         sentLines().clear();
         bot.handle = 1;
@@ -83,7 +81,7 @@ struct FakeHost {
         CommandRecord record{};
         record.word = word;
         record.argument = argument;
-        handleCommand(bot, registry, &player, &record, &state.store);
+        handleCommand(bot, registry, &player, &record, &state.store, &state.log);
     }
 
     void help(const PlayerRecord& player, const char* topic) {

@@ -1,5 +1,6 @@
 // Loading the plug-in library the way the system's own loader does: dlopen on
 // Linux, LoadLibraryA on Windows. The simulator sees only these calls.
+// Defined in system_posix.cpp and system_windows.cpp.
 #pragma once
 
 #include <string>

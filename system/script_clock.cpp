@@ -1,6 +1,6 @@
 // The state of the script's clocks, shared by the per-system ways of showing
-// them to the plug-in (host_clock.cpp, host_clock_windows.cpp).
-#include "host/host_clock.h"
+// them to the plug-in (system_posix.cpp, system_windows.cpp).
+#include "system/script_clock.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
-// The interactive prompt of "hadrok run": line editing and a history file
-// with libedit on Linux, a plain prompt on Windows.
+// The program's terminal: the interactive prompt of "hadrok run" (line
+// editing and a history file with libedit on Linux, a plain prompt on
+// Windows), and the no-echo prompt of the registry tools. Defined in
+// system_posix.cpp and system_windows.cpp.
 #pragma once
 
 #include <string>
@@ -21,5 +23,14 @@ void startLineEditor();
 // of the input.
 bool readInputLine(const char* prompt, std::string& line);
 
+// Adds a line read at the prompt to the history (Linux).
+void rememberInputLine(const std::string& line);
+
 // Saves the history (Linux).
 void stopLineEditor();
+
+// Shows the prompt on standard error and reads one line of standard input
+// without its line end, with echo off while standard input is a terminal;
+// false at the end of the input. Echo comes back whatever ends the reading,
+// a signal that ends the program included.
+bool readHiddenLine(const char* prompt, std::string& line);

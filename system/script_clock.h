@@ -1,12 +1,13 @@
-// The clocks that the plug-in sees. On Linux the program exports its own
-// time() and clock_gettime(), so the plug-in's calls to those C library
-// functions land here; on Windows the plug-in's imports of GetTickCount and
-// the C library's time functions are pointed here once it is loaded
-// (host_clock_windows.cpp). Either way a script can move time forward
-// without the plug-in knowing.
+// The clocks that the plug-in loaded by the simulator sees. On Linux the
+// program exports its own time() and clock_gettime(), so the plug-in's calls
+// to those C library functions land here (system_posix.cpp); on Windows the
+// plug-in's imports of GetTickCount and the C library's time functions are
+// pointed here once it is loaded (system_windows.cpp). Either way a script
+// can move time forward without the plug-in knowing.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Wall clock when frozen: 2026-01-01 00:00:00 UTC.
 constexpr int64_t frozenWallSeconds = 1767225600;
@@ -27,6 +28,6 @@ int64_t clockOffset();
 bool clocksFrozen();
 
 // Points a just-loaded plug-in's clock calls at these clocks where the system
-// needs that done per library (Windows); nothing to do on Linux. Throws
-// HostFailure when it can't.
-void attachClocksToPlugin(void* library);
+// needs that done per library (Windows); nothing to do on Linux. False, with
+// the reason in error, when it can't.
+bool attachClocksToPlugin(void* library, std::string& error);

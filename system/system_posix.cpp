@@ -1,0 +1,256 @@
+// The program's system code on Linux: the plug-in's loader, the script's
+// clocks, the terminal and file copies. The plug-in never links this file.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <memory>
+
+#include <csignal>
+#include <dlfcn.h>
+#include <editline/readline.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "system/files.h"
+#include "system/plugin_loader.h"
+#include "system/script_clock.h"
+#include "system/terminal.h"
+
+// The plug-in's loader.
+
+const char pluginFileName[] = "hadrok.so";
+
+std::string defaultPluginPath() {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return "hadrok.so";
+    return (self.parent_path() / pluginFileName).string();
+}
+
+void* openPluginLibrary(const std::string& path, std::string& error) {
+    dlerror();
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        const char* why = dlerror();
+        error = why ? why : "unknown error";
+    }
+    return library;
+}
+
+void* pluginSymbol(void* library, const char* name) {
+    return dlsym(library, name);
+}
+
+void closePluginLibrary(void* library) {
+    dlclose(library);
+}
+
+bool pluginStillLoaded(const std::string& path) {
+    void* still = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!still) return false;
+    dlclose(still);
+    return true;
+}
+
+// The script's clocks, by symbol interposition.
+
+namespace {
+
+constexpr int64_t nanosecondsPerSecond = 1000000000;
+
+using TimeFunction = time_t (*)(time_t*);
+using ClockGettimeFunction = int (*)(clockid_t, timespec*);
+
+// The C library's own functions, which ours shadow for everybody in the
+// process, the plug-in included.
+TimeFunction realTime() {
+    static auto function = reinterpret_cast<TimeFunction>(dlsym(RTLD_NEXT, "time"));
+    return function;
+}
+
+ClockGettimeFunction realClockGettime() {
+    static auto function =
+        reinterpret_cast<ClockGettimeFunction>(dlsym(RTLD_NEXT, "clock_gettime"));
+    return function;
+}
+
+enum class ClockKind { Wall, Monotonic, Other };
+
+ClockKind kindOf(clockid_t clock) {
+    switch (clock) {
+    case CLOCK_REALTIME:
+    case CLOCK_REALTIME_COARSE:
+        return ClockKind::Wall;
+    case CLOCK_MONOTONIC:
+    case CLOCK_MONOTONIC_RAW:
+    case CLOCK_MONOTONIC_COARSE:
+    case CLOCK_BOOTTIME:
+        return ClockKind::Monotonic;
+    default:
+        return ClockKind::Other;
+    }
+}
+
+timespec addNanoseconds(timespec base, int64_t nanoseconds) {
+    int64_t total = static_cast<int64_t>(base.tv_nsec) + nanoseconds % nanosecondsPerSecond;
+    int64_t seconds = static_cast<int64_t>(base.tv_sec) + nanoseconds / nanosecondsPerSecond;
+    if (total >= nanosecondsPerSecond) {
+        total -= nanosecondsPerSecond;
+        ++seconds;
+    } else if (total < 0) {
+        total += nanosecondsPerSecond;
+        --seconds;
+    }
+    return {static_cast<time_t>(seconds), static_cast<long>(total)};
+}
+
+} // namespace
+
+bool attachClocksToPlugin(void*, std::string&) {
+    // The dynamic linker binds the plug-in's time() and clock_gettime() to the
+    // program's exported ones.
+    return true;
+}
+
+extern "C" __attribute__((visibility("default"))) int clock_gettime(clockid_t clock,
+                                                                    timespec* result) noexcept {
+    ClockKind kind = kindOf(clock);
+    if (kind == ClockKind::Other) return realClockGettime()(clock, result);
+    timespec base{};
+    if (clocksFrozen()) {
+        base.tv_sec = kind == ClockKind::Wall ? frozenWallSeconds : frozenMonotonicSeconds;
+    } else {
+        int status = realClockGettime()(clock, &base);
+        if (status != 0) return status;
+    }
+    *result = addNanoseconds(base, clockOffset());
+    return 0;
+}
+
+extern "C" __attribute__((visibility("default"))) time_t time(time_t* result) noexcept {
+    time_t now;
+    if (clocksFrozen()) {
+        now = static_cast<time_t>(frozenWallSeconds + clockOffset() / nanosecondsPerSecond);
+    } else if (clockOffset() == 0) {
+        now = realTime()(nullptr);
+    } else {
+        timespec wall{};
+        clock_gettime(CLOCK_REALTIME, &wall);
+        now = wall.tv_sec;
+    }
+    if (result) *result = now;
+    return now;
+}
+
+// The terminal.
+
+namespace {
+
+std::string historyPath() {
+    const char* home = std::getenv("HOME");
+    return home && *home ? std::string(home) + "/.hadrok_history" : std::string();
+}
+
+// One line of standard input without its line end; false at its end.
+bool readPlainLine(std::string& line) {
+    if (!std::getline(std::cin, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+// The terminal's settings before echo was turned off, for the handlers.
+termios savedTerminal{};
+
+// The signals that end a program at a prompt by default.
+constexpr int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Echo comes back before the signal ends the program as it would have.
+extern "C" void restoreTerminal(int signal) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    (void)!write(STDERR_FILENO, "\n", 1);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    sigaction(signal, &standard, nullptr);
+    sigset_t just{};
+    sigemptyset(&just);
+    sigaddset(&just, signal);
+    sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    raise(signal);
+}
+
+} // namespace
+
+const char endOfInputKeys[] = "Ctrl-D";
+
+void useLfLineEnds() {}
+
+bool inputIsTerminal() {
+    return isatty(STDIN_FILENO) != 0;
+}
+
+void startLineEditor() {
+    using_history();
+    std::string history = historyPath();
+    if (!history.empty()) read_history(history.c_str());
+}
+
+bool readInputLine(const char* prompt, std::string& line) {
+    std::unique_ptr<char, decltype(&std::free)> input(readline(prompt), &std::free);
+    if (!input) return false;
+    line = input.get();
+    return true;
+}
+
+void rememberInputLine(const std::string& line) {
+    add_history(line.c_str());
+}
+
+void stopLineEditor() {
+    std::string history = historyPath();
+    if (!history.empty()) write_history(history.c_str());
+}
+
+bool readHiddenLine(const char* prompt, std::string& line) {
+    bool terminal = tcgetattr(STDIN_FILENO, &savedTerminal) == 0;
+    struct sigaction previous[std::size(endingSignals)]{};
+    if (terminal) {
+        struct sigaction handler {};
+        handler.sa_handler = restoreTerminal;
+        sigemptyset(&handler.sa_mask);
+        for (int signal : endingSignals)
+            sigaddset(&handler.sa_mask, signal);
+        handler.sa_flags = SA_RESTART;
+        // A signal ignored before (as nohup ignores a hang-up) stays ignored.
+        for (size_t i = 0; i < std::size(endingSignals); ++i)
+            if (sigaction(endingSignals[i], nullptr, &previous[i]) == 0 &&
+                previous[i].sa_handler != SIG_IGN)
+                sigaction(endingSignals[i], &handler, nullptr);
+        termios quiet = savedTerminal;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    // Shown once echo is off, so nothing typed at it is ever echoed.
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
+    bool got = readPlainLine(line);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+        for (size_t i = 0; i < std::size(endingSignals); ++i)
+            sigaction(endingSignals[i], &previous[i], nullptr);
+    }
+    std::fputs("\n", stderr);
+    return got;
+}
+
+// File copies.
+
+bool copyFileReplacing(const std::string& from, const std::string& to, std::string& reason) {
+    std::error_code error;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+    if (error) reason = error.message();
+    return !error;
+}
