@@ -1,5 +1,5 @@
 // The state of the script's clocks, shared by the per-system ways of showing
-// them to the plug-in (host_clock.cpp, host_clock_windows.cpp).
+// them to the plug-in (host_clock_posix.cpp, host_clock_windows.cpp).
 #include "host/host_clock.h"
 
 namespace {

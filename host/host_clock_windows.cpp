@@ -4,7 +4,6 @@
 // process-wide, so once the plug-in is loaded the slots of its import table
 // that hold them are pointed at the functions below. The system's other calls
 // (the profile file, the current directory, files) stay the real ones.
-#ifdef _WIN32
 #include "host/host_clock.h"
 
 #include <cstring>
@@ -122,4 +121,3 @@ void attachClocksToPlugin(void* library) {
         }
     }
 }
-#endif

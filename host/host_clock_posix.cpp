@@ -1,5 +1,4 @@
 // Linux: the clocks by symbol interposition. Windows: host_clock_windows.cpp.
-#ifndef _WIN32
 #include "host/host_clock.h"
 
 #include <ctime>
@@ -91,4 +90,3 @@ extern "C" __attribute__((visibility("default"))) time_t time(time_t* result) no
     if (result) *result = now;
     return now;
 }
-#endif
