@@ -1,4 +1,5 @@
-# hadrok.exe for the Windows build, included from the top CMakeLists.txt.
+# The third-party headers of hadrok.exe for the Windows build, included from
+# the top CMakeLists.txt.
 #
 # CLI11, nlohmann-json and fmt are header-only here (fmt with FMT_HEADER_ONLY),
 # so the build machine's copies serve the cross build as well. Only those
@@ -18,12 +19,11 @@ foreach(header CLI/CLI.hpp nlohmann/json.hpp fmt/format.h)
   file(COPY ${HADROK_HEADER_${variable}}/${directory} DESTINATION ${HADROK_THIRD_PARTY_INCLUDE})
 endforeach()
 
-add_executable(hadrok ${HADROK_HOST_SOURCES})
-target_include_directories(hadrok SYSTEM PRIVATE ${HADROK_THIRD_PARTY_INCLUDE})
-target_compile_definitions(hadrok PRIVATE FMT_HEADER_ONLY)
+# Every floor of the program (cli/ and what stands on it) gets them through
+# this target.
+add_library(program_third_party INTERFACE)
+target_include_directories(program_third_party SYSTEM INTERFACE ${HADROK_THIRD_PARTY_INCLUDE})
+target_compile_definitions(program_third_party INTERFACE FMT_HEADER_ONLY)
 # g++ 12 for 32-bit targets warns falsely about overlapping copies in
 # "text" + std::to_string(n) (GCC bug 105651).
-target_compile_options(hadrok PRIVATE -Wno-restrict)
-target_link_libraries(hadrok PRIVATE hadrok_core)
-set_target_properties(hadrok PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-add_dependencies(hadrok hadrok_plugin)
+target_compile_options(program_third_party INTERFACE -Wno-restrict)

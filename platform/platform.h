@@ -1,6 +1,8 @@
-// The small layer that stands in for the operating system: one implementation
-// per system (platform_posix.cpp, platform_windows.cpp). Everything above it is
-// portable.
+// The small layer that stands in for the operating system; everything above
+// it is portable. Each program links one layer of clocks (the four functions
+// right below: clock_posix.cpp, clock_windows.cpp, or the tests' fake) and one
+// of files (the rest: platform_posix.cpp, platform_windows.cpp, or the tests'
+// fake).
 #pragma once
 
 #include <cstddef>

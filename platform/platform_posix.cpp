@@ -19,35 +19,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// clock_gettime and time are called through their ordinary libc symbols on
-// purpose: the host simulator interposes both to move the clock in tests.
-
-uint32_t tickCount() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ms =
-        static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms);
-}
-
-uint64_t monotonicMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint64_t>(now.tv_sec) * 1000u +
-           static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-}
-
-int32_t currentTime() {
-    return static_cast<int32_t>(time(nullptr));
-}
-
-bool wallClock(int64_t& seconds) {
-    const time_t now = time(nullptr);
-    if (now == time_t(-1)) return false;
-    seconds = int64_t(now);
-    return true;
-}
-
 bool currentDirectory(char* buffer, uint32_t size) {
     if (!buffer || size == 0) return false;
     if (!getcwd(buffer, size)) {

@@ -11,25 +11,6 @@
 #endif
 #include <windows.h>
 
-uint32_t tickCount() {
-    return GetTickCount();
-}
-
-uint64_t monotonicMilliseconds() {
-    return GetTickCount64();
-}
-
-int32_t currentTime() {
-    return static_cast<int32_t>(time(nullptr));
-}
-
-bool wallClock(int64_t& seconds) {
-    const __time64_t now = _time64(nullptr);
-    if (now == __time64_t(-1)) return false;
-    seconds = int64_t(now);
-    return true;
-}
-
 bool currentDirectory(char* buffer, uint32_t size) {
     if (!buffer || size == 0) return false;
     // On success the length without the terminator comes back; when the

@@ -1,5 +1,5 @@
 // The state of the script's clocks, shared by the per-system ways of showing
-// them to the plug-in (system_posix.cpp, system_windows.cpp).
+// them to the plug-in (script_clock_posix.cpp, script_clock_windows.cpp).
 #include "system/script_clock.h"
 
 namespace {

@@ -2,7 +2,8 @@
 # The folders are floors: each may include only its own headers and those of
 # the floors it builds on, so no circle can grow between folders. This fails,
 # naming the file and the line, when a folder reaches above or beside itself.
-# docs/architecture.md draws the same floors.
+# docs/architecture.md draws the same floors; the build keeps them too, each
+# floor a library that sees only the folders it may use (cmake/floors.cmake).
 #
 #   floors.sh SOURCE_DIR
 set -u

@@ -1,5 +1,7 @@
 #include "fake_clock.h"
 
+#include "platform/platform.h"
+
 namespace {
 int64_t monotonicStartMs = fakeMonotonicStartMs;
 int64_t wallStartMs = fakeWallStart * 1000;
@@ -22,4 +24,24 @@ int64_t fakeMonotonicMs() {
 }
 int64_t fakeWallMs() {
     return wallStartMs + offsetMs;
+}
+
+// The platform layer's clocks, read from the ones above.
+
+uint32_t tickCount() {
+    return uint32_t(fakeMonotonicMs());
+}
+
+uint64_t monotonicMilliseconds() {
+    return uint64_t(fakeMonotonicMs());
+}
+
+int32_t currentTime() {
+    return int32_t(fakeWallMs() / 1000);
+}
+
+bool wallClock(int64_t& seconds) {
+    if (fakeWallMs() < 0) return false; // the system gave no time
+    seconds = fakeWallMs() / 1000;
+    return true;
 }

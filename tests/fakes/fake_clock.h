@@ -1,10 +1,10 @@
 // The clocks of the unit tests, the soak and the fuzzers: clocks that move
-// only when told to, so a run always plays the same. The fuzz targets link the
-// fake platform layer (fake_platform.cpp), which reads them directly. The unit
-// tests and the soak link the system's layer and fake_clock_libc.cpp, which
-// defines time() and clock_gettime() itself, so the plug-in code linked into
-// them sees these clocks. The simulator moves the real plug-in's clock its own
-// way (system/script_clock.h), since it loads the built library.
+// only when told to, so a run always plays the same. fake_clock.cpp is the
+// clock half of the platform layer for the programs that link it in place of
+// the system's clocks, whichever files they link: the unit tests and the soak
+// the system's files, the fuzzers the fake ones. A plug-in loaded from
+// hadrok.so keeps the system's clocks; the simulator's clock library moves
+// those (system/script_clock*.cpp).
 #pragma once
 
 #include <cstdint>
@@ -18,9 +18,5 @@ void resetClock();
 // Both clocks anew: the monotonic clock and wall time, in milliseconds.
 void startClock(int64_t monotonicMs, int64_t wallMs);
 int64_t fakeMonotonicMs();
-// Wall time in milliseconds since 1970.
+// Wall time in milliseconds since 1970; below zero the clock gives no time.
 int64_t fakeWallMs();
-
-// fake_clock_libc.cpp only. While off, the system's clocks answer time() and
-// clock_gettime(). On from the start.
-void useFakeClock(bool on);

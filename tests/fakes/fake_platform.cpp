@@ -1,6 +1,5 @@
 #include "fake_platform.h"
 
-#include "fake_clock.h"
 #include "platform/platform.h"
 #include "platform/profile_reader.h"
 
@@ -87,24 +86,6 @@ void setFakeFile(std::string_view name, std::string_view bytes) {
 const std::string* fakeFile(std::string_view name) {
     auto it = directory().files.find(name);
     return it == directory().files.end() ? nullptr : it->second.get();
-}
-
-uint32_t tickCount() {
-    return uint32_t(fakeMonotonicMs());
-}
-
-uint64_t monotonicMilliseconds() {
-    return uint64_t(fakeMonotonicMs());
-}
-
-int32_t currentTime() {
-    return int32_t(fakeWallMs() / 1000);
-}
-
-bool wallClock(int64_t& seconds) {
-    if (fakeWallMs() < 0) return false; // the system gave no time
-    seconds = fakeWallMs() / 1000;
-    return true;
 }
 
 std::string currentDirectoryPath() {

@@ -9,7 +9,8 @@
 //
 // The records an inner call receives are freed as soon as it returns, so a
 // plug-in that kept them would read freed memory (the sanitizer build says
-// so). The clocks are the fake ones, exported to the plug-in.
+// so). The clocks are the simulator's, frozen from the start: its clock
+// library stands in for the C library's clock functions in the plug-in.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -19,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "fake_clock.h"
+#include "system/script_clock.h"
 #include "hostlink/host_interface.h"
 
 namespace {
@@ -157,7 +158,7 @@ bool playCase(const std::string& name) {
         // Another bot's tick saves and expires unused freqs during a listing.
         send(command("Bob", "freg", "100:pw"));
         send(command("Cy", "freg", "101:pw"));
-        advanceClock(3LL * 86400 * 1000);
+        advanceClocks(3LL * 86400 * 1000000000);
         sendWithInner(command("Op", "freqs"), 1, {Action{2, Tick, "", "", ""}});
         send(command("Op", "freqs"));
     } else if (name == "funreg-freg") {
@@ -183,6 +184,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     nested = std::string(argv[3]) == "nested";
+    freezeClocks();
     settings.freqLimit = 10000;
     self.freq = 9999;
     for (const char* name : {"Bob", "Cy", "Zed", "Al"})

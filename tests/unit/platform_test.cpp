@@ -1,7 +1,5 @@
 #include "platform/platform.h"
 
-#include "fake_clock.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -132,31 +130,6 @@ TEST_F(PlatformFiles, FileLockRefusesWhatIsNotAPlainFile) {
         EXPECT_EQ(lock.handle, -1);
     }
     EXPECT_FALSE(fs::exists(pathOf("target")));
-}
-
-// This test program replaces time() and clock_gettime() with a clock that
-// moves only when told to, as the host simulator does. The platform layer must
-// go through those two symbols for either of them to move its clock.
-TEST(PlatformClock, TickCountIsMonotonicClockInMilliseconds) {
-    resetClock();
-    EXPECT_EQ(tickCount(), static_cast<uint32_t>(fakeMonotonicStartMs));
-    advanceClock(30);
-    EXPECT_EQ(tickCount(), static_cast<uint32_t>(fakeMonotonicStartMs + 30));
-    advanceClock(999); // milliseconds come from the nanoseconds too
-    EXPECT_EQ(tickCount(), static_cast<uint32_t>(fakeMonotonicStartMs + 1029));
-
-    // Past 2^32 milliseconds the counter wraps like the system's own.
-    advanceClock((int64_t(1) << 32) - (fakeMonotonicStartMs + 1029) + 5);
-    EXPECT_EQ(tickCount(), 5u);
-    resetClock();
-}
-
-TEST(PlatformClock, CurrentTimeIsSecondsSince1970) {
-    resetClock();
-    EXPECT_EQ(currentTime(), static_cast<int32_t>(fakeWallStart));
-    advanceClock(2500);
-    EXPECT_EQ(currentTime(), static_cast<int32_t>(fakeWallStart + 2));
-    resetClock();
 }
 
 TEST(PlatformDirectory, CurrentDirectoryFitsOrIsEmpty) {
