@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "system/script_clock.h"
 #include "hostlink/host_interface.h"
+#include "system/script_clock.h"
 
 namespace {
 

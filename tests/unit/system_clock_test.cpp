@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "system/script_clock.h"
 #include "platform/platform.h"
+#include "system/script_clock.h"
 
 namespace {
 
