@@ -29,6 +29,11 @@ else()
 endif()
 install(FILES ${CMAKE_BINARY_DIR}/package/README.md DESTINATION .)
 
+# A package is made from a finished build (scripts/package builds first), so
+# cpack's install step does not walk every target of the build again: that
+# walk took most of its time. The install and package targets no longer build.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(CPACK_PACKAGE_NAME hadrok)
 set(CPACK_PACKAGE_VENDOR Hadrok)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
