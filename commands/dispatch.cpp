@@ -1,5 +1,8 @@
 #include "commands/dispatch.h"
 
+#include <charconv>
+#include <string_view>
+
 #include "commands/command_table.h"
 #include "commands/replies.h"
 #include "registry/audit_log.h"
@@ -38,11 +41,12 @@ Text changedFromTo(const char* what, std::string_view before, std::string_view a
 
 // Whether a numeric text's exact value is outside what 32 bits hold, so that
 // its wrapped value is not what the player typed.
-static bool outside32Bits(const char* numeric) {
-    bool negative = numeric[0] == '-';
+static bool outside32Bits(std::string_view numeric) {
+    const bool negative = numeric.starts_with('-');
     uint64_t value = 0;
-    for (const char* p = numeric + (negative ? 1 : 0); *p; ++p)
-        if ((value = value * 10 + uint64_t(*p - '0')) > (uint64_t(1) << 32)) return true;
+    if (std::from_chars(numeric.data() + negative, numeric.data() + numeric.size(), value).ec ==
+        std::errc::result_out_of_range)
+        return true;
     return value > (negative ? uint64_t(1) << 31 : (uint64_t(1) << 31) - 1);
 }
 

@@ -44,10 +44,15 @@ ProfileFileState profileFileState(const char* path);
 // Reads one value of a profile file, with the semantics of the system's
 // profile reader: the default when the file, section or key is missing; the
 // value is cut to size - 1 bytes and zero-terminated. Returns its length.
-// Only the first MiB of the file is read; anything but a regular file reads as
-// missing.
+// Only the first profileReadLimit() bytes of the file are read; anything but
+// a regular file reads as missing.
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path);
+
+// How many bytes of a profile file readProfileString looks at: the first MiB
+// on POSIX; on Windows the system's reader, which has no such limit, so
+// SIZE_MAX.
+size_t profileReadLimit();
 
 // The same, telling a name already taken apart from other failures, so that
 // a caller can go on to the next free name.

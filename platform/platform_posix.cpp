@@ -57,11 +57,15 @@ ProfileFileState profileFileState(const char* path) {
     return ProfileFileState::readable;
 }
 
-namespace {
-
 // A profile file is a few hundred bytes; anything past the first MiB is not
 // looked at, so a huge or endless file costs no more than that.
 constexpr size_t maxProfileBytes = size_t(1) << 20;
+
+size_t profileReadLimit() {
+    return maxProfileBytes;
+}
+
+namespace {
 
 // Reads up to maxProfileBytes of a regular file. Anything else (a directory,
 // a pipe, a device) reads as missing, so it can neither block nor run on.

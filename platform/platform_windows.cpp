@@ -57,6 +57,10 @@ ProfileFileState profileFileState(const char* path) {
     return ProfileFileState::readable;
 }
 
+size_t profileReadLimit() {
+    return SIZE_MAX;
+}
+
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path) {
     if (!buffer || size == 0) return 0;

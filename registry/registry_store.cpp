@@ -1,6 +1,7 @@
 #include "registry/registry_store.h"
 
 #include <algorithm>
+#include <charconv>
 #include <new>
 #include <vector>
 
@@ -62,8 +63,7 @@ bool snapshotKey(std::string_view name, const std::string& prefix, std::string& 
     if (name.size() == 15) return true;
     std::string_view rest = name.substr(15);
     if (rest[0] != '.' || !allDigits(rest.substr(1)) || rest.size() > 10) return false;
-    for (char c : rest.substr(1))
-        n = n * 10 + uint64_t(c - '0');
+    std::from_chars(rest.data() + 1, rest.data() + rest.size(), n);
     return true;
 }
 

@@ -1,6 +1,6 @@
 // The script's clocks on Linux: the program's own time() and clock_gettime()
-// stand in for the C library's, for the plug-in it loads too. A library of
-// its own, so that a test that loads hadrok.so moves its clock the same way.
+// stand in for the C library's, for the plug-in it loads too. Linked into
+// hadrok alone: no test stands in for a C library function.
 #include <ctime>
 
 #include <dlfcn.h>

@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "cli/edit_distance.h"
+#include "platform/platform.h"
 #include "platform/profile_reader.h"
 #include "registry/plugin_config.h"
 #include "text/ascii.h"
@@ -298,16 +299,12 @@ int check(const CheckOptions& options) {
     std::vector<ProfileLine> lines;
     if (exists) {
         bytes = readSettingsFile(options.file);
-#ifndef _WIN32
-        // The plug-in's reader on this system stops there (the system's
-        // reader on Windows does not).
-        constexpr size_t profileReadLimit = size_t(1) << 20;
-        if (bytes.size() > profileReadLimit) {
+        // Where the plug-in's reader on this system stops.
+        if (bytes.size() > profileReadLimit()) {
             report.find(fmt::format("{}: {} bytes; the plug-in reads only the first {}",
-                                    options.file, bytes.size(), profileReadLimit));
-            bytes.resize(profileReadLimit);
+                                    options.file, bytes.size(), profileReadLimit()));
+            bytes.resize(profileReadLimit());
         }
-#endif
         lines = profileLines(bytes.data(), bytes.size());
         const TextEncoding encoding = guessEncoding(bytes);
         // The reader takes UTF-16 with its byte order mark, and a code page

@@ -1,10 +1,10 @@
-// The clocks of the unit tests, the soak and the fuzzers: clocks that move
-// only when told to, so a run always plays the same. fake_clock.cpp is the
-// clock half of the platform layer for the programs that link it in place of
-// the system's clocks, whichever files they link: the unit tests and the soak
-// the system's files, the fuzzers the fake ones. A plug-in loaded from
-// hadrok.so keeps the system's clocks; the simulator's clock library moves
-// those (system/script_clock*.cpp).
+// The clocks of the unit tests, the soak, the fuzzers and
+// hadrok_fake_clock.so: clocks that move only when told to, so a run always
+// plays the same. fake_clock.cpp is the clock half of the platform layer for
+// the programs that link it in place of the system's clocks, whichever files
+// they link: the unit tests, the soak and hadrok_fake_clock.so the system's
+// files, the fuzzers the fake ones. The shipped hadrok.so keeps the system's
+// clocks; the simulator moves those (system/script_clock*.cpp).
 #pragma once
 
 #include <cstdint>

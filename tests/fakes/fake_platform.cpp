@@ -109,13 +109,17 @@ bool currentDirectory(char* buffer, uint32_t size) {
     return true;
 }
 
+// As the POSIX reader: the first MiB.
+size_t profileReadLimit() {
+    return size_t(1) << 20;
+}
+
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path) {
     std::string name;
     const Contents* file = nameOf(path, name) ? find(name) : nullptr;
     if (!file) return profileStringFromText(nullptr, 0, section, key, defaultValue, buffer, size);
-    // The real reader looks at the first MiB only.
-    const size_t length = std::min((*file)->size(), size_t(1) << 20);
+    const size_t length = std::min((*file)->size(), profileReadLimit());
     return profileStringFromText((*file)->data(), length, section, key, defaultValue, buffer, size);
 }
 

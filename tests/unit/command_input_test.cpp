@@ -118,6 +118,31 @@ TEST(SplitFreqArgument, Table) {
     }
 }
 
+// Whether the freq typed is outside 32 bits, so that its wrapped value is
+// not what the player meant.
+TEST(SplitFreqArgument, TellsAFreqOutside32Bits) {
+    const struct {
+        const char* argument;
+        bool wrapped;
+    } cases[] = {
+        {"2147483647:x", false},
+        {"2147483648:x", true},
+        {"-2147483648:x", false},
+        {"-2147483649:x", true},
+        {"4294967396:x", true},
+        {"00000000000000000000000100:x", false},
+        {"-0:x", false},
+        {"18446744073709551615:x", true},
+        {"99999999999999999999999:x", true},
+        {"-99999999999999999999999:x", true},
+    };
+    for (const auto& c : cases) {
+        FreqArgument result;
+        ASSERT_TRUE(splitFreqArgument(c.argument, ColonRule::Strict, result)) << c.argument;
+        EXPECT_EQ(result.wrapped, c.wrapped) << c.argument;
+    }
+}
+
 TEST(SplitFreqArgument, RestIsCutAt32000Characters) {
     std::string argument = "100:" + std::string(40000, 'p');
     FreqArgument result;

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fake_clock.h"
 #include "isolated_session.h"
 #include "platform/platform.h"
 #include "registry/registry_file.h"
@@ -47,10 +48,11 @@ std::string originalImage() {
     return registryImage(registry);
 }
 
-// Today's backup of the registry, as the plug-in names it by the real clock.
+// Today's backup of the registry, as the plug-in names it: its clocks stand
+// at their starts throughout a session here.
 std::string datedBackupName() {
     std::tm t{};
-    localTimeOf(currentTime(), t);
+    localTimeOf(int32_t(fakeWallStart), t);
     char name[64];
     std::snprintf(name, sizeof name, "%s.%04d-%02d-%02d", registryFileName, t.tm_year + 1900,
                   t.tm_mon + 1, t.tm_mday);
@@ -377,7 +379,7 @@ const FaultCase secondHost = {
     writeBytes("freqs.ini", "[Config]\nAutoSaveDelay=1\nMaxOwnedFreqs=5\n");
     if (withSecondHost) secondHostHoldsTheLock();
     c.before();
-    void* library = dlopen(HADROK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(HADROK_FAKE_CLOCK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     if (!library) _exit(9);
     auto talk = reinterpret_cast<void (*)(BotEvent&)>(dlsym(library, "talk"));
     PlayerRecord op{};
