@@ -110,7 +110,7 @@ struct Session {
         }
         settings.freqLimit = 10000;
         self.freq = 9999;
-        library = dlopen(HADROK_FAKE_CLOCK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        library = dlopen(sessionPluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!library) _exit(9);
         talk = reinterpret_cast<void (*)(BotEvent&)>(dlsym(library, "talk"));
         advanceClock = reinterpret_cast<void (*)(int64_t)>(dlsym(library, "advancePluginClock"));

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,6 +70,34 @@ inline void fillDisk() {
     if (fd >= 0) close(fd);
 }
 
+// The plug-in the sessions load, where the user nobody can read it: the
+// build may lie in a folder that only its owner may enter (a checkout in a
+// fresh mktemp -d), so it is copied once into a folder of its own that
+// anyone may read, removed when the test program ends.
+inline const std::string& sessionPluginPath() {
+    struct Copy {
+        std::string folder, path;
+        ~Copy() {
+            std::error_code ignored;
+            if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+        }
+    };
+    static const Copy copy = [] {
+        Copy made;
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "hadrok-plugin-XXXXXX").string();
+        if (!mkdtemp(pattern.data()) || chmod(pattern.c_str(), 0755) != 0) return made;
+        made.folder = pattern;
+        made.path = pattern + "/" +
+                    std::filesystem::path(HADROK_FAKE_CLOCK_PLUGIN_PATH).filename().string();
+        std::error_code error;
+        std::filesystem::copy_file(HADROK_FAKE_CLOCK_PLUGIN_PATH, made.path, error);
+        if (error) made.path.clear();
+        return made;
+    }();
+    return copy.path;
+}
+
 struct Ended {
     int status = 0;
     std::string transcript;
@@ -79,6 +108,12 @@ struct Ended {
 // the session returns; its transcript comes back whole.
 template <class Session> Ended runIsolated(unsigned seconds, const char* folder, Session session) {
     Ended ended;
+    // Made here, in this process, so that no child makes a copy of its own.
+    if (sessionPluginPath().empty()) {
+        ADD_FAILURE() << "no copy of " << HADROK_FAKE_CLOCK_PLUGIN_PATH << " that nobody can read";
+        ended.status = -1;
+        return ended;
+    }
     int lines[2];
     if (pipe(lines) != 0) {
         ADD_FAILURE() << "no pipe: " << std::strerror(errno);

@@ -379,7 +379,7 @@ const FaultCase secondHost = {
     writeBytes("freqs.ini", "[Config]\nAutoSaveDelay=1\nMaxOwnedFreqs=5\n");
     if (withSecondHost) secondHostHoldsTheLock();
     c.before();
-    void* library = dlopen(HADROK_FAKE_CLOCK_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(sessionPluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library) _exit(9);
     auto talk = reinterpret_cast<void (*)(BotEvent&)>(dlsym(library, "talk"));
     PlayerRecord op{};
