@@ -175,7 +175,9 @@ void writeLine(Simulator& sim, std::string_view line) {
 void loadPlugin(Simulator& sim) {
     if (sim.library) return;
     std::string why;
+    watchPluginLoad(sim.pluginPath);
     void* library = openPluginLibrary(sim.pluginPath, why);
+    stopWatchingPluginLoad();
     if (library == nullptr)
         throw HostFailure("cannot load the plug-in " + sim.pluginPath + ": " + why);
     auto talk = reinterpret_cast<TalkFunction>(pluginSymbol(library, "talk"));

@@ -11,6 +11,23 @@
 #include <string>
 #include <vector>
 
+// Where the two systems' layers differ, each stated where its function is
+// declared below, and checked by the contract tests against both:
+// - renamePath refuses an existing target on Windows; POSIX replaces it.
+// - A held lock file can be neither deleted nor replaced on Windows; on POSIX
+//   both happen, and checkFileLock tells it.
+// - writeFileSafely cannot replace a read-only file, or one that another
+//   program holds open without sharing its deletion, on Windows; POSIX
+//   replaces both. SafeWrite::followLink and permissionsFrom mean nothing on
+//   Windows (links are rare there, and permissions come from the folder).
+// - The error words are the system's own (lastSystemError), so "File not
+//   found" on Windows where POSIX says "No such file or directory".
+#if defined(_WIN32)
+inline constexpr bool windowsRules = true;
+#else
+inline constexpr bool windowsRules = false;
+#endif
+
 // Millisecond tick counter; wraps at 2^32 like the system's own.
 uint32_t tickCount();
 
@@ -90,6 +107,9 @@ struct ReadableFile {
     intptr_t handle = -1;
     uint64_t size = 0;
 };
+// failed: the system could not open or look at it (no permission, too many
+// open files, an I/O error: lastSystemError() tells which); it says nothing
+// of what the file is, so never take it for damage.
 enum class OpenResult { opened, missing, notRegular, failed };
 OpenResult openRegularFile(const char* path, ReadableFile& file);
 // Reads exactly size bytes; false on an error or an early end (the file
@@ -115,7 +135,10 @@ PathKind pathKindOf(const char* path);
 
 // What tells one version of a file from another without reading it: its
 // size, its identity on the volume and its times of change (a file written
-// again, or replaced, differs in at least one). Follows a symbolic link.
+// again, or replaced, differs in at least one: a replaced file in its
+// identity, whatever its size and times). Follows a symbolic link. On
+// Windows the times are in 100 ns steps and "changed" is the system's change
+// time, never the creation time, which a replace by rename carries over.
 struct FileStamp {
     uint64_t size = 0;
     uint64_t volume = 0;
@@ -175,6 +198,7 @@ bool localTimeOf(int64_t seconds, std::tm& result);
 // An exclusive advisory lock on a file, held by this process until released
 // or until the process ends (the system drops it then, even after a crash).
 // The file is created, owner-only, when missing; its contents mean nothing.
+// On Windows, while it is held, the file can be neither deleted nor replaced.
 struct FileLock {
     intptr_t handle = -1;
 };

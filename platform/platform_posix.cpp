@@ -325,6 +325,24 @@ WriteResult writeFileSafely(const SafeWrite& write) {
     return synced ? WriteResult::written : WriteResult::renamedUnflushed;
 }
 
+namespace {
+
+// An open file that is a regular one; otherwise closed, with errno kept: a
+// failed fstat is a failure, never a sign of what the file is.
+OpenResult regularOrNot(int fd, struct stat& st) {
+    if (fstat(fd, &st) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return OpenResult::failed;
+    }
+    if (S_ISREG(st.st_mode)) return OpenResult::opened;
+    close(fd);
+    return OpenResult::notRegular;
+}
+
+} // namespace
+
 OpenResult openRegularFile(const char* path, ReadableFile& file) {
     file = {};
     struct stat st {};
@@ -334,11 +352,9 @@ OpenResult openRegularFile(const char* path, ReadableFile& file) {
     if (!S_ISREG(st.st_mode)) return OpenResult::notRegular;
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? OpenResult::missing : OpenResult::failed;
-    // It may have been swapped between the look and the open.
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return OpenResult::notRegular;
-    }
+    // It may have been swapped between the look and the open. A look that
+    // fails tells nothing of what the file is.
+    if (const OpenResult kind = regularOrNot(fd, st); kind != OpenResult::opened) return kind;
     file.handle = fd;
     file.size = uint64_t(st.st_size);
     return OpenResult::opened;
@@ -373,10 +389,7 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
         path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno == ELOOP || errno == ENXIO ? OpenResult::notRegular : OpenResult::failed;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return OpenResult::notRegular;
-    }
+    if (const OpenResult kind = regularOrNot(fd, st); kind != OpenResult::opened) return kind;
     file.handle = fd;
     file.size = uint64_t(st.st_size);
     return OpenResult::opened;

@@ -85,11 +85,15 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return LockResult::failed;
     }
-    // Shared access, so that readers (the registry tool) may open the file;
-    // the byte-range lock below is what excludes a second host.
-    const HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared reading and writing, so that readers (the registry tool) may open
+    // the file; the byte-range lock below is what excludes a second host. Not
+    // shared for deletion: while it is held, the lock file can be neither
+    // deleted nor renamed over, so its name always leads to the held file (a
+    // deletion shared in would leave it "delete pending", a name that no
+    // second open can reach, and every save after would fail its check).
+    const HANDLE file =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LockResult::failed;
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
@@ -175,11 +179,24 @@ std::string lastSystemError() {
     // errno. Whichever is set names the reason, the system's first.
     const DWORD error = GetLastError();
     if (error != 0) {
+        // In the user's language (0: the system picks, falling back as it
+        // does for its own messages); inserts are left in and named below,
+        // as no arguments come with them.
         char text[512] = {};
-        const DWORD length = FormatMessageA(
-            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-            MAKELANGID(LANG_ENGLISH, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+        const DWORD length =
+            FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           error, 0, text, sizeof text, nullptr);
         std::string message(text, length);
+        // "%1 is not a valid Win32 application.": an insert stands for the
+        // file that the failed call was given.
+        for (size_t at = message.find('%'); at != std::string::npos; at = message.find('%', at)) {
+            if (at + 1 < message.size() && message[at + 1] >= '1' && message[at + 1] <= '9') {
+                message.replace(at, 2, "the file");
+                at += 8;
+            } else {
+                ++at;
+            }
+        }
         while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                     message.back() == ' ' || message.back() == '.'))
             message.pop_back();
@@ -209,6 +226,32 @@ WriteResult abandon(HANDLE file, const std::string& temporary) {
 
 } // namespace
 
+namespace {
+
+// A file on a disk and its size: anything else (a pipe, a device) is not a
+// regular file; a size the system can't tell is a failure like any other,
+// never a sign of what the file is.
+OpenResult diskFileSize(HANDLE handle, uint64_t& size) {
+    SetLastError(0);
+    const DWORD type = GetFileType(handle);
+    if (type != FILE_TYPE_DISK) {
+        if (type == FILE_TYPE_UNKNOWN && GetLastError() != 0) return OpenResult::failed;
+        return OpenResult::notRegular;
+    }
+    LARGE_INTEGER bytes{};
+    if (!GetFileSizeEx(handle, &bytes)) return OpenResult::failed;
+    size = uint64_t(bytes.QuadPart);
+    return OpenResult::opened;
+}
+
+void closeKeepingError(HANDLE handle) {
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    SetLastError(error);
+}
+
+} // namespace
+
 WriteResult writeFileSafely(const SafeWrite& write) {
     if (!write.path || !*write.path || !write.temporarySuffix || (!write.data && write.size != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -216,6 +259,15 @@ WriteResult writeFileSafely(const SafeWrite& write) {
     }
     // Links are rare here and permissions come from the directory, so the
     // path is written as it is named.
+    // Windows never replaces a read-only file; told before anything is written,
+    // as every version of the system does not get to that rule the same way.
+    if (!write.noReplace) {
+        const DWORD attributes = GetFileAttributesA(write.path);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return WriteResult::failed;
+        }
+    }
     const std::string temporary = std::string(write.path) + write.temporarySuffix;
     const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -255,13 +307,12 @@ OpenResult openRegularFile(const char* path, ReadableFile& file) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND ? OpenResult::missing : OpenResult::failed;
     }
-    LARGE_INTEGER size{};
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
-        CloseHandle(handle);
-        return OpenResult::notRegular;
+    const OpenResult kind = diskFileSize(handle, file.size);
+    if (kind != OpenResult::opened) {
+        closeKeepingError(handle);
+        return kind;
     }
     file.handle = reinterpret_cast<intptr_t>(handle);
-    file.size = uint64_t(size.QuadPart);
     return OpenResult::opened;
 }
 
@@ -293,17 +344,18 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
         return OpenResult::notRegular;
-    const HANDLE handle = CreateFileA(
-        path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // Reading the attributes too: the size is asked of the handle below.
+    const HANDLE handle =
+        CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return OpenResult::failed;
-    LARGE_INTEGER size{};
-    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
-        CloseHandle(handle);
-        return OpenResult::notRegular;
+    const OpenResult kind = diskFileSize(handle, file.size);
+    if (kind != OpenResult::opened) {
+        closeKeepingError(handle);
+        return kind;
     }
     file.handle = reinterpret_cast<intptr_t>(handle);
-    file.size = uint64_t(size.QuadPart);
     return OpenResult::opened;
 }
 
@@ -339,17 +391,29 @@ PathKind pathKindOf(const char* path) {
 }
 
 bool fileStampOf(const char* path, FileStamp& stamp) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return false;
+    // Opened for nothing but its attributes, following a link, so that the
+    // stamp is the file's: its volume and index tell a file put in place by a
+    // rename from the one it replaced, whatever its size and times.
+    const HANDLE handle = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO times{};
+    const bool known = GetFileType(handle) == FILE_TYPE_DISK &&
+                       GetFileInformationByHandle(handle, &info) &&
+                       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                       GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times);
+    closeKeepingError(handle);
+    if (!known) return false;
     auto join = [](DWORD high, DWORD low) { return uint64_t(high) << 32 | low; };
-    stamp.size = join(data.nFileSizeHigh, data.nFileSizeLow);
-    stamp.modified =
-        int64_t(join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
-    // A file put in place by a rename keeps its own creation time.
-    stamp.changed =
-        int64_t(join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime));
+    stamp.size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.identity = join(info.nFileIndexHigh, info.nFileIndexLow);
+    stamp.modified = times.LastWriteTime.QuadPart;
+    // The time of the last change to the file or its attributes: unlike the
+    // creation time, a rename never carries it over from the file replaced.
+    stamp.changed = times.ChangeTime.QuadPart;
     return true;
 }
 

@@ -1,8 +1,8 @@
 // The clocks that the plug-in loaded by the simulator sees. On Linux the
 // program exports its own time() and clock_gettime(), so the plug-in's calls
-// to those C library functions land here (system_posix.cpp); on Windows the
+// to those C library functions land here (script_clock_posix.cpp); on Windows the
 // plug-in's imports of GetTickCount and the C library's time functions are
-// pointed here once it is loaded (system_windows.cpp). Either way a script
+// pointed here as it is loaded (script_clock_windows.cpp). Either way a script
 // can move time forward without the plug-in knowing.
 #pragma once
 
@@ -26,6 +26,14 @@ int64_t clockOffset();
 
 // Whether freezeClocks has been called.
 bool clocksFrozen();
+
+// Called before and after the system loads the plug-in at path, so that its
+// load, which reads the clocks too, already sees these clocks: on Windows the
+// loader tells when the library is in memory and its start code not yet run,
+// and its clock calls are pointed here then; nothing to do on Linux, where the
+// program's clocks stand in from the start.
+void watchPluginLoad(const std::string& path);
+void stopWatchingPluginLoad();
 
 // Points a just-loaded plug-in's clock calls at these clocks where the system
 // needs that done per library (Windows); nothing to do on Linux. False, with

@@ -61,6 +61,10 @@ timespec addNanoseconds(timespec base, int64_t nanoseconds) {
 
 } // namespace
 
+void watchPluginLoad(const std::string&) {}
+
+void stopWatchingPluginLoad() {}
+
 bool attachClocksToPlugin(void*, std::string&) {
     // The dynamic linker binds the plug-in's time() and clock_gettime() to the
     // program's exported ones.

@@ -7,6 +7,9 @@
 #include <string>
 
 #include <windows.h>
+#include <winternl.h>
+
+#include <cwctype>
 
 #include "system/script_clock.h"
 
@@ -93,7 +96,84 @@ bool replaceSlot(ULONG_PTR* slot, void* replacement) {
 
 } // namespace
 
+namespace {
+
+// The loader's notice that a library is in memory, its imports bound and its
+// start code not yet run (ntdll's LdrRegisterDllNotification, Vista on).
+struct LoadedLibraryNotice {
+    ULONG flags;
+    const void* fullName;
+    const UNICODE_STRING* baseName;
+    void* base;
+    ULONG size;
+};
+using LoadNotification = void(CALLBACK*)(ULONG reason, const LoadedLibraryNotice* notice,
+                                         void* context);
+using RegisterLoadNotification = LONG(NTAPI*)(ULONG flags, LoadNotification callback, void* context,
+                                              void** cookie);
+using UnregisterLoadNotification = LONG(NTAPI*)(void* cookie);
+constexpr ULONG libraryLoaded = 1;
+
+// The file name of the library being watched for, lower case, and whether it
+// has been met; the loader calls back on the thread that loads.
+std::wstring watchedName;
+bool watchedAttached = false;
+bool watchedFailed = false;
+
+std::wstring lowerCase(std::wstring text) {
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(towlower(c));
+    return text;
+}
+
+bool pointImportsAtScriptClocks(void* library);
+
+void CALLBACK onLibraryLoaded(ULONG reason, const LoadedLibraryNotice* notice, void*) {
+    if (reason != libraryLoaded || !notice || !notice->baseName || watchedAttached) return;
+    const UNICODE_STRING& name = *notice->baseName;
+    if (lowerCase(std::wstring(name.Buffer, name.Length / sizeof(wchar_t))) != watchedName) return;
+    watchedAttached = true;
+    watchedFailed = !pointImportsAtScriptClocks(notice->base);
+}
+
+void* loadNotificationCookie = nullptr;
+
+} // namespace
+
+void watchPluginLoad(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    watchedName = lowerCase(std::wstring(file.begin(), file.end()));
+    watchedAttached = false;
+    watchedFailed = false;
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto registerNotification = reinterpret_cast<RegisterLoadNotification>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
+    if (registerNotification && !loadNotificationCookie)
+        registerNotification(0, &onLibraryLoaded, nullptr, &loadNotificationCookie);
+}
+
+void stopWatchingPluginLoad() {
+    if (!loadNotificationCookie) return;
+    const auto unregisterNotification =
+        reinterpret_cast<UnregisterLoadNotification>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "LdrUnregisterDllNotification")));
+    if (unregisterNotification) unregisterNotification(loadNotificationCookie);
+    loadNotificationCookie = nullptr;
+}
+
 bool attachClocksToPlugin(void* library, std::string& error) {
+    // Pointed at the script's clocks before the library's start code ran, when
+    // the loader told us; otherwise now (idempotent).
+    const bool attached = watchedAttached ? !watchedFailed : pointImportsAtScriptClocks(library);
+    watchedAttached = false;
+    if (!attached) error = "cannot point the plug-in's clock calls at the script's clocks";
+    return attached;
+}
+
+namespace {
+
+bool pointImportsAtScriptClocks(void* library) {
     auto* base = static_cast<unsigned char*>(library);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     if (!base || dos->e_magic != IMAGE_DOS_SIGNATURE) return true;
@@ -120,11 +200,11 @@ bool attachClocksToPlugin(void* library, std::string& error) {
             void* replacement =
                 replacementFor(libraryName, reinterpret_cast<const char*>(byName->Name));
             if (replacement &&
-                !replaceSlot(reinterpret_cast<ULONG_PTR*>(&slots->u1.Function), replacement)) {
-                error = "cannot point the plug-in's clock calls at the script's clocks";
+                !replaceSlot(reinterpret_cast<ULONG_PTR*>(&slots->u1.Function), replacement))
                 return false;
-            }
         }
     }
     return true;
 }
+
+} // namespace

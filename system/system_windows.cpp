@@ -5,9 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include <fcntl.h>
 #include <io.h>
@@ -16,6 +14,7 @@
 #endif
 #include <windows.h>
 
+#include "platform/platform.h"
 #include "system/files.h"
 #include "system/plugin_loader.h"
 #include "system/terminal.h"
@@ -23,23 +22,6 @@
 // The plug-in's loader.
 
 const char pluginFileName[] = "hadrok.dll";
-
-namespace {
-
-std::string lastErrorText() {
-    const DWORD code = GetLastError();
-    char* message = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<char*>(&message), 0, nullptr);
-    std::string text = length && message ? std::string(message, length) : std::string();
-    if (message) LocalFree(message);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return "error " + std::to_string(code) + (text.empty() ? "" : " (" + text + ")");
-}
-
-} // namespace
 
 std::string defaultPluginPath() {
     // MAX_PATH is not a limit for every path; grow until the name fits.
@@ -62,7 +44,7 @@ void* openPluginLibrary(const std::string& path, std::string& error) {
     // No message box from the system when the file is not a loadable library.
     const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     HMODULE module = LoadLibraryA(path.c_str());
-    if (!module) error = lastErrorText();
+    if (!module) error = lastSystemError();
     SetErrorMode(previous);
     return reinterpret_cast<void*>(module);
 }
@@ -153,20 +135,9 @@ bool readHiddenLine(const char* prompt, std::string& line) {
 // File copies.
 
 bool copyFileReplacing(const std::string& from, const std::string& to, std::string& reason) {
-    std::error_code error;
-    // The Windows libstdc++ takes any two existing files for the same one (it
-    // compares inode numbers, all 0 there) and will not overwrite one: the
-    // bytes are copied here instead.
-    if (std::filesystem::is_regular_file(from, error) && std::filesystem::exists(to, error)) {
-        std::ifstream in(from, std::ios::binary);
-        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-        std::ofstream out(to, std::ios::binary | std::ios::trunc);
-        out << bytes;
-        out.close();
-        return !in.bad() && out;
-    }
-    error.clear();
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
-    if (error) reason = error.message();
-    return !error;
+    // The system's copy opens the source before it touches the target, so a
+    // source that can't be read leaves the target as it was.
+    if (CopyFileA(from.c_str(), to.c_str(), FALSE)) return true;
+    reason = lastSystemError();
+    return false;
 }

@@ -5,8 +5,9 @@
 #
 #   malformed_lines.sh HADROK
 #
-# HADROK_UNDER_WINE=1 says that HADROK runs the 32-bit Windows program under
-# Wine: event slots are 32 bits wide there, and it names /tmp/x as Z:\tmp\x.
+# HADROK_UNDER_WINE=32 (or 64) says that HADROK runs the 32-bit (or 64-bit)
+# Windows program under Wine: event slots are as wide as a pointer, and it
+# names /tmp/x as Z:\tmp\x.
 # The hostile scripts, much slower, are in hostile_lines.sh.
 set -u
 source "$(dirname "$0")/case_table.sh"
@@ -15,7 +16,7 @@ slot_max=18446744073709551615
 missing_plugin=$work/missing.so
 missing_plugin_shown=$missing_plugin
 if [ -n "${HADROK_UNDER_WINE:-}" ]; then
-    slot_max=4294967295
+    [ "$HADROK_UNDER_WINE" = 64 ] || slot_max=4294967295
     missing_plugin_shown="Z:${missing_plugin//\//\\}"
 fi
 

@@ -41,9 +41,11 @@ status=$?
 sed -E 's/("Hadrok" [0-9.]+ compiled on )[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}/\1<date> <time>/' \
     "$work/raw" >"$work/transcript"
 
-# hadrok.exe names itself so in what it and its plug-in tell the operator.
+# hadrok.exe names itself so in what it and its plug-in tell the operator,
+# and an error in the system's own words.
 if [ "$(basename "$1")" = hadrok-wine ]; then
-    sed -E 's/(^|[ "])hadrok (teams|run|config) /\1hadrok.exe \2 /g' "$expected" >"$work/expected"
+    sed -E -e 's/(^|[ "])hadrok (teams|run|config) /\1hadrok.exe \2 /g' -e 's/^hadrok: /hadrok.exe: /' \
+        -e 's/No such file or directory/File not found/g' "$expected" >"$work/expected"
     expected_shown=$work/expected
 else
     expected_shown=$expected

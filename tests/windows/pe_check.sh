@@ -1,25 +1,27 @@
 #!/usr/bin/env bash
-# A Windows binary as the system's loader sees it: 32-bit x86, exporting
+# A Windows binary as the system's loader sees it: of the given format
+# (pei-i386 for the build the host loads, pei-x86-64 for the one the tests
+# run under 64-bit Wine where no 32-bit program starts), exporting
 # exactly the names given (undecorated), and importing nothing but DLLs that
 # every Windows has. A compiler runtime DLL (libstdc++-6.dll, libgcc_s_*.dll,
 # libwinpthread-1.dll) or the universal C runtime would not be there on the
 # host's machine.
 #
-#   pe_check.sh OBJDUMP FILE [EXPORT...]
+#   pe_check.sh OBJDUMP FORMAT FILE [EXPORT...]
 set -u
-if [ $# -lt 2 ]; then
-    echo "usage: $0 OBJDUMP FILE [EXPORT...]" >&2
+if [ $# -lt 3 ]; then
+    echo "usage: $0 OBJDUMP FORMAT FILE [EXPORT...]" >&2
     exit 2
 fi
-objdump=$1 file=$2
-shift 2
+objdump=$1 format=$2 file=$3
+shift 3
 allowed="KERNEL32.dll msvcrt.dll USER32.dll ADVAPI32.dll"
 
 headers=$("$objdump" -p "$file") || exit 1
 failed=0
 
-if ! grep -q 'file format pei-i386' <<<"$headers"; then
-    echo "FAIL: $file is not a 32-bit x86 image: $(grep -m1 'file format' <<<"$headers")"
+if ! grep -q "file format $format\$" <<<"$headers"; then
+    echo "FAIL: $file is not a $format image: $(grep -m1 'file format' <<<"$headers")"
     failed=1
 fi
 
@@ -48,6 +50,6 @@ for dll in $imports; do
 done
 
 if [ $failed -eq 0 ]; then
-    echo "$file: 32-bit, exports: ${exports:-(nothing)}; imports: $(echo $imports)"
+    echo "$file: $format, exports: ${exports:-(nothing)}; imports: $(echo $imports)"
 fi
 exit $failed
