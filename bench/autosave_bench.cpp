@@ -1,7 +1,8 @@
 // The autosave as the host meets it: the longest Tick call of the plug-in
 // (loaded with dlopen, as a host loads it) when an autosave finds the
-// registry unchanged, when one freq changed since the last, and when the
-// tick saves nothing; and one tick round of many bots in step, each bot
+// registry unchanged, when players only changed freq since the last (a live
+// zone), when one freq changed since the last, and when the tick saves
+// nothing; and one tick round of many bots in step, each bot
 // saving. Run it under bench/ slow_flush (LD_PRELOAD) to see a slow disk.
 //
 //   hadrok_autosave_bench PLUGIN RECORDS [BOTS]
@@ -65,6 +66,17 @@ void changeOneFreq(uint32_t round) {
     send(1, Command, reinterpret_cast<uintptr_t>(&owner), reinterpret_cast<uintptr_t>(&command));
 }
 
+// A live zone between two autosaves: players change freq all the time, to
+// freqs nobody registered and to registered ones they may not join, and
+// none of it changes the registry.
+void liveZone(uint32_t) {
+    PlayerRecord stranger = makePlayer("stranger", "", 200, 2);
+    for (uint16_t freq : {uint16_t(7), uint16_t(100), uint16_t(101), uint16_t(9000)}) {
+        stranger.freq = freq;
+        send(1, PlayerFreqChange, reinterpret_cast<uintptr_t>(&stranger));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -104,13 +116,16 @@ int main(int argc, char** argv) {
     }
 
     constexpr int rounds = 5;
-    double noSave = 0, unchanged = 0, changed = 0, roundUnchanged = 0, roundChanged = 0;
+    double noSave = 0, unchanged = 0, live = 0, changed = 0, roundUnchanged = 0, roundChanged = 0;
     if (bots == 1) {
         tick(1);
         tick(1); // the first save: the file is not yet this process's own
         for (int round = 0; round < rounds; ++round) {
             noSave = std::max(noSave, millisecondsOf(tick, 1));
             unchanged = std::max(unchanged, millisecondsOf(tick, 1));
+            noSave = std::max(noSave, millisecondsOf(tick, 1));
+            liveZone(0);
+            live = std::max(live, millisecondsOf(tick, 1));
             noSave = std::max(noSave, millisecondsOf(tick, 1));
             changeOneFreq(uint32_t(round));
             changed = std::max(changed, millisecondsOf(tick, 1));
@@ -124,9 +139,9 @@ int main(int argc, char** argv) {
             unchangedTimes.push_back(millisecondsOf(tick, 1));
         }
         std::printf("records=%u  tick saving nothing %.3f ms  unchanged autosave %.3f ms  "
-                    "autosave after one change %.3f ms  (medians of %d: saving nothing "
-                    "%.2f us, unchanged autosave %.2f us)\n",
-                    records, noSave, unchanged, changed, pairs, medianOf(noSaveTimes) * 1000,
+                    "live-zone autosave %.3f ms  autosave after one change %.3f ms  (medians "
+                    "of %d: saving nothing %.2f us, unchanged autosave %.2f us)\n",
+                    records, noSave, unchanged, live, changed, pairs, medianOf(noSaveTimes) * 1000,
                     medianOf(unchangedTimes) * 1000);
     } else {
         // All bots in step: one round is a Tick for each; every second round

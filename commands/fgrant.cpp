@@ -12,6 +12,7 @@ void handleFgrant(const CommandContext& context) {
         return reply(context, replies::playerOwnsTooMany);
     Text change = changedFromTo("owner", fieldOf(record.owner), fieldOf(target->name));
     std::memcpy(record.owner, target->name, sizeof record.owner);
+    markChanged(context.registry);
     audit(context, "!fgrant", record.freq, change.view());
     Text line(replies::nowOwner);
     line.append(int32_t(record.freq));

@@ -29,6 +29,7 @@ void handleFreg(const CommandContext& context) {
     FreqRecord* record = addFreq(context.registry, uint16_t(freq), context.player.name,
                                  hashPassword(typed.rest.data, typed.rest.length));
     record->lastUsed = currentTime();
+    markChanged(context.registry);
     audit(context, "!freg", int32_t(freq), "registered");
     reply(context, replies::registered);
 }

@@ -39,6 +39,7 @@ void setText(const CommandContext& context, const FieldChange& change, char (&fi
 void handleSetField(const CommandContext& context) {
     if (!context.row || !context.record) return;
     FreqRecord& record = *context.record;
+    markChanged(context.registry);
     switch (context.row->sets) {
     case RecordField::FreqName:
         return setText(context, {"!fname", "name", true, replies::nameChanged}, record.freqName);

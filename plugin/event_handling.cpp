@@ -140,7 +140,10 @@ void handleFreqChange(BotInstance& instance, FreqRegistry& registry, const Playe
         return;
     }
     // A stamp is never set from a clock that gives no time.
-    if (int64_t now = 0; wallClock(now)) record->lastUsed = int32_t(now);
+    if (int64_t now = 0; wallClock(now) && record->lastUsed != int32_t(now)) {
+        record->lastUsed = int32_t(now);
+        markChanged(registry);
+    }
     if (fieldOf(record->welcome).empty()) return;
     Text welcome = expandWelcome(*record, *player, freq);
     sendPrivate(instance, *player, welcome.data);

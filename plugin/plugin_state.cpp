@@ -119,6 +119,20 @@ void stopPluginState(PluginState& state) {
         save.status = SaveStatus::failed;
         save.reason = failureText(nullptr);
     }
+    // The last save of the run: what it could not write goes beside.
+    if (save.status == SaveStatus::failed || save.status == SaveStatus::notHeld) {
+        const auto lost = [&save](const std::exception* failure) {
+            save.sideProblem = "no side file could be written either (" + failureText(failure) +
+                               "), so the changes made since the last save are lost";
+        };
+        try {
+            keepInSideFile(state.store, state.registry, save);
+        } catch (const std::exception& e) {
+            lost(&e);
+        } catch (...) {
+            lost(nullptr);
+        }
+    }
     const std::string text = saveAuditText(save);
     if (!text.empty()) {
         writeStandardError("hadrok: at unload, " + text + "\n");

@@ -17,22 +17,18 @@ inline uint64_t lastListGeneration = 0;
 template <class T> class FreqChainedList {
   public:
     uint32_t count() const { return count_; }
-    // Renewed with every change, and with every element handed out by freq
-    // (whoever asks by freq may be about to change it): the same number means
-    // the same list with the same elements. Walks in list order change nothing.
+    // Renewed with every element added or removed, and by touch() from whoever
+    // changes an element in place: the same number means the same list with
+    // the same elements. Lookups and walks change nothing.
     uint64_t generation() const { return generation_; }
     void touch() { generation_ = ++lastListGeneration; }
     T* first() { return at(first_); }
     T* next(const T* element) { return at(nodeOf(element)->next); }
     T* firstWithFreq(uint16_t freq) {
-        touch();
         const FreqEnds* ends = endsIfAny(freq);
         return ends ? at(ends->first) : nullptr;
     }
-    T* nextWithFreq(const T* element) {
-        touch();
-        return at(nodeOf(element)->nextSameFreq);
-    }
+    T* nextWithFreq(const T* element) { return at(nodeOf(element)->nextSameFreq); }
 
     T& append(const T& value) {
         touch();

@@ -9,10 +9,7 @@ FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq) {
 
 FreqRecord* findOwnedBy(FreqRegistry& registry, std::string_view name) {
     for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
-        if (equalsNoCase(fieldOf(r->owner), name)) {
-            registry.freqs.touch(); // handed out to be changed, perhaps
-            return r;
-        }
+        if (equalsNoCase(fieldOf(r->owner), name)) return r;
     }
     return nullptr;
 }
@@ -32,6 +29,10 @@ FreqRecord* addFreq(FreqRegistry& registry, uint16_t freq, const char (&ownerFie
         record.owner[i] = ownerField[i];
     record.passwordHash = passwordHash;
     return &registry.freqs.append(record);
+}
+
+void markChanged(FreqRegistry& registry) {
+    registry.freqs.touch();
 }
 
 void removeFreq(FreqRegistry& registry, const FreqRecord* record) {

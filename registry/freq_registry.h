@@ -14,11 +14,15 @@ struct FreqRegistry {
     FreqChainedList<FreqInvite> invites;
 };
 
+// Lookups hand out records to read or to change; whoever changes one in place
+// calls markChanged, so that the next save writes it. A lookup alone is no
+// change: a zone whose players only move about writes nothing at autosave.
 FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq);
 FreqRecord* findOwnedBy(FreqRegistry& registry, std::string_view name);
 uint32_t countOwnedBy(FreqRegistry& registry, std::string_view name);
 FreqRecord* addFreq(FreqRegistry& registry, uint16_t freq, const char (&ownerField)[20],
                     uint32_t passwordHash);
+void markChanged(FreqRegistry& registry);
 void removeFreq(FreqRegistry& registry, const FreqRecord* record);
 void clearFreqs(FreqRegistry& registry);
 

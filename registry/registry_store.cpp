@@ -114,17 +114,18 @@ std::string keepAside(RegistryStore& store, LoadReport& load) {
 }
 
 // Permissions come from the file it is a copy of (the registry's by default).
+// copyOf: the file whose permissions a new file takes (null: owner-only).
 WriteResult writeBeside(const RegistryStore& store, const std::string& name, const void* data,
                         size_t size, bool replace, const char* copyOf = registryFileName) {
     const std::string path = storePath(store, name.c_str());
-    const std::string registryPath = storePath(store, copyOf);
+    const std::string registryPath = copyOf ? storePath(store, copyOf) : std::string();
     SafeWrite write;
     write.path = path.c_str();
     write.temporarySuffix = store.temporarySuffix.c_str();
     write.data = data;
     write.size = size;
     write.noReplace = !replace;
-    write.permissionsFrom = registryPath.c_str();
+    write.permissionsFrom = copyOf ? registryPath.c_str() : nullptr;
     return writeFileSafely(write);
 }
 
@@ -285,13 +286,34 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report) {
 }
 
 // What this process holds, beside the registry it may not write over, so
-// that nothing a player was told is registered is lost.
-void writeSideFile(RegistryStore& store, FreqRegistry& registry, const std::string& name,
-                   SaveReport& report) {
+// that nothing a player was told is registered is lost. Each run has a side
+// file of its own, named for the run's start and its process number and made
+// without replacing (a process number comes back, in a container every
+// time), so that no run writes over what another could not save; later
+// writes of the run replace its own. Owner-only, whatever the registry's
+// mode: the host's own user must be able to read it back.
+void writeSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report) {
     if (unchangedSinceLoad(store, registry)) return; // nothing that the file lacks
     size_t size = 0;
     const auto image = registryImageBuffer(registry, size);
-    switch (writeBeside(store, name, image.get(), size, true)) {
+    std::string name = store.sideFileName;
+    WriteResult result = WriteResult::failed;
+    if (!name.empty()) {
+        result = writeBeside(store, name, image.get(), size, true, nullptr);
+    } else {
+        const std::string base = std::string(unsavedFileName) + "." +
+                                 (store.runStamp.empty() ? "" : store.runStamp + "-") +
+                                 number(processId());
+        for (uint64_t n = 0;; ++n) {
+            name = n == 0 ? base : base + "." + number(n);
+            result = writeBeside(store, name, image.get(), size, false, nullptr);
+            if (result != WriteResult::failed ||
+                pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing)
+                break;
+        }
+        if (result != WriteResult::failed) store.sideFileName = name;
+    }
+    switch (result) {
     case WriteResult::written:
         report.sideName = name;
         break;
@@ -300,7 +322,8 @@ void writeSideFile(RegistryStore& store, FreqRegistry& registry, const std::stri
         report.sideProblem = unflushed(name);
         break;
     case WriteResult::failed:
-        report.sideProblem = name + " could not be written either (" + lastSystemError() + ")";
+        report.sideProblem = name + " could not be written either (" + lastSystemError() +
+                             "), so the changes made since the last save are lost";
         break;
     }
 }
@@ -318,6 +341,7 @@ void openRegistryStore(RegistryStore& store) {
         store.folderProblem = "the current directory could not be read (" + lastSystemError() +
                               "); the registry's files are named relative to it";
     startTrustedClock(store.clock);
+    if (!stampNow(true, store.runStamp)) store.runStamp.clear();
     const std::string lockPath = storePath(store, registryLockFileName);
     store.lockResult = takeFileLock(lockPath.c_str(), store.lock);
     if (store.lockResult != LockResult::taken) {
@@ -436,8 +460,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     if (!lockStillHeld(store, report)) {
         if (report.status == SaveStatus::failed) return report;
         report.status = SaveStatus::lockLost;
-        writeSideFile(store, registry, std::string(unsavedFileName) + "." + number(processId()),
-                      report);
+        writeSideFile(store, registry, report);
         return report;
     }
     const LoadOutcome outcome = store.load.outcome;
@@ -451,7 +474,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         closeReadableFile(file);
         if (there != OpenResult::missing) {
             report.status = SaveStatus::leftAlone;
-            writeSideFile(store, registry, unsavedFileName, report);
+            writeSideFile(store, registry, report);
             return report;
         }
         store.load.outcome = LoadOutcome::missing;
@@ -491,6 +514,10 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     }
     store.writtenGeneration = generation;
     return report;
+}
+
+void keepInSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report) {
+    writeSideFile(store, registry, report);
 }
 
 namespace {
@@ -667,7 +694,11 @@ std::string saveNotice(const SaveReport& save) {
     std::string notice;
     switch (save.status) {
     case SaveStatus::saved:
+        break;
     case SaveStatus::notHeld:
+        notice = std::string("Not saved: this process does not hold ") + registryLockFileName +
+                 ", so it never writes " + registryFileName + "; changes are kept in memory only.";
+        addSentence(notice, sideSentence(save));
         break;
     case SaveStatus::savedUnflushed:
         notice = std::string("Saved ") + registryFileName + ", but flushing its folder failed (" +
@@ -707,7 +738,9 @@ std::string saveAuditText(const SaveReport& save) {
     };
     switch (save.status) {
     case SaveStatus::saved:
+        break;
     case SaveStatus::notHeld:
+        add(std::string("not saved: this process does not hold ") + registryLockFileName);
         break;
     case SaveStatus::savedUnflushed:
         add("saved, but flushing the directory failed (" + save.reason +

@@ -80,6 +80,10 @@ struct RegistryStore {
     uint64_t writtenGeneration = 0;
     FileStamp writtenStamp;
     std::string datedBackupDay; // the day whose backup is known to be there
+    // When this run started ("YYYYMMDD-HHMMSS"; empty without a clock), and
+    // the side file it made: the one file of that kind it may replace.
+    std::string runStamp;
+    std::string sideFileName;
 };
 
 // The full name of one of the registry's files in the store's folder.
@@ -131,6 +135,11 @@ struct SaveReport {
 // unless the records are unchanged since this process last wrote it and the
 // file in place is still that one: then writing the same bytes is skipped.
 SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32_t keepDated);
+
+// After a save that could not write the registry (failed, or no lock held)
+// and that no later save will follow: what memory holds goes to this run's
+// side file, report.sideName (or report.sideProblem says why not).
+void keepInSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report);
 
 struct SnapshotReport {
     bool written = false;

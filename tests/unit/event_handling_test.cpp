@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <utility>
+
 #include "fake_clock.h"
 #include "fake_host.h"
 #include "registry/password_hash.h"
@@ -132,6 +137,40 @@ TEST_F(Events, AutoSaveComesEveryDelayTicks) {
     }
     EXPECT_TRUE(std::filesystem::exists(host.dir.path / "Zandrel.teams"));
     EXPECT_FALSE(TempDir::exists("Zandrel.teams"));
+}
+
+// A live zone: players change freq all the time, and only what changes the
+// registry (an admission's new stamp) is written at the next autosave.
+TEST_F(Events, AnAutosaveAfterFreqChangesThatChangeNothingWritesNothing) {
+    PlayerRecord& owner = host.addPlayer("Alice");
+    PlayerRecord& stranger = host.addPlayer("Bob");
+    registerFreq(100, owner);
+    host.bot.config.autoSaveDelay = 1;
+    host.bot.autoSaveCountdown = 1;
+    const std::filesystem::path file = host.dir.path / "Zandrel.teams";
+    auto writtenAs = [&] {
+        struct stat st {};
+        EXPECT_EQ(stat(file.c_str(), &st), 0);
+        return std::pair{st.st_ino, int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+    };
+    host.changeFreq(owner, 100); // stamped: a change
+    host.tick();
+    const auto first = writtenAs();
+    struct Move {
+        PlayerRecord* player;
+        uint16_t freq;
+    };
+    // Refused, unregistered, and the owner again within the same second.
+    for (const Move& move : {Move{&stranger, 100}, Move{&stranger, 4321}, Move{&owner, 100}})
+        host.changeFreq(*move.player, move.freq);
+    host.take();
+    host.tick();
+    EXPECT_EQ(host.take(), (Lines{"echo: AutoSave..."}));
+    EXPECT_EQ(writtenAs(), first) << "an unchanged registry was written again";
+    advanceClock(2000);
+    host.changeFreq(owner, 100); // a new stamp
+    host.tick();
+    EXPECT_NE(writtenAs(), first);
 }
 
 TEST_F(Events, AutoSaveDelayZeroWrapsAndNeverSaves) {

@@ -199,9 +199,22 @@ TEST_F(RegistryFile, SaveOfAnUnchangedRegistryWritesNothingElseAsBefore) {
         EXPECT_EQ(identityOf(teamsFile), again);
     }
 
-    // Changes in memory: a record changed where a lookup by freq handed it
-    // out, one added, one removed.
+    // Lookups and walks are no change: players who move about, list and ask
+    // by freq or by owner leave nothing to write.
+    const auto beforeLookups = identityOf(teamsFile);
+    EXPECT_NE(findFreq(registry, 100), nullptr);
+    EXPECT_EQ(findFreq(registry, 200), nullptr);
+    EXPECT_NE(findOwnedBy(registry, "bob"), nullptr);
+    EXPECT_EQ(findOwnedBy(registry, "Nobody"), nullptr);
+    for (FreqRecord* r = registry.freqs.firstWithFreq(100); r; r = registry.freqs.nextWithFreq(r))
+        EXPECT_EQ(r->freq, 100);
+    EXPECT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+    EXPECT_EQ(identityOf(teamsFile), beforeLookups) << "a lookup was taken for a change";
+
+    // Changes in memory: a record changed in place where a lookup by freq
+    // handed it out, one added, one removed.
     findFreq(registry, 100)->lastUsed = 12345;
+    markChanged(registry);
     ASSERT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
     FreqRecord changed = first;
     changed.lastUsed = 12345;
