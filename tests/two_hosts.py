@@ -1,7 +1,9 @@
 """Two host processes in one folder, each the simulator with the plug-in
 loaded: the first holds the registry's lock, so the second is told at its
-connection that its changes are not saved, and writes nothing (its audit
-log included); the first saves and logs as usual. Run with the path of
+connection and at each autosave that its changes are not saved, writes
+neither the registry nor the log, and at unload keeps what it holds in a
+side file of its own run's, never over another run's; the first saves and
+logs as usual. Run with the path of
 hadrok (or of hadrok-wine, the Windows build under Wine)."""
 import os
 import subprocess
@@ -12,6 +14,8 @@ from registry_records import freqs_in
 
 LOCK_NOTICE = (b"Another host process uses the registry in this directory "
                b"(Zandrel.teams.lock is locked); changes made in this one are not saved.")
+NOT_SAVED = (b"Not saved: this process does not hold Zandrel.teams.lock, so it never writes "
+             b"Zandrel.teams; changes are kept in memory only.")
 
 
 def main():
@@ -30,18 +34,28 @@ def main():
             seen = [first.stdout.readline() for _ in range(2)]
             assert b"DLL plugin connected." in seen[1], seen
 
-            script = (b"connect 1\nenter\nplayer Bob\nBob: !freg 100:pw\ntick 2\n"
-                      b"unload\nload\nconnect 1\n")
-            second = subprocess.run([hadrok, "run", "--frozen-clock"], cwd=folder, env=env,
-                                    input=script, capture_output=True, timeout=120)
-            out = second.stdout
-            assert second.returncode == 0, (second.returncode, out, second.stderr)
-            # Told at each connection, and its autosaves and unload wrote nothing.
-            assert out.count(LOCK_NOTICE) == 2, out
-            assert b"AutoSave..." in out, out
-            assert not os.path.exists(os.path.join(folder, "Zandrel.teams")), out
-            # Nor a log, whose lines would pass for the first host's.
-            assert not os.path.exists(os.path.join(folder, "hadrok.log")), out
+            # Two runs of a second host, one after the other, each registering a
+            # freq it cannot save.
+            for freq in (100, 101):
+                script = (b"connect 1\nenter\nplayer Bob\nBob: !freg %d:pw\ntick 2\n"
+                          b"unload\nload\nconnect 1\n" % freq)
+                second = subprocess.run([hadrok, "run", "--frozen-clock"], cwd=folder, env=env,
+                                        input=script, capture_output=True, timeout=120)
+                out = second.stdout
+                assert second.returncode == 0, (second.returncode, out, second.stderr)
+                # Told at each connection and at each autosave; the registry
+                # and the log, whose lines would pass for the first host's,
+                # are not written.
+                assert out.count(LOCK_NOTICE) == 2, out
+                assert out.count(NOT_SAVED) == 2, out
+                assert not os.path.exists(os.path.join(folder, "Zandrel.teams")), out
+                assert not os.path.exists(os.path.join(folder, "hadrok.log")), out
+                # At unload what it holds went to a side file of its own.
+                assert b"what this process holds was written to Zandrel.teams.unsaved." in \
+                    second.stderr, second.stderr
+            side = sorted(n for n in os.listdir(folder) if n.startswith("Zandrel.teams.unsaved."))
+            kept = sorted(freqs_in(os.path.join(folder, n)) for n in side)
+            assert kept == [[100], [101]], (side, kept)
 
             first.stdin.write(b"enter\nplayer Ann\nAnn: !freg 200:pw\ntick\n")
         finally:
@@ -53,7 +67,8 @@ def main():
         with open(os.path.join(folder, "hadrok.log"), "rb") as f:
             log = f.read()
         assert b"!freg freq=200: registered" in log and b"freq=100" not in log, log
-    print("two hosts: the second was told and wrote nothing; the first saved freq 200")
+    print("two hosts: the second was told, kept each run's freq in its own side file and wrote "
+          "nothing else; the first saved freq 200")
 
 
 if __name__ == "__main__":

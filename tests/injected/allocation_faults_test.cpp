@@ -126,7 +126,8 @@ TEST_F(InjectedFaults, AStartThatThrowsThenAChangeKeepsBoth) {
     echoed.clear();
     send(Tick);
     EXPECT_EQ(*fakeFile(registryFileName), twoFreqs());
-    EXPECT_EQ(recordsIn(unsavedFileName), 1u);
+    ASSERT_FALSE(state.store.sideFileName.empty());
+    EXPECT_EQ(recordsIn(state.store.sideFileName.c_str()), 1u);
     ASSERT_EQ(echoed.size(), 2u);
     EXPECT_NE(echoed[1].find("What this process holds was written to Zandrel.teams.unsaved"),
               std::string::npos)

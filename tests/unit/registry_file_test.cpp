@@ -228,4 +228,48 @@ TEST_F(RegistryFile, SaveOfAnUnchangedRegistryWritesNothingElseAsBefore) {
     closeRegistryStore(store);
 }
 
+// Runs that could not write the registry (another process holds its lock)
+// each keep what they hold in a side file of their own: a second run, even
+// with the same process number within the same second, never writes over
+// the first one's, and each is readable by the host's own user whatever
+// the registry's mode.
+TEST_F(RegistryFile, EachRunKeepsWhatItCouldNotSaveInASideFileOfItsOwn) {
+    TempDir::write(teamsFile, imageOf(makeRecord(100, "Bob")));
+    std::filesystem::permissions(teamsFile, std::filesystem::perms::owner_read);
+    FileLock otherHost;
+    ASSERT_EQ(takeFileLock(registryLockFileName, otherHost), LockResult::taken);
+    std::vector<std::string> names;
+    for (uint16_t freq : {201, 202}) {
+        SCOPED_TRACE(freq);
+        RegistryStore store;
+        openRegistryStore(store);
+        FreqRegistry registry;
+        loadRegistryFile(store, registry);
+        addFreq(registry, freq, makeRecord(freq, "Ann").owner, 0);
+        SaveReport save = saveRegistryFile(store, registry, 0);
+        ASSERT_EQ(save.status, SaveStatus::notHeld);
+        EXPECT_NE(saveNotice(save).find("Not saved"), std::string::npos) << saveNotice(save);
+        keepInSideFile(store, registry, save);
+        ASSERT_FALSE(save.sideName.empty()) << save.sideProblem;
+        EXPECT_EQ(save.sideName.rfind("Zandrel.teams.unsaved.", 0), 0u) << save.sideName;
+        names.push_back(save.sideName);
+        // The run's later writes replace its own file only.
+        addFreq(registry, freq + 100, makeRecord(freq, "Ann").owner, 0);
+        keepInSideFile(store, registry, save);
+        EXPECT_EQ(save.sideName, names.back());
+        closeRegistryStore(store);
+    }
+    releaseFileLock(otherHost);
+    ASSERT_NE(names[0], names[1]);
+    FreqRecord bob = makeRecord(100, "Bob");
+    for (size_t run = 0; run < 2; ++run) {
+        const uint16_t freq = uint16_t(201 + run);
+        FreqRecord added = makeRecord(freq, "Ann"), later = makeRecord(uint16_t(freq + 100), "Ann");
+        EXPECT_EQ(TempDir::read(names[run]), imageOf(bob) + imageOf(added) + imageOf(later));
+        const auto mode = std::filesystem::status(names[run]).permissions();
+        EXPECT_EQ(mode, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    }
+    EXPECT_EQ(TempDir::read(teamsFile), imageOf(bob));
+}
+
 } // namespace
