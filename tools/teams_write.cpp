@@ -1,6 +1,7 @@
 #include "tools/teams_write.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -92,9 +93,39 @@ void checkOutput(const std::string& path, const std::vector<std::string>& inputs
     }
 }
 
+namespace {
+
+bool startsWithNoCase(std::string_view text, std::string_view start) {
+    return text.size() >= start.size() &&
+           std::equal(start.begin(), start.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// Text output (JSON, CSV) never goes where the plug-in or an operator would
+// take it for a registry: over the registry, its backups, snapshots and side
+// files, the settings, the log, or any file named *.teams. Windows names
+// are the same in any letter case.
+void refuseRegistryName(const std::string& path) {
+    const std::string name = fileNameOf(path);
+    const std::string registry = registryFileName;
+    const std::string_view suffix = ".teams";
+    const bool teamsFile =
+        name.size() >= suffix.size() &&
+        startsWithNoCase(std::string_view(name).substr(name.size() - suffix.size()), suffix);
+    if (startsWithNoCase(name, registry) || startsWithNoCase(name, auditLogFileName) ||
+        startsWithNoCase(name, "freqs.ini") || teamsFile)
+        refuse(path, "export writes JSON or CSV, never over the plug-in's files or a registry "
+                     "file (*.teams): give another name");
+}
+
+} // namespace
+
 void writeOutputFile(const std::string& path, const std::string& data,
                      const std::vector<std::string>& inputs) {
     checkOutput(path, inputs);
+    refuseRegistryName(path);
     writeOrFail(path, data, pathKindOf(path.c_str()) != PathKind::missing);
 }
 

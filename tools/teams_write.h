@@ -17,7 +17,8 @@
 // saying why not.
 void checkOutput(const std::string& path, const std::vector<std::string>& inputs);
 
-// Replaces path's contents with data, atomically, after checkOutput. An
+// Replaces path's contents with data, atomically, after checkOutput; never
+// at a name of the plug-in's files or of a registry file (*.teams). An
 // existing file keeps its permissions; a new one is its owner's only. On
 // failure path is unchanged and ToolFailure names the system's reason.
 void writeOutputFile(const std::string& path, const std::string& data,

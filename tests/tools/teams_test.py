@@ -888,6 +888,14 @@ HOSTILE = [
      ["salvage", "cut", "-o", "Zandrel.teams", "--force"], True, 2,
      "hadrok teams salvage: Zandrel.teams: another host process uses the registry "
      "in this directory", None),
+    *[(f"export onto {target}", {"backup.teams": REGISTRY, **files},
+       ["export", "backup.teams", "-o", target], False, 2,
+       f"hadrok teams export: {target}: export writes JSON or CSV, never over the plug-in's "
+       "files or a registry file (*.teams)", None)
+      for target, files in [("Zandrel.teams", {"Zandrel.teams": REGISTRY}),
+                            ("Zandrel.teams", {}), ("zandrel.TEAMS", {}),
+                            ("Zandrel.teams.2026-01-01", {}), ("new.teams", {}),
+                            ("freqs.ini", {"freqs.ini": b"[Config]\n"}), ("hadrok.log", {})]],
     ("export over its own input", {"Zandrel.teams": REGISTRY},
      ["export", "-o", "Zandrel.teams"], False, 2,
      "hadrok teams export: Zandrel.teams: it is the input Zandrel.teams", None),
