@@ -98,7 +98,7 @@ ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t m
         report.reason = "it is not a regular file";
         return report;
     case OpenResult::failed:
-        report.status = lastErrorIsPassing() ? ReadStatus::passing : ReadStatus::unreadable;
+        report.status = lastErrorIsPassing() ? ReadStatus::passing : ReadStatus::unopenable;
         report.reason = lastSystemError();
         return report;
     case OpenResult::opened:

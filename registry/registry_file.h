@@ -32,7 +32,9 @@ bool addRecordsFromImage(FreqRegistry& registry, const unsigned char* image, siz
 // or run on, and more than maxRecords records are not read at all.
 // passing: a failure that may pass by itself (too many open files, an I/O
 // error, the file changing while read); the file is not to be judged by it.
-enum class ReadStatus { missing, read, unreadable, notWhole, tooLarge, passing };
+// unopenable: the system would not open it, for a reason that does not pass
+// by itself (no permission): that says nothing of what it holds.
+enum class ReadStatus { missing, read, unreadable, notWhole, tooLarge, passing, unopenable };
 struct ReadReport {
     ReadStatus status = ReadStatus::missing;
     uint64_t size = 0;

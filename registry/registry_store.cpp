@@ -390,6 +390,13 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
         load.reason = read.reason;
         load.moveReason = "the failure may pass";
         return load;
+    case ReadStatus::unopenable:
+        // A file that could not even be opened is no damaged file: it stays
+        // where it is, for the operator to mend its cause.
+        load.outcome = LoadOutcome::notUsable;
+        load.reason = read.reason;
+        load.moveReason = "it could not be opened, which tells nothing of what it holds";
+        return load;
     default:
         break;
     }

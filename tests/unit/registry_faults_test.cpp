@@ -156,11 +156,19 @@ const FaultCase cases[] = {
          chmod(registryFileName, 0);
      },
      nullptr, nullptr,
-     "Registry file Zandrel.teams could not be read (Permission denied) and has been kept as "
-     "Zandrel.teams.damaged; starting with an empty registry. Next step: hadrok teams salvage "
-     "Zandrel.teams.damaged -o salvaged.teams recovers its whole records; see the guide \"After "
-     "a damaged registry\".",
-     "Zandrel.teams.damaged"},
+     // A file that could not be opened is no damaged file: it stays where it
+     // is, and the registration goes beside it.
+     "Registry file Zandrel.teams could not be read (Permission denied) and was left in place "
+     "(it could not be opened, which tells nothing of what it holds); it will not be saved over, "
+     "and changes are kept in memory only. Next step: hadrok teams check Zandrel.teams says what "
+     "is wrong with it",
+     "Zandrel.teams", false,
+     [] {
+         EXPECT_FALSE(fs::exists("Zandrel.teams.damaged"));
+         const std::vector<std::string> kept = sideFiles();
+         ASSERT_EQ(kept.size(), 1u);
+         EXPECT_EQ(freqsIn(kept[0]), (std::vector<uint16_t>{500}));
+     }},
     {"fifo_as_registry", [] { mkfifo(registryFileName, 0600); }, nullptr, nullptr,
      "could not be read (it is not a regular file) and has been kept as Zandrel.teams.damaged",
      nullptr, false,
