@@ -539,8 +539,18 @@ SnapshotReport writeSnapshotBytes(const RegistryStore& store, const std::string&
         report.reason = noTimeReason;
         return report;
     }
-    const std::string base = fileName + ".before-" + kind + "-" + stamp;
-    for (uint64_t n = 0;; ++n) {
+    const std::string prefix = fileName + ".before-" + kind + "-";
+    const std::string base = prefix + stamp;
+    // After every copy of this second, never in a number freed by pruning:
+    // the copies' order is their names' order, and pruning keeps the newest.
+    uint64_t first = 0;
+    for (const std::string& file : directoryNames(store.folder)) {
+        std::string itsStamp;
+        uint64_t n = 0;
+        if (snapshotKey(file, prefix, itsStamp, n) && itsStamp == stamp && n + 1 > first)
+            first = n + 1;
+    }
+    for (uint64_t n = first;; ++n) {
         report.name = n == 0 ? base : base + "." + number(n);
         if (pathKindOf(storePath(store, report.name.c_str()).c_str()) != PathKind::missing)
             continue;

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "registry/audit_log.h"
+#include "registry/plugin_config.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "text/program_name.h"
@@ -60,19 +61,14 @@ void writeOrFail(const std::string& path, const std::string& data, bool existed)
 }
 
 // How many snapshots of a kind the registry's directory keeps: its
-// freqs.ini's Backups, as the plug-in keeps its own.
+// freqs.ini's Backups, read by the plug-in's own reader, so that a tool
+// never prunes an undo copy the plug-in would keep.
 uint32_t backupsSetting(const std::string& folder) {
     std::error_code error;
-    std::filesystem::path ini = std::filesystem::absolute(folder, error) / "freqs.ini";
-    if (error) return 7;
-    char value[32] = {};
-    readProfileString("Config", "Backups", "7", value, sizeof value, ini.string().c_str());
-    // Digits only; more than 32 bits hold is read as the most they hold.
-    const std::string_view text = value;
-    uint32_t n = 0;
-    const auto read = std::from_chars(text.data(), text.data() + text.size(), n);
-    if (read.ptr != text.data() + text.size() || text.empty()) return 7;
-    return read.ec == std::errc::result_out_of_range ? UINT32_MAX : n;
+    const std::string ini = (std::filesystem::absolute(folder, error) / "freqs.ini").string();
+    for (const ConfigSetting& setting : readConfigSettings(error ? nullptr : ini.c_str()))
+        if (std::string_view(setting.key) == "Backups") return setting.value;
+    return defaultConfig().backups;
 }
 
 } // namespace

@@ -1201,6 +1201,25 @@ class Snapshots(Workdir):
         self.assertEqual(len(kept), 2, kept)
         self.assertEqual(sorted(self.read(n) for n in kept), sorted(states[1:3]))
 
+    def test_the_setting_is_read_as_the_plugin_reads_it(self):
+        """The tools keep as many undo copies as the plug-in would: "-1" is read as the
+        plug-in reads it (every copy kept), and a value that is no number takes the
+        plug-in's fallback. The copies kept are the newest, even when many are made
+        within one second."""
+        for setting, runs, kept in [(b"-1", 9, 9), (b"x", 9, 7), (b"3 ", 5, 3)]:
+            with self.subTest(setting):
+                for name in os.listdir(self.dir):
+                    os.remove(self.path(name))
+                self.write("freqs.ini", b"[Config]\nBackups=" + setting + b"\n")
+                self.write("Zandrel.teams", REGISTRY)
+                states = []
+                for run in range(runs):
+                    states.append(self.read("Zandrel.teams"))
+                    self.teams("passwd", "1234", "--password-stdin", stdin=b"pw%d\n" % run)
+                names = self.snapshots()
+                self.assertEqual(len(names), kept, names)
+                self.assertEqual(sorted(self.read(n) for n in names), sorted(states[-kept:]))
+
     def test_restore_into_another_directory_under_its_lock(self):
         os.mkdir(self.path("host"))
         self.write("host/Zandrel.teams", REGISTRY)
