@@ -253,6 +253,21 @@ void removeLeftoverTemporaries(const RegistryStore& store) {
 // Whether the lock this process took is still the one on the folder's lock
 // file. A lock file deleted or replaced is locked again if nobody holds the
 // new one; if somebody does, this process has lost the folder.
+void rememberRegistryState(RegistryStore& store) {
+    const std::string path = storePath(store, registryFileName);
+    store.knownMissing = !fileStampOf(path.c_str(), store.knownStamp);
+    store.knownState = true;
+}
+
+// Whether the registry file is other than this process last loaded or
+// saved it (or that is not known).
+bool changedSinceKnown(const RegistryStore& store) {
+    if (!store.knownState) return true;
+    FileStamp now;
+    const bool there = fileStampOf(storePath(store, registryFileName).c_str(), now);
+    return store.knownMissing ? there : !there || now != store.knownStamp;
+}
+
 bool lockStillHeld(RegistryStore& store, SaveReport& report) {
     if (store.lockLost) return false;
     const std::string path = storePath(store, registryLockFileName);
@@ -270,6 +285,16 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report) {
     FileLock fresh;
     const LockResult taken = takeFileLock(path.c_str(), fresh);
     if (taken == LockResult::taken) {
+        if (changedSinceKnown(store)) {
+            // Another process held the lock meanwhile and wrote the registry:
+            // its changes are on disk, and this process's go beside them.
+            releaseFileLock(fresh);
+            store.lockLost = true;
+            store.lockLostReason = std::string(registryLockFileName) +
+                                   " was deleted or replaced, and another process wrote " +
+                                   registryFileName + " meanwhile; it is left as it is";
+            return false;
+        }
         releaseFileLock(store.lock);
         store.lock = fresh;
         store.lockRetaken = true;
@@ -380,10 +405,12 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
     switch (read.status) {
     case ReadStatus::missing:
         load.outcome = LoadOutcome::missing;
+        rememberRegistryState(store);
         return load;
     case ReadStatus::read:
         load.outcome = LoadOutcome::loaded;
         load.records = read.size / freqRecordSize;
+        rememberRegistryState(store);
         return load;
     case ReadStatus::passing:
         load.outcome = LoadOutcome::passing;
@@ -467,6 +494,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     if (!lockStillHeld(store, report)) {
         if (report.status == SaveStatus::failed) return report;
         report.status = SaveStatus::lockLost;
+        report.reason = store.lockLostReason;
         writeSideFile(store, registry, report);
         return report;
     }
@@ -508,6 +536,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         report.status = SaveStatus::saved;
         store.written =
             fileStampOf(path.c_str(), store.writtenStamp) && store.writtenStamp.size == size;
+        rememberRegistryState(store);
         break;
     case WriteResult::renamedUnflushed:
         // Written again next time: the flush is still owed.
@@ -666,10 +695,11 @@ std::string loadAuditText(const LoadReport& load) {
 
 std::string lockNotice(const RegistryStore& store) {
     if (store.lockLost)
-        return std::string(registryLockFileName) +
-               " was deleted or replaced, and another host process now holds it: changes made "
-               "in this one are no longer saved to " +
-               registryFileName + ".";
+        return (store.lockLostReason.empty()
+                    ? std::string(registryLockFileName) +
+                          " was deleted or replaced, and another host process now holds it"
+                    : store.lockLostReason) +
+               ": changes made in this one are no longer saved to " + registryFileName + ".";
     switch (store.lockResult) {
     case LockResult::taken:
         return {};
@@ -732,8 +762,12 @@ std::string saveNotice(const SaveReport& save) {
         addSentence(notice, sideSentence(save));
         break;
     case SaveStatus::lockLost:
-        notice = std::string("Not saving ") + registryFileName + ": " + registryLockFileName +
-                 " was deleted or replaced, and another host process now holds it.";
+        notice = std::string("Not saving ") + registryFileName + ": " +
+                 (save.reason.empty() ? std::string(registryLockFileName) +
+                                            " was deleted or replaced, and another host process "
+                                            "now holds it"
+                                      : save.reason) +
+                 ".";
         addSentence(notice, sideSentence(save));
         break;
     }
@@ -770,7 +804,9 @@ std::string saveAuditText(const SaveReport& save) {
         add("not saved: the file that could not be read at load is left as it is");
         break;
     case SaveStatus::lockLost:
-        add("not saved: the lock file was replaced and another process holds it");
+        add(save.reason.empty()
+                ? std::string("not saved: the lock file was replaced and another process holds it")
+                : "not saved: " + save.reason);
         break;
     }
     if (!save.sideName.empty()) add("what this process holds was written to " + save.sideName);

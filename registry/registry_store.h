@@ -66,6 +66,16 @@ struct RegistryStore {
     // process holds the new one: this one no longer writes the registry.
     bool lockLost = false;
     bool lockRetaken = false; // the lock file was replaced and taken again
+    // Why this process no longer writes the registry, once lockLost, when
+    // it is not that another host holds the new lock: another process wrote
+    // the registry while the lock was replaced.
+    std::string lockLostReason;
+    // What the registry file was at this process's last load or save: its
+    // stamp, or that there was none. A lock taken back after it was replaced
+    // is no licence to write over what another process wrote meanwhile.
+    bool knownState = false;
+    bool knownMissing = false;
+    FileStamp knownStamp;
     LoadReport load;
     // The name part that makes this process's temporaries its own.
     std::string temporarySuffix;

@@ -272,4 +272,51 @@ TEST_F(RegistryFile, EachRunKeepsWhatItCouldNotSaveInASideFileOfItsOwn) {
     EXPECT_EQ(TempDir::read(teamsFile), imageOf(bob));
 }
 
+// A host whose lock file was deleted, and which finds the new one free at
+// its next save, takes it back only if nobody wrote the registry meanwhile:
+// a second host that ran, saved and stopped in between keeps what it saved,
+// and this one's changes go beside it. Untouched, the registry is written.
+TEST_F(RegistryFile, ALockTakenBackNeverWritesOverWhatAnotherHostSavedMeanwhile) {
+    const FreqRecord bob = makeRecord(100, "Bob"), eve = makeRecord(7200, "Eve"),
+                     ann = makeRecord(300, "Ann");
+    for (const bool secondHostSaves : {true, false}) {
+        SCOPED_TRACE(secondHostSaves ? "a second host saved" : "nobody wrote");
+        for (const auto& entry : std::filesystem::directory_iterator("."))
+            std::filesystem::remove(entry.path());
+        TempDir::write(teamsFile, imageOf(bob));
+        RegistryStore first;
+        openRegistryStore(first);
+        FreqRegistry firstRegistry;
+        loadRegistryFile(first, firstRegistry);
+        std::filesystem::remove(registryLockFileName);
+        {
+            RegistryStore second;
+            openRegistryStore(second);
+            ASSERT_TRUE(holdsRegistry(second));
+            FreqRegistry secondRegistry;
+            loadRegistryFile(second, secondRegistry);
+            if (secondHostSaves) {
+                addFreq(secondRegistry, 7200, eve.owner, 0);
+                ASSERT_EQ(saveRegistryFile(second, secondRegistry, 0).status, SaveStatus::saved);
+            }
+            closeRegistryStore(second);
+        }
+        addFreq(firstRegistry, 300, ann.owner, 0);
+        const SaveReport save = saveRegistryFile(first, firstRegistry, 0);
+        if (secondHostSaves) {
+            EXPECT_EQ(save.status, SaveStatus::lockLost);
+            EXPECT_NE(saveNotice(save).find("another process wrote Zandrel.teams meanwhile"),
+                      std::string::npos)
+                << saveNotice(save);
+            EXPECT_EQ(TempDir::read(teamsFile), imageOf(bob) + imageOf(eve));
+            ASSERT_FALSE(save.sideName.empty()) << save.sideProblem;
+            EXPECT_EQ(TempDir::read(save.sideName), imageOf(bob) + imageOf(ann));
+        } else {
+            EXPECT_EQ(save.status, SaveStatus::saved);
+            EXPECT_EQ(TempDir::read(teamsFile), imageOf(bob) + imageOf(ann));
+        }
+        closeRegistryStore(first);
+    }
+}
+
 } // namespace
