@@ -163,7 +163,9 @@ int abilitiesOf(std::string_view kind) {
     return 0;
 }
 
-int errnoOf(FaultClass fault) {
+} // namespace
+
+int faultErrno(FaultClass fault) {
     switch (fault) {
     case FaultClass::tooManyFiles:
         return EMFILE;
@@ -183,6 +185,8 @@ int errnoOf(FaultClass fault) {
     return EIO;
 }
 
+namespace {
+
 // Counts one call of `kind`; true when the plan fails it, with errno set
 // (or throws std::bad_alloc when that is the plan).
 bool failsHere(const char* kind) {
@@ -200,7 +204,7 @@ bool failsHere(const char* kind) {
     if (!faultApplies(kind, plan.fault)) return false;
     ++p.fired;
     if (plan.fault == FaultClass::outOfMemory) throw std::bad_alloc();
-    errno = errnoOf(plan.fault);
+    errno = faultErrno(plan.fault);
     return true;
 }
 
@@ -357,6 +361,7 @@ void setFakeFile(std::string_view name, std::string_view bytes) {
     d.files[std::string(name)] = contents;
     d.durable[std::string(name)] = contents;
     d.flushed[contents] = *contents;
+    d.writes.push_back({std::string(name), *contents, "written"});
 }
 
 void removeFakeFile(std::string_view name) {

@@ -32,7 +32,8 @@ const std::string* fakeFile(std::string_view name);
 // The names in the directory, sorted.
 std::vector<std::string> fakeFileNames();
 // Every safe write since the files were cleared that got as far as its
-// temporary, with its outcome: null while it is under way.
+// temporary, with its outcome: null while it is under way. A file the test
+// sets counts as written.
 struct FakeWrite {
     std::string name;
     std::string bytes;
@@ -63,6 +64,8 @@ constexpr FaultClass allFaultClasses[] = {
     FaultClass::outOfMemory,
 };
 const char* faultClassName(FaultClass fault);
+// The errno a failed call is left with (ENOMEM for outOfMemory).
+int faultErrno(FaultClass fault);
 
 struct FaultPlan {
     // The call to fail, counted from 1 since the plan was set: among all

@@ -225,6 +225,13 @@ extern "C" void captureCut() {
     capture.run->cuts.push_back(std::move(cut));
 }
 
+// The words a failure of this fault must be told in.
+std::string reasonTold(const Fault& fault) {
+    if (fault.kind == "folderFlushOfWrite") return "power cut";
+    if (fault.fault == FaultClass::outOfMemory) return "not enough memory";
+    return std::strerror(faultErrno(fault.fault));
+}
+
 bool hasFailureWords(std::string_view text) {
     for (const char* word : {"fail", "could not", "not handled", "power cut", "cannot"})
         if (text.find(word) != std::string_view::npos) return true;
@@ -323,20 +330,21 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
                                      std::to_string(callLimit) + " calls at \"" + line + "\"");
                 break;
             }
-            // (3) A save that failed here is told here, and logged.
+            // (3) A write that failed here is told here, with its reason,
+            // and logged.
             if (fault.family == Family::call && faultsFired() > firedBefore && firedBefore == 0 &&
                 (fault.kind == "writeFileSafely" || fault.kind == "folderFlushOfWrite") &&
                 loadedPluginState()) {
+                const std::string reason = reasonTold(fault);
                 const std::string now = told().substr(before.size());
-                if (!hasFailureWords(now))
-                    run.breaks.push_back("(3) a failed write at \"" + line +
-                                         "\" was not told; the operator saw:\n" + now);
+                if (now.find(reason) == std::string::npos)
+                    run.breaks.push_back("(3) a failed write at \"" + line + "\" was not told (\"" +
+                                         reason + "\"); the operator saw:\n" + now);
                 const std::string* log = fakeFile(auditLogFileName);
                 const bool logOn = loadedPluginState()->settings.auditLog != 0;
                 if (logOn && log && log->size() >= logBefore.size() &&
                     log->compare(0, logBefore.size(), logBefore) == 0 &&
-                    !hasFailureWords(std::string_view(*log).substr(logBefore.size())) &&
-                    !lasting(fault))
+                    log->find(reason, logBefore.size()) == std::string::npos)
                     run.breaks.push_back("(3) a failed write at \"" + line +
                                          "\" is not in the audit log");
             }
@@ -346,6 +354,7 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
         // (4) The timers run, with the bot's settings.
         std::string memoryImage;
         bool unchanged = false;
+        bool toldNotHeld = false;
         if (PluginState* state = loadedPluginState()) {
             std::vector<std::pair<uint32_t, PluginConfig>> bots;
             for (const auto& instance : state->bots.instances)
@@ -389,6 +398,10 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
             state = loadedPluginState();
             memoryImage = registryImage(state->registry);
             unchanged = unchangedSinceLoad(state->store, state->registry);
+            // Told at every connection: this process does not save.
+            const std::string notHeld = lockNotice(state->store);
+            toldNotHeld = !holdsRegistry(state->store) && !notHeld.empty() &&
+                          told().find(notHeld) != std::string::npos;
         }
         const bool wasLoaded = loadedPluginState() != nullptr;
         unloadPlugin(sim);
@@ -397,7 +410,7 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
         // (2) What memory held is in the file, or its failure was told.
         const std::string* file = fakeFile(registryFileName);
         const std::string& errors = fakeStandardError();
-        if (wasLoaded && !unchanged && !(file && *file == memoryImage) &&
+        if (wasLoaded && !unchanged && !toldNotHeld && !(file && *file == memoryImage) &&
             errors.find("hadrok: at unload,") == std::string::npos)
             run.breaks.push_back("(2) the registry file does not hold what memory held at "
                                  "unload, and no failure was told");
@@ -519,8 +532,30 @@ void checkCut(const Script& script, const Run& run, const CutState& cut,
         }
     }
     auto registry = files.find(registryFileName);
+    if (replayed()) {
+        for (size_t i = 0; i < cut.writes; ++i)
+            std::printf("write %zu: %s, %zu bytes, %s%s\n", i, run.writes[i].name.c_str(),
+                        run.writes[i].bytes.size(),
+                        run.writes[i].outcome ? run.writes[i].outcome : "under way",
+                        registry != files.end() && registry->second == run.writes[i].bytes
+                            ? ", as left"
+                            : "");
+        if (registry != files.end() && cut.writes > 0) {
+            const std::string& a = registry->second;
+            const std::string& b = run.writes[cut.writes - 1].bytes;
+            size_t at = 0;
+            while (at < a.size() && at < b.size() && a[at] == b[at])
+                ++at;
+            std::printf("first difference at %zu\n", at);
+        }
+        std::printf("left: %s\n", registry == files.end()
+                                      ? "no registry"
+                                      : (std::to_string(registry->second.size()) + " bytes").c_str());
+    }
+    // Moved aside by the plug-in (a damaged file): none is a state it left.
+    const bool movedAway = !cut.liveNames.count(registryFileName);
     if (acked) {
-        if (registry == files.end() || !allowed.count(registry->second))
+        if (registry == files.end() ? !movedAway : !allowed.count(registry->second))
             breaks.push_back(
                 std::string("(2) after the cut the registry file does not hold the last save ") +
                 (registry == files.end() ? "(it is missing)" : "(it holds other bytes)"));
