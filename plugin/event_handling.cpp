@@ -41,6 +41,21 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
         instance.disabled = true;
         return;
     }
+    // The bot's settings, and the process's from now on (the last bot to
+    // connect sets those for the save at unload), with the autosave countdown
+    // armed from them: first, so that no failure in the work below leaves
+    // the bot with every setting 0 and no autosave. Should the read itself
+    // fail, the settings last read stand in.
+    LoadedConfig loaded;
+    try {
+        loaded = readSettings(state);
+    } catch (...) {
+        instance.config = state.settings;
+        instance.autoSaveCountdown = instance.config.autoSaveDelay;
+        throw;
+    }
+    instance.config = loaded.values;
+    instance.autoSaveCountdown = instance.config.autoSaveDelay;
     echo(instance, connectedLine);
     // What failed at the start is tried again while nothing has changed.
     const std::string retried = retryStart(state);
@@ -55,14 +70,9 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     }
     // Said at every connection: the operator must not believe he is saving.
     echoIfAny(instance, lockNotice(state.store));
-    // The bot's settings, and the process's from now on: the last bot to
-    // connect sets those for the save at unload.
-    LoadedConfig loaded = readSettings(state);
-    instance.config = loaded.values;
     echoIfAny(instance, loaded.fileProblem);
     for (const char* line : loaded.errorLines)
         echo(instance, line);
-    instance.autoSaveCountdown = instance.config.autoSaveDelay;
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);
