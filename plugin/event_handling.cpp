@@ -202,6 +202,17 @@ std::string sweepFailed(const std::exception* failure) {
            "); the next autosave tries again.";
 }
 
+// Told at the first connection, logged now.
+void noteSweepFailure(PluginState& state, const std::exception* failure) noexcept {
+    try {
+        state.loadSweepNotice = sweepFailed(failure);
+        auditLog(state.log, pluginActor(state), "expiry", noFreq,
+                 "expiring unused freqs at load failed (" + failureText(failure) +
+                     "); the next autosave tries again");
+    } catch (...) {
+    }
+}
+
 void handleOne(PluginState& state, BotEvent& event) noexcept {
     // Nothing may cross into the host's process as an exception.
     try {
@@ -212,9 +223,9 @@ void handleOne(PluginState& state, BotEvent& event) noexcept {
             try {
                 expireAtLoad(state);
             } catch (const std::exception& e) {
-                state.loadSweepNotice = sweepFailed(&e);
+                noteSweepFailure(state, &e);
             } catch (...) {
-                state.loadSweepNotice = sweepFailed(nullptr);
+                noteSweepFailure(state, nullptr);
             }
         }
         BotInstance* instance = findInstance(state.bots, event.handle);

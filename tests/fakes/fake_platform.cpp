@@ -478,8 +478,7 @@ WriteResult writeFileSafely(const SafeWrite& write) {
         errno = EEXIST;
         return WriteResult::failed;
     }
-    auto contents =
-        std::make_shared<std::string>(static_cast<const char*>(write.data), write.size);
+    auto contents = std::make_shared<std::string>(static_cast<const char*>(write.data), write.size);
     std::vector<FakeWrite>& writes = directory().writes;
     writes.push_back({target, *contents, nullptr});
     const size_t record = writes.size() - 1;

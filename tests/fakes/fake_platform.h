@@ -59,8 +59,8 @@ enum class FaultClass {
     outOfMemory,  // std::bad_alloc thrown from the call
 };
 constexpr FaultClass allFaultClasses[] = {
-    FaultClass::tooManyFiles, FaultClass::interrupted,  FaultClass::ioError,
-    FaultClass::accessDenied, FaultClass::noSpace,      FaultClass::fileTooLarge,
+    FaultClass::tooManyFiles, FaultClass::interrupted, FaultClass::ioError,
+    FaultClass::accessDenied, FaultClass::noSpace,     FaultClass::fileTooLarge,
     FaultClass::outOfMemory,
 };
 const char* faultClassName(FaultClass fault);

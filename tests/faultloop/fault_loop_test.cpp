@@ -173,7 +173,7 @@ bool lasting(const Fault& fault) {
 // What a power cut at one step would leave, and what was known then.
 struct CutState {
     uint64_t step = 0;
-    std::map<std::string, std::string> files; // durable only
+    std::map<std::string, std::string> files;                 // durable only
     std::vector<std::map<std::string, std::string>> prefixes; // with 1, 2, ... pending kept
     std::string transcript;
     std::set<std::string> liveNames;
@@ -286,7 +286,8 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
         uint64_t nth = 0;
         for (uint64_t i = 0; i < fault.n; ++i)
             nth += fault.kind == baseline->run.kinds[i];
-        setFaultPlan({.atCall = nth, .kind = fault.kind, .fault = fault.fault, .count = UINT64_MAX});
+        setFaultPlan(
+            {.atCall = nth, .kind = fault.kind, .fault = fault.fault, .count = UINT64_MAX});
     } else if (fault.family == Family::call) {
         setFaultPlan({.atCall = fault.n, .kind = {}, .fault = fault.fault});
     }
@@ -312,8 +313,8 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
         for (const std::string& line : script.lines) {
             const std::string before = told();
             const uint64_t firedBefore = faultsFired();
-            const std::string logBefore = fakeFile(auditLogFileName) ? *fakeFile(auditLogFileName)
-                                                                     : std::string();
+            const std::string logBefore =
+                fakeFile(auditLogFileName) ? *fakeFile(auditLogFileName) : std::string();
             startLineBudget();
             try {
                 if (runScriptLine(sim, line) == LineResult::Exit) break;
@@ -364,9 +365,16 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
                 run.configs[handle] = config;
                 if (baseline) {
                     auto counted = baseline->run.configs.find(handle);
+                    // A connection that failed keeps the settings last read
+                    // (never all 0), and says it failed.
+                    const PluginConfig none{};
+                    const bool failedConnect =
+                        told().find("[" + std::to_string(handle) +
+                                    "] echo: An event could not be handled") != std::string::npos &&
+                        std::memcmp(&none, &config, sizeof config) != 0;
                     if (counted != baseline->run.configs.end() &&
                         std::memcmp(&counted->second, &config, sizeof config) != 0 &&
-                        told().find("freqs.ini error") == std::string::npos)
+                        told().find("freqs.ini error") == std::string::npos && !failedConnect)
                         run.breaks.push_back("(4) bot " + std::to_string(handle) +
                                              " lost its settings (MaxOwnedFreqs " +
                                              std::to_string(config.maxOwnedFreqs) +
@@ -388,9 +396,8 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
                     run.breaks.push_back("(4) no autosave of bot " + std::to_string(handle) +
                                          " in " + std::to_string(delay) + " ticks");
                 if (BotInstance* instance = findInstance(state->bots, handle);
-                    instance &&
-                    (instance->expiryCountdown == 0 ||
-                     instance->expiryCountdown > ticksPerInviteAgeing))
+                    instance && (instance->expiryCountdown == 0 ||
+                                 instance->expiryCountdown > ticksPerInviteAgeing))
                     run.breaks.push_back("(4) the invite timer of bot " + std::to_string(handle) +
                                          " stands at " + std::to_string(instance->expiryCountdown));
             }
@@ -423,7 +430,8 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
                 name.pop_back();
             const std::string* side = fakeFile(name);
             if (!side || *side != memoryImage)
-                run.breaks.push_back("(2) the side file " + name + " told of at unload does not "
+                run.breaks.push_back("(2) the side file " + name +
+                                     " told of at unload does not "
                                      "hold what memory held");
         }
     }
@@ -548,12 +556,17 @@ void checkCut(const Script& script, const Run& run, const CutState& cut,
                 ++at;
             std::printf("first difference at %zu\n", at);
         }
-        std::printf("left: %s\n", registry == files.end()
-                                      ? "no registry"
-                                      : (std::to_string(registry->second.size()) + " bytes").c_str());
+        std::printf("left: %s\n",
+                    registry == files.end()
+                        ? "no registry"
+                        : (std::to_string(registry->second.size()) + " bytes").c_str());
     }
-    // Moved aside by the plug-in (a damaged file): none is a state it left.
-    const bool movedAway = !cut.liveNames.count(registryFileName);
+    // Moved aside by the plug-in (a damaged file), the last save's bytes are
+    // kept under the new name: no file in place is a state it left.
+    bool movedAway = false;
+    for (const auto& [name, bytes] : files)
+        movedAway = movedAway || (name.starts_with(std::string(registryFileName) + ".damaged") &&
+                                  allowed.count(bytes));
     if (acked) {
         if (registry == files.end() ? !movedAway : !allowed.count(registry->second))
             breaks.push_back(
