@@ -128,6 +128,14 @@ void setAllocationPlan(const AllocationPlan& plan) {
     failAllocationAt = plan.failAt;
 }
 
+CountedAllocations::CountedAllocations() {
+    ++pluginDepth;
+}
+
+CountedAllocations::~CountedAllocations() {
+    --pluginDepth;
+}
+
 uint64_t pluginAllocations() {
     return allocations;
 }

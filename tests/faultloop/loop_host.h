@@ -24,6 +24,14 @@ void startPluginRun(const AllocationPlan& plan);
 // The plan changed within a run; the counts go on.
 void setAllocationPlan(const AllocationPlan& plan);
 uint64_t pluginAllocations();
+// While one lives, allocations count as the plug-in's, for a test that calls
+// the plug-in's code itself.
+struct CountedAllocations {
+    CountedAllocations();
+    ~CountedAllocations();
+    CountedAllocations(const CountedAllocations&) = delete;
+    CountedAllocations& operator=(const CountedAllocations&) = delete;
+};
 uint64_t allocationFaultsFired();
 
 // Whether an exception left a call into the plug-in (talk, start, end): it
