@@ -189,6 +189,7 @@ struct Run {
     uint64_t allocations = 0;
     uint64_t steps = 0;
     uint64_t fired = 0;
+    uint64_t bytes = 0;
     std::vector<const char*> kinds;
     std::vector<CutState> cuts;
     std::vector<FakeWrite> writes;
@@ -440,6 +441,7 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
     run.allocations = pluginAllocations();
     run.steps = powerSteps();
     run.fired = faultsFired() + allocationFaultsFired();
+    run.bytes = bytesAllocated();
     run.kinds = recordedCallKinds();
     run.writes = fakeWrites();
     std::fclose(transcript);
@@ -632,15 +634,19 @@ Figures loop(const Script& script, bool all) {
     ++figures.runs;
     report(figures, script, "no fault", baseline.run.breaks);
     if (std::getenv("HADROK_FAULT_LOOP_TRACE"))
-        std::printf("%s: counting run, %llu calls, %llu allocations, %llu steps:\n%s",
+        std::printf("%s: counting run, %llu calls, %llu allocations, %llu bytes, %llu steps:\n%s",
                     script.name.c_str(), (unsigned long long)baseline.run.calls,
                     (unsigned long long)baseline.run.allocations,
-                    (unsigned long long)baseline.run.steps, baseline.run.transcript.c_str());
+                    (unsigned long long)baseline.run.bytes, (unsigned long long)baseline.run.steps,
+                    baseline.run.transcript.c_str());
     for (const std::string& line : linesOf(baseline.run.transcript))
         if (hasFailureWords(line)) ++baseline.failureLines[line];
 
+    // A run that moves many megabytes (a script of huge texts) is sampled
+    // more thinly, so that the test command stays short under the sanitizers.
+    const uint64_t weight = std::max<uint64_t>(1, baseline.run.bytes / (1u << 20));
     // Every call, each class it can fail with.
-    const uint64_t callBudget = all ? UINT64_MAX : 700;
+    const uint64_t callBudget = all ? UINT64_MAX : 700 / weight;
     const std::vector<uint64_t> calls = sample(baseline.run.calls, callBudget);
     for (uint64_t n : calls) {
         const char* kind = baseline.run.kinds[n - 1];
@@ -674,7 +680,7 @@ Figures loop(const Script& script, bool all) {
     }
 
     // Every allocation of the plug-in.
-    const uint64_t allocationBudget = all ? UINT64_MAX : 400;
+    const uint64_t allocationBudget = all ? UINT64_MAX : 400 / weight;
     for (uint64_t n : sample(baseline.run.allocations, allocationBudget)) {
         Fault f{Family::allocation, n, FaultClass::outOfMemory, {}};
         if (!selected(describe(f))) continue;

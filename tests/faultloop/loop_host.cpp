@@ -24,6 +24,7 @@ int pluginDepth = 0;
 uint64_t allocations = 0;
 uint64_t failAllocationAt = 0;
 uint64_t allocationsFailed = 0;
+uint64_t bytes = 0;
 
 struct PluginCode {
     PluginCode() { ++pluginDepth; }
@@ -41,6 +42,7 @@ struct HostCode {
 };
 
 void* allocate(std::size_t size) {
+    bytes += size;
     if (pluginDepth > 0 && fakePlatformDepth() == 0) {
         ++allocations;
         if (allocations == failAllocationAt) {
@@ -120,6 +122,7 @@ PluginState* loadedPluginState() {
 void startPluginRun(const AllocationPlan& plan) {
     allocations = 0;
     allocationsFailed = 0;
+    bytes = 0;
     escaped = false;
     failAllocationAt = plan.failAt;
 }
@@ -138,6 +141,10 @@ CountedAllocations::~CountedAllocations() {
 
 uint64_t pluginAllocations() {
     return allocations;
+}
+
+uint64_t bytesAllocated() {
+    return bytes;
 }
 
 uint64_t allocationFaultsFired() {

@@ -24,6 +24,8 @@ void startPluginRun(const AllocationPlan& plan);
 // The plan changed within a run; the counts go on.
 void setAllocationPlan(const AllocationPlan& plan);
 uint64_t pluginAllocations();
+// Bytes allocated by anyone since the run started: a run's weight.
+uint64_t bytesAllocated();
 // While one lives, allocations count as the plug-in's, for a test that calls
 // the plug-in's code itself.
 struct CountedAllocations {
