@@ -1,10 +1,16 @@
 #include "hostlink/bot_instance.h"
 
+#include <new>
+
 BotInstance* findInstance(BotInstanceList& list, uint32_t handle) {
     if (auto it = list.found.find(handle); it != list.found.end()) return it->second;
     for (auto& instance : list.instances) {
         if (instance->handle == handle) {
-            list.found.emplace(handle, instance.get());
+            // Only a shortcut: failing to remember it is no failure to find it.
+            try {
+                list.found.emplace(handle, instance.get());
+            } catch (const std::bad_alloc&) {
+            }
             return instance.get();
         }
     }

@@ -76,6 +76,11 @@ size_t profileReadLimit();
 enum class MoveResult { moved, nameTaken, failed };
 MoveResult moveNoReplace(const char* from, const char* to);
 
+// Makes the names in the folder that holds path durable: a file moved or
+// created there is still there after a power cut once this returns true.
+// False, with lastSystemError() telling why, when the flush failed.
+bool flushFolderOf(const char* path);
+
 // A file written so that a crash, a full disk or a failed write never leaves
 // a partial file under path: temporary (path + temporarySuffix) beside the
 // final file, flushed, then renamed into place.

@@ -233,6 +233,21 @@ MoveResult moveNoReplace(const char* from, const char* to) {
     return errno == EEXIST ? MoveResult::nameTaken : MoveResult::failed;
 }
 
+bool flushFolderOf(const char* path) {
+    if (!path || !*path) {
+        errno = EINVAL;
+        return false;
+    }
+    const int dir = open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return false;
+    // Some file systems have nothing to flush in a folder and say so.
+    const bool synced = fsync(dir) == 0 || errno == EINVAL;
+    const int error = errno;
+    close(dir);
+    errno = error;
+    return synced;
+}
+
 namespace {
 
 // The file a chain of symbolic links ends at; a link to a file not yet made

@@ -214,6 +214,16 @@ MoveResult moveNoReplace(const char* from, const char* to) {
                                                                        : MoveResult::failed;
 }
 
+// Every move here is made with MOVEFILE_WRITE_THROUGH, which returns once the
+// move is on the disk; the system has no flush of a folder of its own.
+bool flushFolderOf(const char* path) {
+    if (!path || !*path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 WriteResult abandon(HANDLE file, const std::string& temporary) {

@@ -41,6 +41,21 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
         instance.disabled = true;
         return;
     }
+    // The bot's settings, and the process's from now on (the last bot to
+    // connect sets those for the save at unload), with the autosave countdown
+    // armed from them: first, so that no failure in the work below leaves
+    // the bot with every setting 0 and no autosave. Should the read itself
+    // fail, the settings last read stand in.
+    LoadedConfig loaded;
+    try {
+        loaded = readSettings(state);
+    } catch (...) {
+        instance.config = state.settings;
+        instance.autoSaveCountdown = instance.config.autoSaveDelay;
+        throw;
+    }
+    instance.config = loaded.values;
+    instance.autoSaveCountdown = instance.config.autoSaveDelay;
     echo(instance, connectedLine);
     // What failed at the start is tried again while nothing has changed.
     const std::string retried = retryStart(state);
@@ -55,14 +70,9 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     }
     // Said at every connection: the operator must not believe he is saving.
     echoIfAny(instance, lockNotice(state.store));
-    // The bot's settings, and the process's from now on: the last bot to
-    // connect sets those for the save at unload.
-    LoadedConfig loaded = readSettings(state);
-    instance.config = loaded.values;
     echoIfAny(instance, loaded.fileProblem);
     for (const char* line : loaded.errorLines)
         echo(instance, line);
-    instance.autoSaveCountdown = instance.config.autoSaveDelay;
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);
@@ -195,6 +205,17 @@ std::string sweepFailed(const std::exception* failure) {
            "); the next autosave tries again.";
 }
 
+// Told at the first connection, logged now.
+void noteSweepFailure(PluginState& state, const std::exception* failure) noexcept {
+    try {
+        state.loadSweepNotice = sweepFailed(failure);
+        auditLog(state.log, pluginActor(state), "expiry", noFreq,
+                 "expiring unused freqs at load failed (" + failureText(failure) +
+                     "); the next autosave tries again");
+    } catch (...) {
+    }
+}
+
 void handleOne(PluginState& state, BotEvent& event) noexcept {
     // Nothing may cross into the host's process as an exception.
     try {
@@ -205,9 +226,9 @@ void handleOne(PluginState& state, BotEvent& event) noexcept {
             try {
                 expireAtLoad(state);
             } catch (const std::exception& e) {
-                state.loadSweepNotice = sweepFailed(&e);
+                noteSweepFailure(state, &e);
             } catch (...) {
-                state.loadSweepNotice = sweepFailed(nullptr);
+                noteSweepFailure(state, nullptr);
             }
         }
         BotInstance* instance = findInstance(state.bots, event.handle);

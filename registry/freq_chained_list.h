@@ -32,7 +32,11 @@ template <class T> class FreqChainedList {
 
     T& append(const T& value) {
         touch();
+        // Whatever may allocate comes before the first link is changed: an
+        // allocation that fails must leave the list as it was, never an
+        // element linked in but not counted.
         if (freeHead_ == none) grow();
+        FreqEnds& ends = endsOf(value.freq);
         uint32_t index = freeHead_;
         Node& node = nodeAt(index);
         freeHead_ = node.next;
@@ -45,7 +49,6 @@ template <class T> class FreqChainedList {
         else
             first_ = index;
         last_ = index;
-        FreqEnds& ends = endsOf(value.freq);
         node.prevSameFreq = ends.last;
         node.nextSameFreq = none;
         if (ends.last != none)

@@ -57,7 +57,7 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
     }
 
     const std::string unused = " unused for " + count(days, "day", "days");
-    std::string snapshotName;
+    std::string snapshotName, snapshotProblem;
     if (holdsRegistry(store)) {
         const SnapshotReport snapshot = writeSnapshot(store, registry, "expiry", keepSnapshots);
         if (!snapshot.written) {
@@ -72,6 +72,7 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
             return sweep;
         }
         snapshotName = snapshot.name;
+        snapshotProblem = snapshot.problem;
     }
     for (FreqRecord* r : expired) {
         Text change("unregistered, unused for more than ");
@@ -90,5 +91,12 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
     sweep.expired = uint32_t(expired.size());
     sweep.notice = "Expired " + count(sweep.expired, "freq", "freqs") + unused;
     if (!declined.empty()) sweep.notice += ". " + declined;
+    // The undo copy is there, but not as surely as it should be: said as the
+    // commands say it.
+    if (!snapshotProblem.empty()) {
+        sweep.notice += (declined.empty() ? ". " : " ") +
+                        std::string("Undo copy before expiring: ") + snapshotProblem + ".";
+        auditLog(log, actor, "expiry", noFreq, snapshotProblem);
+    }
     return sweep;
 }

@@ -101,8 +101,12 @@ std::string keepAside(RegistryStore& store, LoadReport& load) {
     const std::string from = storePath(store, registryFileName);
     for (uint64_t n = 0;; ++n) {
         const std::string name = n == 0 ? base : base + "." + number(n);
-        switch (moveNoReplace(from.c_str(), storePath(store, name.c_str()).c_str())) {
+        const std::string to = storePath(store, name.c_str());
+        switch (moveNoReplace(from.c_str(), to.c_str())) {
         case MoveResult::moved:
+            // On the disk before the operator is told the new name: after a
+            // power cut he must find the file there, not back in place.
+            if (!flushFolderOf(to.c_str())) load.keptUnflushed = lastSystemError();
             return name;
         case MoveResult::nameTaken:
             continue;
@@ -654,11 +658,16 @@ std::string loadNotice(const LoadReport& load) {
                                  load.keptAs +
                                  " -o salvaged.teams recovers its whole records; see the guide "
                                  "\"After a damaged registry\".";
+        const std::string unflushed = load.keptUnflushed.empty()
+                                          ? std::string()
+                                          : " Flushing its folder failed (" + load.keptUnflushed +
+                                                "): after a power cut it may be back as " +
+                                                registryFileName + ".";
         if (load.sizeNotWhole)
             return file + " was damaged and has been kept as " + load.keptAs +
-                   "; starting with an empty registry." + next;
+                   "; starting with an empty registry." + unflushed + next;
         return file + " could not be read (" + load.reason + ") and has been kept as " +
-               load.keptAs + "; starting with an empty registry." + next;
+               load.keptAs + "; starting with an empty registry." + unflushed + next;
     }
     case LoadOutcome::notUsable:
         return file + " could not be read (" + load.reason + ") and was left in place (" +
@@ -679,7 +688,10 @@ std::string loadAuditText(const LoadReport& load) {
                                          : "registry file could not be read (" + load.reason + ")";
     switch (load.outcome) {
     case LoadOutcome::keptAside:
-        return what + ", kept as " + load.keptAs;
+        return what + ", kept as " + load.keptAs +
+               (load.keptUnflushed.empty()
+                    ? std::string()
+                    : " (its folder could not be flushed: " + load.keptUnflushed + ")");
     case LoadOutcome::notUsable:
         return what + ", could not be kept aside (" + load.moveReason + "); it is not saved over";
     case LoadOutcome::passing:

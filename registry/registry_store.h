@@ -39,6 +39,8 @@ struct LoadReport {
     bool sizeNotWhole = false;
     uint64_t size = 0;
     std::string keptAs;
+    // Moved aside, but the folder could not be flushed after: why.
+    std::string keptUnflushed;
     std::string moveReason; // why it could not be moved aside
 };
 

@@ -180,10 +180,12 @@ Text Text::trim() const {
 
 Text Text::fit(uint32_t width) const {
     if (length >= width) return left(width);
+    // The result first: it allocates too, and the buffer must not be left
+    // unowned should that fail.
+    Text result;
     char* buffer = allocateBuffer(width);
     copyBytes(buffer, data, length);
     std::memset(buffer + length, ' ', width - length);
-    Text result;
     result.take(buffer, width);
     return result;
 }

@@ -104,6 +104,16 @@ TEST_F(PlatformContract, MoveNoReplaceTellsATakenNameFromAMissingSource) {
     EXPECT_EQ(contents("c"), "A");
 }
 
+TEST_F(PlatformContract, AMoveIsMadeDurableByFlushingItsFolder) {
+    write("a", "A");
+    ASSERT_EQ(moveNoReplace("a", "b"), MoveResult::moved);
+    EXPECT_TRUE(flushFolderOf("b"));
+    EXPECT_EQ(contents("b"), "A");
+    errno = 0;
+    EXPECT_FALSE(flushFolderOf(""));
+    EXPECT_NE(errno, 0);
+}
+
 TEST_F(PlatformContract, RenameReplacesAndRemoveRemovesOnce) {
     write("a", "A");
     write("b", "B");

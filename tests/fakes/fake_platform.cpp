@@ -21,6 +21,14 @@ namespace {
 // file renamed or removed while open is still the one read or appended to.
 using Contents = std::shared_ptr<std::string>;
 
+// A change of the folder: `name` now names `to` (null: nothing), and `gone`,
+// when not empty, names nothing (a rename's source).
+struct FolderChange {
+    std::string name;
+    Contents to;
+    std::string gone;
+};
+
 struct Directory {
     std::map<std::string, Contents, std::less<>> files;
     std::set<std::string, std::less<>> locked;
@@ -30,15 +38,194 @@ struct Directory {
     std::map<intptr_t, std::string> locks;
     std::map<intptr_t, Contents> lockFiles; // what each lock is held on
     intptr_t nextHandle = 3;
+    // What a power cut keeps: the names as of the folder's last flush, the
+    // changes since, and each file's bytes as of its last flush.
+    std::map<std::string, Contents, std::less<>> durable;
+    std::vector<FolderChange> pending;
+    std::map<Contents, std::string> flushed;
+    uint64_t steps = 0;
+    std::string standardError;
+    std::vector<FakeWrite> writes;
 };
 
-int writesToThrowOn = 0;
-bool currentDirectoryThrows = false;
+struct PlanState {
+    FaultPlan plan;
+    uint64_t calls = 0;
+    uint64_t kindCalls = 0;
+    uint64_t fired = 0;
+    bool recording = false;
+    std::vector<const char*> kinds;
+};
+
+void (*powerStepHook)() = nullptr;
 
 Directory& directory() {
     static Directory d;
     return d;
 }
+
+PlanState& planState() {
+    static PlanState p;
+    return p;
+}
+
+void step() {
+    ++directory().steps;
+    if (powerStepHook) powerStepHook();
+}
+
+// Each change allocates first and then changes the maps, so that a
+// std::bad_alloc leaves the folder as it was, as a failed system call would.
+void record(FolderChange change, const std::string& name, const Contents& to) {
+    Directory& d = directory();
+    d.pending.reserve(d.pending.size() + 1);
+    if (to) {
+        d.files[name] = to;
+    } else {
+        d.files.erase(name);
+    }
+    if (!change.gone.empty()) d.files.erase(change.gone);
+    d.pending.push_back(std::move(change));
+    step();
+}
+
+void bindName(const std::string& name, const Contents& contents) {
+    record({name, contents, {}}, name, contents);
+}
+
+void unbindName(const std::string& name) {
+    record({name, nullptr, {}}, name, nullptr);
+}
+
+void moveName(const std::string& from, const std::string& to) {
+    if (from == to) return;
+    const Contents moved = directory().files[from];
+    record({to, moved, from}, to, moved);
+}
+
+void flushFile(const Contents& contents) {
+    directory().flushed[contents] = *contents;
+    step();
+}
+
+void flushFolder() {
+    Directory& d = directory();
+    d.durable = d.files;
+    d.pending.clear();
+    step();
+}
+
+// What each kind of call can do when it fails.
+enum Can { fails = 1, throws = 2 };
+
+struct CallKind {
+    const char* name;
+    int can;
+};
+
+constexpr CallKind callKinds[] = {
+    {"currentDirectory", fails},
+    {"currentDirectoryPath", fails | throws},
+    {"profileFileState", fails},
+    {"readProfileString", 0},
+    {"moveNoReplace", fails},
+    {"flushFolderOf", fails},
+    {"writeFileSafely", fails | throws},
+    {"folderFlushOfWrite", fails},
+    {"openRegularFile", fails},
+    {"readExactly", fails},
+    {"closeReadableFile", 0},
+    {"openForAppend", fails},
+    {"appendBytes", fails},
+    {"closeAppendableFile", 0},
+    {"pathKindOf", fails},
+    {"fileStampOf", fails},
+    {"pathKindWords", throws},
+    {"fileIdentityOf", fails},
+    {"standardInputIdentity", 0},
+    {"systemUserName", fails | throws},
+    {"directoryNames", fails | throws},
+    {"removePath", fails},
+    {"renamePath", fails},
+    {"processId", 0},
+    {"localTimeOf", fails},
+    {"takeFileLock", fails},
+    {"releaseFileLock", 0},
+    {"checkFileLock", fails},
+    {"lastErrorIsPassing", 0},
+    {"writeStandardError", 0},
+    {"lastSystemError", throws},
+};
+
+int abilitiesOf(std::string_view kind) {
+    for (const CallKind& k : callKinds)
+        if (kind == k.name) return k.can;
+    return 0;
+}
+
+} // namespace
+
+int faultErrno(FaultClass fault) {
+    switch (fault) {
+    case FaultClass::tooManyFiles:
+        return EMFILE;
+    case FaultClass::interrupted:
+        return EINTR;
+    case FaultClass::ioError:
+        return EIO;
+    case FaultClass::accessDenied:
+        return EACCES;
+    case FaultClass::noSpace:
+        return ENOSPC;
+    case FaultClass::fileTooLarge:
+        return EFBIG;
+    case FaultClass::outOfMemory:
+        return ENOMEM;
+    }
+    return EIO;
+}
+
+namespace {
+
+// Counts one call of `kind`; true when the plan fails it, with errno set
+// (or throws std::bad_alloc when that is the plan).
+bool failsHere(const char* kind) {
+    PlanState& p = planState();
+    ++p.calls;
+    if (p.recording) p.kinds.push_back(kind);
+    const FaultPlan& plan = p.plan;
+    if (plan.atCall == 0) return false;
+    uint64_t index = p.calls;
+    if (!plan.kind.empty()) {
+        if (plan.kind != kind) return false;
+        index = ++p.kindCalls;
+    }
+    if (index < plan.atCall || index - plan.atCall >= plan.count) return false;
+    if (!faultApplies(kind, plan.fault)) return false;
+    ++p.fired;
+    if (plan.fault == FaultClass::outOfMemory) throw std::bad_alloc();
+    errno = faultErrno(plan.fault);
+    return true;
+}
+
+// One call of the layer, counted and perhaps failed; while it runs, the
+// fake's own allocations are its own business (fakePlatformDepth).
+int depth = 0;
+struct Call {
+    bool failed = false;
+    explicit Call(const char* kind) {
+        ++depth;
+        try {
+            failed = failsHere(kind);
+        } catch (...) {
+            --depth;
+            throw;
+        }
+    }
+    ~Call() { --depth; }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+};
 
 // The name in the one directory, or false (ENOENT) for a path outside it.
 bool nameOf(const char* path, std::string& name) {
@@ -67,12 +254,101 @@ Contents* find(const std::string& name) {
 
 } // namespace
 
-void throwOnNextWrites(int count) {
-    writesToThrowOn = count;
+const char* faultClassName(FaultClass fault) {
+    switch (fault) {
+    case FaultClass::tooManyFiles:
+        return "too many open files";
+    case FaultClass::interrupted:
+        return "interrupted";
+    case FaultClass::ioError:
+        return "I/O error";
+    case FaultClass::accessDenied:
+        return "access denied";
+    case FaultClass::noSpace:
+        return "no space";
+    case FaultClass::fileTooLarge:
+        return "file too large";
+    case FaultClass::outOfMemory:
+        return "bad_alloc";
+    }
+    return "?";
 }
 
-void throwOnCurrentDirectory(bool on) {
-    currentDirectoryThrows = on;
+bool faultApplies(std::string_view kind, FaultClass fault) {
+    const int can = abilitiesOf(kind);
+    return fault == FaultClass::outOfMemory ? (can & throws) != 0 : (can & fails) != 0;
+}
+
+void setFaultPlan(const FaultPlan& plan) {
+    PlanState& p = planState();
+    const bool recording = p.recording;
+    p = PlanState{};
+    p.plan = plan;
+    p.recording = recording;
+}
+
+void clearFaultPlan() {
+    setFaultPlan({});
+}
+
+uint64_t platformCalls() {
+    return planState().calls;
+}
+
+void recordCallKinds(bool on) {
+    planState().recording = on;
+    planState().kinds.clear();
+}
+
+const std::vector<const char*>& recordedCallKinds() {
+    return planState().kinds;
+}
+
+int fakePlatformDepth() {
+    return depth;
+}
+
+uint64_t faultsFired() {
+    return planState().fired;
+}
+
+uint64_t powerSteps() {
+    return directory().steps;
+}
+
+void onPowerStep(void (*hook)()) {
+    powerStepHook = hook;
+}
+
+size_t pendingFolderChanges() {
+    return directory().pending.size();
+}
+
+std::map<std::string, std::string> survivingFiles(size_t kept) {
+    const Directory& d = directory();
+    std::map<std::string, Contents, std::less<>> names = d.durable;
+    for (size_t i = 0; i < kept && i < d.pending.size(); ++i) {
+        const FolderChange& change = d.pending[i];
+        if (!change.gone.empty()) names.erase(change.gone);
+        if (change.to)
+            names[change.name] = change.to;
+        else
+            names.erase(change.name);
+    }
+    std::map<std::string, std::string> files;
+    for (const auto& [name, contents] : names) {
+        auto flushed = d.flushed.find(contents);
+        files[name] = flushed == d.flushed.end() ? std::string() : flushed->second;
+    }
+    return files;
+}
+
+void restoreFiles(const std::map<std::string, std::string>& files) {
+    const std::string standardError = directory().standardError;
+    clearFakeFiles();
+    for (const auto& [name, bytes] : files)
+        setFakeFile(name, bytes);
+    directory().standardError = standardError;
 }
 
 void clearFakeFiles() {
@@ -80,7 +356,17 @@ void clearFakeFiles() {
 }
 
 void setFakeFile(std::string_view name, std::string_view bytes) {
-    directory().files[std::string(name)] = std::make_shared<std::string>(bytes);
+    Directory& d = directory();
+    auto contents = std::make_shared<std::string>(bytes);
+    d.files[std::string(name)] = contents;
+    d.durable[std::string(name)] = contents;
+    d.flushed[contents] = *contents;
+    d.writes.push_back({std::string(name), *contents, "written"});
+}
+
+void removeFakeFile(std::string_view name) {
+    directory().files.erase(std::string(name));
+    directory().durable.erase(std::string(name));
 }
 
 const std::string* fakeFile(std::string_view name) {
@@ -88,12 +374,30 @@ const std::string* fakeFile(std::string_view name) {
     return it == directory().files.end() ? nullptr : it->second.get();
 }
 
+std::vector<std::string> fakeFileNames() {
+    std::vector<std::string> names;
+    for (const auto& [name, contents] : directory().files)
+        names.push_back(name);
+    return names;
+}
+
+const std::vector<FakeWrite>& fakeWrites() {
+    return directory().writes;
+}
+
+const std::string& fakeStandardError() {
+    return directory().standardError;
+}
+
 std::string currentDirectoryPath() {
-    if (currentDirectoryThrows) throw std::bad_alloc();
+    const Call call("currentDirectoryPath");
+    if (call.failed) return {};
     return std::string(fakeDirectory) + "/";
 }
 
 ProfileFileState profileFileState(const char* path) {
+    const Call call("profileFileState");
+    if (call.failed) return ProfileFileState::unreadable;
     std::string name;
     return nameOf(path, name) && find(name) ? ProfileFileState::readable
                                             : ProfileFileState::missing;
@@ -101,7 +405,8 @@ ProfileFileState profileFileState(const char* path) {
 
 bool currentDirectory(char* buffer, uint32_t size) {
     if (!buffer || size == 0) return false;
-    if (sizeof fakeDirectory > size) {
+    const Call call("currentDirectory");
+    if (call.failed || sizeof fakeDirectory > size) {
         buffer[0] = '\0';
         return false;
     }
@@ -116,6 +421,7 @@ size_t profileReadLimit() {
 
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path) {
+    const Call call("readProfileString");
     std::string name;
     const Contents* file = nameOf(path, name) ? find(name) : nullptr;
     if (!file) return profileStringFromText(nullptr, 0, section, key, defaultValue, buffer, size);
@@ -124,10 +430,11 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
 }
 
 MoveResult moveNoReplace(const char* from, const char* to) {
+    const Call call("moveNoReplace");
+    if (call.failed) return MoveResult::failed;
     std::string source, target;
     if (!nameOf(from, source) || !nameOf(to, target)) return MoveResult::failed;
-    Contents* file = find(source);
-    if (!file) {
+    if (!find(source)) {
         errno = ENOENT;
         return MoveResult::failed;
     }
@@ -135,17 +442,25 @@ MoveResult moveNoReplace(const char* from, const char* to) {
         errno = EEXIST;
         return MoveResult::nameTaken;
     }
-    Contents moved = *file;
-    directory().files.erase(source);
-    directory().files[target] = std::move(moved);
+    moveName(source, target);
     return MoveResult::moved;
 }
 
+bool flushFolderOf(const char* path) {
+    const Call call("flushFolderOf");
+    if (call.failed) return false;
+    std::string name;
+    if (!nameOf(path, name)) return false;
+    flushFolder();
+    return true;
+}
+
+// The steps of the real layer, each one a step a power cut may come after:
+// the temporary made and written, flushed, renamed into place, the folder
+// flushed.
 WriteResult writeFileSafely(const SafeWrite& write) {
-    if (writesToThrowOn > 0) {
-        --writesToThrowOn;
-        throw std::bad_alloc();
-    }
+    const Call call("writeFileSafely");
+    if (call.failed) return WriteResult::failed;
     std::string target;
     if (!write.temporarySuffix || (!write.data && write.size != 0)) {
         errno = EINVAL;
@@ -157,18 +472,33 @@ WriteResult writeFileSafely(const SafeWrite& write) {
     }
     if (!nameOf(write.path, target)) return WriteResult::failed;
     // A stale temporary is replaced; whatever the outcome, none is left.
-    directory().files.erase(target + write.temporarySuffix);
+    const std::string temporary = target + write.temporarySuffix;
+    if (find(temporary)) unbindName(temporary);
     if (write.noReplace && find(target)) {
         errno = EEXIST;
         return WriteResult::failed;
     }
-    directory().files[target] =
-        std::make_shared<std::string>(static_cast<const char*>(write.data), write.size);
+    auto contents = std::make_shared<std::string>(static_cast<const char*>(write.data), write.size);
+    std::vector<FakeWrite>& writes = directory().writes;
+    writes.push_back({target, *contents, nullptr});
+    const size_t record = writes.size() - 1;
+    bindName(temporary, contents);
+    flushFile(contents);
+    moveName(temporary, target);
+    const Call flush("folderFlushOfWrite");
+    if (flush.failed) {
+        directory().writes[record].outcome = "renamedUnflushed";
+        return WriteResult::renamedUnflushed;
+    }
+    flushFolder();
+    directory().writes[record].outcome = "written";
     return WriteResult::written;
 }
 
 OpenResult openRegularFile(const char* path, ReadableFile& file) {
     file = {};
+    const Call call("openRegularFile");
+    if (call.failed) return OpenResult::failed;
     std::string name;
     if (!nameOf(path, name)) return OpenResult::missing;
     const Contents* found = find(name);
@@ -185,6 +515,8 @@ OpenResult openRegularFile(const char* path, ReadableFile& file) {
 }
 
 bool readExactly(ReadableFile& file, void* buffer, size_t size) {
+    const Call call("readExactly");
+    if (call.failed) return false;
     Directory& d = directory();
     auto reader = d.readers.find(file.handle);
     if (reader == d.readers.end()) {
@@ -205,6 +537,7 @@ bool readExactly(ReadableFile& file, void* buffer, size_t size) {
 }
 
 void closeReadableFile(ReadableFile& file) {
+    const Call call("closeReadableFile");
     directory().readers.erase(file.handle);
     directory().readAt.erase(file.handle);
     file.handle = -1;
@@ -212,11 +545,14 @@ void closeReadableFile(ReadableFile& file) {
 
 OpenResult openForAppend(const char* path, AppendableFile& file) {
     file = {};
+    const Call call("openForAppend");
+    if (call.failed) return OpenResult::failed;
     std::string name;
     if (!nameOf(path, name)) return OpenResult::failed;
     Directory& d = directory();
-    Contents& contents = d.files[name];
-    if (!contents) contents = std::make_shared<std::string>();
+    Contents* found = find(name);
+    Contents contents = found ? *found : std::make_shared<std::string>();
+    if (!found) bindName(name, contents);
     file.handle = d.nextHandle++;
     file.size = contents->size();
     d.appenders[file.handle] = contents;
@@ -224,26 +560,34 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
 }
 
 bool appendBytes(AppendableFile& file, const void* data, size_t size) {
+    const Call call("appendBytes");
+    if (call.failed) return false;
     auto appender = directory().appenders.find(file.handle);
     if (appender == directory().appenders.end()) {
         errno = EBADF;
         return false;
     }
     appender->second->append(static_cast<const char*>(data), size);
+    step();
     return true;
 }
 
 void closeAppendableFile(AppendableFile& file) {
+    const Call call("closeAppendableFile");
     directory().appenders.erase(file.handle);
     file.handle = -1;
 }
 
 PathKind pathKindOf(const char* path) {
+    const Call call("pathKindOf");
+    if (call.failed) return PathKind::missing;
     std::string name;
     return nameOf(path, name) && find(name) ? PathKind::regular : PathKind::missing;
 }
 
 bool fileStampOf(const char* path, FileStamp& stamp) {
+    const Call call("fileStampOf");
+    if (call.failed) return false;
     std::string name;
     Contents* contents = nameOf(path, name) ? find(name) : nullptr;
     if (!contents) return false;
@@ -260,6 +604,8 @@ std::vector<std::string> currentDirectoryNames() {
 }
 
 std::vector<std::string> directoryNames(const std::string&) {
+    const Call call("directoryNames");
+    if (call.failed) return {};
     std::vector<std::string> names;
     for (const auto& [name, contents] : directory().files)
         names.push_back(name);
@@ -267,40 +613,47 @@ std::vector<std::string> directoryNames(const std::string&) {
 }
 
 bool removePath(const char* path) {
+    const Call call("removePath");
+    if (call.failed) return false;
     std::string name;
     if (!nameOf(path, name)) return false;
-    if (directory().files.erase(name) == 0) {
+    if (!find(name)) {
         errno = ENOENT;
         return false;
     }
+    unbindName(name);
     return true;
 }
 
 bool renamePath(const char* from, const char* to) {
+    const Call call("renamePath");
+    if (call.failed) return false;
     std::string source, target;
     if (!nameOf(from, source) || !nameOf(to, target)) return false;
-    Contents* file = find(source);
-    if (!file) {
+    if (!find(source)) {
         errno = ENOENT;
         return false;
     }
-    Contents moved = *file;
-    directory().files.erase(source);
-    directory().files[target] = std::move(moved);
+    moveName(source, target);
     return true;
 }
 
 uint32_t processId() {
+    const Call call("processId");
     return 4242;
 }
 
 bool localTimeOf(int64_t seconds, std::tm& result) {
+    const Call call("localTimeOf");
+    if (call.failed) return false;
     if (seconds < 0) return false;
     const time_t t = seconds;
     return localtime_r(&t, &result) != nullptr;
 }
 
 LockResult takeFileLock(const char* path, FileLock& lock) {
+    const Call call("takeFileLock");
+    if (call.failed) return LockResult::failed;
     std::string name;
     if (!path || !*path) {
         errno = EINVAL;
@@ -314,8 +667,9 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
         errno = EWOULDBLOCK;
         return LockResult::heldElsewhere;
     }
-    Contents& contents = d.files[name];
-    if (!contents) contents = std::make_shared<std::string>();
+    Contents* found = find(name);
+    Contents contents = found ? *found : std::make_shared<std::string>();
+    if (!found) bindName(name, contents);
     d.locked.insert(name);
     lock.handle = d.nextHandle++;
     d.locks[lock.handle] = name;
@@ -324,6 +678,7 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
 }
 
 void releaseFileLock(FileLock& lock) {
+    const Call call("releaseFileLock");
     Directory& d = directory();
     auto held = d.locks.find(lock.handle);
     if (held != d.locks.end()) {
@@ -335,6 +690,8 @@ void releaseFileLock(FileLock& lock) {
 }
 
 LockCheck checkFileLock(const char* path, const FileLock& lock) {
+    const Call call("checkFileLock");
+    if (call.failed) return LockCheck::failed;
     Directory& d = directory();
     auto held = d.lockFiles.find(lock.handle);
     std::string name;
@@ -344,23 +701,29 @@ LockCheck checkFileLock(const char* path, const FileLock& lock) {
 }
 
 bool lastErrorIsPassing() {
-    return errno == EMFILE || errno == ENFILE || errno == ENOMEM || errno == EINTR ||
-           errno == EAGAIN || errno == EIO;
+    const int error = errno;
+    const Call call("lastErrorIsPassing");
+    return error == EMFILE || error == ENFILE || error == ENOMEM || error == EINTR ||
+           error == EAGAIN || error == EIO;
 }
 
 std::string lastSystemError() {
     const int error = errno;
+    const Call call("lastSystemError");
     const char* text = error != 0 ? std::strerror(error) : nullptr;
     return text && *text ? std::string(text) : std::string("unknown error");
 }
 
 std::string pathKindWords(const char*, bool) {
+    const Call call("pathKindWords");
     return {}; // the one directory holds regular files only
 }
 
 FileIdentity fileIdentityOf(const char* path) {
-    std::string name;
     FileIdentity identity;
+    const Call call("fileIdentityOf");
+    if (call.failed) return identity;
+    std::string name;
     const Contents* file = nameOf(path, name) ? find(name) : nullptr;
     if (!file) return identity;
     identity.known = true;
@@ -369,11 +732,17 @@ FileIdentity fileIdentityOf(const char* path) {
 }
 
 FileIdentity standardInputIdentity() {
+    const Call call("standardInputIdentity");
     return {};
 }
 
 std::string systemUserName() {
+    const Call call("systemUserName");
+    if (call.failed) return {};
     return "fake";
 }
 
-void writeStandardError(const std::string&) {}
+void writeStandardError(const std::string& text) {
+    const Call call("writeStandardError");
+    directory().standardError += text;
+}

@@ -38,6 +38,12 @@ size_t recordsIn(const char* name) {
     return bytes ? bytes->size() / freqRecordSize : 0;
 }
 
+// Every look at the current directory throws, as at a start that fails early.
+const FaultPlan everyCurrentDirectoryThrows{.atCall = 1,
+                                            .kind = "currentDirectoryPath",
+                                            .fault = FaultClass::outOfMemory,
+                                            .count = UINT64_MAX};
+
 class InjectedFaults : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -48,8 +54,7 @@ class InjectedFaults : public ::testing::Test {
         bot.handle = 1;
     }
     void TearDown() override {
-        throwOnNextWrites(0);
-        throwOnCurrentDirectory(false);
+        clearFaultPlan();
         closeRegistryStore(state.store);
     }
     void send(uint32_t code) {
@@ -75,7 +80,7 @@ TEST_F(InjectedFaults, AnAllocationFailingInOneAutosaveIsToldAndTheNextOneSaves)
     send(Connect);
     addOneFreq(300);
     echoed.clear();
-    throwOnNextWrites(1);
+    setFaultPlan({.atCall = 1, .kind = "writeFileSafely", .fault = FaultClass::outOfMemory});
     send(Tick);
     EXPECT_EQ(echoed,
               (std::vector<std::string>{
@@ -96,10 +101,10 @@ TEST_F(InjectedFaults, AnAllocationFailingInOneAutosaveIsToldAndTheNextOneSaves)
 // taken for missing. The next connection, finding nothing changed, loads it.
 TEST_F(InjectedFaults, AStartThatThrowsIsNoEmptyStart) {
     setFakeFile(registryFileName, twoFreqs());
-    throwOnCurrentDirectory(true);
+    setFaultPlan(everyCurrentDirectoryThrows);
     EXPECT_THROW(startPluginState(state), std::bad_alloc);
     noteFailedStart(state, "not enough memory");
-    throwOnCurrentDirectory(false);
+    clearFaultPlan();
 
     send(Tick); // not yet connected, nothing changed: nothing is written
     EXPECT_EQ(*fakeFile(registryFileName), twoFreqs());
@@ -113,10 +118,10 @@ TEST_F(InjectedFaults, AStartThatThrowsIsNoEmptyStart) {
 // file, which keeps its records.
 TEST_F(InjectedFaults, AStartThatThrowsThenAChangeKeepsBoth) {
     setFakeFile(registryFileName, twoFreqs());
-    throwOnCurrentDirectory(true);
+    setFaultPlan(everyCurrentDirectoryThrows);
     EXPECT_THROW(startPluginState(state), std::bad_alloc);
     noteFailedStart(state, "not enough memory");
-    throwOnCurrentDirectory(false);
+    clearFaultPlan();
     addOneFreq(300);
 
     send(Connect);
