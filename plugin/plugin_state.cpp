@@ -111,6 +111,7 @@ void stopPluginState(PluginState& state) {
     // to the host's standard error.
     SaveReport save;
     try {
+        flushAuditLog(state.log); // its lines before the changes they tell
         save = saveRegistryFile(state.store, state.registry, state.settings.backups);
     } catch (const std::exception& e) {
         save.status = SaveStatus::failed;
@@ -119,6 +120,8 @@ void stopPluginState(PluginState& state) {
         save.status = SaveStatus::failed;
         save.reason = failureText(nullptr);
     }
+    const std::string saved = savedAuditText(save);
+    if (!saved.empty()) auditLog(state.log, plugin, "save", noFreq, saved);
     const std::string text = saveAuditText(save);
     if (!text.empty()) {
         writeStandardError("hadrok: at unload, " + text + "\n");

@@ -84,23 +84,38 @@ std::string cannotWrite(const AuditLog& log, const std::string& reason) {
            "); changes are not logged.";
 }
 
-// Appends one whole line (ending in a newline) to the log.
+void closeFile(AuditLog& log) {
+    closeAppendableFile(log.file);
+}
+
+// The log file, opened when it is not open yet; false, with the trouble
+// noted, when it cannot be.
+bool openFile(AuditLog& log, OpenResult& opened) {
+    opened = OpenResult::opened;
+    if (log.file.handle >= 0) return true;
+    opened = openForAppend(log.path.c_str(), log.file);
+    log.lookedAtTick = tickCount();
+    return opened == OpenResult::opened;
+}
+
+// Appends one whole line (ending in a newline) to the log. The file stays
+// open: a line is one write, unless the log is due to rotate.
 void writeLine(AuditLog& log, const Text& line) {
     if (log.path.empty()) return;
     std::string rotationTrouble;
-    AppendableFile file;
-    OpenResult opened = openForAppend(log.path.c_str(), file);
-    if (opened == OpenResult::opened && file.size >= uint64_t(auditLogRotateBytes)) {
-        closeAppendableFile(file);
+    OpenResult opened = OpenResult::opened;
+    openFile(log, opened);
+    if (opened == OpenResult::opened && log.file.size >= uint64_t(auditLogRotateBytes)) {
+        closeFile(log);
         std::string reason;
         if (!rotate(log, reason))
             rotationTrouble = "Audit log " + shownName(log) + " could not be rotated (" + reason +
                               "); it grows on to at most " +
                               std::to_string(auditLogLimitBytes >> 20) + " MiB.";
-        opened = openForAppend(log.path.c_str(), file);
+        openFile(log, opened);
         if (opened == OpenResult::opened && !rotationTrouble.empty() &&
-            file.size + line.length + 1 > uint64_t(auditLogLimitBytes)) {
-            closeAppendableFile(file);
+            log.file.size + line.length + 1 > uint64_t(auditLogLimitBytes)) {
+            closeFile(log);
             noteTrouble(log, "Audit log " + shownName(log) + " is full and could not be rotated (" +
                                  reason + "); no more lines are written to it.");
             return;
@@ -114,24 +129,26 @@ void writeLine(AuditLog& log, const Text& line) {
     // Part of a line left by a write cut short is ended where it stops. A
     // file shorter than where the cut began is another file: nothing to end.
     AuditLogCutTail& cut = log.cut;
-    if (cut.possible && file.size < cut.cutSize) cut = {};
-    const bool endCutTail = cut.possible && file.size > cut.cutSize;
+    const uint64_t size = log.file.size;
+    if (cut.possible && size < cut.cutSize) cut = {};
+    const bool endCutTail = cut.possible && size > cut.cutSize;
     Text whole;
     if (endCutTail) {
         whole.assign("\n");
         whole.append(line);
     }
     const Text& bytes = endCutTail ? whole : line;
-    if (!appendBytes(file, bytes.data, bytes.length)) {
+    if (!appendBytes(log.file, bytes.data, bytes.length)) {
         const std::string reason = lastSystemError();
         // Where the file last ended with a whole line, kept through a spell.
-        if (!cut.possible) cut = {true, file.size};
-        closeAppendableFile(file);
+        if (!cut.possible) cut = {true, size};
+        // How much was written is not known: the next line opens it afresh.
+        closeFile(log);
         noteTrouble(log, cannotWrite(log, reason));
         return;
     }
     cut = {};
-    closeAppendableFile(file);
+    log.unflushed = true;
     if (rotationTrouble.empty())
         noteWorked(log);
     else
@@ -177,13 +194,19 @@ void writeCounts(AuditLog& log, bool all) {
     std::vector<CountLine> due;
     takeDueCounts(log.counts, tickCount(), wallNow(), all, due);
     for (const CountLine& c : due)
-        writeLine(
-            log, lineOf(c.handle, c.hasPlayer, c.name, c.level, "!fjoin", noFreq, c.change.view()));
+        writeLine(log, lineOf(c.handle, c.hasPlayer, c.name, c.level, c.command, c.freq,
+                              c.change.view()));
 }
 
 } // namespace
 
+AuditLog::~AuditLog() {
+    closeAppendableFile(file);
+}
+
 void setAuditLogFile(AuditLog& log, std::string path) {
+    closeFile(log);
+    log.unflushed = false;
     log.path = std::move(path);
     log.trouble = {};
     log.cut = {};
@@ -226,8 +249,49 @@ void auditWrongPassword(AuditLog& log, const AuditActor& actor, int32_t freq) {
                               "!fjoin", freq, "wrong password"));
 }
 
+void auditRepeat(AuditLog& log, const AuditActor& actor, RepeatKind kind, int32_t freq,
+                 std::string_view change, std::string_view last) {
+    if (log.path.empty()) return;
+    writeCounts(log, false);
+    if (!actor.enabled) return;
+    // An operator's lines are his actions, always written in full.
+    const bool counted =
+        actor.hasPlayer && actor.playerLevel == 0 &&
+        countRepeat(log.counts, kind, actor.handle, actor.playerName, actor.playerLevel, freq, last,
+                    tickCount(), wallNow()) == RefusalCounted::counted;
+    if (!counted)
+        writeLine(log, lineOf(actor.handle, actor.hasPlayer, actor.playerName, actor.playerLevel,
+                              repeatCommand(kind), freq, change));
+}
+
+void lookAtAuditLogFile(AuditLog& log) {
+    if (log.file.handle < 0) return;
+    log.lookedAtTick = tickCount();
+    const FileIdentity named = fileIdentityOf(log.path.c_str());
+    FileStamp stamp;
+    if (!named.known || named.device != log.file.volume || named.index != log.file.index ||
+        !fileStampOf(log.path.c_str(), stamp)) {
+        // Moved, removed or replaced: the next line goes where the name leads.
+        closeFile(log);
+        return;
+    }
+    log.file.size = stamp.size;
+}
+
+void flushAuditLog(AuditLog& log) {
+    if (log.file.handle < 0 || !log.unflushed) return;
+    if (!flushAppendableFile(log.file)) {
+        noteTrouble(log, "Audit log " + shownName(log) + " could not be flushed to disk (" +
+                             lastSystemError() + "); its last lines may not survive a power cut.");
+        return;
+    }
+    log.unflushed = false;
+}
+
 void auditLogTick(AuditLog& log) {
     writeCounts(log, false);
+    if (log.file.handle >= 0 && uint32_t(tickCount() - log.lookedAtTick) >= 1000)
+        lookAtAuditLogFile(log);
 }
 
 void endAuditLog(AuditLog& log) {
@@ -238,7 +302,11 @@ std::string auditLogProblem(AuditLog& log) {
     if (log.path.empty()) return {};
     // A name that is there but is no plain file is told before anything is
     // logged, without creating the log.
-    if (pathKindOf(log.path.c_str()) == PathKind::other)
+    if (pathKindOf(log.path.c_str()) == PathKind::other) {
+        closeFile(log);
         noteTrouble(log, cannotWrite(log, notRegularReason));
+    } else {
+        lookAtAuditLogFile(log);
+    }
     return std::exchange(log.trouble.pending, {});
 }

@@ -219,6 +219,7 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
     if (!contents) contents = std::make_shared<std::string>();
     file.handle = d.nextHandle++;
     file.size = contents->size();
+    file.index = uint64_t(reinterpret_cast<uintptr_t>(contents.get()));
     d.appenders[file.handle] = contents;
     return OpenResult::opened;
 }
@@ -230,7 +231,15 @@ bool appendBytes(AppendableFile& file, const void* data, size_t size) {
         return false;
     }
     appender->second->append(static_cast<const char*>(data), size);
+    file.size += size;
     return true;
+}
+
+bool flushAppendableFile(AppendableFile& file) {
+    // Nothing is held back in memory: what was appended is the file's.
+    if (directory().appenders.count(file.handle)) return true;
+    errno = EBADF;
+    return false;
 }
 
 void closeAppendableFile(AppendableFile& file) {

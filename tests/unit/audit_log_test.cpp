@@ -68,7 +68,8 @@ TEST_F(Audit, EveryChangeLeavesOneLine) {
         "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fgrant freq=100: owner \"Alice\" -> "
         "\"Bob\"",
         "2026-01-01 00:00:00 bot=1 player=\"Op\" level=3 !funreg freq=100: unregistered by an "
-        "operator; owner was \"Bob\"",
+        "operator; owner was \"Bob\"; record: owner \"Bob\", name \"Reds\", squad \"Reds\", "
+        "welcome \"Hi %name%\", last used 2026-01-01 00:00:00",
     };
     EXPECT_EQ(logLines(), expected);
     for (const std::string& line : logLines())
@@ -97,6 +98,7 @@ TEST_F(Audit, TurnedOffWritesNothing) {
 TEST_F(Audit, LogIsRotatedPastOneMebibyteKeepingFiveGenerations) {
     for (int generation = 1; generation <= 7; ++generation) {
         TempDir::write(auditLogFileName, std::string(auditLogRotateBytes, char('0' + generation)));
+        lookAtAuditLogFile(host.state.log); // written from outside the log
         auditLog(host.state.log, {}, "test", noFreq, "line");
     }
     EXPECT_EQ(TempDir::read(auditLogFileName), "2026-01-01 00:00:00 bot=0 test: line\n");
@@ -224,6 +226,7 @@ class AuditCounts : public Audit {
         for (int freq = 100; freq < 110; ++freq)
             host.command(ann, "freg", (std::to_string(freq) + ":secret").c_str());
         std::filesystem::remove(auditLogFileName);
+        lookAtAuditLogFile(host.state.log);
     }
     void wrong(const PlayerRecord& player, int freq) {
         host.command(player, "fjoin", (std::to_string(freq) + ":guess").c_str());
