@@ -49,8 +49,110 @@ Text generationName(const AuditLog& log, int n) {
     return name;
 }
 
+const char notRegularReason[] = "it is a symbolic link or not a regular file";
+
+// Whether a line is one that a player's repeats may rotate out for good: a
+// level-0 player's line of a kind he can repeat at will. Every other line
+// (an operator's, a registration, an unregistration, a hand-over, the
+// plug-in's and the registry tool's own) is kept in hadrok.log.kept when its
+// generation goes. A name in a line has every quote written as \x22, so the
+// first `" level=` ends it.
+bool rotatesOut(std::string_view line) {
+    const size_t level = line.find("\" level=");
+    if (level == std::string_view::npos || line.find(" player=\"") == std::string_view::npos)
+        return false;
+    if (line.substr(level, 11) != "\" level=0 !") return false;
+    const std::string_view command = line.substr(level + 10);
+    for (size_t k = 0; k < repeatKinds; ++k) {
+        if (RepeatKind(k) == RepeatKind::handOver) continue;
+        const std::string_view word = repeatCommand(RepeatKind(k));
+        if (command.starts_with(word) && command.size() > word.size() &&
+            (command[word.size()] == ' ' || command[word.size()] == ':'))
+            return true;
+    }
+    return false;
+}
+
+std::string keptName(const AuditLog& log) {
+    return log.path + auditLogKeptSuffix;
+}
+
+bool readWhole(const std::string& path, std::string& bytes, std::string& reason) {
+    ReadableFile file;
+    const OpenResult opened = openRegularFile(path.c_str(), file);
+    if (opened == OpenResult::missing) return true;
+    if (opened != OpenResult::opened) {
+        reason = opened == OpenResult::notRegular ? notRegularReason : lastSystemError();
+        return false;
+    }
+    // A generation is at most 2 MiB and the kept file 6: anything far
+    // larger is not the log's, and is not read into memory.
+    if (file.size > uint64_t(8 * auditLogKeptBytes)) {
+        closeReadableFile(file);
+        reason = "it is far larger than the log makes it";
+        return false;
+    }
+    bytes.resize(size_t(file.size));
+    const bool read = readExactly(file, bytes.data(), bytes.size());
+    if (!read) reason = lastSystemError();
+    closeReadableFile(file);
+    return read;
+}
+
+// The kept file past its bound loses its oldest lines, down to the newest
+// auditLogKeptBytes at least; a failure leaves it whole and growing.
+void trimKept(const AuditLog& log) {
+    std::string bytes, reason;
+    if (!readWhole(keptName(log), bytes, reason) ||
+        bytes.size() <= size_t(auditLogKeptBytes + auditLogRotateBytes))
+        return;
+    size_t from = bytes.size() - size_t(auditLogKeptBytes);
+    // Back to the start of the line that reaches into the newest part.
+    while (from > 0 && bytes[from - 1] != '\n')
+        --from;
+    const std::string path = keptName(log);
+    SafeWrite write;
+    write.path = path.c_str();
+    write.data = bytes.data() + from;
+    write.size = bytes.size() - from;
+    writeFileSafely(write);
+}
+
+// Before the oldest generation goes, its lines that players' repeats may not
+// push out are appended to hadrok.log.kept. False, with the reason, when
+// they could not be: then the generation stays.
+bool keepLines(const AuditLog& log, std::string& reason) {
+    std::string bytes;
+    if (!readWhole(generationName(log, auditLogGenerations).data, bytes, reason)) return false;
+    std::string kept;
+    for (size_t at = 0; at < bytes.size();) {
+        size_t end = bytes.find('\n', at);
+        if (end == std::string::npos) end = bytes.size();
+        const std::string_view line(bytes.data() + at, end - at);
+        if (!line.empty() && !rotatesOut(line)) {
+            kept.append(line);
+            kept.push_back('\n');
+        }
+        at = end + 1;
+    }
+    if (kept.empty()) return true;
+    AppendableFile file;
+    const OpenResult opened = openForAppend(keptName(log).c_str(), file);
+    if (opened != OpenResult::opened) {
+        reason = opened == OpenResult::notRegular ? notRegularReason : lastSystemError();
+        return false;
+    }
+    const bool appended = appendBytes(file, kept.data(), kept.size());
+    if (!appended) reason = lastSystemError();
+    const uint64_t size = file.size;
+    closeAppendableFile(file);
+    if (appended && size > uint64_t(auditLogKeptBytes + auditLogRotateBytes)) trimKept(log);
+    return appended;
+}
+
 // hadrok.log becomes hadrok.log.1, .1 becomes .2 and so on; the oldest goes
-// only when every generation is there. Each step moves a name to a free one,
+// only when every generation is there, and only once its lines that must stay
+// are in hadrok.log.kept. Each step moves a name to a free one,
 // never over another, and a failed step ends the rotation: what has moved
 // stays in order, and the next try goes on from the first free name.
 bool rotate(const AuditLog& log, std::string& reason) {
@@ -59,6 +161,7 @@ bool rotate(const AuditLog& log, std::string& reason) {
            pathKindOf(generationName(log, free).data) != PathKind::missing)
         ++free;
     if (free > auditLogGenerations) {
+        if (!keepLines(log, reason)) return false;
         if (!removePath(generationName(log, auditLogGenerations).data)) {
             reason = lastSystemError();
             return false;
@@ -76,8 +179,6 @@ bool rotate(const AuditLog& log, std::string& reason) {
     reason = lastSystemError();
     return false;
 }
-
-const char notRegularReason[] = "it is a symbolic link or not a regular file";
 
 std::string cannotWrite(const AuditLog& log, const std::string& reason) {
     return "Audit log " + shownName(log) + " cannot be written (" + reason +

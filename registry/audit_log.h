@@ -20,6 +20,12 @@ constexpr int auditLogGenerations = 5;
 // While the log cannot be rotated it grows on up to this, and then stops:
 // a generation is never overwritten to make room.
 constexpr long auditLogLimitBytes = 2 * auditLogRotateBytes;
+// Where the lines that players' repeats may not push out (an operator's, a
+// registration, an unregistration, a hand-over, the plug-in's and the
+// tool's own) go when the oldest generation is removed; it keeps at least
+// the newest auditLogKeptBytes of them, as many as the generations hold.
+constexpr char auditLogKeptSuffix[] = ".kept";
+constexpr long auditLogKeptBytes = (auditLogGenerations + 1) * auditLogRotateBytes;
 
 // What went wrong with the log, kept until the operator has been told. The
 // log is written from every command, which has no one to tell but the

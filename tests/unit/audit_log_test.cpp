@@ -336,3 +336,63 @@ TEST_F(Audit, RotationFillsAGapWithoutDroppingTheOldest) {
 }
 
 } // namespace
+
+namespace {
+
+// When the oldest generation goes, the lines that players' repeats may not
+// push out go on in hadrok.log.kept; the lines of a player's repeatable
+// kinds go for good. The kept file, past its bound, loses its oldest lines
+// only.
+TEST_F(Audit, OldestGenerationLeavesItsOperatorAndOwnerLinesKept) {
+    const std::string name = auditLogFileName;
+    const std::vector<std::pair<std::string, bool>> oldest = {
+        {"2026-01-01 00:00:00 bot=1 player=\"Op\" level=2 !freqkill: deleted the freqs of \"V\": "
+         "100; snapshot x",
+         true},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fname freq=101: name \"a\" -> \"b\"",
+         false},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !freg freq=101: registered", true},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fjoin: 7 wrong passwords for "
+         "freq=101 by \"Mal\" in the minute from 2026-01-01 00:00:00",
+         false},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fgrant freq=101: owner \"Mal\" -> "
+         "\"Bob\"",
+         true},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !funreg freq=101: unregistered", true},
+        {"2026-01-01 00:00:00 bot=1 player=\"Op\" level=2 !fname freq=102: name \"\" -> \"c\"",
+         true},
+        {"2026-01-01 00:00:00 bot=1 player=\"M\\x22 level=2 !fname\" level=0 !fname freq=101: "
+         "name \"b\" -> \"a\"",
+         false},
+        {"2026-01-01 00:00:00 bot=1 save: saved Zandrel.teams (1 freq)", true},
+        {"2026-01-01 00:00:00 tool=\"hadrok teams\" user=\"root\" passwd freq=101: password "
+         "changed",
+         true},
+    };
+    std::string oldestBytes, kept;
+    for (const auto& [line, stays] : oldest) {
+        oldestBytes += line + "\n";
+        if (stays) kept += line + "\n";
+    }
+    // A kept file just at its bound: its first line goes, the rest stays.
+    const std::string firstKept = std::string(999, 'k') + "\n";
+    std::string before = firstKept;
+    while (before.size() < size_t(auditLogKeptBytes + auditLogRotateBytes))
+        before += std::string(999, 'm') + "\n";
+    TempDir::write(name + auditLogKeptSuffix, before);
+    TempDir::write(name, std::string(auditLogRotateBytes, 'L'));
+    for (int n = 1; n <= 4; ++n)
+        TempDir::write(name + "." + std::to_string(n), std::to_string(n));
+    TempDir::write(name + ".5", oldestBytes);
+    auditLog(host.state.log, {}, "test", noFreq, "line");
+    EXPECT_EQ(TempDir::read(name + ".5"), "4");
+    const std::string after = TempDir::read(name + auditLogKeptSuffix);
+    ASSERT_GE(after.size(), kept.size());
+    EXPECT_EQ(after.substr(after.size() - kept.size()), kept);
+    EXPECT_LE(after.size(), before.size()); // trimmed to its bound
+    EXPECT_GE(after.size(), size_t(auditLogKeptBytes));
+    EXPECT_EQ(after.find(firstKept), std::string::npos);
+    EXPECT_EQ(after[0], 'm');
+}
+
+} // namespace
