@@ -80,9 +80,10 @@ std::string keptName(const AuditLog& log) {
 bool readWhole(const std::string& path, std::string& bytes, std::string& reason) {
     ReadableFile file;
     const OpenResult opened = openRegularFile(path.c_str(), file);
-    if (opened == OpenResult::missing) return true;
+    // Nothing there, or no file (a directory): no lines to read.
+    if (opened == OpenResult::missing || opened == OpenResult::notRegular) return true;
     if (opened != OpenResult::opened) {
-        reason = opened == OpenResult::notRegular ? notRegularReason : lastSystemError();
+        reason = lastSystemError();
         return false;
     }
     // A generation is at most 2 MiB and the kept file 6: anything far
@@ -121,9 +122,13 @@ void trimKept(const AuditLog& log) {
 // Before the oldest generation goes, its lines that players' repeats may not
 // push out are appended to hadrok.log.kept. False, with the reason, when
 // they could not be: then the generation stays.
-bool keepLines(const AuditLog& log, std::string& reason) {
+bool keepLines(AuditLog& log, std::string& reason) {
+    const Text oldest = generationName(log, auditLogGenerations);
+    // Kept already, by a rotation that then failed to remove it: not twice.
+    const FileIdentity identity = fileIdentityOf(oldest.data);
+    if (sameFile(identity, log.keptFrom)) return true;
     std::string bytes;
-    if (!readWhole(generationName(log, auditLogGenerations).data, bytes, reason)) return false;
+    if (!readWhole(oldest.data, bytes, reason)) return false;
     std::string kept;
     for (size_t at = 0; at < bytes.size();) {
         size_t end = bytes.find('\n', at);
@@ -146,8 +151,10 @@ bool keepLines(const AuditLog& log, std::string& reason) {
     if (!appended) reason = lastSystemError();
     const uint64_t size = file.size;
     closeAppendableFile(file);
-    if (appended && size > uint64_t(auditLogKeptBytes + auditLogRotateBytes)) trimKept(log);
-    return appended;
+    if (!appended) return false;
+    log.keptFrom = identity;
+    if (size > uint64_t(auditLogKeptBytes + auditLogRotateBytes)) trimKept(log);
+    return true;
 }
 
 // hadrok.log becomes hadrok.log.1, .1 becomes .2 and so on; the oldest goes
@@ -155,7 +162,7 @@ bool keepLines(const AuditLog& log, std::string& reason) {
 // are in hadrok.log.kept. Each step moves a name to a free one,
 // never over another, and a failed step ends the rotation: what has moved
 // stays in order, and the next try goes on from the first free name.
-bool rotate(const AuditLog& log, std::string& reason) {
+bool rotate(AuditLog& log, std::string& reason) {
     int free = 1;
     while (free <= auditLogGenerations &&
            pathKindOf(generationName(log, free).data) != PathKind::missing)
@@ -166,6 +173,7 @@ bool rotate(const AuditLog& log, std::string& reason) {
             reason = lastSystemError();
             return false;
         }
+        log.keptFrom = {}; // gone: its number may name another file later
         free = auditLogGenerations;
     }
     for (int n = free - 1; n >= 1; --n)

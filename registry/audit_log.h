@@ -60,6 +60,7 @@ struct AuditLog {
     AppendableFile file;       // open while handle >= 0
     bool unflushed = false;    // lines written since the last flush
     uint32_t lookedAtTick = 0; // when the name was last checked to lead to the file
+    FileIdentity keptFrom;     // the oldest generation whose lines were last kept
 
     AuditLog() = default;
     AuditLog(const AuditLog&) = delete;
