@@ -308,6 +308,26 @@ TEST_F(AuditCounts, CountsStayBoundedAndFoldTheExcess) {
                                      "from 2026-01-01 00:01:00");
 }
 
+// A player's changes past his first five of a kind in a minute are counted,
+// per kind and freq, into one line naming the last; an operator's are
+// always written in full.
+TEST_F(AuditCounts, RepeatedChangesAreCountedNamingTheLast) {
+    PlayerRecord& ann = host.players.front();
+    PlayerRecord& op = host.addPlayer("Op", 1);
+    host.command(op, "freg", "200:pw");
+    for (int i = 0; i < 7; ++i) {
+        host.command(ann, "fname", ("100:n" + std::to_string(i)).c_str());
+        host.command(op, "fname", ("200:o" + std::to_string(i)).c_str());
+    }
+    host.command(ann, "fpass", "100:x"); // another kind: in full
+    EXPECT_EQ(logLines().size(), 1u + 5u + 7u + 1u);
+    pass(60);
+    EXPECT_EQ(logLines().back(),
+              "2026-01-01 00:01:00 bot=1 player=\"Ann\" level=0 !fname freq=100: 2 name changes by "
+              "\"Ann\" in the minute from 2026-01-01 00:00:00; the last set it to \"n6\"");
+    EXPECT_EQ(logLines().size(), 15u);
+}
+
 TEST_F(AuditCounts, NoneCountedWithTheLogOff) {
     host.bot.config.auditLog = 0;
     PlayerRecord& mal = host.addPlayer("Mal");
