@@ -154,7 +154,8 @@ def main():
                   f"BM_Admission_{kind}/{large}", f"BM_Admission_{kind}/{small}", "cpu_time", 1.5)
 
     # 3. !fjoin, with the audit log off and on (on is the default setting).
-    for audit, label in ((0, "audit log off"), (1, "audit log on")):
+    for audit, label in ((0, "audit log off"), (1, "audit log on"),
+                         (2, "audit log on, every join a line")):
         c.at_most(f"3 !fjoin {label}, 65536 vs 100 records",
                   f"BM_Fjoin/{large}/{audit}", f"BM_Fjoin/{small}/{audit}", "cpu_time", 1.5)
 

@@ -12,6 +12,7 @@
 #include "paired.h"
 #include "platform/platform.h"
 #include "plugin/event_handling.h"
+#include "registry/audit_log.h"
 #include "registry/password_hash.h"
 
 namespace {
@@ -130,13 +131,17 @@ BENCHMARK(BM_ExpandWelcome);
 
 // The right password for the last-registered freq, as Bob, whose invite is
 // thereby renewed (removed and appended again), so the registry keeps its size.
-// Arg 1: the records; arg 2: the bot's AuditLog setting (1 is the default, and
-// appends a line to hadrok.log per join).
+// Arg 1: the records; arg 2: 0, the bot's AuditLog off; 1, on (the default):
+// Bob, a player, has his first joins of a minute written in full and the rest
+// counted; 2, on, and Bob an operator, whose every join appends a line to
+// hadrok.log.
 void BM_Fjoin(benchmark::State& state) {
     const uint32_t records = uint32_t(state.range(0));
     BenchRegistry& bench = benchRegistry(records);
     BotInstance bot;
-    connectBot(bot, uint32_t(state.range(1)));
+    connectBot(bot, state.range(1) != 0 ? 1 : 0);
+    PlayerRecord joiner = bench.invited;
+    if (state.range(1) == 2) joiner.operatorLevel = 1;
     const std::string argument = std::to_string(bench.targetFreq) + ":" + benchPassword;
     CommandRecord command{};
     command.word = "fjoin";
@@ -146,7 +151,7 @@ void BM_Fjoin(benchmark::State& state) {
     for (auto _ : state) {
         event.handle = 1;
         event.code = Command;
-        event.slot[0] = reinterpret_cast<uintptr_t>(&bench.invited);
+        event.slot[0] = reinterpret_cast<uintptr_t>(&joiner);
         event.slot[1] = reinterpret_cast<uintptr_t>(&command);
         handleEvent(bot, bench.state, event);
         benchmark::ClobberMemory();
@@ -155,9 +160,10 @@ void BM_Fjoin(benchmark::State& state) {
         state.SkipWithError("invite count changed");
     if (!findInvite(bench.registry, bench.targetFreq, "Bob")) state.SkipWithError("no invite");
     std::remove("hadrok.log");
+    lookAtAuditLogFile(bench.state.log); // the next run's lines go to a new file
     state.counters["records"] = double(records);
 }
-BENCHMARK(BM_Fjoin)->ArgsProduct({{smallRecords, largeRecords}, {0, 1}});
+BENCHMARK(BM_Fjoin)->ArgsProduct({{smallRecords, largeRecords}, {0, 1, 2}});
 
 // A !fjoin whose password is 30,000 bytes (the host's longest argument is
 // 32,000), paired in each round with hashPassword of those bytes alone: what

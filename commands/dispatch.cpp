@@ -26,6 +26,11 @@ void audit(const CommandContext& context, const char* command, int32_t freq,
     if (context.log) auditLog(*context.log, actorOf(context), command, freq, change);
 }
 
+void auditRepeat(const CommandContext& context, RepeatKind kind, int32_t freq,
+                 std::string_view change, std::string_view last) {
+    if (context.log) auditRepeat(*context.log, actorOf(context), kind, freq, change, last);
+}
+
 void auditWrongPassword(const CommandContext& context, int32_t freq) {
     if (context.log) auditWrongPassword(*context.log, actorOf(context), freq);
 }

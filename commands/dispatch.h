@@ -42,6 +42,12 @@ void reply(const CommandContext& context, const char* text);
 void audit(const CommandContext& context, const char* command, int32_t freq,
            std::string_view change);
 
+// A change the commanding player may repeat at will: written in full the
+// first few times in his minute, then counted (registry/refusal_counts.h).
+// `last` is what it set, named in the count's line.
+void auditRepeat(const CommandContext& context, RepeatKind kind, int32_t freq,
+                 std::string_view change, std::string_view last = {});
+
 // A wrong password the commanding player typed: counted in the audit log
 // rather than written each time, as he may repeat it at will.
 void auditWrongPassword(const CommandContext& context, int32_t freq);

@@ -13,7 +13,7 @@ void handleFgrant(const CommandContext& context) {
     Text change = changedFromTo("owner", fieldOf(record.owner), fieldOf(target->name));
     std::memcpy(record.owner, target->name, sizeof record.owner);
     markChanged(context.registry);
-    audit(context, "!fgrant", record.freq, change.view());
+    auditRepeat(context, RepeatKind::handOver, record.freq, change.view(), fieldOf(target->name));
     Text line(replies::nowOwner);
     line.append(int32_t(record.freq));
     sendPrivate(context.instance, *target, line.data);

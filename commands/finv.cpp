@@ -9,7 +9,7 @@ void handleFinv(const CommandContext& context) {
     addInvite(context.registry, record.freq, fieldOf(target->name));
     Text change("invited ");
     change.append(auditQuote(fieldOf(target->name)));
-    audit(context, "!finv", record.freq, change.view());
+    auditRepeat(context, RepeatKind::invite, record.freq, change.view(), fieldOf(target->name));
     Text line(fieldOf(context.player.name));
     line.append(replies::invitedYou);
     line.append(int32_t(record.freq));

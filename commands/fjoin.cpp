@@ -10,7 +10,7 @@ void handleFjoin(const CommandContext& context) {
         return reply(context, replies::invalidPassword);
     }
     addInvite(context.registry, record.freq, fieldOf(context.player.name));
-    audit(context, "!fjoin", record.freq, "admitted by password");
+    auditRepeat(context, RepeatKind::admission, record.freq, "admitted by password");
     Text line(replies::joinSecondsLead);
     line.append(int32_t(context.instance.config.inviteExpireSeconds));
     line.append(replies::joinSecondsTail);

@@ -10,7 +10,7 @@ void handleFkick(const CommandContext& context) {
         return reply(context, replies::notOnFreq);
     Text change("kicked ");
     change.append(auditQuote(fieldOf(target->name)));
-    audit(context, "!fkick", record.freq, change.view());
+    auditRepeat(context, RepeatKind::kick, record.freq, change.view(), fieldOf(target->name));
     sendPrivate(context.instance, *target, replies::kicked);
     sendPrivate(context.instance, *target, setFreqZero);
 }

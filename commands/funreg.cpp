@@ -7,6 +7,18 @@ void handleFunreg(const CommandContext& context) {
     bool ownFreq = equalsNoCase(fieldOf(record.owner), fieldOf(context.player.name));
     Text change(ownFreq ? "unregistered" : "unregistered by an operator; owner was ");
     if (!ownFreq) change.append(auditQuote(fieldOf(record.owner)));
+    // What the freq was, so that the log can tell it after it is gone; the
+    // password's hash stays out, as everywhere in the log.
+    change.append("; record: owner ");
+    change.append(auditQuote(fieldOf(record.owner)));
+    change.append(", name ");
+    change.append(auditQuote(fieldOf(record.freqName)));
+    change.append(", squad ");
+    change.append(auditQuote(fieldOf(record.allowedSquad)));
+    change.append(", welcome ");
+    change.append(auditQuote(fieldOf(record.welcome)));
+    change.append(", last used ");
+    change.append(auditTimeText(record.lastUsed));
     audit(context, "!funreg", record.freq, change.view());
     sendToFreq(context.instance, record.freq, replies::noLongerOwned);
     removeFreq(context.registry, &record);

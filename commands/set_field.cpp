@@ -7,7 +7,7 @@ namespace {
 
 // What a command that sets a field tells the audit log and the player.
 struct FieldChange {
-    const char* command;
+    RepeatKind kind;     // the command's, counted when a player repeats it
     const char* what;    // the audit line: "<what> "old" -> "new"", or "<what> changed"
     bool showsOldAndNew; // not for a password, nor for the long welcome text
     const char* reply;
@@ -17,11 +17,12 @@ void tell(const CommandContext& context, const FieldChange& change, std::string_
           std::string_view after) {
     const int32_t freq = context.record->freq;
     if (change.showsOldAndNew) {
-        audit(context, change.command, freq, changedFromTo(change.what, before, after).view());
+        auditRepeat(context, change.kind, freq, changedFromTo(change.what, before, after).view(),
+                    after);
     } else {
         Text line(change.what);
         line.append(" changed");
-        audit(context, change.command, freq, line.view());
+        auditRepeat(context, change.kind, freq, line.view());
     }
     reply(context, change.reply);
 }
@@ -42,17 +43,19 @@ void handleSetField(const CommandContext& context) {
     markChanged(context.registry);
     switch (context.row->sets) {
     case RecordField::FreqName:
-        return setText(context, {"!fname", "name", true, replies::nameChanged}, record.freqName);
+        return setText(context, {RepeatKind::name, "name", true, replies::nameChanged},
+                       record.freqName);
     case RecordField::AllowedSquad:
-        return setText(context, {"!fsquad", "squad", true, replies::squadChanged},
+        return setText(context, {RepeatKind::squad, "squad", true, replies::squadChanged},
                        record.allowedSquad);
     case RecordField::Welcome:
-        return setText(context, {"!fwelc", "welcome", false, replies::welcomeChanged},
+        return setText(context, {RepeatKind::welcome, "welcome", false, replies::welcomeChanged},
                        record.welcome);
     case RecordField::Password: {
         const Text& password = context.typed.rest;
         record.passwordHash = hashPassword(password.data, password.length);
-        return tell(context, {"!fpass", "password", false, replies::passwordChanged}, {}, {});
+        return tell(context, {RepeatKind::password, "password", false, replies::passwordChanged},
+                    {}, {});
     }
     case RecordField::None:
         break;

@@ -123,14 +123,22 @@ bool readExactly(ReadableFile& file, void* buffer, size_t size);
 void closeReadableFile(ReadableFile& file);
 
 // A log file opened for appending: never through a symbolic link, never a
-// FIFO or a device; created owner-only when missing.
+// FIFO or a device; created owner-only when missing. It may stay open for
+// many appends: its size is kept as they go and the file-size limit is asked
+// once, at the opening, so that an append is one call of the system.
 struct AppendableFile {
     intptr_t handle = -1;
-    uint64_t size = 0; // when opened
+    uint64_t size = 0;               // when opened, and after each whole append
+    uint64_t sizeLimit = UINT64_MAX; // the process's file-size limit at the opening
+    uint64_t volume = 0;             // which file it is, as fileIdentityOf tells
+    uint64_t index = 0;
 };
 // notRegular: a symbolic link, a FIFO, a device or a directory is there.
 OpenResult openForAppend(const char* path, AppendableFile& file);
+// False when not all was written (size is then unknown: close and open again).
 bool appendBytes(AppendableFile& file, const void* data, size_t size);
+// Flushes what was appended to the disk; false, with lastSystemError(), on failure.
+bool flushAppendableFile(AppendableFile& file);
 void closeAppendableFile(AppendableFile& file);
 
 // What is at a path, looked at without following a symbolic link. A path that

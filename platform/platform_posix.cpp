@@ -115,12 +115,20 @@ bool writeAll(int fd, const unsigned char* data, size_t size) {
 // A write past the process's file-size limit would raise a signal that ends
 // the host; refused beforehand, it fails like any other write ("File too
 // large"), and the host's signal handling is left alone.
-bool withinFileSizeLimit(uint64_t at, size_t size) {
+uint64_t fileSizeLimit() {
     struct rlimit limit {};
-    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
-    if (at + size <= uint64_t(limit.rlim_cur)) return true;
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+    return uint64_t(limit.rlim_cur);
+}
+
+bool withinFileSizeLimit(uint64_t at, size_t size, uint64_t limit) {
+    if (limit == UINT64_MAX || at + size <= limit) return true;
     errno = EFBIG;
     return false;
+}
+
+bool withinFileSizeLimit(uint64_t at, size_t size) {
+    return withinFileSizeLimit(at, size, fileSizeLimit());
 }
 
 std::string directoryOf(const std::string& path) {
@@ -407,14 +415,21 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
     if (const OpenResult kind = regularOrNot(fd, st); kind != OpenResult::opened) return kind;
     file.handle = fd;
     file.size = uint64_t(st.st_size);
+    file.sizeLimit = fileSizeLimit();
+    file.volume = uint64_t(st.st_dev);
+    file.index = uint64_t(st.st_ino);
     return OpenResult::opened;
 }
 
 bool appendBytes(AppendableFile& file, const void* data, size_t size) {
-    struct stat st {};
-    const uint64_t at = fstat(int(file.handle), &st) == 0 ? uint64_t(st.st_size) : file.size;
-    if (!withinFileSizeLimit(at, size)) return false;
-    return writeAll(int(file.handle), static_cast<const unsigned char*>(data), size);
+    if (!withinFileSizeLimit(file.size, size, file.sizeLimit)) return false;
+    if (!writeAll(int(file.handle), static_cast<const unsigned char*>(data), size)) return false;
+    file.size += size;
+    return true;
+}
+
+bool flushAppendableFile(AppendableFile& file) {
+    return fsync(int(file.handle)) == 0;
 }
 
 void closeAppendableFile(AppendableFile& file) {

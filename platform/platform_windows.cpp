@@ -348,6 +348,10 @@ void closeReadableFile(ReadableFile& file) {
     file.handle = -1;
 }
 
+namespace {
+FileIdentity identityOfHandle(HANDLE handle);
+} // namespace
+
 OpenResult openForAppend(const char* path, AppendableFile& file) {
     file = {};
     const DWORD attributes = GetFileAttributesA(path);
@@ -366,6 +370,9 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
         return kind;
     }
     file.handle = reinterpret_cast<intptr_t>(handle);
+    const FileIdentity identity = identityOfHandle(handle);
+    file.volume = identity.device;
+    file.index = identity.index;
     return OpenResult::opened;
 }
 
@@ -379,8 +386,13 @@ bool appendBytes(AppendableFile& file, const void* data, size_t size) {
             return false;
         p += written;
         size -= written;
+        file.size += written;
     }
     return true;
+}
+
+bool flushAppendableFile(AppendableFile& file) {
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(file.handle)) != 0;
 }
 
 void closeAppendableFile(AppendableFile& file) {

@@ -92,6 +92,8 @@ void autoSave(BotInstance& instance, PluginState& state) {
             expireUnusedFreqs(state.registry, state.store, instance.config.expireUnusedDays,
                               instance.config.backups, state.log, bot);
         echoIfAny(instance, sweep.notice);
+        // The lines of the changes reach the disk before the changes do.
+        flushAuditLog(state.log);
         save = saveRegistryFile(state.store, state.registry, instance.config.backups);
         followRegistryLock(state); // a lock found lost at the save ends the log
     } catch (const std::exception& e) {
@@ -107,6 +109,8 @@ void autoSave(BotInstance& instance, PluginState& state) {
     // autosave tells again.
     try {
         echoIfAny(instance, saveNotice(save));
+        const std::string saved = savedAuditText(save);
+        if (!saved.empty()) auditLog(state.log, bot, "save", noFreq, saved);
         const std::string text = saveAuditText(save);
         if (!text.empty()) auditLog(state.log, bot, "save", noFreq, text);
     } catch (...) {

@@ -111,6 +111,7 @@ void stopPluginState(PluginState& state) {
     // to the host's standard error.
     SaveReport save;
     try {
+        flushAuditLog(state.log); // its lines before the changes they tell
         save = saveRegistryFile(state.store, state.registry, state.settings.backups);
     } catch (const std::exception& e) {
         save.status = SaveStatus::failed;
@@ -133,10 +134,18 @@ void stopPluginState(PluginState& state) {
             lost(nullptr);
         }
     }
+    const std::string saved = savedAuditText(save);
+    if (!saved.empty()) auditLog(state.log, plugin, "save", noFreq, saved);
     const std::string text = saveAuditText(save);
     if (!text.empty()) {
         writeStandardError("hadrok: at unload, " + text + "\n");
         auditLog(state.log, plugin, "save", noFreq, text);
+    }
+    // The last lines, the save's own among them, are made durable too: the
+    // next run's saves would otherwise outlive them.
+    try {
+        flushAuditLog(state.log);
+    } catch (...) {
     }
     closeRegistryStore(state.store);
 }

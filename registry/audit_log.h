@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "registry/refusal_counts.h"
 #include "text/text.h"
 
@@ -19,6 +20,12 @@ constexpr int auditLogGenerations = 5;
 // While the log cannot be rotated it grows on up to this, and then stops:
 // a generation is never overwritten to make room.
 constexpr long auditLogLimitBytes = 2 * auditLogRotateBytes;
+// Where the lines that players' repeats may not push out (an operator's, a
+// registration, an unregistration, a hand-over, the plug-in's and the
+// tool's own) go when the oldest generation is removed; it keeps at least
+// the newest auditLogKeptBytes of them, as many as the generations hold.
+constexpr char auditLogKeptSuffix[] = ".kept";
+constexpr long auditLogKeptBytes = (auditLogGenerations + 1) * auditLogRotateBytes;
 
 // What went wrong with the log, kept until the operator has been told. The
 // log is written from every command, which has no one to tell but the
@@ -39,9 +46,10 @@ struct AuditLogCutTail {
     uint64_t cutSize = 0;
 };
 
-// One log's state: where it goes, its troubles, a cut line to end, and the
-// counts of repeated refusals. The plug-in keeps one in its process state;
-// a tool makes one for the line it writes.
+// One log's state: where it goes, its troubles, a cut line to end, the
+// counts of repeated lines, and the file kept open between lines, so that a
+// line costs one write. The plug-in keeps one in its process state; a tool
+// makes one for the line it writes. The file is closed when it ends.
 struct AuditLog {
     // hadrok.log in the current directory until set; empty for a process
     // that must write none, as one that does not hold the registry.
@@ -49,6 +57,15 @@ struct AuditLog {
     AuditLogTrouble trouble;
     AuditLogCutTail cut;
     RefusalCounts counts;
+    AppendableFile file;       // open while handle >= 0
+    bool unflushed = false;    // lines written since the last flush
+    uint32_t lookedAtTick = 0; // when the name was last checked to lead to the file
+    FileIdentity keptFrom;     // the oldest generation whose lines were last kept
+
+    AuditLog() = default;
+    AuditLog(const AuditLog&) = delete;
+    AuditLog& operator=(const AuditLog&) = delete;
+    ~AuditLog();
 };
 
 // Where the log goes from now on; forgets the counts and the troubles of
@@ -91,8 +108,26 @@ void auditToolLine(AuditLog& log, std::string_view userName, const char* command
 // over (refusal_counts.h).
 void auditWrongPassword(AuditLog& log, const AuditActor& actor, int32_t freq);
 
-// Writes the counts whose minute is over; called at every tick.
+// A line that a level-0 player can repeat at will: his first few of the
+// kind in a minute are written in full (`change`, as auditLog would), the
+// rest counted into one line when the minute is over. `last` is what it set,
+// named in that line. An operator's are always written in full.
+void auditRepeat(AuditLog& log, const AuditActor& actor, RepeatKind kind, int32_t freq,
+                 std::string_view change, std::string_view last = {});
+
+// Writes the counts whose minute is over; called at every tick. About once a
+// second it also looks whether the log's name still leads to the file held
+// open (moved or replaced from outside: the next line opens it anew).
 void auditLogTick(AuditLog& log);
+
+// The same look at once, and the size the file has now, for a file that may
+// have been changed from outside.
+void lookAtAuditLogFile(AuditLog& log);
+
+// Flushes the lines written so far to the disk, before a save of the
+// registry that they describe: a power cut never keeps a change without its
+// line. A failure is a trouble told like the others.
+void flushAuditLog(AuditLog& log);
 
 // Writes every count now, at unload.
 void endAuditLog(AuditLog& log);

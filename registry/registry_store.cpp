@@ -535,6 +535,10 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     write.data = image.get();
     write.size = size;
     write.followLink = true;
+    // Whether what goes in place differs from what this process last put
+    // there, or, before its first save, from what it loaded.
+    const bool changes =
+        store.savedAny ? store.savedGeneration != generation : !unchangedSinceLoad(store, registry);
     switch (writeFileSafely(write)) {
     case WriteResult::written:
         report.status = SaveStatus::saved;
@@ -553,6 +557,12 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         break;
     }
     store.writtenGeneration = generation;
+    if (report.status != SaveStatus::failed) {
+        report.wroteChanges = changes;
+        report.freqsSaved = registry.freqs.count();
+        store.savedAny = true;
+        store.savedGeneration = generation;
+    }
     return report;
 }
 
@@ -829,6 +839,12 @@ std::string saveAuditText(const SaveReport& save) {
     if (!save.pruneProblem.empty())
         add("old daily backup " + save.pruneProblem + " could not be removed");
     return text;
+}
+
+std::string savedAuditText(const SaveReport& save) {
+    if (!save.wroteChanges || save.status != SaveStatus::saved) return {};
+    return std::string("saved ") + registryFileName + " (" + std::to_string(save.freqsSaved) +
+           (save.freqsSaved == 1 ? " freq)" : " freqs)");
 }
 
 std::string snapshotNotice(const SnapshotReport& snapshot, const char* command) {

@@ -96,6 +96,10 @@ struct RegistryStore {
     // the side file it made: the one file of that kind it may replace.
     std::string runStamp;
     std::string sideFileName;
+    // The records' generation last put in place by this process, so that a
+    // save can tell whether it wrote a change.
+    bool savedAny = false;
+    uint64_t savedGeneration = 0;
 };
 
 // The full name of one of the registry's files in the store's folder.
@@ -141,6 +145,10 @@ struct SaveReport {
     // leftAlone and lockLost: what this process holds, written beside.
     std::string sideName;
     std::string sideProblem;
+    // The file in place now holds changes it did not hold before (the
+    // audit log says so: what came after is what a crash would lose).
+    bool wroteChanges = false;
+    uint32_t freqsSaved = 0;
 };
 
 // Keeps the day's backup when due (keepDated 0: none), then replaces the file,
@@ -185,4 +193,8 @@ std::string lockNotice(const RegistryStore& store);
 std::string folderNotice(const RegistryStore& store);
 std::string saveNotice(const SaveReport& save);
 std::string saveAuditText(const SaveReport& save);
+// The short line for a save that put changes in place (one flushed to disk
+// whole: a save whose folder could not be flushed says so instead); empty
+// for any other.
+std::string savedAuditText(const SaveReport& save);
 std::string snapshotNotice(const SnapshotReport& snapshot, const char* command);

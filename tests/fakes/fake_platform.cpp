@@ -361,7 +361,7 @@ void setFakeFile(std::string_view name, std::string_view bytes) {
     d.files[std::string(name)] = contents;
     d.durable[std::string(name)] = contents;
     d.flushed[contents] = *contents;
-    d.writes.push_back({std::string(name), *contents, "written"});
+    d.writes.push_back({std::string(name), *contents, "written", true});
 }
 
 void removeFakeFile(std::string_view name) {
@@ -555,6 +555,7 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
     if (!found) bindName(name, contents);
     file.handle = d.nextHandle++;
     file.size = contents->size();
+    file.index = uint64_t(reinterpret_cast<uintptr_t>(contents.get()));
     d.appenders[file.handle] = contents;
     return OpenResult::opened;
 }
@@ -568,7 +569,21 @@ bool appendBytes(AppendableFile& file, const void* data, size_t size) {
         return false;
     }
     appender->second->append(static_cast<const char*>(data), size);
+    file.size += size;
     step();
+    return true;
+}
+
+bool flushAppendableFile(AppendableFile& file) {
+    const Call call("flushAppendableFile");
+    if (call.failed) return false;
+    auto appender = directory().appenders.find(file.handle);
+    if (appender == directory().appenders.end()) {
+        errno = EBADF;
+        return false;
+    }
+    // What was appended so far survives a power cut from now on.
+    flushFile(appender->second);
     return true;
 }
 

@@ -38,6 +38,7 @@ struct FakeWrite {
     std::string name;
     std::string bytes;
     const char* outcome = nullptr; // "written", "renamedUnflushed" or "failed"
+    bool byTest = false;           // put there by setFakeFile, not by a safe write
 };
 const std::vector<FakeWrite>& fakeWrites();
 // Every line writeStandardError was given since the files were cleared.

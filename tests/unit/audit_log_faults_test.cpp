@@ -323,7 +323,8 @@ const LogCase cases[] = {
              (std::vector<std::string>{
                  "2026-01-01 00:00:00 bot=1 player=\"Ann\" level=0 !freg freq=101: registered",
                  "2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fjoin freq=101: wrong "
-                 "password"}));
+                 "password",
+                 "2026-01-01 00:00:00 bot=0 save: saved Zandrel.teams (1 freq)"}));
      },
      true},
 
@@ -387,6 +388,125 @@ const LogCase cases[] = {
          EXPECT_EQ(countOf(log, "!fname freq=101: name \"one\" -> \"two\""), 1u);
      }},
 };
+
+// A level-0 player who repeats, 100,000 times within an hour, a change he
+// may make at will: one row per kind. Before the flood an operator deletes a
+// player's freqs and two players register theirs; after it, every one of
+// those lines is still in the log, and the repeats add up to 100,000 in his
+// lines in full and his counted lines.
+struct FloodCase {
+    const char* name;
+    const char* command;    // the word the flood repeats
+    const char* fullChange; // how a repeat written in full ends (a prefix of its change)
+    std::string (*argument)(int i);
+    bool handedBack; // a hand-over: Bob hands the freq back each second time
+};
+
+std::ostream& operator<<(std::ostream& out, const FloodCase& c) {
+    return out << c.name;
+}
+
+const FloodCase floods[] = {
+    {"admissions_by_password", "fjoin", "admitted by password",
+     [](int) { return std::string("101:secret"); }, false},
+    {"name_changes", "fname", "name ", [](int i) { return std::string(i % 2 ? "102:b" : "102:a"); },
+     false},
+    {"squad_changes", "fsquad", "squad ",
+     [](int i) { return std::string(i % 2 ? "102:Blues" : "102:Reds"); }, false},
+    {"welcome_changes", "fwelc", "welcome changed",
+     [](int i) { return "102:Hi %name% " + std::to_string(i); }, false},
+    {"password_changes", "fpass", "password changed",
+     [](int i) { return "102:pw" + std::to_string(i); }, false},
+    {"invites", "finv", "invited \"Vic\"", [](int) { return std::string("102:Vic"); }, false},
+    {"kicks", "fkick", "kicked \"Vic\"", [](int) { return std::string("102:Vic"); }, false},
+    {"hand_overs", "fgrant", "owner ", [](int) { return std::string("102:"); }, true},
+};
+
+constexpr int floodRepeats = 100000;
+
+void playFlood(Session& s, const FloodCase& c) {
+    s.connect();
+    s.command("Vic", "freg", "100:pw");
+    s.command("Op", "freqkill", "Vic");
+    s.command("Ann", "freg", "101:secret");
+    s.command("Mal", "freg", "102:mine");
+    s.player("Vic").freq = 102; // kicked again and again: the host does not move him here
+    for (int i = 0; i < floodRepeats; ++i) {
+        std::string argument = c.argument(i);
+        const bool back = c.handedBack && i % 2 == 1;
+        if (c.handedBack) argument += back ? "Mal" : "Bob";
+        s.command(back ? "Bob" : "Mal", c.command, argument);
+        if (i % 100 == 0) s.tick();
+        s.advanceClock(36);
+    }
+    s.command("Op", "funreg", "101");
+}
+
+// The repeats a player's line tells: 1 for a line in full, the count of a
+// counted one; 0 for a line of anything else.
+uint64_t repeatsIn(const std::string& line, const FloodCase& c, const std::string& who) {
+    const std::string prefix = "player=\"" + who + "\" level=0 !" + c.command;
+    if (line.find(prefix) == std::string::npos) return 0;
+    const size_t colon = line.find(": ", line.find(prefix));
+    if (colon == std::string::npos) return 0;
+    const std::string change = line.substr(colon + 2);
+    if (change.starts_with(c.fullChange)) return 1;
+    if (change.find(" by \"" + who + "\" in the minute from ") == std::string::npos) return 0;
+    std::string digits;
+    for (char ch : change) {
+        if (ch == ',') continue;
+        if (!isdigit(static_cast<unsigned char>(ch))) break;
+        digits += ch;
+    }
+    return digits.empty() ? 0 : std::stoull(digits);
+}
+
+void verifyFlood(const FloodCase& c) {
+    const std::vector<std::string> lines = allLogLines();
+    std::string log;
+    for (const std::string& line : lines)
+        log += line + "\n";
+    EXPECT_EQ(countOf(log, "player=\"Op\" level=2 !freqkill: deleted the freqs of \"Vic\": "
+                           "100; snapshot "),
+              1u);
+    EXPECT_EQ(countOf(log, "player=\"Vic\" level=0 !freg freq=100: registered\n"), 1u);
+    EXPECT_EQ(countOf(log, "player=\"Ann\" level=0 !freg freq=101: registered\n"), 1u);
+    EXPECT_EQ(countOf(log, "player=\"Mal\" level=0 !freg freq=102: registered\n"), 1u);
+    EXPECT_EQ(countOf(log, "player=\"Op\" level=2 !funreg freq=101: unregistered by an "
+                           "operator; owner was \"Ann\"; record: "),
+              1u);
+    uint64_t total = 0;
+    size_t floodLines = 0;
+    for (const std::string& line : lines)
+        for (const char* who : {"Mal", "Bob"})
+            if (const uint64_t n = repeatsIn(line, c, who)) {
+                total += n;
+                ++floodLines;
+            }
+    EXPECT_EQ(total, uint64_t(floodRepeats));
+    // 3,600 s: a few in full, then a line a minute (one for each of the two
+    // players trading a freq), and the last minute's at unload.
+    EXPECT_LE(floodLines, c.handedBack ? 2 * 67u : 67u);
+    EXPECT_GE(floodLines, 60u);
+}
+
+class AuditLogFloods : public testing::TestWithParam<FloodCase> {};
+
+// The row that runs, for the case's functions, which capture nothing.
+const FloodCase* floodNow = nullptr;
+
+void runCase(const LogCase& c);
+
+// Each row against the log that wrote every repeat in full: the operator's
+// line went out of all six files.
+TEST_P(AuditLogFloods, RepeatsAreCountedAndEveryOperatorAndOwnerLineStays) {
+    floodNow = &GetParam();
+    runCase({GetParam().name, false, nullptr, [](Session& s) { playFlood(s, *floodNow); },
+             [](const std::string&) { verifyFlood(*floodNow); }});
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, AuditLogFloods, testing::ValuesIn(floods),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 void runCase(const LogCase& c) {
     TimeZoneGuard zone("UTC");

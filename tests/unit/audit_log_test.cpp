@@ -68,7 +68,8 @@ TEST_F(Audit, EveryChangeLeavesOneLine) {
         "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fgrant freq=100: owner \"Alice\" -> "
         "\"Bob\"",
         "2026-01-01 00:00:00 bot=1 player=\"Op\" level=3 !funreg freq=100: unregistered by an "
-        "operator; owner was \"Bob\"",
+        "operator; owner was \"Bob\"; record: owner \"Bob\", name \"Reds\", squad \"Reds\", "
+        "welcome \"Hi %name%\", last used 2026-01-01 00:00:00",
     };
     EXPECT_EQ(logLines(), expected);
     for (const std::string& line : logLines())
@@ -97,6 +98,7 @@ TEST_F(Audit, TurnedOffWritesNothing) {
 TEST_F(Audit, LogIsRotatedPastOneMebibyteKeepingFiveGenerations) {
     for (int generation = 1; generation <= 7; ++generation) {
         TempDir::write(auditLogFileName, std::string(auditLogRotateBytes, char('0' + generation)));
+        lookAtAuditLogFile(host.state.log); // written from outside the log
         auditLog(host.state.log, {}, "test", noFreq, "line");
     }
     EXPECT_EQ(TempDir::read(auditLogFileName), "2026-01-01 00:00:00 bot=0 test: line\n");
@@ -224,6 +226,7 @@ class AuditCounts : public Audit {
         for (int freq = 100; freq < 110; ++freq)
             host.command(ann, "freg", (std::to_string(freq) + ":secret").c_str());
         std::filesystem::remove(auditLogFileName);
+        lookAtAuditLogFile(host.state.log);
     }
     void wrong(const PlayerRecord& player, int freq) {
         host.command(player, "fjoin", (std::to_string(freq) + ":guess").c_str());
@@ -305,6 +308,26 @@ TEST_F(AuditCounts, CountsStayBoundedAndFoldTheExcess) {
                                      "from 2026-01-01 00:01:00");
 }
 
+// A player's changes past his first five of a kind in a minute are counted,
+// per kind and freq, into one line naming the last; an operator's are
+// always written in full.
+TEST_F(AuditCounts, RepeatedChangesAreCountedNamingTheLast) {
+    PlayerRecord& ann = host.players.front();
+    PlayerRecord& op = host.addPlayer("Op", 1);
+    host.command(op, "freg", "200:pw");
+    for (int i = 0; i < 7; ++i) {
+        host.command(ann, "fname", ("100:n" + std::to_string(i)).c_str());
+        host.command(op, "fname", ("200:o" + std::to_string(i)).c_str());
+    }
+    host.command(ann, "fpass", "100:x"); // another kind: in full
+    EXPECT_EQ(logLines().size(), 1u + 5u + 7u + 1u);
+    pass(60);
+    EXPECT_EQ(logLines().back(),
+              "2026-01-01 00:01:00 bot=1 player=\"Ann\" level=0 !fname freq=100: 2 name changes by "
+              "\"Ann\" in the minute from 2026-01-01 00:00:00; the last set it to \"n6\"");
+    EXPECT_EQ(logLines().size(), 15u);
+}
+
 TEST_F(AuditCounts, NoneCountedWithTheLogOff) {
     host.bot.config.auditLog = 0;
     PlayerRecord& mal = host.addPlayer("Mal");
@@ -330,6 +353,66 @@ TEST_F(Audit, RotationFillsAGapWithoutDroppingTheOldest) {
     EXPECT_EQ(TempDir::read(name + ".4"), "4");
     EXPECT_EQ(TempDir::read(name + ".5"), "5");
     EXPECT_EQ(TempDir::read(name), "2026-01-01 00:00:00 bot=0 test: line\n");
+}
+
+} // namespace
+
+namespace {
+
+// When the oldest generation goes, the lines that players' repeats may not
+// push out go on in hadrok.log.kept; the lines of a player's repeatable
+// kinds go for good. The kept file, past its bound, loses its oldest lines
+// only.
+TEST_F(Audit, OldestGenerationLeavesItsOperatorAndOwnerLinesKept) {
+    const std::string name = auditLogFileName;
+    const std::vector<std::pair<std::string, bool>> oldest = {
+        {"2026-01-01 00:00:00 bot=1 player=\"Op\" level=2 !freqkill: deleted the freqs of \"V\": "
+         "100; snapshot x",
+         true},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fname freq=101: name \"a\" -> \"b\"",
+         false},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !freg freq=101: registered", true},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fjoin: 7 wrong passwords for "
+         "freq=101 by \"Mal\" in the minute from 2026-01-01 00:00:00",
+         false},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !fgrant freq=101: owner \"Mal\" -> "
+         "\"Bob\"",
+         true},
+        {"2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !funreg freq=101: unregistered", true},
+        {"2026-01-01 00:00:00 bot=1 player=\"Op\" level=2 !fname freq=102: name \"\" -> \"c\"",
+         true},
+        {"2026-01-01 00:00:00 bot=1 player=\"M\\x22 level=2 !fname\" level=0 !fname freq=101: "
+         "name \"b\" -> \"a\"",
+         false},
+        {"2026-01-01 00:00:00 bot=1 save: saved Zandrel.teams (1 freq)", true},
+        {"2026-01-01 00:00:00 tool=\"hadrok teams\" user=\"root\" passwd freq=101: password "
+         "changed",
+         true},
+    };
+    std::string oldestBytes, kept;
+    for (const auto& [line, stays] : oldest) {
+        oldestBytes += line + "\n";
+        if (stays) kept += line + "\n";
+    }
+    // A kept file just at its bound: its first line goes, the rest stays.
+    const std::string firstKept = std::string(999, 'k') + "\n";
+    std::string before = firstKept;
+    while (before.size() < size_t(auditLogKeptBytes + auditLogRotateBytes))
+        before += std::string(999, 'm') + "\n";
+    TempDir::write(name + auditLogKeptSuffix, before);
+    TempDir::write(name, std::string(auditLogRotateBytes, 'L'));
+    for (int n = 1; n <= 4; ++n)
+        TempDir::write(name + "." + std::to_string(n), std::to_string(n));
+    TempDir::write(name + ".5", oldestBytes);
+    auditLog(host.state.log, {}, "test", noFreq, "line");
+    EXPECT_EQ(TempDir::read(name + ".5"), "4");
+    const std::string after = TempDir::read(name + auditLogKeptSuffix);
+    ASSERT_GE(after.size(), kept.size());
+    EXPECT_EQ(after.substr(after.size() - kept.size()), kept);
+    EXPECT_LE(after.size(), before.size()); // trimmed to its bound
+    EXPECT_GE(after.size(), size_t(auditLogKeptBytes));
+    EXPECT_EQ(after.find(firstKept), std::string::npos);
+    EXPECT_EQ(after[0], 'm');
 }
 
 } // namespace
