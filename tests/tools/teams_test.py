@@ -1069,7 +1069,8 @@ class Hostile(Workdir):
         Unlike the lock holder above, this works the same under Wine."""
         self.write("Zandrel.teams", REGISTRY)
         self.write("in.json", GOOD_DOC.encode())
-        host = subprocess.Popen([HADROK, "run", "--frozen-clock"], cwd=self.dir,
+        host = subprocess.Popen([HADROK, "run", "--frozen-clock", "--in-this-folder"],
+                                cwd=self.dir,
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
         try:
@@ -1260,6 +1261,86 @@ class Locking(Workdir):
         self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
 
 
+# The simulator plays in its working folder: where a host keeps its files it
+# starts only when told so, and beside a running host it writes no file.
+PLAY_HERE = ("which the script's lines and the plug-in's saves would change; play in a trial "
+             "folder with copies of what the script needs, or add --in-this-folder to play here")
+BESIDE_HOST = ("refused: another host process uses this folder (Zandrel.teams.lock is locked), "
+               "so no script line writes its files")
+# Settings written, and a freq registered that the plug-in saves at unload.
+WRITES = (b"ini InviteExpireSeconds=30\nconnect 1\nenter\nplayer Bob\nBob: !freg 1234:pw\n"
+          b"unload\n")
+SETTINGS = b"[Config]\nBackups=3\n"
+LOG = b"2026-01-01 00:00:00 a line\n"
+
+# name, files there, lock held?, --in-this-folder?, script, status, standard error
+SIMULATOR_FOLDERS = [
+    ("a registry", {"Zandrel.teams": REGISTRY}, False, False, WRITES, 2,
+     f"hadrok: this folder holds Zandrel.teams, {PLAY_HERE}\n"),
+    ("settings", {"freqs.ini": SETTINGS}, False, False, WRITES, 2,
+     f"hadrok: this folder holds freqs.ini, {PLAY_HERE}\n"),
+    ("a log", {"hadrok.log": LOG}, False, False, WRITES, 2,
+     f"hadrok: this folder holds hadrok.log, {PLAY_HERE}\n"),
+    ("all three", {"Zandrel.teams": REGISTRY, "freqs.ini": SETTINGS, "hadrok.log": LOG}, False,
+     False, WRITES, 2,
+     f"hadrok: this folder holds Zandrel.teams, freqs.ini, hadrok.log, {PLAY_HERE}\n"),
+    ("a running host", {"Zandrel.teams": REGISTRY}, True, False, WRITES, 2,
+     "hadrok: a host is running in this folder (Zandrel.teams.lock is locked) and it holds "
+     f"Zandrel.teams, {PLAY_HERE}\n"),
+    ("a running host, told so: ini", {"freqs.ini": SETTINGS}, True, True,
+     b"ini InviteExpireSeconds=30\n", 2, f"hadrok: <stdin>:1: ini: {BESIDE_HOST}\n"),
+    ("a running host, told so: ini-raw", {"freqs.ini": SETTINGS}, True, True,
+     b"ini-raw Backups=1\n", 2, f"hadrok: <stdin>:1: ini-raw: {BESIDE_HOST}\n"),
+    ("a running host, told so: ini-delete", {"freqs.ini": SETTINGS}, True, True,
+     b"ini-delete\n", 2, f"hadrok: <stdin>:1: ini-delete: {BESIDE_HOST}\n"),
+    ("a running host, told so: copy", {"freqs.ini": SETTINGS, "Zandrel.teams": REGISTRY}, True,
+     True, b"copy freqs.ini Zandrel.teams\n", 2, f"hadrok: <stdin>:1: copy: {BESIDE_HOST}\n"),
+]
+
+
+class SimulatorFolder(Workdir):
+    def play(self, script, *options):
+        return as_on_linux(subprocess.run([HADROK, "run", "--frozen-clock", *options],
+                                          cwd=self.dir, input=script, capture_output=True,
+                                          env=dict(os.environ, TZ="UTC"), timeout=60))
+
+    def files(self):
+        return {n: self.read(n) for n in sorted(os.listdir(self.dir))
+                if n != "Zandrel.teams.lock"}
+
+    def test_refused_where_a_host_keeps_its_files(self):
+        for name, files, locked, told, script, status, err in SIMULATOR_FOLDERS:
+            if locked and UNDER_WINE:
+                continue  # the lock holder here is Linux's
+            with self.subTest(name):
+                for old in os.listdir(self.dir):
+                    os.remove(self.path(old))
+                for file, data in files.items():
+                    self.write(file, data)
+                holder = LockHolder(self.path("Zandrel.teams.lock")) if locked else None
+                try:
+                    result = self.play(script, *(["--in-this-folder"] if told else []))
+                finally:
+                    if holder:
+                        holder.release()
+                self.assertEqual((result.returncode, result.stderr.decode()), (status, err))
+                self.assertEqual(self.files(), files)
+
+    def test_plays_in_an_empty_folder_or_when_told(self):
+        for name, files, options in [("an empty folder", {}, []),
+                                     ("told so", {"freqs.ini": SETTINGS, "hadrok.log": LOG},
+                                      ["--in-this-folder"])]:
+            with self.subTest(name):
+                for old in os.listdir(self.dir):
+                    os.remove(self.path(old))
+                for file, data in files.items():
+                    self.write(file, data)
+                result = self.play(WRITES, *options)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.read("freqs.ini"), b"[Config]\nInviteExpireSeconds=30\n")
+                self.assertEqual(len(self.read("Zandrel.teams")), RECORD_SIZE)
+
+
 @unittest.skipIf(UNDER_WINE, "a pseudo-terminal is Linux's")
 class Prompt(Workdir):
     """passwd's prompt on a pseudo-terminal, with echo off while it waits."""
@@ -1349,7 +1430,8 @@ class Prompt(Workdir):
         # The real plug-in in the simulator registers freq 200, saves at its
         # unload and lets go of the lock, all while the owner types.
         host = subprocess.run(
-            [HADROK, "run", "--frozen-clock"], cwd=self.dir, capture_output=True, timeout=60,
+            [HADROK, "run", "--frozen-clock", "--in-this-folder"], cwd=self.dir, capture_output=True,
+            timeout=60,
             input=b"connect 1\nenter\nplayer Carl\nCarl: !freg 200:pw\ntick 2\nunload\n",
             env=dict(os.environ, TZ="UTC"))
         self.assertEqual(host.returncode, 0, host.stderr)
