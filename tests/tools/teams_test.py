@@ -13,6 +13,7 @@ import io
 import json
 import os
 import re
+import shutil
 import stat
 import subprocess
 import sys
@@ -1211,14 +1212,51 @@ class Snapshots(Workdir):
         kept = [n for n in os.listdir(self.path("host")) if SNAPSHOT_NAME.match(n)]
         self.assertEqual(len(kept), 1)
         self.assertEqual(self.read("host/" + kept[0]), REGISTRY)
-        # The folder joined to the name with the system's separator.
-        shown = "host\\Zandrel.teams" if UNDER_WINE else os.path.join("host", "Zandrel.teams")
+        # The target named in full, with the system's separator.
+        shown = self.full_path("host", "Zandrel.teams")
         self.assertTrue(out.startswith(f"restored 1 record from backup.teams to {shown}\n"), out)
         self.assertEqual(len(self.read("host/hadrok.log").splitlines()), 1)
         # The snapshot's name is taken as it is by list and diff.
         listed = self.teams("list", os.path.join("host", kept[0])).stdout.decode()
         self.assertTrue(listed.endswith("2 records\n"), listed)
         self.teams("diff", os.path.join("host", kept[0]), "host/Zandrel.teams", status=1)
+
+    def full_path(self, *names):
+        full = os.path.join(self.dir, *names)
+        # Wine shows the Linux root as drive Z:.
+        return "Z:" + full.replace("/", "\\") if UNDER_WINE else full
+
+    def test_restore_wants_a_folder_that_holds_a_registry(self):
+        # name, folder to make, arguments after "restore", status, what it says
+        no_registry = ("hadrok teams restore: {} does not exist: that folder holds no registry, "
+                       "so this is likely not the host's folder (give the host's folder as DIR, "
+                       "or --new to start a registry there); nothing written\n")
+        cases = [
+            ("the working folder", None, ["backup.teams"], 2,
+             no_registry.format(self.full_path("Zandrel.teams"))),
+            ("another folder", "other", ["backup.teams", "other"], 2,
+             no_registry.format(self.full_path("other", "Zandrel.teams"))),
+            ("a folder that is not there", None, ["backup.teams", "nowhere"], 2,
+             no_registry.format(self.full_path("nowhere", "Zandrel.teams"))),
+            ("asked for a new one", "other", ["backup.teams", "other", "--new"], 0,
+             "restored 1 record from backup.teams to "
+             f"{self.full_path('other', 'Zandrel.teams')}\n"),
+        ]
+        for name, folder, args, status, said in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.path("other"), ignore_errors=True)
+                if folder:
+                    os.mkdir(self.path(folder))
+                self.write("backup.teams", REGISTRY[284:])
+                result = self.teams("restore", *args, status=status)
+                self.assertEqual((result.stdout if status == 0 else result.stderr).decode(), said)
+                # Refused, nothing is made anywhere: no registry, lock or log.
+                made = sorted(os.listdir(self.dir)) + (
+                    sorted(os.listdir(self.path(folder))) if folder else [])
+                if status:
+                    self.assertEqual(made, ["backup.teams"] + (["other"] if folder else []))
+                else:
+                    self.assertEqual(self.read("other/Zandrel.teams"), REGISTRY[284:])
 
     def test_a_log_that_cannot_be_written_is_a_warning(self):
         os.mkdir(self.path("hadrok.log"))
