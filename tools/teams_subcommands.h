@@ -30,3 +30,4 @@ void addTeamsDiffCommand(CLI::App& teams);
 void addTeamsPasswdCommand(CLI::App& teams);
 void addTeamsPruneCommand(CLI::App& teams);
 void addTeamsRestoreCommand(CLI::App& teams);
+void addTeamsRemoveCommand(CLI::App& teams);

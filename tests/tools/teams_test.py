@@ -954,6 +954,10 @@ HOSTILE = [
      ["restore", "old.teams"], True, 2,
      "hadrok teams restore: Zandrel.teams: another host process uses the registry "
      "in this directory", None),
+    ("remove while a host runs", {"Zandrel.teams": REGISTRY}, ["remove", "1234"], True, 2,
+     "hadrok teams remove: Zandrel.teams: another host process uses the registry in this "
+     "directory (Zandrel.teams.lock is locked): stop the host first, or make the change in the "
+     "game; nothing written", None),
     ("a lock file that can't be opened", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": "dir"},
      ["passwd", "1234", "--password-stdin"], False, 2,
      "hadrok teams passwd: Zandrel.teams: could not lock Zandrel.teams.lock (", b"pw\n"),
@@ -1082,7 +1086,8 @@ class Hostile(Workdir):
                 self.assertTrue(host.stdout.readline())
             writes = [["import", "in.json", "-o", "Zandrel.teams"],
                       ["passwd", "1234", "--password-stdin"],
-                      ["prune", "--unused-days", "1"]]
+                      ["prune", "--unused-days", "1"],
+                      ["remove", "1234"]]
             for args in writes:
                 with self.subTest(args[0]):
                     result = run(*args, cwd=self.dir, stdin=b"pw\n")
@@ -1159,6 +1164,8 @@ class Snapshots(Workdir):
              "records; snapshot "),
             ("restore", ["restore", "old.teams"], None, "restore", "restore", None,
              'restore: 1 record from "old.teams" replaced 2; snapshot '),
+            ("remove", ["remove", "1500"], None, "remove", "remove", " freq=1500",
+             'remove: removed; owner was "Bob"; snapshot '),
         ]
         for name, args, stdin, kind, command, freq, change in cases:
             with self.subTest(name):
@@ -1220,6 +1227,58 @@ class Snapshots(Workdir):
         listed = self.teams("list", os.path.join("host", kept[0])).stdout.decode()
         self.assertTrue(listed.endswith("2 records\n"), listed)
         self.teams("diff", os.path.join("host", kept[0]), "host/Zandrel.teams", status=1)
+
+    def test_remove_takes_every_record_of_one_freq(self):
+        SEPARATOR = "\\" if UNDER_WINE else "/"
+        duplicated = image(record(1234, b"Alice", hash=1), record(1500, b"Bob", hash=2),
+                           record(1234, b"Eve", hash=3), record(200, b"Carl", hash=4))
+        # name, registry, arguments after "remove", status, what it says, registry after
+        cases = [
+            ("one record", REGISTRY, ["1234"], 0,
+             'removed freq 1234 (owner "Alice") from Zandrel.teams; the file before is kept as ',
+             REGISTRY[284:]),
+            ("duplicates", duplicated, ["1234"], 0,
+             'removed freq 1234 (owner "Alice", 2 records) from Zandrel.teams; the file before '
+             "is kept as ", image(record(1500, b"Bob", hash=2), record(200, b"Carl", hash=4))),
+            ("the last one", REGISTRY[284:], ["1500"], 0,
+             'removed freq 1500 (owner "Bob") from Zandrel.teams; the file before is kept as ',
+             b""),
+            ("in another folder", REGISTRY, ["1500", "host"], 0,
+             f'removed freq 1500 (owner "Bob") from host{SEPARATOR}Zandrel.teams; '
+             "the file before is kept as ", REGISTRY[:284]),
+            ("not registered", REGISTRY, ["999"], 2,
+             "hadrok teams remove: freq 999 is not registered in Zandrel.teams; nothing "
+             "written\n", REGISTRY),
+            ("a damaged registry", REGISTRY + b"x", ["1234"], 2,
+             "hadrok teams remove: Zandrel.teams: size 569 is not a multiple of 284",
+             REGISTRY + b"x"),
+            ("not a freq", REGISTRY, ["65536"], 2, "hadrok teams remove: freq: ", REGISTRY),
+        ]
+        for name, registry, args, status, said, after in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.path("host"), ignore_errors=True)
+                for n in os.listdir(self.dir):
+                    os.remove(self.path(n))
+                folder = "host" if "host" in args else "."
+                os.makedirs(self.path(folder), exist_ok=True)
+                self.write(os.path.join(folder, "Zandrel.teams"), registry)
+                result = self.teams("remove", *args, status=status)
+                self.assertEqual(self.read(os.path.join(folder, "Zandrel.teams")), after)
+                kept = [n for n in os.listdir(self.path(folder)) if SNAPSHOT_NAME.match(n)]
+                if status:
+                    self.assertTrue(result.stderr.decode().startswith(said), result.stderr)
+                    self.assertEqual(kept, [])
+                    self.assertFalse(os.path.exists(self.path(os.path.join(folder,
+                                                                           "hadrok.log"))))
+                    continue
+                self.assertEqual(len(kept), 1, kept)
+                self.assertEqual(self.read(os.path.join(folder, kept[0])), registry)
+                shown = os.path.join(folder, kept[0]) if folder != "." else kept[0]
+                if UNDER_WINE:
+                    shown = shown.replace("/", "\\")
+                self.assertEqual(result.stdout.decode(), said + shown + "\n")
+                log = self.read(os.path.join(folder, "hadrok.log")).decode().splitlines()
+                self.assertEqual(len(log), 1, log)
 
     def full_path(self, *names):
         full = os.path.join(self.dir, *names)
