@@ -1438,6 +1438,89 @@ class SimulatorFolder(Workdir):
                 self.assertEqual(len(self.read("Zandrel.teams")), RECORD_SIZE)
 
 
+# "hadrok status": the folder at one look; status 1 when something waits.
+SAVED_AT = 1765400000  # 2025-12-10 20:53:20 UTC
+SIDE = "Zandrel.teams.unsaved.20260101-120000-4242"
+# name, files there, lock held?, the lines between "folder:" and the last, the last, status
+STATUS_CASES = [
+    ("an empty folder", {}, False,
+     ["lock: free (no Zandrel.teams.lock yet)", "registry: none yet (no Zandrel.teams)",
+      "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
+      "settings: no freqs.ini; every setting has its default"],
+     "nothing waits for the operator", 0),
+    ("a sound folder", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b"",
+                        "hadrok.log": b"x" * 10, "freqs.ini": b"[Config]\nBackups=3\n",
+                        "Zandrel.teams.2026-12-09": REGISTRY, "Zandrel.teams.2026-12-10": REGISTRY,
+                        "Zandrel.teams.before-prune-20261210-182756": REGISTRY,
+                        "Zandrel.teams.before-import-20261209-090000": REGISTRY,
+                        "Zandrel.teams.before-import-20261210-182756.1": REGISTRY}, False,
+     ["lock: free (no host runs here)",
+      "registry: 2 records, 568 bytes, last modified 2025-12-10 20:53:20",
+      "backups: 2, newest Zandrel.teams.2026-12-10",
+      "snapshots: 3, newest Zandrel.teams.before-import-20261210-182756.1",
+      "log: hadrok.log, 10 bytes", "settings: freqs.ini: nothing surprising"],
+     "nothing waits for the operator", 0),
+    ("a running host", {"Zandrel.teams": REGISTRY}, True,
+     ["lock: held: a host (or a tool) uses this folder now",
+      "registry: 2 records, 568 bytes, last modified 2025-12-10 20:53:20",
+      "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
+      "settings: no freqs.ini; every setting has its default"],
+     "nothing waits for the operator", 0),
+    ("files waiting", {"Zandrel.teams": REGISTRY + b"x", SIDE: REGISTRY,
+                       "Zandrel.teams.damaged": b"junk", "freqs.ini": b"[Config]\nBakups=3\n"},
+     False,
+     ["lock: free (no Zandrel.teams.lock yet)",
+      "! registry: Zandrel.teams is not whole records (569 bytes): hadrok teams check tells more",
+      f"! side file {SIDE} waits to be merged: hadrok teams diff Zandrel.teams {SIDE}, then "
+      "export and import what it adds",
+      "! damaged file Zandrel.teams.damaged waits: hadrok teams salvage Zandrel.teams.damaged "
+      "-o salvaged.teams recovers its whole records",
+      "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
+      "! settings: freqs.ini: 1 finding; hadrok config check freqs.ini shows them"],
+     '4 things wait for the operator (the lines starting with "!")', 1),
+]
+
+
+class Status(Workdir):
+    def status(self, *args):
+        return as_on_linux(subprocess.run([HADROK, "status", *args], cwd=self.dir,
+                                          capture_output=True, env=dict(os.environ, TZ="UTC"),
+                                          timeout=60))
+
+    def test_the_folder_at_one_look(self):
+        for name, files, locked, lines, last, status in STATUS_CASES:
+            if locked and UNDER_WINE:
+                continue  # the lock holder here is Linux's
+            with self.subTest(name):
+                for old in os.listdir(self.dir):
+                    os.remove(self.path(old))
+                for file, data in files.items():
+                    self.write(file, data)
+                if "Zandrel.teams" in files:
+                    os.utime(self.path("Zandrel.teams"), (SAVED_AT, SAVED_AT))
+                holder = LockHolder(self.path("Zandrel.teams.lock")) if locked else None
+                try:
+                    result = self.status()
+                finally:
+                    if holder:
+                        holder.release()
+                self.assertEqual(result.stderr, b"")
+                out = result.stdout.decode().splitlines()
+                self.assertEqual(out[1:], lines + [last])
+                self.assertEqual(result.returncode, status)
+
+    def test_another_folder_is_named_and_looked_at(self):
+        os.mkdir(self.path("host"))
+        self.write("host/Zandrel.teams", REGISTRY[:284])
+        out = self.status("host").stdout.decode().splitlines()
+        self.assertEqual(out[0], "folder: " + (
+            "Z:" + self.path("host").replace("/", "\\") if UNDER_WINE else self.path("host")))
+        self.assertTrue(out[2].startswith("registry: 1 record, 284 bytes"), out)
+        result = self.status("nowhere")
+        self.assertEqual((result.returncode, result.stderr),
+                         (2, b"hadrok status: nowhere is not a folder\n"))
+
+
 @unittest.skipIf(UNDER_WINE, "a pseudo-terminal is Linux's")
 class Prompt(Workdir):
     """passwd's prompt on a pseudo-terminal, with echo off while it waits."""
