@@ -763,8 +763,8 @@ COMMAND_LINES = [
     (["help", "teams", "check"], 0, ("--help", ["teams", "check"])),
     (["help", "config", "check"], 0, ("--help", ["config", "check"])),
     (["help", "frob"], 2, 'hadrok help: unknown subcommand "frob"; the subcommands are: run, '
-                          "teams, config, help"),
-    ([], 2, "hadrok: a subcommand is required: run, teams, config, help"),
+                          "teams, config, status, help"),
+    ([], 2, "hadrok: a subcommand is required: run, teams, config, status, help"),
     (["frobnicate"], 2, 'hadrok: unknown subcommand "frobnicate"; the subcommands are'),
     (["teams"], 2, "hadrok teams: a subcommand is required: list, export, import, check, "
                    "salvage, diff, passwd"),
