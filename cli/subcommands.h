@@ -22,9 +22,12 @@ struct UsageMistake : CLI::ParseError {
 // A count is a whole number from 0 to the given maximum, in decimal digits.
 CLI::Validator countValidator(uint64_t maximum);
 
-// hadrok run [SCRIPT] [--plugin PATH] [--frozen-clock] (host/run_command.cpp)
+// hadrok run [SCRIPT] [--plugin PATH] [--frozen-clock] [--in-this-folder] (host/run_command.cpp)
 void addRunCommand(CLI::App& app);
-// hadrok teams list|export|import|check|salvage|diff|passwd|prune (tools/teams_command.cpp)
+// hadrok teams list|export|import|check|salvage|diff|passwd|prune|remove|restore
+// (tools/teams_command.cpp)
 void addTeamsCommands(CLI::App& app);
 // hadrok config check [FILE] (tools/config_check.cpp)
 void addConfigCommands(CLI::App& app);
+// hadrok status [DIR] (tools/status.cpp)
+void addStatusCommand(CLI::App& app);

@@ -15,6 +15,7 @@
 #include "host/script_runner.h"
 #include "host/script_text.h"
 #include "host/simulator.h"
+#include "platform/platform.h"
 #include "system/plugin_loader.h"
 #include "system/script_clock.h"
 #include "system/terminal.h"
@@ -30,6 +31,7 @@ struct RunOptions {
     std::string plugin;
     bool frozenClock = false;
     bool rawPointerSlots = false;
+    bool inThisFolder = false;
 };
 
 void reportError(const std::string& where, const std::string& message) {
@@ -120,11 +122,47 @@ int playInteractive(Simulator& sim) {
     return 0;
 }
 
+// A host's own files: a script's ini and copy lines, and the plug-in's saves,
+// would change them.
+constexpr const char* hostFiles[] = {"Zandrel.teams", "freqs.ini", "hadrok.log"};
+constexpr const char* hostLockFile = "Zandrel.teams.lock";
+
+// Whether another process holds the folder's registry lock now. Looked at
+// once, before the plug-in is loaded: afterwards the plug-in holds it too.
+bool hostHoldsLock() {
+    if (pathKindOf(hostLockFile) == PathKind::missing) return false;
+    FileLock probe;
+    const LockResult result = takeFileLock(hostLockFile, probe);
+    releaseFileLock(probe);
+    return result == LockResult::heldElsewhere;
+}
+
+// A run plays in the working folder, so it never starts by surprise in one
+// that holds a host's files or beside a running host: only when told so.
+bool mayPlayHere(const RunOptions& options, Simulator& sim) {
+    sim.hostRunsHere = hostHoldsLock();
+    std::string found;
+    for (const char* name : hostFiles) {
+        if (pathKindOf(name) == PathKind::missing) continue;
+        found += (found.empty() ? "" : ", ") + std::string(name);
+    }
+    if (options.inThisFolder || (found.empty() && !sim.hostRunsHere)) return true;
+    const std::string what = sim.hostRunsHere ? "a host is running in this folder (" +
+                                                    std::string(hostLockFile) + " is locked)" +
+                                                    (found.empty() ? "" : " and it holds " + found)
+                                              : "this folder holds " + found;
+    reportError("", what + ", which the script's lines and the plug-in's saves would change; play "
+                           "in a trial folder with copies of what the script needs, or add "
+                           "--in-this-folder to play here");
+    return false;
+}
+
 int runCommand(const RunOptions& options) {
     if (options.frozenClock) freezeClocks();
     startRunBudget();
     Simulator sim;
     sim.rawPointerSlots = options.rawPointerSlots;
+    if (!mayPlayHere(options, sim)) return exitScriptError;
     std::string plugin = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     // dlopen searches the library path for a bare file name; a path never does.
     sim.pluginPath = std::filesystem::absolute(plugin).string();
@@ -184,6 +222,10 @@ void addRunCommand(CLI::App& app) {
     run->add_flag("--raw-pointer-slots", options->rawPointerSlots,
                   "Let \"event\" lines put any number in a slot the plug-in reads as a pointer "
                   "(the plug-in may crash)");
+    run->add_flag("--in-this-folder", options->inThisFolder,
+                  "Play in the working folder even though it holds Zandrel.teams, freqs.ini or "
+                  "hadrok.log, which the script and the plug-in may change; beside a running "
+                  "host, lines that write files are still refused");
     run->footer(scriptLanguageHelp());
     run->callback([options] {
         int status = runCommand(*options);

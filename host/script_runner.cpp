@@ -170,6 +170,15 @@ int64_t parseDuration(std::string_view text) {
     return total;
 }
 
+// Lines that write files never do beside a running host: its settings and
+// registry are live.
+void refuseBesideHost(const Simulator& sim, const char* keyword) {
+    if (sim.hostRunsHere)
+        throw ScriptError(std::string(keyword) +
+                          ": refused: another host process uses this folder (Zandrel.teams.lock "
+                          "is locked), so no script line writes its files");
+}
+
 void writeIni(std::string_view contents, bool append) {
     std::ofstream file("freqs.ini", append ? std::ios::binary | std::ios::app
                                            : std::ios::binary | std::ios::trunc);
@@ -388,7 +397,8 @@ LineResult runAdvance(Simulator&, const Line& line) {
     return LineResult::Continue;
 }
 
-LineResult runIni(Simulator&, const Line& line) {
+LineResult runIni(Simulator& sim, const Line& line) {
+    refuseBesideHost(sim, "ini");
     std::string contents = "[Config]\n";
     for (size_t i = 1; i < line.tokens.size(); ++i) {
         std::string_view pair = line.tokens[i];
@@ -402,12 +412,14 @@ LineResult runIni(Simulator&, const Line& line) {
     return LineResult::Continue;
 }
 
-LineResult runIniRaw(Simulator&, const Line& line) {
+LineResult runIniRaw(Simulator& sim, const Line& line) {
+    refuseBesideHost(sim, "ini-raw");
     writeIni(decodeText(line.rest(), false) + "\n", true);
     return LineResult::Continue;
 }
 
-LineResult runIniDelete(Simulator&, const Line&) {
+LineResult runIniDelete(Simulator& sim, const Line&) {
+    refuseBesideHost(sim, "ini-delete");
     std::remove("freqs.ini");
     return LineResult::Continue;
 }
@@ -422,7 +434,8 @@ LineResult runFilesLine(Simulator& sim, const Line& line) {
     return LineResult::Continue;
 }
 
-LineResult runCopyLine(Simulator&, const Line& line) {
+LineResult runCopyLine(Simulator& sim, const Line& line) {
+    refuseBesideHost(sim, "copy");
     runCopy(decodeText(line.tokens[1], true), decodeText(line.tokens[2], true));
     return LineResult::Continue;
 }

@@ -79,6 +79,10 @@ struct Simulator {
     // "event" lines may put raw numbers in slots the plug-in reads as
     // pointers (run --raw-pointer-slots).
     bool rawPointerSlots = false;
+
+    // Another process held this folder's registry lock when the run began:
+    // a host is running here, so no script line writes the folder's files.
+    bool hostRunsHere = false;
 };
 
 // Loads the plug-in if it isn't loaded; throws HostFailure when it can't.

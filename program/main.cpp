@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
     addRunCommand(app);
     addTeamsCommands(app);
     addConfigCommands(app);
+    addStatusCommand(app);
     addHelpCommand(app);
     return parseCommandLine(app, argc, argv);
 }

@@ -24,8 +24,8 @@ def main():
     with tempfile.TemporaryDirectory(prefix="hadrok-two-hosts-") as folder:
         with open(os.path.join(folder, "freqs.ini"), "w") as f:
             f.write("[Config]\nAutoSaveDelay=1\n")
-        first = subprocess.Popen([hadrok, "run", "--frozen-clock"], cwd=folder, env=env,
-                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        first = subprocess.Popen([hadrok, "run", "--frozen-clock", "--in-this-folder"],
+                                 cwd=folder, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL)
         try:
             first.stdin.write(b"connect 1\n")
@@ -39,8 +39,8 @@ def main():
             for freq in (100, 101):
                 script = (b"connect 1\nenter\nplayer Bob\nBob: !freg %d:pw\ntick 2\n"
                           b"unload\nload\nconnect 1\n" % freq)
-                second = subprocess.run([hadrok, "run", "--frozen-clock"], cwd=folder, env=env,
-                                        input=script, capture_output=True, timeout=120)
+                second = subprocess.run([hadrok, "run", "--frozen-clock", "--in-this-folder"],
+                                        cwd=folder, env=env, input=script, capture_output=True, timeout=120)
                 out = second.stdout
                 assert second.returncode == 0, (second.returncode, out, second.stderr)
                 # Told at each connection and at each autosave; the registry

@@ -291,7 +291,7 @@ void checkSetting(const ConfigSetting& s, const ProfileLine* line,
         report.say(line_);
 }
 
-int check(const CheckOptions& options) {
+Report checked(const CheckOptions& options) {
     Report report;
     std::error_code error;
     const bool exists = std::filesystem::exists(options.file, error);
@@ -330,11 +330,20 @@ int check(const CheckOptions& options) {
                    ? options.file + ": every setting is read as written; nothing surprising"
                    : fmt::format("{}: {} (the lines starting with \"!\")", options.file,
                                  plural(report.findings, "finding", "findings")));
+    return report;
+}
+
+int check(const CheckOptions& options) {
+    const Report report = checked(options);
     writeStandardOutput(report.out);
     return report.findings == 0 ? 0 : 1;
 }
 
 } // namespace
+
+size_t configFindingsOf(const std::string& file) {
+    return checked(CheckOptions{.file = file}).findings;
+}
 
 void addConfigCommands(CLI::App& app) {
     CLI::App* config =

@@ -46,5 +46,6 @@ void addTeamsCommands(CLI::App& app) {
     addTeamsDiffCommand(*teams);
     addTeamsPasswdCommand(*teams);
     addTeamsPruneCommand(*teams);
+    addTeamsRemoveCommand(*teams);
     addTeamsRestoreCommand(*teams);
 }

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "platform/platform.h"
 #include "registry/audit_log.h"
 #include "registry/registry_file.h"
 #include "tools/teams_file.h"
@@ -17,7 +18,18 @@ namespace {
 struct RestoreOptions {
     std::string snapshot;
     std::string folder = ".";
+    bool fresh = false; // --new: the folder may hold no registry yet
 };
+
+// Restoring into a folder that holds no registry is most often a restore
+// run from the wrong folder: it would start a registry, lock and log there
+// and leave the host's registry as it was.
+[[noreturn]] void refuseNoRegistry(const std::string& target) {
+    throw ToolFailure(fmt::format("{} does not exist: that folder holds no registry, so this is "
+                                  "likely not the host's folder (give the host's folder as DIR, "
+                                  "or --new to start a registry there); nothing written",
+                                  target));
+}
 
 int restore(const RestoreOptions& options) {
     const std::string target =
@@ -27,8 +39,15 @@ int restore(const RestoreOptions& options) {
     const std::string image = readRegistryImage(options.snapshot);
     if (image.size() % freqRecordSize != 0)
         throw ToolFailure(notWholeMessage(options.snapshot, image) + "; nothing written");
+    // Named in full, so that a restore into the wrong folder shows at once.
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(target, error);
+    const std::string shown = error ? target : full.lexically_normal().make_preferred().string();
+    // Looked at before the lock, so that the wrong folder gets no lock file.
+    if (!options.fresh && pathKindOf(target.c_str()) == PathKind::missing) refuseNoRegistry(shown);
     HeldRegistry held;
     holdRegistry(held, target, {options.snapshot});
+    if (!options.fresh && !held.existed) refuseNoRegistry(shown);
     const std::string kept = keepSnapshot(held, "restore");
     replaceRegistry(held, image);
     const size_t records = image.size() / freqRecordSize;
@@ -39,7 +58,7 @@ int restore(const RestoreOptions& options) {
                               fileNameOf(kept));
     logRegistryChange(held, "restore", -1, change);
     fmt::print("restored {} record{} from {} to {}\n", records, records == 1 ? "" : "s",
-               options.snapshot, target);
+               options.snapshot, shown);
     if (!kept.empty()) fmt::print("the file before is kept as {}\n", kept);
     return 0;
 }
@@ -57,5 +76,7 @@ void addTeamsRestoreCommand(CLI::App& teams) {
     command->add_option("dir", options->folder, "the directory of the registry")
         ->type_name("DIR")
         ->capture_default_str();
+    command->add_flag("--new", options->fresh,
+                      "Start a registry from the snapshot in a folder that holds none yet");
     command->callback([options] { runTeamsTool("restore", [&] { return restore(*options); }); });
 }

@@ -21,6 +21,10 @@ void runTeamsTool(const char* name, const std::function<int()>& work);
 // in its messages, such as "config check".
 void runOperatorTool(const std::string& command, const std::function<int()>& work);
 
+// How many findings "hadrok config check FILE" reports; ToolFailure when the
+// file can't be read.
+size_t configFindingsOf(const std::string& file);
+
 void addTeamsListCommand(CLI::App& teams);
 void addTeamsExportCommand(CLI::App& teams);
 void addTeamsImportCommand(CLI::App& teams);
@@ -30,3 +34,4 @@ void addTeamsDiffCommand(CLI::App& teams);
 void addTeamsPasswdCommand(CLI::App& teams);
 void addTeamsPruneCommand(CLI::App& teams);
 void addTeamsRestoreCommand(CLI::App& teams);
+void addTeamsRemoveCommand(CLI::App& teams);

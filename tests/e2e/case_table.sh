@@ -1,7 +1,8 @@
 # Sourced by the scripts that play tables of cases through "hadrok run"
 # (malformed_lines.sh, hostile_lines.sh), with the program as $1: its path
 # ($hadrok), the name it gives itself in messages ($program), a scratch
-# folder to run in ($work) and the count of cases and failures.
+# folder to run in ($work, played in with --in-this-folder: the cases leave
+# the plug-in's files there) and the count of cases and failures.
 hadrok=$(realpath "$1") || exit 2
 work=$(mktemp -d) || exit 2
 trap 'rm -rf "$work"' EXIT

@@ -14,7 +14,7 @@ source "$(dirname "$0")/case_table.sh"
 hostile() {
     local limit=$1 want_status=$2 want=$3 title=$4
     local errors status
-    errors=$(TZ=UTC timeout "$limit" "$hadrok" run --frozen-clock <"$work/script" 2>&1 >"$work/out")
+    errors=$(TZ=UTC timeout "$limit" "$hadrok" run --frozen-clock --in-this-folder <"$work/script" 2>&1 >"$work/out")
     status=$?
     cases=$((cases + 1))
     if [ "$status" -ne "$want_status" ] || [ "$(printf '%s' "$errors" | tail -n 1)" != "$want" ]; then
@@ -55,10 +55,10 @@ printf 'Bob: !x %s\n' "$(many x 17000000)" >>"$work/script"
 hostile 20 2 "$program: <stdin>:3: line longer than 16 MiB" "a line longer than 16 MiB"
 # Running out of memory ends the line, not the program: under a small address
 # space (where the program starts at all: not under a sanitizer or Wine).
-if (ulimit -v 150000 && "$hadrok" run </dev/null >/dev/null 2>&1) 2>/dev/null; then
+if (ulimit -v 150000 && "$hadrok" run --in-this-folder </dev/null >/dev/null 2>&1) 2>/dev/null; then
     setup
     printf 'ini K={x*60000000}\n' >>"$work/script"
-    errors=$(ulimit -v 150000 && TZ=UTC timeout 20 "$hadrok" run --frozen-clock <"$work/script" 2>&1 >/dev/null)
+    errors=$(ulimit -v 150000 && TZ=UTC timeout 20 "$hadrok" run --frozen-clock --in-this-folder <"$work/script" 2>&1 >/dev/null)
     status=$?
     cases=$((cases + 1))
     if [ "$status" -ne 2 ] || [ "$errors" != "$program: <stdin>:3: not enough memory to play this line" ]; then

@@ -32,7 +32,7 @@ check() {
     local want="$program: <stdin>:$((count + 1)): $message"
     rm -f freqs.ini
     local errors status
-    errors=$(printf '%s' "$input" | TZ=UTC "$hadrok" run --frozen-clock 2>&1 >/dev/null)
+    errors=$(printf '%s' "$input" | TZ=UTC "$hadrok" run --frozen-clock --in-this-folder 2>&1 >/dev/null)
     status=$?
     cases=$((cases + 1))
     if [ "$status" -ne 2 ] || [ "$errors" != "$want" ] || [ -e freqs.ini ]; then
@@ -113,14 +113,14 @@ check "$std" 'Bob: !x {AB*40000000}' 'repeated text longer than 64 MiB'
 
 # The host itself failing is status 1, not a script error.
 want_error="$program: <stdin>:1: cannot load the plug-in $missing_plugin_shown: "
-printf 'load\n' | "$hadrok" run --plugin "$missing_plugin" >/dev/null 2>"$work/err"
+printf 'load\n' | "$hadrok" run --in-this-folder --plugin "$missing_plugin" >/dev/null 2>"$work/err"
 status=$?
 cases=$((cases + 1))
 if [ "$status" -ne 1 ] || [ "$(head -c ${#want_error} "$work/err")" != "$want_error" ]; then
     failures=$((failures + 1))
     echo "FAIL: a missing plug-in: status $status, message: $(cat "$work/err")"
 fi
-"$hadrok" run "$work/no-such-script.txt" >/dev/null 2>"$work/err"
+"$hadrok" run --in-this-folder "$work/no-such-script.txt" >/dev/null 2>"$work/err"
 status=$?
 cases=$((cases + 1))
 if [ "$status" -ne 2 ] || [ "$(cat "$work/err")" != "$program: cannot read the script $work/no-such-script.txt" ]; then
@@ -131,7 +131,7 @@ fi
 # A script that is a directory is no script.
 if [ -z "${HADROK_UNDER_WINE:-}" ]; then
 mkdir "$work/dir"
-"$hadrok" run "$work/dir" >/dev/null 2>"$work/err"
+"$hadrok" run --in-this-folder "$work/dir" >/dev/null 2>"$work/err"
 status=$?
 cases=$((cases + 1))
 if [ "$status" -ne 2 ] || [ "$(cat "$work/err")" != "hadrok: the script $work/dir is a directory" ]; then

@@ -5,7 +5,8 @@
 #
 #   run.sh HADROK SCRIPT
 #
-# The script runs in a fresh temporary directory, so freqs.ini and
+# The script runs in a fresh temporary directory (so it is played there with
+# --in-this-folder, its fixtures being copies), so freqs.ini and
 # Zandrel.teams start absent unless the directory SCRIPT-without-.txt.files/
 # exists: its contents are copied in first. A first line "# expect-exit: N"
 # makes N the expected exit status (default 0). The build date and time of
@@ -35,7 +36,7 @@ cp "$script" "$work/cwd/$name"
 want_exit=$(sed -n '1s/^#[[:blank:]]*expect-exit:[[:blank:]]*\([0-9][0-9]*\)[[:blank:]]*$/\1/p' "$script")
 want_exit=${want_exit:-0}
 
-(cd "$work/cwd" && TZ=UTC exec "$hadrok" run --frozen-clock "$name") >"$work/raw" 2>&1 </dev/null
+(cd "$work/cwd" && TZ=UTC exec "$hadrok" run --frozen-clock --in-this-folder "$name") >"$work/raw" 2>&1 </dev/null
 status=$?
 
 sed -E 's/("Hadrok" [0-9.]+ compiled on )[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}/\1<date> <time>/' \

@@ -13,6 +13,7 @@ import io
 import json
 import os
 import re
+import shutil
 import stat
 import subprocess
 import sys
@@ -762,8 +763,8 @@ COMMAND_LINES = [
     (["help", "teams", "check"], 0, ("--help", ["teams", "check"])),
     (["help", "config", "check"], 0, ("--help", ["config", "check"])),
     (["help", "frob"], 2, 'hadrok help: unknown subcommand "frob"; the subcommands are: run, '
-                          "teams, config, help"),
-    ([], 2, "hadrok: a subcommand is required: run, teams, config, help"),
+                          "teams, config, status, help"),
+    ([], 2, "hadrok: a subcommand is required: run, teams, config, status, help"),
     (["frobnicate"], 2, 'hadrok: unknown subcommand "frobnicate"; the subcommands are'),
     (["teams"], 2, "hadrok teams: a subcommand is required: list, export, import, check, "
                    "salvage, diff, passwd"),
@@ -953,6 +954,10 @@ HOSTILE = [
      ["restore", "old.teams"], True, 2,
      "hadrok teams restore: Zandrel.teams: another host process uses the registry "
      "in this directory", None),
+    ("remove while a host runs", {"Zandrel.teams": REGISTRY}, ["remove", "1234"], True, 2,
+     "hadrok teams remove: Zandrel.teams: another host process uses the registry in this "
+     "directory (Zandrel.teams.lock is locked): stop the host first, or make the change in the "
+     "game; nothing written", None),
     ("a lock file that can't be opened", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": "dir"},
      ["passwd", "1234", "--password-stdin"], False, 2,
      "hadrok teams passwd: Zandrel.teams: could not lock Zandrel.teams.lock (", b"pw\n"),
@@ -1069,7 +1074,8 @@ class Hostile(Workdir):
         Unlike the lock holder above, this works the same under Wine."""
         self.write("Zandrel.teams", REGISTRY)
         self.write("in.json", GOOD_DOC.encode())
-        host = subprocess.Popen([HADROK, "run", "--frozen-clock"], cwd=self.dir,
+        host = subprocess.Popen([HADROK, "run", "--frozen-clock", "--in-this-folder"],
+                                cwd=self.dir,
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"))
         try:
@@ -1080,7 +1086,8 @@ class Hostile(Workdir):
                 self.assertTrue(host.stdout.readline())
             writes = [["import", "in.json", "-o", "Zandrel.teams"],
                       ["passwd", "1234", "--password-stdin"],
-                      ["prune", "--unused-days", "1"]]
+                      ["prune", "--unused-days", "1"],
+                      ["remove", "1234"]]
             for args in writes:
                 with self.subTest(args[0]):
                     result = run(*args, cwd=self.dir, stdin=b"pw\n")
@@ -1157,6 +1164,8 @@ class Snapshots(Workdir):
              "records; snapshot "),
             ("restore", ["restore", "old.teams"], None, "restore", "restore", None,
              'restore: 1 record from "old.teams" replaced 2; snapshot '),
+            ("remove", ["remove", "1500"], None, "remove", "remove", " freq=1500",
+             'remove: removed; owner was "Bob"; snapshot '),
         ]
         for name, args, stdin, kind, command, freq, change in cases:
             with self.subTest(name):
@@ -1229,14 +1238,103 @@ class Snapshots(Workdir):
         kept = [n for n in os.listdir(self.path("host")) if SNAPSHOT_NAME.match(n)]
         self.assertEqual(len(kept), 1)
         self.assertEqual(self.read("host/" + kept[0]), REGISTRY)
-        # The folder joined to the name with the system's separator.
-        shown = "host\\Zandrel.teams" if UNDER_WINE else os.path.join("host", "Zandrel.teams")
+        # The target named in full, with the system's separator.
+        shown = self.full_path("host", "Zandrel.teams")
         self.assertTrue(out.startswith(f"restored 1 record from backup.teams to {shown}\n"), out)
         self.assertEqual(len(self.read("host/hadrok.log").splitlines()), 1)
         # The snapshot's name is taken as it is by list and diff.
         listed = self.teams("list", os.path.join("host", kept[0])).stdout.decode()
         self.assertTrue(listed.endswith("2 records\n"), listed)
         self.teams("diff", os.path.join("host", kept[0]), "host/Zandrel.teams", status=1)
+
+    def test_remove_takes_every_record_of_one_freq(self):
+        SEPARATOR = "\\" if UNDER_WINE else "/"
+        duplicated = image(record(1234, b"Alice", hash=1), record(1500, b"Bob", hash=2),
+                           record(1234, b"Eve", hash=3), record(200, b"Carl", hash=4))
+        # name, registry, arguments after "remove", status, what it says, registry after
+        cases = [
+            ("one record", REGISTRY, ["1234"], 0,
+             'removed freq 1234 (owner "Alice") from Zandrel.teams; the file before is kept as ',
+             REGISTRY[284:]),
+            ("duplicates", duplicated, ["1234"], 0,
+             'removed freq 1234 (owner "Alice", 2 records) from Zandrel.teams; the file before '
+             "is kept as ", image(record(1500, b"Bob", hash=2), record(200, b"Carl", hash=4))),
+            ("the last one", REGISTRY[284:], ["1500"], 0,
+             'removed freq 1500 (owner "Bob") from Zandrel.teams; the file before is kept as ',
+             b""),
+            ("in another folder", REGISTRY, ["1500", "host"], 0,
+             f'removed freq 1500 (owner "Bob") from host{SEPARATOR}Zandrel.teams; '
+             "the file before is kept as ", REGISTRY[:284]),
+            ("not registered", REGISTRY, ["999"], 2,
+             "hadrok teams remove: freq 999 is not registered in Zandrel.teams; nothing "
+             "written\n", REGISTRY),
+            ("a damaged registry", REGISTRY + b"x", ["1234"], 2,
+             "hadrok teams remove: Zandrel.teams: size 569 is not a multiple of 284",
+             REGISTRY + b"x"),
+            ("not a freq", REGISTRY, ["65536"], 2, "hadrok teams remove: freq: ", REGISTRY),
+        ]
+        for name, registry, args, status, said, after in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.path("host"), ignore_errors=True)
+                for n in os.listdir(self.dir):
+                    os.remove(self.path(n))
+                folder = "host" if "host" in args else "."
+                os.makedirs(self.path(folder), exist_ok=True)
+                self.write(os.path.join(folder, "Zandrel.teams"), registry)
+                result = self.teams("remove", *args, status=status)
+                self.assertEqual(self.read(os.path.join(folder, "Zandrel.teams")), after)
+                kept = [n for n in os.listdir(self.path(folder)) if SNAPSHOT_NAME.match(n)]
+                if status:
+                    self.assertTrue(result.stderr.decode().startswith(said), result.stderr)
+                    self.assertEqual(kept, [])
+                    self.assertFalse(os.path.exists(self.path(os.path.join(folder,
+                                                                           "hadrok.log"))))
+                    continue
+                self.assertEqual(len(kept), 1, kept)
+                self.assertEqual(self.read(os.path.join(folder, kept[0])), registry)
+                shown = os.path.join(folder, kept[0]) if folder != "." else kept[0]
+                if UNDER_WINE:
+                    shown = shown.replace("/", "\\")
+                self.assertEqual(result.stdout.decode(), said + shown + "\n")
+                log = self.read(os.path.join(folder, "hadrok.log")).decode().splitlines()
+                self.assertEqual(len(log), 1, log)
+
+    def full_path(self, *names):
+        full = os.path.join(self.dir, *names)
+        # Wine shows the Linux root as drive Z:.
+        return "Z:" + full.replace("/", "\\") if UNDER_WINE else full
+
+    def test_restore_wants_a_folder_that_holds_a_registry(self):
+        # name, folder to make, arguments after "restore", status, what it says
+        no_registry = ("hadrok teams restore: {} does not exist: that folder holds no registry, "
+                       "so this is likely not the host's folder (give the host's folder as DIR, "
+                       "or --new to start a registry there); nothing written\n")
+        cases = [
+            ("the working folder", None, ["backup.teams"], 2,
+             no_registry.format(self.full_path("Zandrel.teams"))),
+            ("another folder", "other", ["backup.teams", "other"], 2,
+             no_registry.format(self.full_path("other", "Zandrel.teams"))),
+            ("a folder that is not there", None, ["backup.teams", "nowhere"], 2,
+             no_registry.format(self.full_path("nowhere", "Zandrel.teams"))),
+            ("asked for a new one", "other", ["backup.teams", "other", "--new"], 0,
+             "restored 1 record from backup.teams to "
+             f"{self.full_path('other', 'Zandrel.teams')}\n"),
+        ]
+        for name, folder, args, status, said in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.path("other"), ignore_errors=True)
+                if folder:
+                    os.mkdir(self.path(folder))
+                self.write("backup.teams", REGISTRY[284:])
+                result = self.teams("restore", *args, status=status)
+                self.assertEqual((result.stdout if status == 0 else result.stderr).decode(), said)
+                # Refused, nothing is made anywhere: no registry, lock or log.
+                made = sorted(os.listdir(self.dir)) + (
+                    sorted(os.listdir(self.path(folder))) if folder else [])
+                if status:
+                    self.assertEqual(made, ["backup.teams"] + (["other"] if folder else []))
+                else:
+                    self.assertEqual(self.read("other/Zandrel.teams"), REGISTRY[284:])
 
     def test_a_log_that_cannot_be_written_is_a_warning(self):
         os.mkdir(self.path("hadrok.log"))
@@ -1277,6 +1375,169 @@ class Locking(Workdir):
         self.assertEqual(tool.returncode, 2, err)
         self.assertIn(b"another host process uses the registry in this directory", err)
         self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+
+
+# The simulator plays in its working folder: where a host keeps its files it
+# starts only when told so, and beside a running host it writes no file.
+PLAY_HERE = ("which the script's lines and the plug-in's saves would change; play in a trial "
+             "folder with copies of what the script needs, or add --in-this-folder to play here")
+BESIDE_HOST = ("refused: another host process uses this folder (Zandrel.teams.lock is locked), "
+               "so no script line writes its files")
+# Settings written, and a freq registered that the plug-in saves at unload.
+WRITES = (b"ini InviteExpireSeconds=30\nconnect 1\nenter\nplayer Bob\nBob: !freg 1234:pw\n"
+          b"unload\n")
+SETTINGS = b"[Config]\nBackups=3\n"
+LOG = b"2026-01-01 00:00:00 a line\n"
+
+# name, files there, lock held?, --in-this-folder?, script, status, standard error
+SIMULATOR_FOLDERS = [
+    ("a registry", {"Zandrel.teams": REGISTRY}, False, False, WRITES, 2,
+     f"hadrok: this folder holds Zandrel.teams, {PLAY_HERE}\n"),
+    ("settings", {"freqs.ini": SETTINGS}, False, False, WRITES, 2,
+     f"hadrok: this folder holds freqs.ini, {PLAY_HERE}\n"),
+    ("a log", {"hadrok.log": LOG}, False, False, WRITES, 2,
+     f"hadrok: this folder holds hadrok.log, {PLAY_HERE}\n"),
+    ("all three", {"Zandrel.teams": REGISTRY, "freqs.ini": SETTINGS, "hadrok.log": LOG}, False,
+     False, WRITES, 2,
+     f"hadrok: this folder holds Zandrel.teams, freqs.ini, hadrok.log, {PLAY_HERE}\n"),
+    ("a running host", {"Zandrel.teams": REGISTRY}, True, False, WRITES, 2,
+     "hadrok: a host is running in this folder (Zandrel.teams.lock is locked) and it holds "
+     f"Zandrel.teams, {PLAY_HERE}\n"),
+    ("a running host, told so: ini", {"freqs.ini": SETTINGS}, True, True,
+     b"ini InviteExpireSeconds=30\n", 2, f"hadrok: <stdin>:1: ini: {BESIDE_HOST}\n"),
+    ("a running host, told so: ini-raw", {"freqs.ini": SETTINGS}, True, True,
+     b"ini-raw Backups=1\n", 2, f"hadrok: <stdin>:1: ini-raw: {BESIDE_HOST}\n"),
+    ("a running host, told so: ini-delete", {"freqs.ini": SETTINGS}, True, True,
+     b"ini-delete\n", 2, f"hadrok: <stdin>:1: ini-delete: {BESIDE_HOST}\n"),
+    ("a running host, told so: copy", {"freqs.ini": SETTINGS, "Zandrel.teams": REGISTRY}, True,
+     True, b"copy freqs.ini Zandrel.teams\n", 2, f"hadrok: <stdin>:1: copy: {BESIDE_HOST}\n"),
+]
+
+
+class SimulatorFolder(Workdir):
+    def play(self, script, *options):
+        return as_on_linux(subprocess.run([HADROK, "run", "--frozen-clock", *options],
+                                          cwd=self.dir, input=script, capture_output=True,
+                                          env=dict(os.environ, TZ="UTC"), timeout=60))
+
+    def files(self):
+        return {n: self.read(n) for n in sorted(os.listdir(self.dir))
+                if n != "Zandrel.teams.lock"}
+
+    def test_refused_where_a_host_keeps_its_files(self):
+        for name, files, locked, told, script, status, err in SIMULATOR_FOLDERS:
+            if locked and UNDER_WINE:
+                continue  # the lock holder here is Linux's
+            with self.subTest(name):
+                for old in os.listdir(self.dir):
+                    os.remove(self.path(old))
+                for file, data in files.items():
+                    self.write(file, data)
+                holder = LockHolder(self.path("Zandrel.teams.lock")) if locked else None
+                try:
+                    result = self.play(script, *(["--in-this-folder"] if told else []))
+                finally:
+                    if holder:
+                        holder.release()
+                self.assertEqual((result.returncode, result.stderr.decode()), (status, err))
+                self.assertEqual(self.files(), files)
+
+    def test_plays_in_an_empty_folder_or_when_told(self):
+        for name, files, options in [("an empty folder", {}, []),
+                                     ("told so", {"freqs.ini": SETTINGS, "hadrok.log": LOG},
+                                      ["--in-this-folder"])]:
+            with self.subTest(name):
+                for old in os.listdir(self.dir):
+                    os.remove(self.path(old))
+                for file, data in files.items():
+                    self.write(file, data)
+                result = self.play(WRITES, *options)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.read("freqs.ini"), b"[Config]\nInviteExpireSeconds=30\n")
+                self.assertEqual(len(self.read("Zandrel.teams")), RECORD_SIZE)
+
+
+# "hadrok status": the folder at one look; status 1 when something waits.
+SAVED_AT = 1765400000  # 2025-12-10 20:53:20 UTC
+SIDE = "Zandrel.teams.unsaved.20260101-120000-4242"
+# name, files there, lock held?, the lines between "folder:" and the last, the last, status
+STATUS_CASES = [
+    ("an empty folder", {}, False,
+     ["lock: free (no Zandrel.teams.lock yet)", "registry: none yet (no Zandrel.teams)",
+      "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
+      "settings: no freqs.ini; every setting has its default"],
+     "nothing waits for the operator", 0),
+    ("a sound folder", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b"",
+                        "hadrok.log": b"x" * 10, "freqs.ini": b"[Config]\nBackups=3\n",
+                        "Zandrel.teams.2026-12-09": REGISTRY, "Zandrel.teams.2026-12-10": REGISTRY,
+                        "Zandrel.teams.before-prune-20261210-182756": REGISTRY,
+                        "Zandrel.teams.before-import-20261209-090000": REGISTRY,
+                        "Zandrel.teams.before-import-20261210-182756.1": REGISTRY}, False,
+     ["lock: free (no host runs here)",
+      "registry: 2 records, 568 bytes, last modified 2025-12-10 20:53:20",
+      "backups: 2, newest Zandrel.teams.2026-12-10",
+      "snapshots: 3, newest Zandrel.teams.before-import-20261210-182756.1",
+      "log: hadrok.log, 10 bytes", "settings: freqs.ini: nothing surprising"],
+     "nothing waits for the operator", 0),
+    ("a running host", {"Zandrel.teams": REGISTRY}, True,
+     ["lock: held: a host (or a tool) uses this folder now",
+      "registry: 2 records, 568 bytes, last modified 2025-12-10 20:53:20",
+      "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
+      "settings: no freqs.ini; every setting has its default"],
+     "nothing waits for the operator", 0),
+    ("files waiting", {"Zandrel.teams": REGISTRY + b"x", SIDE: REGISTRY,
+                       "Zandrel.teams.damaged": b"junk", "freqs.ini": b"[Config]\nBakups=3\n"},
+     False,
+     ["lock: free (no Zandrel.teams.lock yet)",
+      "! registry: Zandrel.teams is not whole records (569 bytes): hadrok teams check tells more",
+      f"! side file {SIDE} waits to be merged: hadrok teams diff Zandrel.teams {SIDE}, then "
+      "export and import what it adds",
+      "! damaged file Zandrel.teams.damaged waits: hadrok teams salvage Zandrel.teams.damaged "
+      "-o salvaged.teams recovers its whole records",
+      "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
+      "! settings: freqs.ini: 1 finding; hadrok config check freqs.ini shows them"],
+     '4 things wait for the operator (the lines starting with "!")', 1),
+]
+
+
+class Status(Workdir):
+    def status(self, *args):
+        return as_on_linux(subprocess.run([HADROK, "status", *args], cwd=self.dir,
+                                          capture_output=True, env=dict(os.environ, TZ="UTC"),
+                                          timeout=60))
+
+    def test_the_folder_at_one_look(self):
+        for name, files, locked, lines, last, status in STATUS_CASES:
+            if locked and UNDER_WINE:
+                continue  # the lock holder here is Linux's
+            with self.subTest(name):
+                for old in os.listdir(self.dir):
+                    os.remove(self.path(old))
+                for file, data in files.items():
+                    self.write(file, data)
+                if "Zandrel.teams" in files:
+                    os.utime(self.path("Zandrel.teams"), (SAVED_AT, SAVED_AT))
+                holder = LockHolder(self.path("Zandrel.teams.lock")) if locked else None
+                try:
+                    result = self.status()
+                finally:
+                    if holder:
+                        holder.release()
+                self.assertEqual(result.stderr, b"")
+                out = result.stdout.decode().splitlines()
+                self.assertEqual(out[1:], lines + [last])
+                self.assertEqual(result.returncode, status)
+
+    def test_another_folder_is_named_and_looked_at(self):
+        os.mkdir(self.path("host"))
+        self.write("host/Zandrel.teams", REGISTRY[:284])
+        out = self.status("host").stdout.decode().splitlines()
+        self.assertEqual(out[0], "folder: " + (
+            "Z:" + self.path("host").replace("/", "\\") if UNDER_WINE else self.path("host")))
+        self.assertTrue(out[2].startswith("registry: 1 record, 284 bytes"), out)
+        result = self.status("nowhere")
+        self.assertEqual((result.returncode, result.stderr),
+                         (2, b"hadrok status: nowhere is not a folder\n"))
 
 
 @unittest.skipIf(UNDER_WINE, "a pseudo-terminal is Linux's")
@@ -1368,7 +1629,8 @@ class Prompt(Workdir):
         # The real plug-in in the simulator registers freq 200, saves at its
         # unload and lets go of the lock, all while the owner types.
         host = subprocess.run(
-            [HADROK, "run", "--frozen-clock"], cwd=self.dir, capture_output=True, timeout=60,
+            [HADROK, "run", "--frozen-clock", "--in-this-folder"], cwd=self.dir, capture_output=True,
+            timeout=60,
             input=b"connect 1\nenter\nplayer Carl\nCarl: !freg 200:pw\ntick 2\nunload\n",
             env=dict(os.environ, TZ="UTC"))
         self.assertEqual(host.returncode, 0, host.stderr)

@@ -27,7 +27,7 @@ Op: !freqs
 SCRIPT
 # The date is taken before and after the run, in case midnight passes.
 before=$(date -u +%s)
-TZ=UTC "$hadrok" run script.txt >transcript 2>&1
+TZ=UTC "$hadrok" run --in-this-folder script.txt >transcript 2>&1
 status=$?
 after=$(date -u +%s)
 

@@ -27,7 +27,7 @@ Bob: !help freg
 Bob: !freg 100:pw
 tick 2
 SCRIPT
-TZ=UTC "$hadrok" run --frozen-clock script.txt >transcript 2>&1
+TZ=UTC "$hadrok" run --frozen-clock --in-this-folder script.txt >transcript 2>&1
 status=$?
 
 failed=0
