@@ -660,6 +660,19 @@ Figures loop(const Script& script, bool all) {
     // A run that moves many megabytes (a script of huge texts) is sampled
     // more thinly, so that the test command stays short under the sanitizers.
     const uint64_t weight = std::max<uint64_t>(1, baseline.run.bytes / (1u << 20));
+    // One run under one fault, then a fresh plug-in on what it left.
+    const auto playFault = [&](const Fault& f) {
+        if (!selected(describe(f))) return;
+        setCase(script.name + ": " + describe(f));
+        Run run = play(script, f, &baseline, false, false);
+        showReplay(describe(f), run.transcript);
+        ++figures.runs;
+        figures.faults += run.fired;
+        std::vector<std::string> breaks = run.breaks;
+        startAfresh(script, breaks);
+        ++figures.states;
+        report(figures, script, describe(f), breaks);
+    };
     // Every call, each class it can fail with.
     const uint64_t callBudget = all ? UINT64_MAX : 700 / weight;
     const std::vector<uint64_t> calls = sample(baseline.run.calls, callBudget);
@@ -679,36 +692,14 @@ Figures loop(const Script& script, bool all) {
             if (!errors.empty()) classes.push_back(errors[n % errors.size()]);
             if (throws) classes.push_back(FaultClass::outOfMemory);
         }
-        for (FaultClass fault : classes) {
-            Fault f{Family::call, n, fault, kind};
-            if (!selected(describe(f))) continue;
-            setCase(script.name + ": " + describe(f));
-            Run run = play(script, f, &baseline, false, false);
-            showReplay(describe(f), run.transcript);
-            ++figures.runs;
-            figures.faults += run.fired;
-            std::vector<std::string> breaks = run.breaks;
-            startAfresh(script, breaks);
-            ++figures.states;
-            report(figures, script, describe(f), breaks);
-        }
+        for (FaultClass fault : classes)
+            playFault({Family::call, n, fault, kind});
     }
 
     // Every allocation of the plug-in.
     const uint64_t allocationBudget = all ? UINT64_MAX : 400 / weight;
-    for (uint64_t n : sample(baseline.run.allocations, allocationBudget)) {
-        Fault f{Family::allocation, n, FaultClass::outOfMemory, {}};
-        if (!selected(describe(f))) continue;
-        setCase(script.name + ": " + describe(f));
-        Run run = play(script, f, &baseline, false, false);
-        showReplay(describe(f), run.transcript);
-        ++figures.runs;
-        figures.faults += run.fired;
-        std::vector<std::string> breaks = run.breaks;
-        startAfresh(script, breaks);
-        ++figures.states;
-        report(figures, script, describe(f), breaks);
-    }
+    for (uint64_t n : sample(baseline.run.allocations, allocationBudget))
+        playFault({Family::allocation, n, FaultClass::outOfMemory, {}});
 
     // A cut after every step, and after each prefix of what was pending.
     for (const CutState& cut : baseline.run.cuts) {

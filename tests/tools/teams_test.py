@@ -72,6 +72,13 @@ class Workdir(unittest.TestCase):
         with open(self.path(name), "wb") as f:
             f.write(data)
 
+    def refill(self, files):
+        """The folder emptied, then holding just these files (name: bytes)."""
+        for old in os.listdir(self.dir):
+            os.remove(self.path(old))
+        for name, data in files.items():
+            self.write(name, data)
+
     def read(self, name):
         with open(self.path(name), "rb") as f:
             return f.read()
@@ -1217,10 +1224,8 @@ class Snapshots(Workdir):
         within one second."""
         for setting, runs, kept in [(b"-1", 9, 9), (b"x", 9, 7), (b"3 ", 5, 3)]:
             with self.subTest(setting):
-                for name in os.listdir(self.dir):
-                    os.remove(self.path(name))
-                self.write("freqs.ini", b"[Config]\nBackups=" + setting + b"\n")
-                self.write("Zandrel.teams", REGISTRY)
+                self.refill({"freqs.ini": b"[Config]\nBackups=" + setting + b"\n",
+                             "Zandrel.teams": REGISTRY})
                 states = []
                 for run in range(runs):
                     states.append(self.read("Zandrel.teams"))
@@ -1429,10 +1434,7 @@ class SimulatorFolder(Workdir):
             if locked and UNDER_WINE:
                 continue  # the lock holder here is Linux's
             with self.subTest(name):
-                for old in os.listdir(self.dir):
-                    os.remove(self.path(old))
-                for file, data in files.items():
-                    self.write(file, data)
+                self.refill(files)
                 holder = LockHolder(self.path("Zandrel.teams.lock")) if locked else None
                 try:
                     result = self.play(script, *(["--in-this-folder"] if told else []))
@@ -1447,10 +1449,7 @@ class SimulatorFolder(Workdir):
                                      ("told so", {"freqs.ini": SETTINGS, "hadrok.log": LOG},
                                       ["--in-this-folder"])]:
             with self.subTest(name):
-                for old in os.listdir(self.dir):
-                    os.remove(self.path(old))
-                for file, data in files.items():
-                    self.write(file, data)
+                self.refill(files)
                 result = self.play(WRITES, *options)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(self.read("freqs.ini"), b"[Config]\nInviteExpireSeconds=30\n")
@@ -1511,10 +1510,7 @@ class Status(Workdir):
             if locked and UNDER_WINE:
                 continue  # the lock holder here is Linux's
             with self.subTest(name):
-                for old in os.listdir(self.dir):
-                    os.remove(self.path(old))
-                for file, data in files.items():
-                    self.write(file, data)
+                self.refill(files)
                 if "Zandrel.teams" in files:
                     os.utime(self.path("Zandrel.teams"), (SAVED_AT, SAVED_AT))
                 holder = LockHolder(self.path("Zandrel.teams.lock")) if locked else None

@@ -13,46 +13,14 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tests/windows/check_support.h"
 
 namespace {
-
-int passed = 0;
-int failed = 0;
-
-void check(bool ok, const char* what, int line) {
-    if (ok) {
-        ++passed;
-    } else {
-        ++failed;
-        std::printf("FAIL: line %d: %s\n", line, what);
-    }
-}
-#define CHECK(condition) check((condition), #condition, __LINE__)
 
 std::string directory;
 
 std::string pathOf(const char* name) {
     return directory + "\\" + name;
-}
-
-void writeFile(const std::string& path, const std::string& contents) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return;
-    std::fwrite(contents.data(), 1, contents.size(), file);
-    std::fclose(file);
-}
-
-// The contents, or "<missing>".
-std::string readFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return "<missing>";
-    std::string contents;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        contents.append(chunk, n);
-    std::fclose(file);
-    return contents;
 }
 
 bool exists(const std::string& path) {
@@ -289,6 +257,7 @@ int main(int argc, char** argv) {
     directoryLock(argv[0]);
     directoryCalls();
 
-    std::printf("platform layer on the system's calls:\n%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    std::printf("platform layer on the system's calls:\n%d passed, %d failed\n", checksPassed,
+                checksFailed);
+    return checksFailed == 0 ? 0 : 1;
 }

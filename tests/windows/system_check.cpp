@@ -12,35 +12,9 @@
 
 #include "system/files.h"
 #include "system/plugin_loader.h"
+#include "tests/windows/check_support.h"
 
 namespace {
-
-int failed = 0;
-
-void check(bool ok, const char* what, int line) {
-    if (ok) return;
-    ++failed;
-    std::printf("FAIL: line %d: %s\n", line, what);
-}
-#define CHECK(condition) check((condition), #condition, __LINE__)
-
-void writeFile(const std::string& path, const std::string& contents) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return;
-    std::fwrite(contents.data(), 1, contents.size(), file);
-    std::fclose(file);
-}
-
-std::string readFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return "<missing>";
-    std::string contents;
-    char chunk[256];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
-        contents.append(chunk, n);
-    std::fclose(file);
-    return contents;
-}
 
 // Another program holds the source open and shares nothing: the copy fails
 // and the target keeps its bytes.
@@ -86,6 +60,6 @@ int main(int argc, char** argv) {
     if (!GetFullPathNameA(argv[1], sizeof full, full, nullptr)) return 2;
     copyOfASourceThatCannotBeOpened(full);
     aFileThatIsNoLibrary(full);
-    std::printf("the program's system code: %s\n", failed == 0 ? "passed" : "FAILED");
-    return failed == 0 ? 0 : 1;
+    std::printf("the program's system code: %s\n", checksFailed == 0 ? "passed" : "FAILED");
+    return checksFailed == 0 ? 0 : 1;
 }
