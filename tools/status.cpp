@@ -84,9 +84,9 @@ int status(const StatusOptions& options) {
         const uintmax_t size = fs::file_size(registryPath, error);
         if (error || size % freqRecordSize != 0) {
             ++waiting;
-            fmt::print("! registry: {} is {} ({}): hadrok teams check{} tells more\n", registry,
+            fmt::print("! registry: {} is {} ({}): {} teams check{} tells more\n", registry,
                        error ? "unreadable" : "not whole records",
-                       error ? error.message() : fmt::format("{} bytes", size), dir);
+                       error ? error.message() : fmt::format("{} bytes", size), program, dir);
         } else {
             fmt::print("registry: {}, {} bytes, last modified {}\n",
                        plural(size / freqRecordSize, "record", "records"), size,

@@ -18,6 +18,9 @@
 #else
 #include <filesystem>
 #endif
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -48,6 +51,14 @@ class PlatformContract : public testing::Test {
     std::filesystem::path dir_;
 #endif
 };
+
+// No error of the system's or the C library's pending, as before a call.
+void clearSystemError() {
+    errno = 0;
+#ifdef _WIN32
+    SetLastError(0);
+#endif
+}
 
 WriteResult write(const char* path, const std::string& bytes, bool noReplace = false) {
     SafeWrite w;
@@ -109,9 +120,10 @@ TEST_F(PlatformContract, AMoveIsMadeDurableByFlushingItsFolder) {
     ASSERT_EQ(moveNoReplace("a", "b"), MoveResult::moved);
     EXPECT_TRUE(flushFolderOf("b"));
     EXPECT_EQ(contents("b"), "A");
-    errno = 0;
+    clearSystemError();
+    const std::string noError = lastSystemError();
     EXPECT_FALSE(flushFolderOf(""));
-    EXPECT_NE(errno, 0);
+    EXPECT_NE(lastSystemError(), noError);
 }
 
 TEST_F(PlatformContract, RenameReplacesAndRemoveRemovesOnce) {
