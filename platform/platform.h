@@ -71,8 +71,9 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
 // SIZE_MAX.
 size_t profileReadLimit();
 
-// The same, telling a name already taken apart from other failures, so that
-// a caller can go on to the next free name.
+// Moves a file to a new name in the same directory, never over an existing
+// one: a name already taken is told apart from other failures, so that a
+// caller can go on to the next free name.
 enum class MoveResult { moved, nameTaken, failed };
 MoveResult moveNoReplace(const char* from, const char* to);
 
