@@ -491,8 +491,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     // The file is still what this process wrote, and the registry has not
     // changed since: nothing is written, so no lock need be checked either.
     FileStamp stamp;
-    const bool unchanged = store.written &&
-                           store.writtenGeneration == registry.freqs.generation() &&
+    const bool unchanged = store.written && store.savedGeneration == registry.freqs.generation() &&
                            fileStampOf(path.c_str(), stamp) && stamp == store.writtenStamp;
     if (unchanged && !(keepDated > 0 && datedBackupDue(store))) return report;
     if (!lockStillHeld(store, report)) {
@@ -556,7 +555,6 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         report.reason = lastSystemError();
         break;
     }
-    store.writtenGeneration = generation;
     if (report.status != SaveStatus::failed) {
         report.wroteChanges = changes;
         report.freqsSaved = registry.freqs.count();

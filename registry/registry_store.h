@@ -86,10 +86,9 @@ struct RegistryStore {
     uint64_t loadedDigest = emptyRegistryDigest;
     TrustedClock clock;
     // The last registry file this process wrote, while it is known to be
-    // the one in place: what the records' generation was, and the file's
-    // stamp just after. A save finding both unchanged writes nothing.
+    // the one in place (its generation is savedGeneration below), and the
+    // file's stamp just after. A save finding both unchanged writes nothing.
     bool written = false;
-    uint64_t writtenGeneration = 0;
     FileStamp writtenStamp;
     std::string datedBackupDay; // the day whose backup is known to be there
     // When this run started ("YYYYMMDD-HHMMSS"; empty without a clock), and
