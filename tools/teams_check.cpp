@@ -31,7 +31,7 @@ std::vector<std::string> fileFindings(const CheckOptions& options, const std::st
             options.file, image.size(), freqRecordSize, image.size() / freqRecordSize, trailing));
         if (looksLikeJson(image)) findings.push_back(notWholeMessage(options.file, image));
     }
-    FindingOptions limits{options.maxOwned, options.freqLimit, currentTime()};
+    FindingOptions limits{options.maxOwned, options.freqLimit, toolNow()};
     for (const Finding& finding : recordFindings(wholeRecordsOf(image), limits))
         findings.push_back(finding.text);
     return findings;

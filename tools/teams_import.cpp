@@ -54,7 +54,7 @@ int importRegistry(const ImportOptions& options) {
     // What check would call a fault of the file is not written unless asked;
     // every finding is said either way.
     std::vector<Finding> findings =
-        recordFindings(records, {std::nullopt, std::nullopt, currentTime()});
+        recordFindings(records, {std::nullopt, std::nullopt, toolNow()});
     size_t faults = 0;
     for (const Finding& finding : findings)
         faults += finding.fault;

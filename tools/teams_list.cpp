@@ -26,7 +26,7 @@ struct ListOptions {
 
 int list(const ListOptions& options) {
     std::vector<FreqRecord> records = loadableRecordsOf(options.file);
-    int32_t now = currentTime();
+    const int64_t now = toolNow();
 
     std::vector<size_t> shown;
     for (size_t i = 0; i < records.size(); ++i) {

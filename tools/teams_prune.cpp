@@ -43,7 +43,7 @@ int prune(const PruneOptions& options) {
             throw ToolFailure(notWholeMessage(options.file, held.before) + "; nothing written");
         records = wholeRecordsOf(held.before);
     }
-    const int32_t now = currentTime();
+    const int64_t now = toolNow();
     std::vector<size_t> removed;
     std::vector<FreqRecord> kept;
     for (size_t i = 0; i < records.size(); ++i) {
