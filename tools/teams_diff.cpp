@@ -167,12 +167,14 @@ int diff(const DiffOptions& options) {
 
 } // namespace
 
-void addTeamsDiffCommand(CLI::App& teams) {
-    auto options = std::make_shared<DiffOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "diff", "Show the freqs added, removed and changed between two registry files; exit "
-                "status 0 same, 1 different, 2 unreadable");
-    command->add_option("old", options->oldFile, "the earlier file, such as a backup")->required();
-    command->add_option("new", options->newFile, "the later file")->capture_default_str();
-    command->callback([options] { runTeamsTool("diff", [&] { return diff(*options); }); });
-}
+const TeamsSubcommand teamsDiff{
+    "diff",
+    "Show the freqs added, removed and changed between two registry files; exit "
+    "status 0 same, 1 different, 2 unreadable",
+    [](CLI::App& command) -> TeamsWork {
+        auto options = std::make_shared<DiffOptions>();
+        command.add_option("old", options->oldFile, "the earlier file, such as a backup")
+            ->required();
+        command.add_option("new", options->newFile, "the later file")->capture_default_str();
+        return [options] { return diff(*options); };
+    }};

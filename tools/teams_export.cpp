@@ -30,16 +30,15 @@ int exportRegistry(const ExportOptions& options) {
 
 } // namespace
 
-void addTeamsExportCommand(CLI::App& teams) {
-    auto options = std::make_shared<ExportOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "export", "Write a registry file's records as JSON (reversible by import) or CSV");
-    command->add_option("file", options->file, "the registry file")->capture_default_str();
-    command->add_option("--format", options->format, "json or csv")
-        ->check(CLI::IsMember({"json", "csv"}))
-        ->capture_default_str();
-    command->add_option("-o,--output", options->output, "write here instead of standard output")
-        ->type_name("OUT");
-    command->callback(
-        [options] { runTeamsTool("export", [&] { return exportRegistry(*options); }); });
-}
+const TeamsSubcommand teamsExport{
+    "export", "Write a registry file's records as JSON (reversible by import) or CSV",
+    [](CLI::App& command) -> TeamsWork {
+        auto options = std::make_shared<ExportOptions>();
+        command.add_option("file", options->file, "the registry file")->capture_default_str();
+        command.add_option("--format", options->format, "json or csv")
+            ->check(CLI::IsMember({"json", "csv"}))
+            ->capture_default_str();
+        command.add_option("-o,--output", options->output, "write here instead of standard output")
+            ->type_name("OUT");
+        return [options] { return exportRegistry(*options); };
+    }};

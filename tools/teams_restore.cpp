@@ -65,18 +65,19 @@ int restore(const RestoreOptions& options) {
 
 } // namespace
 
-void addTeamsRestoreCommand(CLI::App& teams) {
-    auto options = std::make_shared<RestoreOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "restore", "Put a backup or snapshot back as the registry, keeping the registry it "
-                   "replaces as a snapshot first");
-    command->add_option("snapshot", options->snapshot, "the backup or snapshot file")
-        ->type_name("SNAPSHOT")
-        ->required();
-    command->add_option("dir", options->folder, "the directory of the registry")
-        ->type_name("DIR")
-        ->capture_default_str();
-    command->add_flag("--new", options->fresh,
-                      "Start a registry from the snapshot in a folder that holds none yet");
-    command->callback([options] { runTeamsTool("restore", [&] { return restore(*options); }); });
-}
+const TeamsSubcommand teamsRestore{
+    "restore",
+    "Put a backup or snapshot back as the registry, keeping the registry it "
+    "replaces as a snapshot first",
+    [](CLI::App& command) -> TeamsWork {
+        auto options = std::make_shared<RestoreOptions>();
+        command.add_option("snapshot", options->snapshot, "the backup or snapshot file")
+            ->type_name("SNAPSHOT")
+            ->required();
+        command.add_option("dir", options->folder, "the directory of the registry")
+            ->type_name("DIR")
+            ->capture_default_str();
+        command.add_flag("--new", options->fresh,
+                         "Start a registry from the snapshot in a folder that holds none yet");
+        return [options] { return restore(*options); };
+    }};
