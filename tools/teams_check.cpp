@@ -52,23 +52,22 @@ int check(const CheckOptions& options) {
     return findings.empty() ? 0 : 1;
 }
 
+void checkArguments(CLI::App& command, CheckOptions& options) {
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
+    command.add_option("--max-owned", options.maxOwned, "also report owners of more than N freqs")
+        ->check(countValidator(UINT32_MAX))
+        ->type_name("N");
+    command
+        .add_option("--freq-limit", options.freqLimit,
+                    "also report freqs at or above N (the arena's freq limit)")
+        ->check(countValidator(65536))
+        ->type_name("N");
+}
+
 } // namespace
 
 const TeamsSubcommand teamsCheck{
     "check",
     "Report what in a registry file the plug-in would ignore or may surprise with; "
     "exit status 0 clean, 1 findings, 2 unreadable",
-    [](CLI::App& command) -> TeamsWork {
-        auto options = std::make_shared<CheckOptions>();
-        command.add_option("file", options->file, "the registry file")->capture_default_str();
-        command
-            .add_option("--max-owned", options->maxOwned, "also report owners of more than N freqs")
-            ->check(countValidator(UINT32_MAX))
-            ->type_name("N");
-        command
-            .add_option("--freq-limit", options->freqLimit,
-                        "also report freqs at or above N (the arena's freq limit)")
-            ->check(countValidator(65536))
-            ->type_name("N");
-        return [options] { return check(*options); };
-    }};
+    defineSubcommand<CheckOptions, checkArguments, check>};

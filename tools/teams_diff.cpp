@@ -165,16 +165,15 @@ int diff(const DiffOptions& options) {
     return differ ? 1 : 0;
 }
 
+void diffArguments(CLI::App& command, DiffOptions& options) {
+    command.add_option("old", options.oldFile, "the earlier file, such as a backup")->required();
+    command.add_option("new", options.newFile, "the later file")->capture_default_str();
+}
+
 } // namespace
 
 const TeamsSubcommand teamsDiff{
     "diff",
     "Show the freqs added, removed and changed between two registry files; exit "
     "status 0 same, 1 different, 2 unreadable",
-    [](CLI::App& command) -> TeamsWork {
-        auto options = std::make_shared<DiffOptions>();
-        command.add_option("old", options->oldFile, "the earlier file, such as a backup")
-            ->required();
-        command.add_option("new", options->newFile, "the later file")->capture_default_str();
-        return [options] { return diff(*options); };
-    }};
+    defineSubcommand<DiffOptions, diffArguments, diff>};

@@ -28,17 +28,17 @@ int exportRegistry(const ExportOptions& options) {
     return 0;
 }
 
+void exportArguments(CLI::App& command, ExportOptions& options) {
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
+    command.add_option("--format", options.format, "json or csv")
+        ->check(CLI::IsMember({"json", "csv"}))
+        ->capture_default_str();
+    command.add_option("-o,--output", options.output, "write here instead of standard output")
+        ->type_name("OUT");
+}
+
 } // namespace
 
 const TeamsSubcommand teamsExport{
     "export", "Write a registry file's records as JSON (reversible by import) or CSV",
-    [](CLI::App& command) -> TeamsWork {
-        auto options = std::make_shared<ExportOptions>();
-        command.add_option("file", options->file, "the registry file")->capture_default_str();
-        command.add_option("--format", options->format, "json or csv")
-            ->check(CLI::IsMember({"json", "csv"}))
-            ->capture_default_str();
-        command.add_option("-o,--output", options->output, "write here instead of standard output")
-            ->type_name("OUT");
-        return [options] { return exportRegistry(*options); };
-    }};
+    defineSubcommand<ExportOptions, exportArguments, exportRegistry>};

@@ -92,19 +92,19 @@ int importRegistry(const ImportOptions& options) {
     return 0;
 }
 
+void importArguments(CLI::App& command, ImportOptions& options) {
+    command.add_option("json", options.input, "the JSON document; - reads standard input")
+        ->required();
+    command.add_option("-o,--output", options.output, "the registry file to write")
+        ->type_name("FILE")
+        ->required();
+    command.add_flag("--allow-findings", options.allowFindings,
+                     "write records that check reports as faults (duplicate freqs, freqs below "
+                     "100, owners empty or with control bytes)");
+}
+
 } // namespace
 
 const TeamsSubcommand teamsImport{
     "import", "Write a registry file from the JSON form of export, replacing it atomically",
-    [](CLI::App& command) -> TeamsWork {
-        auto options = std::make_shared<ImportOptions>();
-        command.add_option("json", options->input, "the JSON document; - reads standard input")
-            ->required();
-        command.add_option("-o,--output", options->output, "the registry file to write")
-            ->type_name("FILE")
-            ->required();
-        command.add_flag("--allow-findings", options->allowFindings,
-                         "write records that check reports as faults (duplicate freqs, freqs below "
-                         "100, owners empty or with control bytes)");
-        return [options] { return importRegistry(*options); };
-    }};
+    defineSubcommand<ImportOptions, importArguments, importRegistry>};

@@ -57,23 +57,23 @@ int list(const ListOptions& options) {
     return 0;
 }
 
+void listArguments(CLI::App& command, ListOptions& options) {
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
+    command
+        .add_option("--sort", options.sort,
+                    "order by freq, by owner or by last use (oldest first); file order without")
+        ->check(CLI::IsMember({"freq", "owner", "last-used"}));
+    command.add_option("--owner", options.owner,
+                       "only the freqs of this owner (A to Z compared case-blind)");
+    command
+        .add_option("--unused-for", options.unusedForDays,
+                    "only freqs last used more than DAYS days ago (as ExpireUnusedDays "
+                    "expires them)")
+        ->check(countValidator(UINT32_MAX))
+        ->type_name("DAYS");
+}
+
 } // namespace
 
-const TeamsSubcommand teamsList{
-    "list", "Show the records of a registry file as a table", [](CLI::App& command) -> TeamsWork {
-        auto options = std::make_shared<ListOptions>();
-        command.add_option("file", options->file, "the registry file")->capture_default_str();
-        command
-            .add_option("--sort", options->sort,
-                        "order by freq, by owner or by last use (oldest first); file order without")
-            ->check(CLI::IsMember({"freq", "owner", "last-used"}));
-        command.add_option("--owner", options->owner,
-                           "only the freqs of this owner (A to Z compared case-blind)");
-        command
-            .add_option("--unused-for", options->unusedForDays,
-                        "only freqs last used more than DAYS days ago (as ExpireUnusedDays "
-                        "expires them)")
-            ->check(countValidator(UINT32_MAX))
-            ->type_name("DAYS");
-        return [options] { return list(*options); };
-    }};
+const TeamsSubcommand teamsList{"list", "Show the records of a registry file as a table",
+                                defineSubcommand<ListOptions, listArguments, list>};

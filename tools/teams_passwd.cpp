@@ -105,20 +105,20 @@ int passwd(const PasswdOptions& options) {
     return 0;
 }
 
+void passwdArguments(CLI::App& command, PasswdOptions& options) {
+    command.add_option("freq", options.freq, "the freq number")
+        ->check(countValidator(65535))
+        ->type_name("FREQ")
+        ->required();
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
+    command.add_flag("--password-stdin", options.passwordStdin,
+                     "read the password from the first line of standard input");
+}
+
 } // namespace
 
 const TeamsSubcommand teamsPasswd{
     "passwd",
     "Set a new password for a freq (typed twice without echo), for an owner who "
     "forgot it",
-    [](CLI::App& command) -> TeamsWork {
-        auto options = std::make_shared<PasswdOptions>();
-        command.add_option("freq", options->freq, "the freq number")
-            ->check(countValidator(65535))
-            ->type_name("FREQ")
-            ->required();
-        command.add_option("file", options->file, "the registry file")->capture_default_str();
-        command.add_flag("--password-stdin", options->passwordStdin,
-                         "read the password from the first line of standard input");
-        return [options] { return passwd(*options); };
-    }};
+    defineSubcommand<PasswdOptions, passwdArguments, passwd>};

@@ -77,20 +77,20 @@ int prune(const PruneOptions& options) {
     return 0;
 }
 
+void pruneArguments(CLI::App& command, PruneOptions& options) {
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
+    command
+        .add_option("--unused-days", options.days,
+                    "remove freqs last used more than N days ago (a last use in the future or "
+                    "before 1970 never counts)")
+        ->check(countValidator(UINT32_MAX))
+        ->type_name("N")
+        ->required();
+    command.add_flag("--dry-run", options.dryRun, "only list what would be removed");
+}
+
 } // namespace
 
 const TeamsSubcommand teamsPrune{
     "prune", "Remove the freqs unused for more than N days, as ExpireUnusedDays expires them",
-    [](CLI::App& command) -> TeamsWork {
-        auto options = std::make_shared<PruneOptions>();
-        command.add_option("file", options->file, "the registry file")->capture_default_str();
-        command
-            .add_option("--unused-days", options->days,
-                        "remove freqs last used more than N days ago (a last use in the future or "
-                        "before 1970 never counts)")
-            ->check(countValidator(UINT32_MAX))
-            ->type_name("N")
-            ->required();
-        command.add_flag("--dry-run", options->dryRun, "only list what would be removed");
-        return [options] { return prune(*options); };
-    }};
+    defineSubcommand<PruneOptions, pruneArguments, prune>};

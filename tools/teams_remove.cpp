@@ -65,20 +65,20 @@ int removeCommand(const RemoveOptions& options) {
     return 0;
 }
 
+void removeArguments(CLI::App& command, RemoveOptions& options) {
+    command.add_option("freq", options.freq, "the freq number")
+        ->check(countValidator(65535))
+        ->type_name("FREQ")
+        ->required();
+    command.add_option("dir", options.folder, "the directory of the registry")
+        ->type_name("DIR")
+        ->capture_default_str();
+}
+
 } // namespace
 
 const TeamsSubcommand teamsRemove{
     "remove",
     "Unregister one freq while the host is stopped, keeping the registry it "
     "replaces as a snapshot first",
-    [](CLI::App& command) -> TeamsWork {
-        auto options = std::make_shared<RemoveOptions>();
-        command.add_option("freq", options->freq, "the freq number")
-            ->check(countValidator(65535))
-            ->type_name("FREQ")
-            ->required();
-        command.add_option("dir", options->folder, "the directory of the registry")
-            ->type_name("DIR")
-            ->capture_default_str();
-        return [options] { return removeCommand(*options); };
-    }};
+    defineSubcommand<RemoveOptions, removeArguments, removeCommand>};

@@ -39,5 +39,14 @@ struct TeamsSubcommand {
     TeamsWork (*define)(CLI::App& command);
 };
 
+// A row's define: the options, made when the command is registered, filled in
+// by arguments as the line is parsed and read by work.
+template <class Options, void (*arguments)(CLI::App&, Options&), int (*work)(const Options&)>
+TeamsWork defineSubcommand(CLI::App& command) {
+    auto options = std::make_shared<Options>();
+    arguments(command, *options);
+    return [options] { return work(*options); };
+}
+
 extern const TeamsSubcommand teamsList, teamsExport, teamsImport, teamsCheck, teamsSalvage,
     teamsDiff, teamsPasswd, teamsPrune, teamsRemove, teamsRestore;
