@@ -94,8 +94,7 @@ int main(int argc, char** argv) {
     std::filesystem::current_path(folder);
     {
         auto bench = makeBenchRegistry(records, 0);
-        size_t size = 0;
-        const auto image = registryImageBuffer(bench->registry, size);
+        const auto [image, size] = registryImage(bench->registry);
         std::ofstream(registryFileName, std::ios::binary)
             .write(reinterpret_cast<const char*>(image.get()), std::streamsize(size));
     }

@@ -34,7 +34,7 @@ PlayerRecord makePlayer(const char* name, const char* squad, uint16_t freq, uint
 void connectBot(BotInstance& bot, uint32_t auditLog) {
     bot.handle = 1;
     bot.callback = countingHost;
-    bot.config = {3, 30, 300, auditLog, 0};
+    bot.iniConfig = {3, 30, 300, auditLog, 0};
     bot.autoSaveCountdown = 0x7FFFFFFF; // no autosave inside a measurement
 }
 

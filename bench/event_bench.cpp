@@ -226,7 +226,7 @@ void BM_TickExpiryPass(benchmark::State& state) {
     BenchRegistry& bench = benchRegistry(largeRecords);
     BotInstance bot;
     connectBot(bot, 0);
-    bot.config.inviteExpireSeconds = 3600;
+    bot.iniConfig.inviteExpireSeconds = 3600;
     const uint32_t invites = bench.registry.invites.count();
     BotEvent event{};
     for (auto _ : state) {

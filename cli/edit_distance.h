@@ -1,8 +1,5 @@
-// How far apart two words are, for "did you mean" hints: the fewest single
-// letters to insert, remove or change to turn one into the other.
+// The distance behind the frame's "did you mean" hints: the plug-in's own
+// (text/), so a subcommand and a setting are matched alike.
 #pragma once
 
-#include <cstddef>
-#include <string>
-
-size_t editDistance(const std::string& a, const std::string& b);
+#include "text/edit_distance.h"

@@ -18,7 +18,7 @@ static AuditActor actorOf(const CommandContext& context) {
             .hasPlayer = true,
             .playerName = fieldText(context.player.name, playerNameWidth),
             .playerLevel = context.player.operatorLevel,
-            .enabled = context.instance.config.auditLog != 0};
+            .enabled = context.instance.iniConfig.auditLog != 0};
 }
 
 void audit(const CommandContext& context, const char* command, int32_t freq,

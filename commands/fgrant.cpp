@@ -8,7 +8,7 @@ void handleFgrant(const CommandContext& context) {
     const PlayerRecord* target = findPlayerByName(context.instance, context.typed.rest.view());
     if (!target) return reply(context, replies::mustBeInArena);
     if (countOwnedBy(context.registry, fieldOf(target->name)) >=
-        context.instance.config.maxOwnedFreqs)
+        context.instance.iniConfig.maxOwnedFreqs)
         return reply(context, replies::playerOwnsTooMany);
     Text change = changedFromTo("owner", fieldOf(record.owner), fieldOf(target->name));
     std::memcpy(record.owner, target->name, sizeof record.owner);

@@ -14,7 +14,7 @@ void handleFinv(const CommandContext& context) {
     line.append(replies::invitedYou);
     line.append(int32_t(record.freq));
     line.append(replies::inviteYouHave);
-    line.append(int32_t(context.instance.config.inviteExpireSeconds));
+    line.append(int32_t(context.instance.iniConfig.inviteExpireSeconds));
     line.append(replies::inviteExpires);
     sendPrivate(context.instance, *target, line.data);
     reply(context, replies::playerInvited);

@@ -12,7 +12,7 @@ void handleFjoin(const CommandContext& context) {
     addInvite(context.registry, record.freq, fieldOf(context.player.name));
     auditRepeat(context, RepeatKind::admission, record.freq, "admitted by password");
     Text line(replies::joinSecondsLead);
-    line.append(int32_t(context.instance.config.inviteExpireSeconds));
+    line.append(int32_t(context.instance.iniConfig.inviteExpireSeconds));
     line.append(replies::joinSecondsTail);
     reply(context, line.data);
 }

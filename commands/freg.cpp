@@ -9,9 +9,9 @@ namespace {
 // freq after passing checks made for itself. Before the arena's settings are
 // known there is no limit to check against, so nothing can be registered.
 bool isUsableFreq(const BotInstance& instance, uint32_t freq) {
-    if (!instance.settings) return false;
-    return freq >= lowestRegistrableFreq && freq <= 0xFFFF && freq < instance.settings->freqLimit &&
-           freq != instance.ownFreq;
+    if (!instance.arenaSettings) return false;
+    return freq >= lowestRegistrableFreq && freq <= 0xFFFF &&
+           freq < instance.arenaSettings->freqLimit && freq != instance.ownFreq;
 }
 
 } // namespace
@@ -19,7 +19,7 @@ bool isUsableFreq(const BotInstance& instance, uint32_t freq) {
 void handleFreg(const CommandContext& context) {
     const FreqArgument& typed = context.typed;
     std::string_view name = fieldOf(context.player.name);
-    if (countOwnedBy(context.registry, name) >= context.instance.config.maxOwnedFreqs)
+    if (countOwnedBy(context.registry, name) >= context.instance.iniConfig.maxOwnedFreqs)
         return reply(context, replies::tooManyOwned);
     uint32_t freq = uint32_t(typed.freq);
     if (typed.wrapped || !isUsableFreq(context.instance, freq))
@@ -28,7 +28,10 @@ void handleFreg(const CommandContext& context) {
         return reply(context, replies::alreadyRegistered);
     FreqRecord* record = addFreq(context.registry, uint16_t(freq), context.player.name,
                                  hashPassword(typed.rest.data, typed.rest.length));
-    record->lastUsed = currentTime();
+    // A clock that gives no time stamps nothing: the freq stays unstamped
+    // (never expired) until its first admission.
+    int64_t now = 0;
+    record->lastUsed = wallClock(now) ? int32_t(now) : unstampedTime;
     markChanged(context.registry);
     audit(context, "!freg", int32_t(freq), "registered");
     reply(context, replies::registered);
@@ -36,7 +39,7 @@ void handleFreg(const CommandContext& context) {
 
 void helpFregLimit(const CommandContext& context) {
     Text line("You can register a maximum of ");
-    line.append(int32_t(context.instance.config.maxOwnedFreqs));
+    line.append(int32_t(context.instance.iniConfig.maxOwnedFreqs));
     line.append(" freqs");
     reply(context, line.data);
 }

@@ -4,7 +4,7 @@
 std::string undoSnapshot(const CommandContext& context, const char* kind) {
     if (!context.store) return {};
     const SnapshotReport snapshot =
-        writeSnapshot(*context.store, context.registry, kind, context.instance.config.backups);
+        writeSnapshot(*context.store, context.registry, kind, context.instance.iniConfig.backups);
     const std::string command = std::string("!") + kind;
     if (snapshot.written) {
         // Made, but not as surely as it should be: the operator hears it.

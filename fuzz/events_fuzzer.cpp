@@ -82,8 +82,8 @@ struct Arena {
             if (b < 2) {
                 bots[b].callback = checkSent;
                 bots[b].playerList = &head;
-                bots[b].settings = &settings[b];
-                bots[b].config = {3, 2, 20};
+                bots[b].arenaSettings = &settings[b];
+                bots[b].iniConfig = {3, 2, 20};
                 bots[b].autoSaveCountdown = 20;
             }
         }
@@ -181,13 +181,13 @@ void play(Arena& arena, PluginState& state, std::string_view line) {
         return;
     case 'g': {
         size_t first = text.find(','), second = text.find(',', first + 1);
-        bot.config.maxOwnedFreqs = number;
-        bot.config.inviteExpireSeconds =
+        bot.iniConfig.maxOwnedFreqs = number;
+        bot.iniConfig.inviteExpireSeconds =
             first == std::string::npos ? 0
                                        : leadingNumber(std::string_view(text).substr(first + 1));
-        bot.config.autoSaveDelay = second == std::string::npos
-                                       ? 0
-                                       : leadingNumber(std::string_view(text).substr(second + 1));
+        bot.iniConfig.autoSaveDelay =
+            second == std::string::npos ? 0
+                                        : leadingNumber(std::string_view(text).substr(second + 1));
         return;
     }
     case 'l': {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "cli/subcommands.h"
+#include "host/script_budgets.h"
 #include "host/script_runner.h"
 #include "host/script_text.h"
 #include "host/simulator.h"
@@ -40,9 +41,6 @@ void reportError(const std::string& where, const std::string& message) {
     std::fflush(stderr);
 }
 
-// Longest script line: a longer one is a mistake, and is not read into memory.
-constexpr size_t maxScriptLine = 16u << 20;
-
 // Reads one line without its newline; false at the end of the input.
 bool readScriptLine(std::istream& in, std::string& line) {
     line.clear();
@@ -51,8 +49,8 @@ bool readScriptLine(std::istream& in, std::string& line) {
         int c = buffer->sbumpc();
         if (c == std::char_traits<char>::eof()) return !line.empty();
         if (c == '\n') return true;
-        if (line.size() >= maxScriptLine)
-            throw ScriptError("line longer than " + std::to_string(maxScriptLine >> 20) + " MiB");
+        if (line.size() >= scriptBudgets().scriptLine)
+            throw ScriptError("line longer than " + budgetText(scriptBudgets().scriptLine));
         line += static_cast<char>(c);
     }
 }

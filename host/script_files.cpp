@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/script_budgets.h"
 #include "host/script_text.h"
 #include "system/files.h"
 
@@ -32,11 +33,12 @@ void runShow(Simulator& sim, const std::string& name) {
     }
     std::string contents;
     char chunk[65536];
+    const size_t maxShownFile = scriptBudgets().shownFile;
     while (contents.size() <= maxShownFile && file.read(chunk, sizeof chunk).gcount() > 0)
         contents.append(chunk, static_cast<size_t>(file.gcount()));
     if (contents.size() > maxShownFile) {
-        writeLine(sim, "  (" + escapedBytes(name) + " is larger than " +
-                           std::to_string(maxShownFile >> 20) + " MiB)");
+        writeLine(sim,
+                  "  (" + escapedBytes(name) + " is larger than " + budgetText(maxShownFile) + ")");
         return;
     }
     if (contents.empty()) writeLine(sim, "  (empty)");

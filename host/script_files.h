@@ -9,13 +9,10 @@
 
 #include "host/simulator.h"
 
-// Largest file "show" prints.
-constexpr size_t maxShownFile = 16u << 20;
-
 // "show FILE": the file's lines in the transcript, each escaped and led by
 // "  | " ("  |" alone for an empty line); notes for a missing or empty file, a directory, and a
 // last line without a newline; a file that is not regular or is larger than
-// maxShownFile is not read, only named.
+// its budget (script_budgets.h) is not read, only named.
 void runShow(Simulator& sim, const std::string& name);
 
 // True when name matches pattern, where * matches any run of bytes (none

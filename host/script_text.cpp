@@ -4,12 +4,14 @@
 #include <charconv>
 #include <cstdint>
 
+#include "host/script_budgets.h"
+
 namespace {
 
 // What every text decoded for the current line and for the whole run may
 // still take; the caller of a line resets the line's share.
-size_t lineBudgetLeft = maxLineText;
-size_t runBudgetLeft = maxRunText;
+size_t lineBudgetLeft = scriptBudgets().lineText;
+size_t runBudgetLeft = scriptBudgets().runText;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t';
@@ -77,7 +79,7 @@ struct OpenBrace {
 size_t countAfterStar(std::string_view s, size_t star, size_t end) {
     size_t count = 0;
     const auto read = std::from_chars(s.data() + star + 1, s.data() + end, count);
-    if (read.ec != std::errc() || count > maxDecodedText)
+    if (read.ec != std::errc() || count > scriptBudgets().decodedText)
         throw ScriptError("repeat count too large in \"{...}\"");
     return count;
 }
@@ -135,11 +137,11 @@ Groups findGroups(std::string_view s) {
 
 void charge(size_t bytes) {
     if (bytes > lineBudgetLeft)
-        throw ScriptError("the line's texts are longer than " + std::to_string(maxLineText >> 20) +
-                          " MiB in all");
+        throw ScriptError("the line's texts are longer than " +
+                          budgetText(scriptBudgets().lineText) + " in all");
     if (bytes > runBudgetLeft)
-        throw ScriptError("the script's texts are longer than " + std::to_string(maxRunText >> 20) +
-                          " MiB in all");
+        throw ScriptError("the script's texts are longer than " +
+                          budgetText(scriptBudgets().runText) + " in all");
     lineBudgetLeft -= bytes;
     runBudgetLeft -= bytes;
 }
@@ -150,15 +152,18 @@ void decodeInto(std::string_view s, size_t from, size_t to, const Groups& groups
     for (size_t i = from; i < to;) {
         char c = s[i];
         if (c == '\\') {
-            if (out.size() >= maxDecodedText) throw ScriptError("text longer than 64 MiB");
+            if (out.size() >= scriptBudgets().decodedText)
+                throw ScriptError("text longer than " + budgetText(scriptBudgets().decodedText));
             charge(1);
             out += escapedByte(s, i);
             i += escapeLength(s, i);
         } else if (const Group* group = c == '{' ? groups.at(i) : nullptr) {
             std::string body;
             decodeInto(s, i + 1, group->star, groups, false, body);
-            if (!body.empty() && group->count > (maxDecodedText - out.size()) / body.size())
-                throw ScriptError("repeated text longer than 64 MiB");
+            if (!body.empty() &&
+                group->count > (scriptBudgets().decodedText - out.size()) / body.size())
+                throw ScriptError("repeated text longer than " +
+                                  budgetText(scriptBudgets().decodedText));
             charge(body.size() * group->count);
             // Doubling what is already repeated: a few copies, not one per count.
             const size_t start = out.size(), total = body.size() * group->count;
@@ -173,7 +178,8 @@ void decodeInto(std::string_view s, size_t from, size_t to, const Groups& groups
             quoted = !quoted;
             ++i;
         } else {
-            if (out.size() >= maxDecodedText) throw ScriptError("text longer than 64 MiB");
+            if (out.size() >= scriptBudgets().decodedText)
+                throw ScriptError("text longer than " + budgetText(scriptBudgets().decodedText));
             charge(1);
             out += c;
             ++i;
@@ -205,12 +211,12 @@ template <typename Visit> size_t walkUnits(std::string_view s, Visit visit) {
 } // namespace
 
 void startLineBudget() {
-    lineBudgetLeft = maxLineText;
+    lineBudgetLeft = scriptBudgets().lineText;
 }
 
 void startRunBudget() {
-    runBudgetLeft = maxRunText;
-    lineBudgetLeft = maxLineText;
+    runBudgetLeft = scriptBudgets().runText;
+    lineBudgetLeft = scriptBudgets().lineText;
 }
 
 std::string decodeText(std::string_view source, bool quotes) {

@@ -15,12 +15,6 @@ struct ScriptError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Longest text one escape form may build, so a typo in a repeat count can't
-// exhaust memory.
-constexpr size_t maxDecodedText = 64u << 20;
-// What all the texts of one line, and of one whole run, may add up to.
-constexpr size_t maxLineText = 64u << 20;
-constexpr size_t maxRunText = size_t{1} << 30;
 // How deep repeat groups may nest inside one another.
 constexpr int maxRepeatNesting = 32;
 

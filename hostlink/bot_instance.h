@@ -17,12 +17,12 @@ struct BotInstance {
     bool disabled = false;
     uint32_t handle = 0;
     HostCallback callback = nullptr;
-    PlayerNode* const* playerList = nullptr; // address of the host's head word
-    const ArenaSettingsRecord* settings = nullptr;
+    PlayerNode* const* playerList = nullptr;            // address of the host's head word
+    const ArenaSettingsRecord* arenaSettings = nullptr; // the host's record of the arena
     uint32_t expiryCountdown = ticksPerInviteAgeing;
     uint32_t autoSaveCountdown = 0;
     uint16_t ownFreq = 0;
-    PluginConfig config;
+    PluginConfig iniConfig; // freqs.ini as read at this bot's connection
 };
 
 struct BotInstanceList {

@@ -19,10 +19,6 @@ uint64_t monotonicMilliseconds() {
            static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-int32_t currentTime() {
-    return static_cast<int32_t>(time(nullptr));
-}
-
 bool wallClock(int64_t& seconds) {
     const time_t now = time(nullptr);
     if (now == time_t(-1)) return false;

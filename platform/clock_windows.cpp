@@ -13,10 +13,6 @@ uint64_t monotonicMilliseconds() {
     return GetTickCount64();
 }
 
-int32_t currentTime() {
-    return static_cast<int32_t>(time(nullptr));
-}
-
 bool wallClock(int64_t& seconds) {
     const __time64_t now = _time64(nullptr);
     if (now == __time64_t(-1)) return false;

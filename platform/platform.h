@@ -35,11 +35,10 @@ uint32_t tickCount();
 // and is not moved when the wall clock is set.
 uint64_t monotonicMilliseconds();
 
-// Seconds since 1970-01-01 00:00:00 UTC, as a signed 32-bit count.
-int32_t currentTime();
-
 // Seconds since 1970-01-01 00:00:00 UTC as a 64-bit count, right past 2038;
-// false when the system gives no time.
+// false when the system gives no time. The one "now" of the plug-in and the
+// tools: whatever is stamped or judged by the time asks it, and a clock that
+// gives no time stamps nothing.
 bool wallClock(int64_t& seconds);
 
 // The process's current directory into buffer (size bytes, zero-terminated).
@@ -65,6 +64,11 @@ ProfileFileState profileFileState(const char* path);
 // a regular file reads as missing.
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path);
+
+// The names of the keys in the first section named section of a profile
+// file, in its order, as the same reader sees them; none when the file or the
+// section is missing.
+std::vector<std::string> readProfileKeyNames(const char* section, const char* path);
 
 // How many bytes of a profile file readProfileString looks at: the first MiB
 // on POSIX; on Windows the system's reader, which has no such limit, so

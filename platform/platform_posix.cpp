@@ -149,6 +149,12 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
                                  buffer, size);
 }
 
+std::vector<std::string> readProfileKeyNames(const char* section, const char* path) {
+    std::vector<char> contents;
+    if (!path || !readProfileFile(path, contents)) return {};
+    return profileKeyNames(contents.data(), contents.size(), section);
+}
+
 // Renames from to to, refusing to overwrite an existing file.
 static bool renameNoReplace(const char* from, const char* to) {
     if (!from || !to) return false;

@@ -67,6 +67,26 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
     return GetPrivateProfileStringA(section, key, defaultValue, buffer, size, path);
 }
 
+std::vector<std::string> readProfileKeyNames(const char* section, const char* path) {
+    // With no key, the system's reader lists the section's keys, each ended
+    // by a zero; a list that filled the buffer may be cut, so it grows.
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const DWORD length = GetPrivateProfileStringA(section, nullptr, "", buffer.data(),
+                                                      DWORD(buffer.size()), path);
+        if (length + 2 < buffer.size() || buffer.size() >= (size_t(1) << 24)) {
+            std::vector<std::string> names;
+            for (size_t at = 0; at < length;) {
+                const std::string name(buffer.data() + at);
+                at += name.size() + 1;
+                if (!name.empty()) names.push_back(name);
+            }
+            return names;
+        }
+        buffer.resize(buffer.size() * 4);
+    }
+}
+
 // Renames from to to, refusing to overwrite an existing file.
 static bool renameNoReplace(const char* from, const char* to) {
     if (!from || !to) return false;

@@ -33,8 +33,8 @@
 //   this reader keeps the whole value, as it fits.)
 // - The default loses its trailing spaces, but never its first character, as
 //   the system's reader does.
-// - A null section or key gives the default: the system's listing of section
-//   or key names is not needed here.
+// - A null section or key gives the default; profileKeyNames lists the key
+//   names of a section instead.
 // - UTF-16 text (little or big endian, after its byte order mark) is read as
 //   8-bit text: characters up to U+00FF stay as they are, every other one
 //   becomes '?'. (The system maps them through its code page.)
@@ -57,10 +57,6 @@ Span trimmed(Span s) {
     while (s.end > s.begin && isBlank(s.end[-1]))
         --s.end;
     return s;
-}
-
-bool equalsNoCase(Span a, Span b) {
-    return ::equalsNoCase(std::string_view(a.begin, a.size()), std::string_view(b.begin, b.size()));
 }
 
 Span spanOf(const char* s) {
@@ -176,46 +172,55 @@ std::vector<ProfileLine> profileLines(const char* text, size_t textSize) {
     return lines;
 }
 
+namespace {
+
+// The key lines of the first section named section (blanks around it and the
+// case of its letters aside); the next section line ends it, even one that
+// repeats the name.
+std::vector<const ProfileLine*> sectionLines(const std::vector<ProfileLine>& lines,
+                                             const char* section) {
+    const Span wanted = trimmed(spanOf(section));
+    const std::string_view name(wanted.begin, wanted.size());
+    std::vector<const ProfileLine*> found;
+    bool inSection = false;
+    for (const ProfileLine& line : lines) {
+        if (line.kind == ProfileLine::unclosed) continue;
+        if (line.kind == ProfileLine::section) {
+            if (inSection) break;
+            inSection = equalsNoCase(line.name, name);
+            continue;
+        }
+        if (inSection) found.push_back(&line);
+    }
+    return found;
+}
+
+} // namespace
+
 uint32_t profileStringFromText(const char* text, size_t textSize, const char* section,
                                const char* key, const char* defaultValue, char* buffer,
                                uint32_t size) {
     if (!buffer || size == 0) return 0;
     if (!text || !section || !key) return copyDefault(defaultValue, buffer, size);
-
-    const Span wantedSection = trimmed(spanOf(section));
     const Span wantedKey = trimmed(spanOf(key));
-
-    std::string wide;
-    const Span all = prepared(text, textSize, wide);
-    const char* p = all.begin;
-    const char* const end = all.end;
-
-    bool inWantedSection = false;
-    while (p < end) {
-        const char* lineEnd = p;
-        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r')
-            ++lineEnd;
-        const Span line = trimmed(Span{p, lineEnd});
-        p = lineEnd < end ? lineEnd + 1 : end;
-
-        if (line.size() == 0) continue;
-
-        if (line.begin[0] == '[') {
-            const char* close = findLast(line, ']');
-            if (!close) continue;
-            if (inWantedSection) break;
-            inWantedSection = equalsNoCase(trimmed(Span{line.begin + 1, close}), wantedSection);
-            continue;
-        }
-
-        if (!inWantedSection) continue;
-        const char* equals = find(line, '=');
-        if (!equals) {
-            if (equalsNoCase(line, wantedKey)) break;
-            continue;
-        }
-        if (equalsNoCase(trimmed(Span{line.begin, equals}), wantedKey))
-            return copyOut(valueOf(Span{equals + 1, line.end}), buffer, size);
+    const std::string_view wanted(wantedKey.begin, wantedKey.size());
+    const std::vector<ProfileLine> lines = profileLines(text, textSize);
+    for (const ProfileLine* line : sectionLines(lines, section)) {
+        if (!equalsNoCase(line->name, wanted)) continue;
+        // A key without '=' is there without a value: the default, and a
+        // later line of the same key is not seen.
+        if (!line->hasValue) break;
+        return copyOut(Span{line->value.data(), line->value.data() + line->value.size()}, buffer,
+                       size);
     }
     return copyDefault(defaultValue, buffer, size);
+}
+
+std::vector<std::string> profileKeyNames(const char* text, size_t textSize, const char* section) {
+    std::vector<std::string> names;
+    if (!text || !section) return names;
+    const std::vector<ProfileLine> lines = profileLines(text, textSize);
+    for (const ProfileLine* line : sectionLines(lines, section))
+        names.push_back(line->name);
+    return names;
 }

@@ -23,4 +23,10 @@ struct ProfileLine {
     std::string value; // as the reader gives it, before any buffer cuts it
 };
 
+// The one parser of profile text: the two functions above and below read
+// through it.
 std::vector<ProfileLine> profileLines(const char* text, size_t textSize);
+
+// The names of the key lines in the first section named section, in the
+// file's order, comment-like names (";K") included; none for a null text.
+std::vector<std::string> profileKeyNames(const char* text, size_t textSize, const char* section);

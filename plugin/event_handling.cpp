@@ -50,12 +50,12 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     try {
         loaded = readSettings(state);
     } catch (...) {
-        instance.config = state.settings;
-        instance.autoSaveCountdown = instance.config.autoSaveDelay;
+        instance.iniConfig = state.lastIniConfig;
+        instance.autoSaveCountdown = instance.iniConfig.autoSaveDelay;
         throw;
     }
-    instance.config = loaded.values;
-    instance.autoSaveCountdown = instance.config.autoSaveDelay;
+    instance.iniConfig = loaded.values;
+    instance.autoSaveCountdown = instance.iniConfig.autoSaveDelay;
     echo(instance, connectedLine);
     // What failed at the start is tried again while nothing has changed.
     const std::string retried = retryStart(state);
@@ -73,28 +73,30 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     echoIfAny(instance, loaded.fileProblem);
     for (const char* line : loaded.errorLines)
         echo(instance, line);
+    for (const std::string& line : loaded.unknownKeyLines)
+        echo(instance, line.c_str());
     if (!state.loadLogged) {
         state.loadLogged = true;
         const std::string text = loadAuditText(state.store.load);
         if (!text.empty()) auditLog(state.log, pluginActor(state), "load", noFreq, text);
     }
-    if (instance.config.auditLog != 0) echoIfAny(instance, auditLogProblem(state.log));
+    if (instance.iniConfig.auditLog != 0) echoIfAny(instance, auditLogProblem(state.log));
 }
 
 // The periodic save. Whatever fails in it (out of memory included) is told,
 // and the countdown, already re-armed, brings the next attempt.
 void autoSave(BotInstance& instance, PluginState& state) {
-    const AuditActor bot = actorWithoutPlayer(instance.handle, instance.config.auditLog != 0);
+    const AuditActor bot = actorWithoutPlayer(instance.handle, instance.iniConfig.auditLog != 0);
     SaveReport save;
     try {
         echoIfAny(instance, retryStart(state));
         const ExpirySweep sweep =
-            expireUnusedFreqs(state.registry, state.store, instance.config.expireUnusedDays,
-                              instance.config.backups, state.log, bot);
+            expireUnusedFreqs(state.registry, state.store, instance.iniConfig.expireUnusedDays,
+                              instance.iniConfig.backups, state.log, bot);
         echoIfAny(instance, sweep.notice);
         // The lines of the changes reach the disk before the changes do.
         flushAuditLog(state.log);
-        save = saveRegistryFile(state.store, state.registry, instance.config.backups);
+        save = saveRegistryFile(state.store, state.registry, instance.iniConfig.backups);
         followRegistryLock(state); // a lock found lost at the save ends the log
     } catch (const std::exception& e) {
         save = SaveReport{};
@@ -108,7 +110,12 @@ void autoSave(BotInstance& instance, PluginState& state) {
     // The words are made of short texts; should even they fail, the next
     // autosave tells again.
     try {
-        echoIfAny(instance, saveNotice(save));
+        // A file left alone at load stays so for the run: told once, not at
+        // every autosave.
+        const std::string notice = saveNotice(save);
+        if (save.status != SaveStatus::leftAlone || notice != state.leftAloneTold)
+            echoIfAny(instance, notice);
+        state.leftAloneTold = save.status == SaveStatus::leftAlone ? notice : std::string();
         const std::string saved = savedAuditText(save);
         if (!saved.empty()) auditLog(state.log, bot, "save", noFreq, saved);
         const std::string text = saveAuditText(save);
@@ -125,10 +132,10 @@ void handleTick(BotInstance& instance, PluginState& state) {
     // work can stop the timer.
     if (instance.expiryCountdown == 0) {
         instance.expiryCountdown = ticksPerInviteAgeing;
-        expireInvites(state.registry, instance.config.inviteExpireSeconds);
+        expireInvites(state.registry, instance.iniConfig.inviteExpireSeconds);
     }
     if (instance.autoSaveCountdown == 0) {
-        instance.autoSaveCountdown = instance.config.autoSaveDelay;
+        instance.autoSaveCountdown = instance.iniConfig.autoSaveDelay;
         echo(instance, autoSaveLine);
         autoSave(instance, state);
     }
@@ -168,7 +175,7 @@ void handleFreqChange(BotInstance& instance, FreqRegistry& registry, const Playe
 void deferEvent(PluginState& state, const BotEvent& event) noexcept {
     try {
         const Queued queued = queueEvent(state.reentry, event);
-        const AuditActor bot = actorWithoutPlayer(event.handle, state.settings.auditLog != 0);
+        const AuditActor bot = actorWithoutPlayer(event.handle, state.lastIniConfig.auditLog != 0);
         if (queued == Queued::First)
             auditLog(state.log, bot, "reentry", noFreq,
                      "the host called the plug-in again before a call had returned; such calls "
@@ -193,8 +200,8 @@ void tellFailureOnce(PluginState& state, uint32_t handle, const std::string& wha
         "An event could not be handled (" + what + "); the plug-in goes on with the next one.";
     if (BotInstance* instance = findInstance(state.bots, handle); instance && !instance->disabled)
         echo(*instance, line.c_str());
-    auditLog(state.log, actorWithoutPlayer(handle, state.settings.auditLog != 0), "event", noFreq,
-             "not handled: " + what);
+    auditLog(state.log, actorWithoutPlayer(handle, state.lastIniConfig.auditLog != 0), "event",
+             noFreq, "not handled: " + what);
 }
 
 void tellFailure(PluginState& state, uint32_t handle, const std::exception* failure) noexcept {
@@ -300,7 +307,7 @@ void handleEvent(BotInstance& instance, PluginState& state, BotEvent& event) {
             instance.ownFreq = self->freq;
         break;
     case ArenaSettings:
-        instance.settings = reinterpret_cast<const ArenaSettingsRecord*>(event.slot[0]);
+        instance.arenaSettings = reinterpret_cast<const ArenaSettingsRecord*>(event.slot[0]);
         break;
     case ArenaLeave:
         break;

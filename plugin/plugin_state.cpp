@@ -16,12 +16,12 @@ void followRegistryLock(PluginState& state) {
 }
 
 AuditActor pluginActor(const PluginState& state) {
-    return actorWithoutPlayer(0, state.settings.auditLog != 0);
+    return actorWithoutPlayer(0, state.lastIniConfig.auditLog != 0);
 }
 
 LoadedConfig readSettings(PluginState& state) {
     LoadedConfig loaded = loadConfig();
-    state.settings = loaded.values;
+    state.lastIniConfig = loaded.values;
     return loaded;
 }
 
@@ -112,7 +112,7 @@ void stopPluginState(PluginState& state) {
     SaveReport save;
     try {
         flushAuditLog(state.log); // its lines before the changes they tell
-        save = saveRegistryFile(state.store, state.registry, state.settings.backups);
+        save = saveRegistryFile(state.store, state.registry, state.lastIniConfig.backups);
     } catch (const std::exception& e) {
         save.status = SaveStatus::failed;
         save.reason = failureText(&e);

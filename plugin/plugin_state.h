@@ -24,8 +24,8 @@ struct PluginState {
     // freqs.ini as last read (by readSettings: at the load's sweep, then at
     // each connection), for the work no bot does: the load's sweep and the
     // save at unload. Each bot keeps what it was given at its connection for
-    // its own work (BotInstance::config).
-    PluginConfig settings = defaultConfig();
+    // its own work (BotInstance::iniConfig).
+    PluginConfig lastIniConfig = defaultConfig();
     // The registry's folder, lock and files, and the freqs they hold.
     RegistryStore store;
     FreqRegistry registry;
@@ -42,6 +42,9 @@ struct PluginState {
     // accepted connection.
     bool loadSwept = false;
     std::string loadSweepNotice;
+    // The autosave's notice that the registry's file is left alone, as last
+    // told: the same one is not told again.
+    std::string leftAloneTold;
     // Each kind of failure that ended an event is told once.
     std::vector<std::string> failuresTold;
 };

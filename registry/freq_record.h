@@ -16,8 +16,12 @@ struct FreqRecord {
     uint32_t passwordHash;
     char allowedSquad[20];
     char freqName[32];
-    int32_t lastUsed; // seconds since 1970, UTC
+    int32_t lastUsed; // seconds since 1970, UTC; below zero: no time known (unstampedTime)
 };
+
+// The lastUsed of a freq registered while the clock gave no time: unknown,
+// so no sweep expires it before its first admission stamps it.
+constexpr int32_t unstampedTime = -1;
 
 static_assert(sizeof(FreqRecord) == 284);
 static_assert(offsetof(FreqRecord, freq) == 0);

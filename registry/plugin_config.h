@@ -1,4 +1,5 @@
-// The settings of section Config in freqs.ini, read at each connection.
+// The settings of section Config in freqs.ini, read at each connection. What
+// each key is, is a row of config_keys.h.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,9 @@ struct LoadedConfig {
     // One line for each value that is not numeric, in the keys' order, for
     // the caller to show the operator.
     std::vector<const char*> errorLines;
+    // One line for each key of [Config] that is no setting (a misspelt one
+    // sets nothing, and the operator would never know), in the file's order.
+    std::vector<std::string> unknownKeyLines;
     // Why the file itself could not be read (its folder's name too long, no
     // permission, no file handles left), when it could not: every value then
     // takes its default, and the operator must hear that.
@@ -29,15 +33,18 @@ struct LoadedConfig {
 // takes its default.
 LoadedConfig loadConfig();
 
+// The same for the settings file at path (a full path, as the system's
+// reader needs; null: none, every default), as a tool reads a registry's
+// folder.
+LoadedConfig loadConfigFile(const char* path);
+
 // Every setting at its default, as a missing file gives them.
 PluginConfig defaultConfig();
 
 // One setting as the plug-in takes it from a file, for the operator's check.
 struct ConfigSetting {
-    const char* key;
-    const char* defaultText;
-    const char* errorLine; // what the host's operator is shown when it is not numeric
-    std::string text;      // what the profile reader gave: at most configValueSize() - 1 bytes
+    const struct ConfigKey& row;
+    std::string text; // what the profile reader gave: at most configValueSize() - 1 bytes
     bool numeric;
     uint32_t value; // the value used: the text's, or the fallback
 };
@@ -48,3 +55,7 @@ std::vector<ConfigSetting> readConfigSettings(const char* path);
 
 // The size of the buffer each value is fetched into.
 uint32_t configValueSize();
+
+// The line for a key of [Config] that no row knows, naming the nearest
+// setting when one is close; empty for a comment-like name (";K", "#K").
+std::string unknownKeyLine(const std::string& name);

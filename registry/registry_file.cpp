@@ -56,16 +56,11 @@ void scrambleRecord(unsigned char* image) {
     scrambleCopy(image, image); // each word is read before it is written
 }
 
-std::string registryImage(FreqRegistry& registry) {
-    std::string image(size_t(registry.freqs.count()) * freqRecordSize, '\0');
-    writeImage(registry, reinterpret_cast<unsigned char*>(image.data()));
-    return image;
-}
-
-std::unique_ptr<unsigned char[]> registryImageBuffer(FreqRegistry& registry, size_t& size) {
-    size = size_t(registry.freqs.count()) * freqRecordSize;
-    auto image = std::make_unique_for_overwrite<unsigned char[]>(size + 1);
-    writeImage(registry, image.get());
+RegistryImage registryImage(FreqRegistry& registry) {
+    RegistryImage image;
+    image.size = size_t(registry.freqs.count()) * freqRecordSize;
+    image.bytes = std::make_unique_for_overwrite<unsigned char[]>(image.size + 1);
+    writeImage(registry, image.bytes.get());
     return image;
 }
 

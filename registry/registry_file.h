@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "registry/freq_registry.h"
 
@@ -16,12 +17,19 @@ constexpr uint32_t recordKey = 0x2B7D4E19u;
 // the same call scrambles and unscrambles.
 void scrambleRecord(unsigned char* image);
 
-// The file image of the registry's records in list order.
-std::string registryImage(FreqRegistry& registry);
-
-// The same image in a buffer that is not cleared first (every byte is
-// written), as saves use it.
-std::unique_ptr<unsigned char[]> registryImageBuffer(FreqRegistry& registry, size_t& size);
+// The file image of the registry's records in list order, in a buffer that
+// is not cleared first (every byte is written), so a save of many records
+// pays for one pass. Saves take it apart (auto [bytes, size]); a test or a
+// tool reads it as text.
+struct RegistryImage {
+    std::unique_ptr<unsigned char[]> bytes;
+    size_t size = 0;
+    std::string_view view() const { return {reinterpret_cast<const char*>(bytes.get()), size}; }
+    operator std::string() const { return std::string(view()); }
+    bool operator==(std::string_view other) const { return view() == other; }
+    bool operator==(const RegistryImage& other) const { return view() == other.view(); }
+};
+RegistryImage registryImage(FreqRegistry& registry);
 
 // Appends the records of a file image to the registry; false, with nothing
 // added, when the size is not a multiple of the record size.

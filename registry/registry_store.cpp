@@ -67,7 +67,8 @@ bool snapshotKey(std::string_view name, const std::string& prefix, std::string& 
     return true;
 }
 
-// A temporary of a save: <name>.tmp (older versions) or <name>.tmp.<process>.
+// A temporary of a save: <name>.tmp.<process>, or a bare <name>.tmp, which
+// is cleared away too.
 bool isTemporaryName(std::string_view name) {
     const std::string_view base = registryFileName;
     if (name.substr(0, base.size()) != base) return false;
@@ -175,8 +176,7 @@ void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
         const ReadReport read =
             readRegistryFile(storePath(store, registryFileName).c_str(), copy, maxLoadedRecords);
         if (read.status == ReadStatus::read) {
-            size_t size = 0;
-            const auto image = registryImageBuffer(copy, size);
+            const auto [image, size] = registryImage(copy);
             switch (writeBeside(store, name, image.get(), size, false)) {
             case WriteResult::written:
                 written = name;
@@ -323,8 +323,7 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report) {
 // mode: the host's own user must be able to read it back.
 void writeSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report) {
     if (unchangedSinceLoad(store, registry)) return; // nothing that the file lacks
-    size_t size = 0;
-    const auto image = registryImageBuffer(registry, size);
+    const auto [image, size] = registryImage(registry);
     std::string name = store.sideFileName;
     WriteResult result = WriteResult::failed;
     if (!name.empty()) {
@@ -526,8 +525,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     store.written = false;
     if (keepDated > 0) keepDatedBackup(store, keepDated, report);
     const uint64_t generation = registry.freqs.generation();
-    size_t size = 0;
-    const auto image = registryImageBuffer(registry, size);
+    const auto [image, size] = registryImage(registry);
     SafeWrite write;
     write.path = path.c_str();
     write.temporarySuffix = store.temporarySuffix.c_str();
@@ -625,8 +623,7 @@ SnapshotReport writeSnapshot(RegistryStore& store, FreqRegistry& registry, const
                             : "another host process uses this folder";
         return report;
     }
-    size_t size = 0;
-    const auto image = registryImageBuffer(registry, size);
+    const auto [image, size] = registryImage(registry);
     return writeSnapshotBytes(store, registryFileName, image.get(), size, kind, keep);
 }
 

@@ -159,21 +159,6 @@ Text Text::mid(uint32_t start, uint32_t count) const {
     return Text(data + start, count < available ? count : available);
 }
 
-// Only the space itself is trimmed: a tab is part of the text.
-Text Text::trimLeft() const {
-    uint32_t i = 0;
-    while (i < length && data[i] == ' ')
-        ++i;
-    return right(length - i);
-}
-
-Text Text::trimRight() const {
-    uint32_t end = length;
-    while (end > 0 && data[end - 1] == ' ')
-        --end;
-    return left(end);
-}
-
 Text Text::trim() const {
     return Text(trimSpaces(view()));
 }

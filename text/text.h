@@ -39,8 +39,6 @@ class Text {
     Text left(uint32_t n) const;
     Text right(uint32_t n) const;
     Text mid(uint32_t start, uint32_t count) const;
-    Text trimLeft() const;
-    Text trimRight() const;
     Text trim() const;
     Text fit(uint32_t width) const;
     Text splitAt(char delimiter);
@@ -56,8 +54,8 @@ class Text {
 
 constexpr uint32_t notFound = 0xFFFFFFFFu;
 
-// The most that splitAt keeps after the delimiter, as a command parameter
-// always has been.
+// The most that splitAt keeps after the delimiter; a command's parameter
+// after its colon is cut to the same length.
 constexpr uint32_t longestRemainder = 32000;
 
 // The characters without the spaces at both ends. Only the space itself is

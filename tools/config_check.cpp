@@ -10,11 +10,12 @@
 
 #include <fmt/format.h>
 
-#include "cli/edit_distance.h"
 #include "platform/platform.h"
 #include "platform/profile_reader.h"
+#include "registry/config_keys.h"
 #include "registry/plugin_config.h"
 #include "text/ascii.h"
+#include "text/edit_distance.h"
 #include "text/encoding.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
@@ -22,9 +23,6 @@
 namespace {
 
 constexpr const char* configSection = "Config";
-// Up to this many seconds the lifetime fits in the milliseconds that the tick
-// counter can tell apart; beyond it an invitation outlives every count.
-constexpr uint32_t longestInviteSeconds = 4294967;
 
 struct CheckOptions {
     std::string file = "freqs.ini";
@@ -35,36 +33,13 @@ struct CheckOptions {
 struct Report {
     std::string out;
     size_t findings = 0;
+    bool missing = false; // no file to check: the defaults are shown, status 2
     void say(const std::string& line) { out += line + "\n"; }
     void find(const std::string& line) {
         out += "! " + line + "\n";
         ++findings;
     }
 };
-
-std::string lowered(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        c = char(lowerAscii(static_cast<unsigned char>(c)));
-    return result;
-}
-
-// The name among candidates that the operator most likely meant: within a
-// third of its length in edits, or the start of it; empty when none is close.
-std::string nearest(const std::string& name, const std::vector<std::string>& candidates) {
-    const std::string wanted = lowered(name);
-    std::string best;
-    size_t bestDistance = SIZE_MAX;
-    for (const std::string& candidate : candidates) {
-        const std::string other = lowered(candidate);
-        size_t distance = editDistance(wanted, other);
-        bool close = distance <= std::max<size_t>(2, other.size() / 3) ||
-                     (wanted.size() >= 4 && other.starts_with(wanted)) ||
-                     (other.size() >= 4 && wanted.starts_with(other));
-        if (close && distance < bestDistance) bestDistance = distance, best = candidate;
-    }
-    return best;
-}
 
 std::string shownText(std::string_view text) {
     return escapedBytes(text, {.inQuotes = true});
@@ -73,7 +48,7 @@ std::string shownText(std::string_view text) {
 std::vector<std::string> keyNames(const std::vector<ConfigSetting>& settings) {
     std::vector<std::string> names;
     for (const ConfigSetting& s : settings)
-        names.push_back(s.key);
+        names.push_back(s.row.key);
     return names;
 }
 
@@ -116,7 +91,7 @@ Layout checkLines(const std::vector<ProfileLine>& lines, const std::vector<Confi
                                         "the first one (line {}) and nothing below this line",
                                         line.number, line.name, configLine));
             } else {
-                std::string near = nearest(line.name, {configSection});
+                std::string near = nearestName(line.name, {configSection});
                 report.find(fmt::format("line {}: [{}] is a section the plug-in does not read ({})",
                                         line.number, escapedBytes(line.name),
                                         near.empty() ? "it reads only [Config]"
@@ -138,7 +113,7 @@ Layout checkLines(const std::vector<ProfileLine>& lines, const std::vector<Confi
             return equalsNoCase(line.name, key);
         });
         if (known == keys.end()) {
-            std::string near = nearest(line.name, keys);
+            std::string near = nearestName(line.name, keys);
             report.find(fmt::format("line {}: {} is not a setting the plug-in reads ({})",
                                     line.number, shownText(line.name),
                                     near.empty()
@@ -173,97 +148,14 @@ std::string plural(uint64_t n, const char* one, const char* many) {
     return fmt::format("{} {}", n, n == 1 ? one : many);
 }
 
-struct Meaning {
-    std::string text;
-    bool surprising = false;
-};
-
-// What the value means to players and to the operator, in the plug-in's terms.
-Meaning meaningOf(const ConfigSetting& s, const std::vector<ConfigSetting>& all) {
-    const uint32_t v = s.value;
-    const auto shown = int32_t(v); // how the replies print it
-    const std::string key = s.key;
-    if (key == "MaxOwnedFreqs") {
-        if (v == 0)
-            return {"nobody may register a freq or be handed one; players read \"You can "
-                    "register a maximum of 0 freqs\"",
-                    true};
-        if (shown < 0)
-            return {fmt::format("no limit; players read \"You can register a maximum of {} "
-                                "freqs\"",
-                                shown),
-                    true};
-        if (v > 65535) return {"no limit in practice (there are fewer freq numbers)"};
-        return {"a player may own up to " + plural(v, "freq", "freqs") +
-                " (registered with !freg or handed over with !fgrant)"};
-    }
-    if (key == "InviteExpireSeconds") {
-        if (v == 0)
-            return {"an invitation lasts only until the next expiry pass (every fifth tick); "
-                    "players read \"You have 0 seconds to join the freq\"",
-                    true};
-        if (v > longestInviteSeconds)
-            return {shown < 0 ? fmt::format("invitations never expire while the plug-in is "
-                                            "loaded; players read \"You have {} seconds to join "
-                                            "the freq\"",
-                                            shown)
-                              : "invitations never expire while the plug-in is loaded",
-                    true};
-        return {"an invitation (!fjoin, !finv) lets its player join for " +
-                plural(v, "second", "seconds") +
-                "; it ends at the first expiry pass after that, and the plug-in makes one every "
-                "fifth tick"};
-    }
-    if (key == "AutoSaveDelay") {
-        if (v == 0)
-            return {"the registry is saved only when the plug-in is unloaded; a crash loses "
-                    "every change since the load",
-                    true};
-        if (shown < 0)
-            return {fmt::format("the first autosave comes after {} ticks, so in practice the "
-                                "registry is saved only when the plug-in is unloaded; a crash "
-                                "loses every change since the load",
-                                v),
-                    true};
-        return {"the registry is saved every " + plural(v, "tick", "ticks") +
-                " and when the plug-in is unloaded; how long a tick is, is the host's choice"};
-    }
-    if (key == "AuditLog") {
-        if (v == 0) return {"no audit log: changes of the registry are not written to hadrok.log"};
-        return {"every change of the registry is written to hadrok.log", shown < 0};
-    }
-    if (key == "Backups") {
-        if (v == 0)
-            return {"no dated backups; every undo snapshot (before-freqreset, before-freqkill, "
-                    "before-expiry) is kept, none removed"};
-        return {"the newest " + plural(v, "dated backup", "dated backups") +
-                    " (Zandrel.teams.YYYY-MM-DD) are kept, and the newest " +
-                    plural(v, "undo snapshot", "undo snapshots") + " of each kind",
-                shown < 0};
-    }
-    if (key == "ExpireUnusedDays") {
-        if (v == 0) return {"freqs never expire for lack of use"};
-        if (shown < 0)
-            return {fmt::format("freqs unused for more than {} days expire: in practice never", v),
-                    true};
-        bool noAutosave = std::any_of(all.begin(), all.end(), [](const ConfigSetting& o) {
-            return std::string(o.key) == "AutoSaveDelay" && (o.value == 0 || int32_t(o.value) < 0);
-        });
-        return {"freqs unused for more than " + plural(v, "day", "days") +
-                " are unregistered, after a before-expiry snapshot, when the plug-in is loaded" +
-                (noAutosave ? " (with no autosave, only then)" : " and at each autosave")};
-    }
-    return {};
-}
-
-void checkSetting(const ConfigSetting& s, const ProfileLine* line,
-                  const std::vector<ConfigSetting>& all, Report& report) {
+void checkSetting(const ConfigSetting& s, const ProfileLine* line, const PluginConfig& all,
+                  Report& report) {
     const std::string where = line ? fmt::format(" (line {})", line->number) : "";
     if (!s.numeric) {
         std::string text = fmt::format(
-            "{}{}: {} is not a whole number, so {} is used; the host's window shows \"{}\"", s.key,
-            where, s.text.empty() ? std::string("an empty value") : shownText(s.text), s.value,
-            s.errorLine);
+            "{}{}: {} is not a whole number, so {} is used; the host's window shows \"{}\"",
+            s.row.key, where, s.text.empty() ? std::string("an empty value") : shownText(s.text),
+            s.value, s.row.errorLine);
         if (s.text.find_first_of(";#") != std::string::npos)
             text += " (a comment after a value is part of it: put comments on lines of their own)";
         report.find(text);
@@ -271,19 +163,20 @@ void checkSetting(const ConfigSetting& s, const ProfileLine* line,
         // Written values the plug-in takes otherwise than they read.
         const std::string written = line ? line->value : s.text;
         if (written.size() > s.text.size())
-            report.find(fmt::format("{}{}: only the first {} characters of {} are read: {}", s.key,
-                                    where, s.text.size(), shownText(written), shownText(s.text)));
+            report.find(fmt::format("{}{}: only the first {} characters of {} are read: {}",
+                                    s.row.key, where, s.text.size(), shownText(written),
+                                    shownText(s.text)));
         const bool negative = s.text[0] == '-';
         const uint64_t magnitude = magnitudeOf(s.text);
         if (!negative && magnitude > UINT32_MAX)
-            report.find(fmt::format("{}{}: {} is more than 4294967295 and wraps to {}", s.key,
+            report.find(fmt::format("{}{}: {} is more than 4294967295 and wraps to {}", s.row.key,
                                     where, s.text, s.value));
         else if (negative && magnitude != 0)
-            report.find(fmt::format("{}{}: {} is read as the unsigned number {}", s.key, where,
+            report.find(fmt::format("{}{}: {} is read as the unsigned number {}", s.row.key, where,
                                     s.text, s.value));
     }
-    const Meaning meaning = meaningOf(s, all);
-    const std::string line_ = fmt::format("{}={}: {}{}", s.key, s.value, meaning.text,
+    const SettingMeaning meaning = s.row.meaning(s.value, all);
+    const std::string line_ = fmt::format("{}={}: {}{}", s.row.key, s.value, meaning.text,
                                           line ? "" : " (not in the file: the default)");
     if (meaning.surprising)
         report.find(line_);
@@ -308,10 +201,13 @@ Report checked(const CheckOptions& options) {
         lines = profileLines(bytes.data(), bytes.size());
         const TextEncoding encoding = guessEncoding(bytes);
         // The reader takes UTF-16 with its byte order mark, and a code page
-        // touches only comments; but other tools and editors may not.
-        if (encoding != TextEncoding::utf8) report.say(saveAsUtf8Advice(options.file, encoding));
+        // touches only comments; but other tools and editors may not, so it
+        // is a finding.
+        if (encoding != TextEncoding::utf8) report.find(saveAsUtf8Advice(options.file, encoding));
     } else {
-        report.find(options.file + ": no such file; the plug-in uses every default");
+        report.missing = true;
+        report.find(options.file + ": the file is missing; the plug-in uses every default, "
+                                   "shown below");
     }
 
     // The values come from the profile reader the plug-in uses on this system,
@@ -323,19 +219,26 @@ Report checked(const CheckOptions& options) {
     Layout layout = checkLines(lines, settings, report);
     if (exists && !layout.hasSection)
         report.find("no [Config] section: every setting has its default");
+    PluginConfig values;
+    for (const ConfigSetting& s : settings)
+        values.*s.row.field = s.value;
     for (size_t i = 0; i < settings.size(); ++i)
-        checkSetting(settings[i], layout.lineOf[i], settings, report);
+        checkSetting(settings[i], layout.lineOf[i], values, report);
 
-    report.say(report.findings == 0
-                   ? options.file + ": every setting is read as written; nothing surprising"
-                   : fmt::format("{}: {} (the lines starting with \"!\")", options.file,
-                                 plural(report.findings, "finding", "findings")));
+    if (report.missing)
+        report.say(options.file + ": missing, so the defaults above apply");
+    else
+        report.say(report.findings == 0
+                       ? options.file + ": every setting is read as written; nothing surprising"
+                       : fmt::format("{}: {} (the lines starting with \"!\")", options.file,
+                                     plural(report.findings, "finding", "findings")));
     return report;
 }
 
 int check(const CheckOptions& options) {
     const Report report = checked(options);
     writeStandardOutput(report.out);
+    if (report.missing) return 2;
     return report.findings == 0 ? 0 : 1;
 }
 
@@ -353,7 +256,7 @@ void addConfigCommands(CLI::App& app) {
     CLI::App* command = config->add_subcommand(
         "check", "Show each setting of freqs.ini as the plug-in will use it and what it means, "
                  "and what in the file it ignores; exit status 0 nothing surprising, 1 findings, "
-                 "2 unreadable");
+                 "2 missing or unreadable");
     command->add_option("file", options->file, "the settings file")->capture_default_str();
     command->callback(
         [options] { runOperatorTool("config check", [&] { return check(*options); }); });

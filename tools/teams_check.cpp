@@ -31,7 +31,7 @@ std::vector<std::string> fileFindings(const CheckOptions& options, const std::st
             options.file, image.size(), freqRecordSize, image.size() / freqRecordSize, trailing));
         if (looksLikeJson(image)) findings.push_back(notWholeMessage(options.file, image));
     }
-    FindingOptions limits{options.maxOwned, options.freqLimit, currentTime()};
+    FindingOptions limits{options.maxOwned, options.freqLimit, toolNow()};
     for (const Finding& finding : recordFindings(wholeRecordsOf(image), limits))
         findings.push_back(finding.text);
     return findings;
@@ -52,21 +52,22 @@ int check(const CheckOptions& options) {
     return findings.empty() ? 0 : 1;
 }
 
-} // namespace
-
-void addTeamsCheckCommand(CLI::App& teams) {
-    auto options = std::make_shared<CheckOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "check", "Report what in a registry file the plug-in would ignore or may surprise with; "
-                 "exit status 0 clean, 1 findings, 2 unreadable");
-    command->add_option("file", options->file, "the registry file")->capture_default_str();
-    command->add_option("--max-owned", options->maxOwned, "also report owners of more than N freqs")
+void checkArguments(CLI::App& command, CheckOptions& options) {
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
+    command.add_option("--max-owned", options.maxOwned, "also report owners of more than N freqs")
         ->check(countValidator(UINT32_MAX))
         ->type_name("N");
     command
-        ->add_option("--freq-limit", options->freqLimit,
-                     "also report freqs at or above N (the arena's freq limit)")
+        .add_option("--freq-limit", options.freqLimit,
+                    "also report freqs at or above N (the arena's freq limit)")
         ->check(countValidator(65536))
         ->type_name("N");
-    command->callback([options] { runTeamsTool("check", [&] { return check(*options); }); });
 }
+
+} // namespace
+
+const TeamsSubcommand teamsCheck{
+    "check",
+    "Report what in a registry file the plug-in would ignore or may surprise with; "
+    "exit status 0 clean, 1 findings, 2 unreadable",
+    defineSubcommand<CheckOptions, checkArguments, check>};

@@ -34,18 +34,23 @@ void runOperatorTool(const std::string& command, const std::function<int()>& wor
     if (status != 0) throw CLI::RuntimeError(status);
 }
 
+namespace {
+
+// In the order the help lists them.
+const TeamsSubcommand* const subcommands[] = {
+    &teamsList, &teamsExport, &teamsImport, &teamsCheck,  &teamsSalvage,
+    &teamsDiff, &teamsPasswd, &teamsPrune,  &teamsRemove, &teamsRestore,
+};
+
+} // namespace
+
 void addTeamsCommands(CLI::App& app) {
     CLI::App* teams = app.add_subcommand(
         "teams", "See, check and repair a registry file (Zandrel.teams) without a host");
     teams->require_subcommand(1);
-    addTeamsListCommand(*teams);
-    addTeamsExportCommand(*teams);
-    addTeamsImportCommand(*teams);
-    addTeamsCheckCommand(*teams);
-    addTeamsSalvageCommand(*teams);
-    addTeamsDiffCommand(*teams);
-    addTeamsPasswdCommand(*teams);
-    addTeamsPruneCommand(*teams);
-    addTeamsRemoveCommand(*teams);
-    addTeamsRestoreCommand(*teams);
+    for (const TeamsSubcommand* row : subcommands) {
+        CLI::App* command = teams->add_subcommand(row->name, row->help);
+        command->callback(
+            [name = row->name, work = row->define(*command)] { runTeamsTool(name, work); });
+    }
 }

@@ -165,14 +165,15 @@ int diff(const DiffOptions& options) {
     return differ ? 1 : 0;
 }
 
+void diffArguments(CLI::App& command, DiffOptions& options) {
+    command.add_option("old", options.oldFile, "the earlier file, such as a backup")->required();
+    command.add_option("new", options.newFile, "the later file")->capture_default_str();
+}
+
 } // namespace
 
-void addTeamsDiffCommand(CLI::App& teams) {
-    auto options = std::make_shared<DiffOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "diff", "Show the freqs added, removed and changed between two registry files; exit "
-                "status 0 same, 1 different, 2 unreadable");
-    command->add_option("old", options->oldFile, "the earlier file, such as a backup")->required();
-    command->add_option("new", options->newFile, "the later file")->capture_default_str();
-    command->callback([options] { runTeamsTool("diff", [&] { return diff(*options); }); });
-}
+const TeamsSubcommand teamsDiff{
+    "diff",
+    "Show the freqs added, removed and changed between two registry files; exit "
+    "status 0 same, 1 different, 2 unreadable",
+    defineSubcommand<DiffOptions, diffArguments, diff>};

@@ -28,18 +28,17 @@ int exportRegistry(const ExportOptions& options) {
     return 0;
 }
 
-} // namespace
-
-void addTeamsExportCommand(CLI::App& teams) {
-    auto options = std::make_shared<ExportOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "export", "Write a registry file's records as JSON (reversible by import) or CSV");
-    command->add_option("file", options->file, "the registry file")->capture_default_str();
-    command->add_option("--format", options->format, "json or csv")
+void exportArguments(CLI::App& command, ExportOptions& options) {
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
+    command.add_option("--format", options.format, "json or csv")
         ->check(CLI::IsMember({"json", "csv"}))
         ->capture_default_str();
-    command->add_option("-o,--output", options->output, "write here instead of standard output")
+    command.add_option("-o,--output", options.output, "write here instead of standard output")
         ->type_name("OUT");
-    command->callback(
-        [options] { runTeamsTool("export", [&] { return exportRegistry(*options); }); });
 }
+
+} // namespace
+
+const TeamsSubcommand teamsExport{
+    "export", "Write a registry file's records as JSON (reversible by import) or CSV",
+    defineSubcommand<ExportOptions, exportArguments, exportRegistry>};

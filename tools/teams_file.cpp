@@ -135,3 +135,9 @@ std::vector<FreqRecord> loadableRecordsOf(const std::string& path) {
     if (image.size() % freqRecordSize != 0) throw ToolFailure(notWholeMessage(path, image));
     return wholeRecordsOf(image);
 }
+
+int64_t toolNow() {
+    int64_t now = 0;
+    if (!wallClock(now)) throw ToolFailure("the system's clock gives no time; nothing done");
+    return now;
+}

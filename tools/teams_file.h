@@ -16,6 +16,11 @@ struct ToolFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Seconds since 1970 now, from the plug-in's own clock (wallClock); a clock
+// that gives no time ends the tool, since nothing can be judged unused or
+// ahead by a time nobody knows.
+int64_t toolNow();
+
 // The most a JSON document may hold: far more than the export of the most
 // records the plug-in loads with texts as long as they come takes.
 constexpr uint64_t maxJsonBytes = uint64_t(256) << 20;

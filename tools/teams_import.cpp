@@ -54,7 +54,7 @@ int importRegistry(const ImportOptions& options) {
     // What check would call a fault of the file is not written unless asked;
     // every finding is said either way.
     std::vector<Finding> findings =
-        recordFindings(records, {std::nullopt, std::nullopt, currentTime()});
+        recordFindings(records, {std::nullopt, std::nullopt, toolNow()});
     size_t faults = 0;
     for (const Finding& finding : findings)
         faults += finding.fault;
@@ -92,20 +92,19 @@ int importRegistry(const ImportOptions& options) {
     return 0;
 }
 
-} // namespace
-
-void addTeamsImportCommand(CLI::App& teams) {
-    auto options = std::make_shared<ImportOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "import", "Write a registry file from the JSON form of export, replacing it atomically");
-    command->add_option("json", options->input, "the JSON document; - reads standard input")
+void importArguments(CLI::App& command, ImportOptions& options) {
+    command.add_option("json", options.input, "the JSON document; - reads standard input")
         ->required();
-    command->add_option("-o,--output", options->output, "the registry file to write")
+    command.add_option("-o,--output", options.output, "the registry file to write")
         ->type_name("FILE")
         ->required();
-    command->add_flag("--allow-findings", options->allowFindings,
-                      "write records that check reports as faults (duplicate freqs, freqs below "
-                      "100, owners empty or with control bytes)");
-    command->callback(
-        [options] { runTeamsTool("import", [&] { return importRegistry(*options); }); });
+    command.add_flag("--allow-findings", options.allowFindings,
+                     "write records that check reports as faults (duplicate freqs, freqs below "
+                     "100, owners empty or with control bytes)");
 }
+
+} // namespace
+
+const TeamsSubcommand teamsImport{
+    "import", "Write a registry file from the JSON form of export, replacing it atomically",
+    defineSubcommand<ImportOptions, importArguments, importRegistry>};

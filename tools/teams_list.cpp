@@ -26,7 +26,7 @@ struct ListOptions {
 
 int list(const ListOptions& options) {
     std::vector<FreqRecord> records = loadableRecordsOf(options.file);
-    int32_t now = currentTime();
+    const int64_t now = toolNow();
 
     std::vector<size_t> shown;
     for (size_t i = 0; i < records.size(); ++i) {
@@ -57,24 +57,23 @@ int list(const ListOptions& options) {
     return 0;
 }
 
-} // namespace
-
-void addTeamsListCommand(CLI::App& teams) {
-    auto options = std::make_shared<ListOptions>();
-    CLI::App* command =
-        teams.add_subcommand("list", "Show the records of a registry file as a table");
-    command->add_option("file", options->file, "the registry file")->capture_default_str();
+void listArguments(CLI::App& command, ListOptions& options) {
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
     command
-        ->add_option("--sort", options->sort,
-                     "order by freq, by owner or by last use (oldest first); file order without")
+        .add_option("--sort", options.sort,
+                    "order by freq, by owner or by last use (oldest first); file order without")
         ->check(CLI::IsMember({"freq", "owner", "last-used"}));
-    command->add_option("--owner", options->owner,
-                        "only the freqs of this owner (A to Z compared case-blind)");
+    command.add_option("--owner", options.owner,
+                       "only the freqs of this owner (A to Z compared case-blind)");
     command
-        ->add_option("--unused-for", options->unusedForDays,
-                     "only freqs last used more than DAYS days ago (as ExpireUnusedDays "
-                     "expires them)")
+        .add_option("--unused-for", options.unusedForDays,
+                    "only freqs last used more than DAYS days ago (as ExpireUnusedDays "
+                    "expires them)")
         ->check(countValidator(UINT32_MAX))
         ->type_name("DAYS");
-    command->callback([options] { runTeamsTool("list", [&] { return list(*options); }); });
 }
+
+} // namespace
+
+const TeamsSubcommand teamsList{"list", "Show the records of a registry file as a table",
+                                defineSubcommand<ListOptions, listArguments, list>};

@@ -105,19 +105,20 @@ int passwd(const PasswdOptions& options) {
     return 0;
 }
 
-} // namespace
-
-void addTeamsPasswdCommand(CLI::App& teams) {
-    auto options = std::make_shared<PasswdOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "passwd", "Set a new password for a freq (typed twice without echo), for an owner who "
-                  "forgot it");
-    command->add_option("freq", options->freq, "the freq number")
+void passwdArguments(CLI::App& command, PasswdOptions& options) {
+    command.add_option("freq", options.freq, "the freq number")
         ->check(countValidator(65535))
         ->type_name("FREQ")
         ->required();
-    command->add_option("file", options->file, "the registry file")->capture_default_str();
-    command->add_flag("--password-stdin", options->passwordStdin,
-                      "read the password from the first line of standard input");
-    command->callback([options] { runTeamsTool("passwd", [&] { return passwd(*options); }); });
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
+    command.add_flag("--password-stdin", options.passwordStdin,
+                     "read the password from the first line of standard input");
 }
+
+} // namespace
+
+const TeamsSubcommand teamsPasswd{
+    "passwd",
+    "Set a new password for a freq (typed twice without echo), for an owner who "
+    "forgot it",
+    defineSubcommand<PasswdOptions, passwdArguments, passwd>};

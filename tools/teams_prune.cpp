@@ -43,7 +43,7 @@ int prune(const PruneOptions& options) {
             throw ToolFailure(notWholeMessage(options.file, held.before) + "; nothing written");
         records = wholeRecordsOf(held.before);
     }
-    const int32_t now = currentTime();
+    const int64_t now = toolNow();
     std::vector<size_t> removed;
     std::vector<FreqRecord> kept;
     for (size_t i = 0; i < records.size(); ++i) {
@@ -77,20 +77,20 @@ int prune(const PruneOptions& options) {
     return 0;
 }
 
-} // namespace
-
-void addTeamsPruneCommand(CLI::App& teams) {
-    auto options = std::make_shared<PruneOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "prune", "Remove the freqs unused for more than N days, as ExpireUnusedDays expires them");
-    command->add_option("file", options->file, "the registry file")->capture_default_str();
+void pruneArguments(CLI::App& command, PruneOptions& options) {
+    command.add_option("file", options.file, "the registry file")->capture_default_str();
     command
-        ->add_option("--unused-days", options->days,
-                     "remove freqs last used more than N days ago (a last use in the future or "
-                     "before 1970 never counts)")
+        .add_option("--unused-days", options.days,
+                    "remove freqs last used more than N days ago (a last use in the future or "
+                    "before 1970 never counts)")
         ->check(countValidator(UINT32_MAX))
         ->type_name("N")
         ->required();
-    command->add_flag("--dry-run", options->dryRun, "only list what would be removed");
-    command->callback([options] { runTeamsTool("prune", [&] { return prune(*options); }); });
+    command.add_flag("--dry-run", options.dryRun, "only list what would be removed");
 }
+
+} // namespace
+
+const TeamsSubcommand teamsPrune{
+    "prune", "Remove the freqs unused for more than N days, as ExpireUnusedDays expires them",
+    defineSubcommand<PruneOptions, pruneArguments, prune>};

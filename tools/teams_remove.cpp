@@ -65,20 +65,20 @@ int removeCommand(const RemoveOptions& options) {
     return 0;
 }
 
-} // namespace
-
-void addTeamsRemoveCommand(CLI::App& teams) {
-    auto options = std::make_shared<RemoveOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "remove", "Unregister one freq while the host is stopped, keeping the registry it "
-                  "replaces as a snapshot first");
-    command->add_option("freq", options->freq, "the freq number")
+void removeArguments(CLI::App& command, RemoveOptions& options) {
+    command.add_option("freq", options.freq, "the freq number")
         ->check(countValidator(65535))
         ->type_name("FREQ")
         ->required();
-    command->add_option("dir", options->folder, "the directory of the registry")
+    command.add_option("dir", options.folder, "the directory of the registry")
         ->type_name("DIR")
         ->capture_default_str();
-    command->callback(
-        [options] { runTeamsTool("remove", [&] { return removeCommand(*options); }); });
 }
+
+} // namespace
+
+const TeamsSubcommand teamsRemove{
+    "remove",
+    "Unregister one freq while the host is stopped, keeping the registry it "
+    "replaces as a snapshot first",
+    defineSubcommand<RemoveOptions, removeArguments, removeCommand>};

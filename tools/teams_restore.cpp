@@ -63,20 +63,21 @@ int restore(const RestoreOptions& options) {
     return 0;
 }
 
-} // namespace
-
-void addTeamsRestoreCommand(CLI::App& teams) {
-    auto options = std::make_shared<RestoreOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "restore", "Put a backup or snapshot back as the registry, keeping the registry it "
-                   "replaces as a snapshot first");
-    command->add_option("snapshot", options->snapshot, "the backup or snapshot file")
+void restoreArguments(CLI::App& command, RestoreOptions& options) {
+    command.add_option("snapshot", options.snapshot, "the backup or snapshot file")
         ->type_name("SNAPSHOT")
         ->required();
-    command->add_option("dir", options->folder, "the directory of the registry")
+    command.add_option("dir", options.folder, "the directory of the registry")
         ->type_name("DIR")
         ->capture_default_str();
-    command->add_flag("--new", options->fresh,
-                      "Start a registry from the snapshot in a folder that holds none yet");
-    command->callback([options] { runTeamsTool("restore", [&] { return restore(*options); }); });
+    command.add_flag("--new", options.fresh,
+                     "Start a registry from the snapshot in a folder that holds none yet");
 }
+
+} // namespace
+
+const TeamsSubcommand teamsRestore{
+    "restore",
+    "Put a backup or snapshot back as the registry, keeping the registry it "
+    "replaces as a snapshot first",
+    defineSubcommand<RestoreOptions, restoreArguments, restore>};

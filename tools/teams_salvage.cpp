@@ -57,18 +57,19 @@ int salvage(const SalvageOptions& options) {
     return 0;
 }
 
-} // namespace
-
-void addTeamsSalvageCommand(CLI::App& teams) {
-    auto options = std::make_shared<SalvageOptions>();
-    CLI::App* command = teams.add_subcommand(
-        "salvage", "Recover the whole records from the start of a damaged registry file into a "
-                   "new file; the damaged file is left as it is");
-    command->add_option("damaged", options->damaged, "the damaged file")->required();
-    command->add_option("-o,--output", options->output, "the new registry file to write")
+void salvageArguments(CLI::App& command, SalvageOptions& options) {
+    command.add_option("damaged", options.damaged, "the damaged file")->required();
+    command.add_option("-o,--output", options.output, "the new registry file to write")
         ->type_name("FILE")
         ->required();
-    command->add_flag("--force", options->force,
-                      "replace an existing output file (a copy of it is kept first)");
-    command->callback([options] { runTeamsTool("salvage", [&] { return salvage(*options); }); });
+    command.add_flag("--force", options.force,
+                     "replace an existing output file (a copy of it is kept first)");
 }
+
+} // namespace
+
+const TeamsSubcommand teamsSalvage{
+    "salvage",
+    "Recover the whole records from the start of a damaged registry file into a "
+    "new file; the damaged file is left as it is",
+    defineSubcommand<SalvageOptions, salvageArguments, salvage>};

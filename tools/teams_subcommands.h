@@ -25,13 +25,28 @@ void runOperatorTool(const std::string& command, const std::function<int()>& wor
 // file can't be read.
 size_t configFindingsOf(const std::string& file);
 
-void addTeamsListCommand(CLI::App& teams);
-void addTeamsExportCommand(CLI::App& teams);
-void addTeamsImportCommand(CLI::App& teams);
-void addTeamsCheckCommand(CLI::App& teams);
-void addTeamsSalvageCommand(CLI::App& teams);
-void addTeamsDiffCommand(CLI::App& teams);
-void addTeamsPasswdCommand(CLI::App& teams);
-void addTeamsPruneCommand(CLI::App& teams);
-void addTeamsRestoreCommand(CLI::App& teams);
-void addTeamsRemoveCommand(CLI::App& teams);
+// The work of one subcommand, run once its command line is parsed.
+using TeamsWork = std::function<int()>;
+
+// One subcommand of "hadrok teams": its name and help line, and what adds its
+// arguments and options to its CLI11 command and returns its work. The frame
+// (teams_command.cpp) registers each row, and runs the work through
+// runTeamsTool; a new subcommand is one row here and in teams_command.cpp's
+// table, and its handler file.
+struct TeamsSubcommand {
+    const char* name;
+    const char* help;
+    TeamsWork (*define)(CLI::App& command);
+};
+
+// A row's define: the options, made when the command is registered, filled in
+// by arguments as the line is parsed and read by work.
+template <class Options, void (*arguments)(CLI::App&, Options&), int (*work)(const Options&)>
+TeamsWork defineSubcommand(CLI::App& command) {
+    auto options = std::make_shared<Options>();
+    arguments(command, *options);
+    return [options] { return work(*options); };
+}
+
+extern const TeamsSubcommand teamsList, teamsExport, teamsImport, teamsCheck, teamsSalvage,
+    teamsDiff, teamsPasswd, teamsPrune, teamsRemove, teamsRestore;

@@ -16,7 +16,7 @@ constexpr std::array<const char*, columnCount> headings = {
     "#", "FREQ", "OWNER", "SQUAD", "NAME", "LAST USED", "AGO", "HASH", "WELCOME"};
 constexpr std::array<bool, columnCount> rightAligned = {true, true};
 
-Row rowOf(size_t index, const FreqRecord& r, int32_t now) {
+Row rowOf(size_t index, const FreqRecord& r, int64_t now) {
     return {fmt::format("{}", index),
             fmt::format("{}", r.freq),
             escapedBytes(fieldOf(r.owner)),
@@ -31,7 +31,7 @@ Row rowOf(size_t index, const FreqRecord& r, int32_t now) {
 } // namespace
 
 std::string recordTable(const std::vector<FreqRecord>& records, const std::vector<size_t>& shown,
-                        int32_t now) {
+                        int64_t now) {
     std::vector<Row> rows;
     for (size_t i : shown)
         rows.push_back(rowOf(i, records[i], now));

@@ -13,4 +13,4 @@
 // records, in the order given), each numbered with its place in the file;
 // now is the time the AGO column counts back from.
 std::string recordTable(const std::vector<FreqRecord>& records, const std::vector<size_t>& shown,
-                        int32_t now);
+                        int64_t now);

@@ -66,9 +66,7 @@ void writeOrFail(const std::string& path, const std::string& data, bool existed)
 uint32_t backupsSetting(const std::string& folder) {
     std::error_code error;
     const std::string ini = (std::filesystem::absolute(folder, error) / "freqs.ini").string();
-    for (const ConfigSetting& setting : readConfigSettings(error ? nullptr : ini.c_str()))
-        if (std::string_view(setting.key) == "Backups") return setting.value;
-    return defaultConfig().backups;
+    return loadConfigFile(error ? nullptr : ini.c_str()).values.backups;
 }
 
 } // namespace

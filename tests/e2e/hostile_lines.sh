@@ -25,6 +25,12 @@ hostile() {
         echo "  got status $status and: $(printf '%s' "$errors" | tail -c 300)"
     fi
 }
+# The same with the simulator's byte budgets cut from MiB to KiB
+# (HADROK_RUN_SMALL_BUDGETS, host/script_budgets.h): each limit is reached and
+# told the same way, without building gigabytes.
+hostile_small() {
+    HADROK_RUN_SMALL_BUDGETS=1 hostile "$@"
+}
 # many TEXT N: TEXT N times, on one line.
 many() {
     head -c "$2" /dev/zero | tr '\0' "$1"
@@ -44,12 +50,19 @@ printf 'Bob: !x %sa*2%s\n' "$(many '{' 100000)" "$(many '}' 100000 | sed 's/}/*2
 hostile 20 2 "$program: <stdin>:3: repeat groups nested more than 32 deep" "100,000 nested repeats"
 setup
 line=ini
-for i in $(seq 0 39); do line+=" K$i={x*67108864}"; done
+for i in $(seq 0 39); do line+=" K$i={x*65536}"; done
 printf '%s\n' "$line" >>"$work/script"
-hostile 60 2 "$program: <stdin>:3: the line's texts are longer than 64 MiB in all" "40 texts of 64 MiB on one line"
+hostile_small 60 2 "$program: <stdin>:3: the line's texts are longer than 64 KiB in all" "40 texts of 64 KiB on one line (small budgets)"
 setup
-for i in $(seq 1 20); do printf 'Bob: !x {x*60000000}\n' >>"$work/script"; done
-hostile 120 2 "$program: <stdin>:20: the script's texts are longer than 1024 MiB in all" "texts of 1 GiB over a run"
+for i in $(seq 1 20); do printf 'Bob: !x {x*58594}\n' >>"$work/script"; done
+hostile_small 120 2 "$program: <stdin>:20: the script's texts are longer than 1 MiB in all" "texts of 1 MiB over a run (small budgets)"
+setup
+printf 'Bob: !x {xx*32769}\n' >>"$work/script"
+hostile_small 20 2 "$program: <stdin>:3: repeated text longer than 64 KiB" "one text longer than 64 KiB (small budgets)"
+setup
+printf 'Bob: !x %s\n' "$(many x 17000)" >>"$work/script"
+hostile_small 20 2 "$program: <stdin>:3: line longer than 16 KiB" "a line longer than 16 KiB (small budgets)"
+# One limit at its full size, for the budgets the operator gets.
 setup
 printf 'Bob: !x %s\n' "$(many x 17000000)" >>"$work/script"
 hostile 20 2 "$program: <stdin>:3: line longer than 16 MiB" "a line longer than 16 MiB"
@@ -72,11 +85,11 @@ setup
 printf 'show /dev/zero\nexit\n' >>"$work/script"
 hostile 20 0 "" "show of a device"
 grep -qxF '  (/dev/zero is not a regular file)' "$work/out" || { failures=$((failures + 1)); echo "FAIL: show of a device: $(tail -n 1 "$work/out")"; }
-head -c 17000000 /dev/zero >"$work/big"
+head -c 17000 /dev/zero >"$work/big"
 setup
 printf 'show %s\nexit\n' "$work/big" >>"$work/script"
-hostile 20 0 "" "show of a file larger than 16 MiB"
-grep -qxF "  ($work/big is larger than 16 MiB)" "$work/out" || { failures=$((failures + 1)); echo "FAIL: show of a large file: $(tail -n 1 "$work/out")"; }
+hostile_small 20 0 "" "show of a file larger than 16 KiB (small budgets)"
+grep -qxF "  ($work/big is larger than 16 KiB)" "$work/out" || { failures=$((failures + 1)); echo "FAIL: show of a large file: $(tail -n 1 "$work/out")"; }
 rm -f "$work/big"
 fi
 setup

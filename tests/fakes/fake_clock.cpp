@@ -36,10 +36,6 @@ uint64_t monotonicMilliseconds() {
     return uint64_t(fakeMonotonicMs());
 }
 
-int32_t currentTime() {
-    return int32_t(fakeWallMs() / 1000);
-}
-
 bool wallClock(int64_t& seconds) {
     if (fakeWallMs() < 0) return false; // the system gave no time
     seconds = fakeWallMs() / 1000;

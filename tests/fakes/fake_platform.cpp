@@ -128,6 +128,7 @@ constexpr CallKind callKinds[] = {
     {"currentDirectoryPath", fails | throws},
     {"profileFileState", fails},
     {"readProfileString", 0},
+    {"readProfileKeyNames", 0},
     {"moveNoReplace", fails},
     {"flushFolderOf", fails},
     {"writeFileSafely", fails | throws},
@@ -427,6 +428,15 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
     if (!file) return profileStringFromText(nullptr, 0, section, key, defaultValue, buffer, size);
     const size_t length = std::min((*file)->size(), profileReadLimit());
     return profileStringFromText((*file)->data(), length, section, key, defaultValue, buffer, size);
+}
+
+std::vector<std::string> readProfileKeyNames(const char* section, const char* path) {
+    const Call call("readProfileKeyNames");
+    std::string name;
+    const Contents* file = nameOf(path, name) ? find(name) : nullptr;
+    if (!file) return {};
+    const size_t length = std::min((*file)->size(), profileReadLimit());
+    return profileKeyNames((*file)->data(), length, section);
 }
 
 MoveResult moveNoReplace(const char* from, const char* to) {

@@ -18,8 +18,7 @@ inline bool loadRegistry(FreqRegistry& registry) {
 // The crash-safe write the store uses, keeping the file's permissions and a
 // link at its name.
 inline bool saveRegistry(FreqRegistry& registry) {
-    size_t size = 0;
-    const auto image = registryImageBuffer(registry, size);
+    const auto [image, size] = registryImage(registry);
     const std::string suffix = processTemporarySuffix();
     SafeWrite write;
     write.path = registryFileName;

@@ -72,7 +72,7 @@ TEST(AllocationFaults, AFreqListStaysWholeWhenAnAppendFailsAtAnyAllocation) {
         EXPECT_EQ(registry.freqs.count(), appended) << "allocation " << n;
         EXPECT_EQ(walked(registry.freqs), appended) << "allocation " << n;
         // The image is made of the count: what is linked must be counted.
-        EXPECT_EQ(registryImage(registry).size(), size_t(appended) * freqRecordSize);
+        EXPECT_EQ(registryImage(registry).size, size_t(appended) * freqRecordSize);
     }
     startPluginRun({});
 }
@@ -106,7 +106,7 @@ struct Connection {
         FreqRegistry two;
         two.freqs.append(recordOf(100));
         two.freqs.append(recordOf(200));
-        setFakeFile(registryFileName, registryImage(two));
+        setFakeFile(registryFileName, registryImage(two).view());
         setFakeFile("freqs.ini", "[Config]\nMaxOwnedFreqs=2\nAutoSaveDelay=1\n");
         startPlugin(state);
         send(Tick);
@@ -145,8 +145,8 @@ TEST(AllocationFaults, AConnectionKeepsItsSettingsAndItsAutosaveWhateverAllocati
         EXPECT_EQ(allocationFaultsFired(), 1u) << "allocation " << n;
         BotInstance* bot = findInstance(connection.state.bots, 1);
         ASSERT_NE(bot, nullptr) << "allocation " << n;
-        EXPECT_EQ(bot->config.maxOwnedFreqs, 2u) << "allocation " << n;
-        EXPECT_EQ(bot->config.autoSaveDelay, 1u) << "allocation " << n;
+        EXPECT_EQ(bot->iniConfig.maxOwnedFreqs, 2u) << "allocation " << n;
+        EXPECT_EQ(bot->iniConfig.autoSaveDelay, 1u) << "allocation " << n;
         startPluginRun({});
         toldCount = 0;
         connection.send(Tick);

@@ -342,7 +342,7 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
                     run.breaks.push_back("(3) a failed write at \"" + line + "\" was not told (\"" +
                                          reason + "\"); the operator saw:\n" + now);
                 const std::string* log = fakeFile(auditLogFileName);
-                const bool logOn = loadedPluginState()->settings.auditLog != 0;
+                const bool logOn = loadedPluginState()->lastIniConfig.auditLog != 0;
                 if (logOn && log && log->size() >= logBefore.size() &&
                     log->compare(0, logBefore.size(), logBefore) == 0 &&
                     log->find(reason, logBefore.size()) == std::string::npos)
@@ -360,7 +360,7 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
             std::vector<std::pair<uint32_t, PluginConfig>> bots;
             for (const auto& instance : state->bots.instances)
                 if (!instance->disabled && instance->callback)
-                    bots.emplace_back(instance->handle, instance->config);
+                    bots.emplace_back(instance->handle, instance->iniConfig);
             for (const auto& [handle, config] : bots) {
                 run.configs[handle] = config;
                 if (baseline) {

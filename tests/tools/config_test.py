@@ -31,15 +31,16 @@ DEFAULTS = {
 }
 NOT_IN_FILE = " (not in the file: the default)"
 CLEAN = "freqs.ini: every setting is read as written; nothing surprising"
+ONE_FINDING = "freqs.ini: 1 finding (the lines starting with \"!\")"
 ADVICE = "save it as UTF-8 (in Notepad: File, Save As, Encoding: UTF-8)"
 
 # name, the file's bytes (None: no file), exit status, lines the output must
 # hold. A line ending in "..." need only start so.
 CASES = [
-    ("no file", None, 1,
-     ["! freqs.ini: no such file; the plug-in uses every default",
+    ("no file", None, 2,
+     ["! freqs.ini: the file is missing; the plug-in uses every default, shown below",
       *(line + NOT_IN_FILE for line in DEFAULTS.values()),
-      "freqs.ini: 1 finding (the lines starting with \"!\")"]),
+      "freqs.ini: missing, so the defaults above apply"]),
     ("every key as its default, CR LF", b"[Config]\r\n" + b"".join(
         line.split(":", 1)[0].encode() + b"\r\n" for line in DEFAULTS.values()), 0,
      [*DEFAULTS.values(), CLEAN]),
@@ -133,12 +134,17 @@ CASES = [
       "before-expiry) is kept, none removed",
       "ExpireUnusedDays=1: freqs unused for more than 1 day are unregistered, after a "
       "before-expiry snapshot, when the plug-in is loaded and at each autosave", CLEAN]),
+    # Not UTF-8 is a finding: other tools and editors may misread the file.
     ("UTF-16 with its byte order mark", "\ufeff[Config]\r\nMaxOwnedFreqs=5\r\n".encode(
-        "utf-16-le"), 0,
-     ["freqs.ini is saved as UTF-16 (\"Unicode\"); " + ADVICE,
-      "MaxOwnedFreqs=5: a player may own up to 5 freqs...", CLEAN]),
-    ("a legacy code page in a comment", b"; r\xe9glages\n[Config]\nBackups=2\n", 0,
-     ["freqs.ini is not UTF-8 (a legacy code page such as ANSI?); " + ADVICE, CLEAN]),
+        "utf-16-le"), 1,
+     ["! freqs.ini is saved as UTF-16 (\"Unicode\"); " + ADVICE,
+      "MaxOwnedFreqs=5: a player may own up to 5 freqs...", ONE_FINDING]),
+    ("UTF-16 big endian", "\ufeff[Config]\r\nBackups=2\r\n".encode("utf-16-be"), 1,
+     ["! freqs.ini is saved as UTF-16 (\"Unicode\"); " + ADVICE, ONE_FINDING]),
+    ("UTF-16 without a byte order mark (zero bytes)", "[Config]\r\n".encode("utf-16-le"), 1,
+     ["! freqs.ini is saved as UTF-16 (\"Unicode\"); " + ADVICE]),
+    ("a legacy code page in a comment", b"; r\xe9glages\n[Config]\nBackups=2\n", 1,
+     ["! freqs.ini is not UTF-8 (a legacy code page such as ANSI?); " + ADVICE, ONE_FINDING]),
 ]
 
 
@@ -198,7 +204,8 @@ class Check(Workdir):
                 keys = [line.lstrip("! ").split("=", 1)[0] for line in lines
                         if "=" in line.split(":", 1)[0]]
                 self.assertEqual(keys, list(DEFAULTS), lines)
-                self.assertEqual(sum(line.startswith("! ") for line in lines) > 0, status == 1)
+                self.assertEqual(sum(line.startswith("! ") for line in lines) > 0, status != 0)
+                self.assertEqual(CLEAN in lines, status == 0)
 
     def test_the_sample_file_is_clean(self):
         with open(os.path.join(SOURCE, "examples", "freqs.ini"), "rb") as f:

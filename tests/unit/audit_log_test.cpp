@@ -26,7 +26,7 @@ class Audit : public ::testing::Test {
   protected:
     void SetUp() override {
         resetClock();
-        host.bot.config.auditLog = 1;
+        host.bot.iniConfig.auditLog = 1;
     }
     TimeZoneGuard zone{"UTC"}; // the log's lines are read in UTC
     FakeHost host;
@@ -89,7 +89,7 @@ TEST_F(Audit, NamesAndTextsCannotBreakOrForgeALine) {
 }
 
 TEST_F(Audit, TurnedOffWritesNothing) {
-    host.bot.config.auditLog = 0;
+    host.bot.iniConfig.auditLog = 0;
     PlayerRecord& alice = host.addPlayer("Alice");
     host.command(alice, "freg", "100:pw");
     EXPECT_FALSE(TempDir::exists(auditLogFileName));
@@ -113,7 +113,7 @@ TEST_F(Audit, LogIsRotatedPastOneMebibyteKeepingFiveGenerations) {
 TEST_F(Audit, OperatorDeletionsLeaveARestorableSnapshot) {
     PlayerRecord& alice = host.addPlayer("Alice");
     PlayerRecord& op = host.addPlayer("Op", 1);
-    host.bot.config.maxOwnedFreqs = 5;
+    host.bot.iniConfig.maxOwnedFreqs = 5;
     host.command(alice, "freg", "100:pw");
     host.command(alice, "freg", "200:pw");
     std::string before = registryImage(host.registry);
@@ -143,8 +143,8 @@ TEST_F(Audit, OperatorDeletionsLeaveARestorableSnapshot) {
 }
 
 TEST_F(Audit, DatedBackupsOncePerDayNewestSevenKept) {
-    host.bot.config.backups = 7;
-    host.bot.config.autoSaveDelay = 1;
+    host.bot.iniConfig.backups = 7;
+    host.bot.iniConfig.autoSaveDelay = 1;
     host.bot.autoSaveCountdown = 1;
     PlayerRecord& alice = host.addPlayer("Alice");
     host.tick(); // first save: nothing to back up yet
@@ -176,7 +176,7 @@ TEST_F(Audit, FailedSaveIsToldAndLogged) {
     // A directory where this process's temporary file must go.
     std::filesystem::create_directories(std::string(registryFileName) +
                                         host.state.store.temporarySuffix + "/blocked");
-    host.bot.config.autoSaveDelay = 1;
+    host.bot.iniConfig.autoSaveDelay = 1;
     host.bot.autoSaveCountdown = 1;
     host.tick();
     EXPECT_EQ(logLines(), (std::vector<std::string>{
@@ -221,7 +221,7 @@ class AuditCounts : public Audit {
   protected:
     void SetUp() override {
         Audit::SetUp();
-        host.bot.config.maxOwnedFreqs = 20;
+        host.bot.iniConfig.maxOwnedFreqs = 20;
         PlayerRecord& ann = host.addPlayer("Ann");
         for (int freq = 100; freq < 110; ++freq)
             host.command(ann, "freg", (std::to_string(freq) + ":secret").c_str());
@@ -329,11 +329,11 @@ TEST_F(AuditCounts, RepeatedChangesAreCountedNamingTheLast) {
 }
 
 TEST_F(AuditCounts, NoneCountedWithTheLogOff) {
-    host.bot.config.auditLog = 0;
+    host.bot.iniConfig.auditLog = 0;
     PlayerRecord& mal = host.addPlayer("Mal");
     wrong(mal, 100);
     wrong(mal, 100);
-    host.bot.config.auditLog = 1;
+    host.bot.iniConfig.auditLog = 1;
     pass(60);
     endAuditLog(host.state.log);
     EXPECT_FALSE(TempDir::exists(auditLogFileName));

@@ -42,10 +42,10 @@ class ClockFaults : public ::testing::Test {
     // A host whose every tick saves, keeping `keep` backups and snapshots.
     void startHost(uint32_t keep) {
         host = std::make_unique<FakeHost>();
-        host->bot.config.auditLog = 1;
-        host->bot.config.backups = keep;
-        host->bot.config.maxOwnedFreqs = 100;
-        host->bot.config.autoSaveDelay = 1;
+        host->bot.iniConfig.auditLog = 1;
+        host->bot.iniConfig.backups = keep;
+        host->bot.iniConfig.maxOwnedFreqs = 100;
+        host->bot.iniConfig.autoSaveDelay = 1;
         host->bot.autoSaveCountdown = 1;
         alice = &host->addPlayer("Alice");
         op = &host->addPlayer("Op", 1);
@@ -104,7 +104,7 @@ TEST_F(ClockFaults, AYearFastThenCorrectedKeepsTheNewestWrittenFiles) {
 
 TEST_F(ClockFaults, AForwardJumpExpiresNothing) {
     startHost(7);
-    host->bot.config.expireUnusedDays = 30;
+    host->bot.iniConfig.expireUnusedDays = 30;
     host->command(*alice, "freg", "100:pw");
     advanceClock(60 * 1000);
     setWallClock(fakeWallMs() + yearMs);
@@ -160,6 +160,24 @@ TEST_F(ClockFaults, AClockGivingNoTimeMakesNoDatedFileAndSetsNoStamp) {
                         "echo: No undo copy of the registry could be made before !freqreset (the "
                         "system clock gives no time)."),
               lines.end());
+
+    // A freq registered now is left unstamped, never dated 1970 (which the
+    // next sweep would expire); with the clock back a year later the sweep
+    // expires the stamped freq and keeps the unstamped one until an
+    // admission stamps it.
+    setWallClock(fakeWallStart * 1000);
+    host->command(*alice, "freg", "100:pw");
+    setWallClock(-1000);
+    host->command(*alice, "freg", "101:pw");
+    EXPECT_EQ(findFreq(host->registry, 101)->lastUsed, unstampedTime);
+    setWallClock(fakeWallStart * 1000);
+    advanceClock(yearMs);
+    host->bot.iniConfig.expireUnusedDays = 30;
+    host->tick();
+    EXPECT_EQ(findFreq(host->registry, 100), nullptr);
+    ASSERT_NE(findFreq(host->registry, 101), nullptr);
+    host->changeFreq(*alice, 101);
+    EXPECT_EQ(findFreq(host->registry, 101)->lastUsed, int32_t(fakeWallStart + 365 * 86400));
 }
 
 } // namespace

@@ -127,7 +127,7 @@ TEST_F(Events, InvitesAgeOnEveryFifthTick) {
 TEST_F(Events, AutoSaveComesEveryDelayTicks) {
     // The host moves to another directory: the saves stay beside the lock.
     TempDir elsewhere;
-    host.bot.config.autoSaveDelay = 3;
+    host.bot.iniConfig.autoSaveDelay = 3;
     host.bot.autoSaveCountdown = 3;
     for (int tick = 1; tick <= 9; ++tick) {
         host.tick();
@@ -145,7 +145,7 @@ TEST_F(Events, AnAutosaveAfterFreqChangesThatChangeNothingWritesNothing) {
     PlayerRecord& owner = host.addPlayer("Alice");
     PlayerRecord& stranger = host.addPlayer("Bob");
     registerFreq(100, owner);
-    host.bot.config.autoSaveDelay = 1;
+    host.bot.iniConfig.autoSaveDelay = 1;
     host.bot.autoSaveCountdown = 1;
     const std::filesystem::path file = host.dir.path / "Zandrel.teams";
     auto writtenAs = [&] {
@@ -175,7 +175,7 @@ TEST_F(Events, AnAutosaveAfterFreqChangesThatChangeNothingWritesNothing) {
 
 TEST_F(Events, AutoSaveDelayZeroWrapsAndNeverSaves) {
     TempDir dir;
-    host.bot.config.autoSaveDelay = 0;
+    host.bot.iniConfig.autoSaveDelay = 0;
     host.bot.autoSaveCountdown = 0;
     host.tick(1000);
     EXPECT_TRUE(host.take().empty());
@@ -193,7 +193,7 @@ TEST_F(Events, ArenaEventsKeepWhatCommandsNeed) {
     handleEvent(host.bot, host.state, arena);
     handleEvent(host.bot, host.state, leave);
     EXPECT_EQ(host.bot.ownFreq, 8025);
-    EXPECT_EQ(host.bot.settings, &settings);
+    EXPECT_EQ(host.bot.arenaSettings, &settings);
     BotEvent nullEnter{1, ArenaEnter, {}};
     handleEvent(host.bot, host.state, nullEnter);
     EXPECT_EQ(host.bot.ownFreq, 8025);
@@ -232,8 +232,8 @@ TEST_P(Handshake, VersionDecides) {
         handleEvent(fresh, host.state, connect);
         EXPECT_TRUE(host.take().empty());
     } else {
-        EXPECT_EQ(fresh.config.maxOwnedFreqs, 3u);
-        EXPECT_EQ(fresh.config.inviteExpireSeconds, 30u);
+        EXPECT_EQ(fresh.iniConfig.maxOwnedFreqs, 3u);
+        EXPECT_EQ(fresh.iniConfig.inviteExpireSeconds, 30u);
         EXPECT_EQ(fresh.autoSaveCountdown, 300u);
     }
 }
@@ -290,6 +290,45 @@ TEST(Config, ValuesDefaultsAndErrors) {
         EXPECT_EQ(loaded.values.backups, c.expected.backups) << ini;
         EXPECT_EQ(loaded.values.expireUnusedDays, c.expected.expireUnusedDays) << ini;
         EXPECT_EQ(Lines(loaded.errorLines.begin(), loaded.errorLines.end()), c.errors) << ini;
+    }
+}
+
+// A key of [Config] that is no setting is named once per reading, with the
+// setting it resembles; what is no key line, or a comment, or in another
+// section, is not. The file's bytes reach the host's window only escaped.
+TEST(Config, UnknownKeysAreNamed) {
+    const std::string more = "freqs.ini error: 2 more keys of Config are not settings; hadrok "
+                             "config check lists them";
+    struct Case {
+        const char* ini;
+        Lines expected;
+    } cases[] = {
+        {"[Config]\nMaxOwnedFreq=5\n",
+         {"freqs.ini error: Config:MaxOwnedFreq is not a setting and is ignored (did you mean "
+          "MaxOwnedFreqs?)"}},
+        {"[config]\nColour=blue\nbackups=2\n",
+         {"freqs.ini error: Config:Colour is not a setting and is ignored"}},
+        {"[Config]\nBakups\n",
+         {"freqs.ini error: Config:Bakups is not a setting and is ignored (did you mean "
+          "Backups?)"}},
+        {"[Config]\n;MaxOwnedFreqs=9\n# a note\nmaxownedfreqs=2\n[Other]\nColour=1\n", {}},
+        {"Colour=1\n[Config]\nBackups=1\n[Config]\nColour=2\n", {}},
+        {"[Config]\n\x1b[2JEvil=1\n",
+         {"freqs.ini error: Config:\\x1B[2JEvil is not a setting and is ignored"}},
+        {"[Config]\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=1\n",
+         {"freqs.ini error: Config:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA... is not a setting "
+          "and is ignored"}},
+        {"[Config]\nA1=1\nA2=1\nA3=1\nA4=1\nA5=1\n",
+         {"freqs.ini error: Config:A1 is not a setting and is ignored",
+          "freqs.ini error: Config:A2 is not a setting and is ignored",
+          "freqs.ini error: Config:A3 is not a setting and is ignored", more}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        TempDir::write("freqs.ini", c.ini);
+        const LoadedConfig loaded = loadConfig();
+        EXPECT_EQ(loaded.unknownKeyLines, c.expected) << c.ini;
+        EXPECT_TRUE(loaded.errorLines.empty()) << c.ini;
     }
 }
 

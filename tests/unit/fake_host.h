@@ -54,10 +54,10 @@ struct FakeHost {
         bot.handle = 1;
         bot.callback = recordHostEvent;
         bot.playerList = &head;
-        bot.config = {3, 30, 300};
+        bot.iniConfig = {3, 30, 300};
         bot.autoSaveCountdown = 300;
         settings.freqLimit = 10000;
-        bot.settings = &settings;
+        bot.arenaSettings = &settings;
         bot.ownFreq = 9999;
     }
 

@@ -54,7 +54,7 @@ TEST_F(Membership, FjoinWithThePassword) {
 }
 
 TEST_F(Membership, OwnerMayFjoinAndTheReplyTellsTheLifetime) {
-    host.bot.config.inviteExpireSeconds = 120;
+    host.bot.iniConfig.inviteExpireSeconds = 120;
     host.command(alice, "fjoin", "100:Secret");
     EXPECT_EQ(host.take(),
               Lines{"Alice: You have 120 seconds to join the freq. After that you must !fjoin "
@@ -160,7 +160,7 @@ TEST_F(Membership, FgrantHandsTheWholeRecordOn) {
 }
 
 TEST_F(Membership, FgrantRespectsTheLimitAndMayGoToOneself) {
-    host.bot.config.maxOwnedFreqs = 2;
+    host.bot.iniConfig.maxOwnedFreqs = 2;
     addFreq(host.registry, 200, bob.name, 0);
     addFreq(host.registry, 201, bob.name, 0);
     host.command(alice, "fgrant", "100:Bob");

@@ -194,7 +194,7 @@ TEST_F(Operators, HelpFregQuotesTheCurrentLimit) {
         {4294967295u, "P: You can register a maximum of -1 freqs"},
     };
     for (const Case& c : cases) {
-        host.bot.config.maxOwnedFreqs = c.limit;
+        host.bot.iniConfig.maxOwnedFreqs = c.limit;
         host.help(p, "FReg");
         Lines sent = host.take();
         ASSERT_EQ(sent.size(), 6u);

@@ -70,9 +70,9 @@ TEST_F(Registration, FregChecksInOrder) {
         PlayerRecord& bob = h.addPlayer("Bob");
         for (uint32_t i = 0; i < c.alreadyOwned; ++i)
             addFreq(h.registry, uint16_t(1000 + i), bob.name, 0);
-        h.bot.config.maxOwnedFreqs = c.maxOwned;
+        h.bot.iniConfig.maxOwnedFreqs = c.maxOwned;
         h.settings.freqLimit = c.freqLimit;
-        if (!c.settingsKnown) h.bot.settings = nullptr;
+        if (!c.settingsKnown) h.bot.arenaSettings = nullptr;
         h.command(bob, "freg", c.argument);
         EXPECT_EQ(h.take(), Lines{std::string("Bob: ") + c.reply}) << "'" << c.argument << "'";
         bool registered = std::string(c.reply) == "Freq registered";
@@ -116,7 +116,7 @@ TEST_F(Registration, FregStoresOwnerHashAndTimeAtTheEnd) {
     EXPECT_EQ(fieldOf(added->welcome), "");
 
     // The stored owner counts against the same player's limit.
-    host.bot.config.maxOwnedFreqs = 1;
+    host.bot.iniConfig.maxOwnedFreqs = 1;
     host.command(longName, "freg", "101:x");
     EXPECT_EQ(host.take(), Lines{"ABCDEFGHIJKLMNOPQRST: You already own too many freqs"});
 }
