@@ -113,7 +113,7 @@ void addTeamsPasswdCommand(CLI::App& teams) {
         "passwd", "Set a new password for a freq (typed twice without echo), for an owner who "
                   "forgot it");
     command->add_option("freq", options->freq, "the freq number")
-        ->check(countValidator(65535))
+        ->check(freqValidator())
         ->type_name("FREQ")
         ->required();
     command->add_option("file", options->file, "the registry file")->capture_default_str();

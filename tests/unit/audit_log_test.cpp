@@ -47,6 +47,7 @@ TEST_F(Audit, EveryChangeLeavesOneLine) {
     host.command(alice, "finv", "100:bob");
     bob.freq = 100;
     host.command(alice, "fkick", "100:Bob");
+    host.command(alice, "fgrant", "100:Alice");
     host.command(alice, "fgrant", "100:Bob");
     host.command(alice, "freqs", "");      // no change, no line
     host.command(alice, "fname", "100:x"); // refused, no line
@@ -65,6 +66,8 @@ TEST_F(Audit, EveryChangeLeavesOneLine) {
         "2026-01-01 00:00:00 bot=1 player=\"Bob\" level=0 !fjoin freq=100: admitted by password",
         "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !finv freq=100: invited \"Bob\"",
         "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fkick freq=100: kicked \"Bob\"",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fgrant freq=100: owner unchanged: "
+        "handed to its owner \"Alice\"",
         "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fgrant freq=100: owner \"Alice\" -> "
         "\"Bob\"",
         "2026-01-01 00:00:00 bot=1 player=\"Op\" level=3 !funreg freq=100: unregistered by an "
@@ -82,9 +85,9 @@ TEST_F(Audit, NamesAndTextsCannotBreakOrForgeALine) {
     host.command(evil, "fname", "100:x\r\n2026-01-01 forged\x01\xFF");
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\x5C\\xE9\" level=0 "
+    EXPECT_EQ(lines[0], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\\\xE9\" level=0 "
                         "!freg freq=100: registered");
-    EXPECT_EQ(lines[1], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\x5C\\xE9\" level=0 "
+    EXPECT_EQ(lines[1], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\\\xE9\" level=0 "
                         "!fname freq=100: name \"\" -> \"x\\x0D\\x0A2026-01-01 forged\\x01\\xFF\"");
 }
 
