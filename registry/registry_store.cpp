@@ -831,8 +831,7 @@ std::string saveAuditText(const SaveReport& save) {
     }
     if (!save.sideName.empty()) add("what this process holds was written to " + save.sideName);
     add(save.sideProblem);
-    if (!save.backupProblem.empty())
-        add("daily backup " + save.backupProblem);
+    if (!save.backupProblem.empty()) add("daily backup " + save.backupProblem);
     if (!save.backupUnflushed.empty()) add("daily backup " + save.backupUnflushed);
     if (!save.pruneProblem.empty())
         add("old daily backup " + save.pruneProblem + " could not be removed");

@@ -218,6 +218,8 @@ def table(text):
     """Rows of a listing as dicts, cut at the heading positions: right-aligned
     columns end where their heading ends, the others start where theirs starts."""
     lines = text.splitlines()
+    if len(lines) == 1:  # no rows: the footer alone, no bare header
+        return [], lines[0]
     header, rows, footer = lines[0], lines[1:-1], lines[-1]
     starts, position = [], 0
     for heading in HEADINGS:
@@ -317,7 +319,9 @@ class List(Workdir):
                 rows, footer = table(dry.decode("ascii"))
                 self.assertEqual(rows, named)
                 self.assertEqual(footer, f"would remove {len(named)} of 4 records from "
-                                         "Zandrel.teams; nothing written (dry run)")
+                                         "Zandrel.teams; nothing written (dry run)" if named else
+                                 f"no freq in Zandrel.teams is unused for more than {days} days: "
+                                 "nothing would be removed (dry run)")
                 self.assertEqual(self.read("Zandrel.teams"), original)
 
                 rows, footer = table(self.teams("prune", "--unused-days", days).stdout.decode())
@@ -341,7 +345,7 @@ class List(Workdir):
 
 # ----------------------------------------------------------------------- check
 
-CLEAN = [record(100, b"Alice", b"hi", b"sq", b"name"), record(65535, b"Bob")]
+CLEAN = [record(100, b"Alice", b"hi", b"sq", b"name"), record(9999, b"Bob")]
 
 CHECK_CASES = [
     # name, file bytes, options, finding lines, exit status
@@ -698,7 +702,8 @@ class Diff(Workdir):
 
     def test_unreadable_or_damaged_files_print_nothing(self):
         self.write("good.teams", image(BASE))
-        self.write("damaged.teams", image(BASE)[:-1])
+        self.write("in.json", b'{"records": []}')
+        self.write("freqs.ini", b"[Config]\nBackups=3\n")
         os.mkdir(self.path("adir"))
         for args, message in [
             (["missing.teams", "good.teams"], "cannot read missing.teams: No such file or "
@@ -706,10 +711,9 @@ class Diff(Workdir):
             (["good.teams", "missing.teams"], "cannot read missing.teams: No such file or "
                                               "directory"),
             (["good.teams", "adir"], "cannot read adir: it is a directory"),
-            (["damaged.teams", "good.teams"], "damaged.teams: size 283 is not a multiple of "
-                                              "284, so the plug-in loads nothing from it"),
-            (["good.teams", "damaged.teams"], "damaged.teams: size 283 is not a multiple of "
-                                              "284"),
+            (["good.teams", "in.json"], "in.json looks like JSON, not a registry file"),
+            (["freqs.ini", "good.teams"], "freqs.ini is a settings file (like freqs.ini), not a "
+                                          "registry file"),
         ]:
             with self.subTest(args):
                 result = self.teams("diff", *args, status=2)
@@ -787,12 +791,13 @@ COMMAND_LINES = [
     (["teams", "list", "--unused-for", "soon"], 2, "hadrok teams list: --unused-for: soon is not "
                                                    "a count"),
     (["teams", "export", "--format", "xml"], 2, "hadrok teams export: --format: xml not in"),
-    (["teams", "import", "in.json"], 2, "hadrok teams import: --output is required"),
+    (["teams", "import", "in.json"], 2, "hadrok teams import: name the registry file to write "
+                                        "with -o: -o merged.teams writes a new file"),
     (["teams", "salvage", "damaged"], 2, "hadrok teams salvage: --output is required"),
-    (["teams", "diff"], 2, "hadrok teams diff: old is required"),
+    (["teams", "diff"], 2, "hadrok teams diff: name the two files to compare, the earlier first"),
     (["teams", "diff", "a", "b", "c"], 2, "hadrok teams diff: The following argument was not "
                                           "expected: c"),
-    (["teams", "passwd", "70000"], 2, "hadrok teams passwd: freq: 70000 is not a count"),
+    (["teams", "passwd", "70000"], 2, "hadrok teams passwd: freq: 70000 is not a freq number"),
     (["teams", "passwd", "1234"], 2, "hadrok teams passwd: standard input is not a terminal: "
                                      "give --password-stdin"),
     (["teams", "prune"], 2, "hadrok teams prune: --unused-days is required"),
@@ -887,8 +892,9 @@ HOSTILE = [
      None),
     ("salvage of no whole record", {"cut": REGISTRY[:283]}, ["salvage", "cut", "-o", "new"],
      False, 2, "hadrok teams salvage: cut: 283 bytes hold no whole record; nothing written", None),
-    ("salvage while a host runs", {"cut": REGISTRY + b"x"}, ["salvage", "cut", "-o", "new"], True,
-     2, "hadrok teams salvage: new: another host process uses the registry in this "
+    ("salvage to the registry while a host runs", {"cut": REGISTRY + b"x"},
+     ["salvage", "cut", "-o", "Zandrel.teams"], True,
+     2, "hadrok teams salvage: Zandrel.teams: another host process uses the registry in this "
         "directory (Zandrel.teams.lock is locked): stop the host first, or make the change in "
         "the game; nothing written", None),
     ("salvage --force while a host runs", {"cut": REGISTRY + b"x", "Zandrel.teams": REGISTRY},
@@ -1160,7 +1166,8 @@ class Snapshots(Workdir):
             # name, arguments, standard input, kind, the log line's command, its freq and
             # how its change begins
             ("import", ["import", "in.json", "-o", "Zandrel.teams"], None, "import", "import",
-             None, 'import: 3 records replaced 2, from "in.json"; snapshot '),
+             None, 'import: 3 records (freqs 700, 701, 702) replaced 2 (freqs 1234, 1500), from '
+             '"in.json"; snapshot '),
             ("passwd", ["passwd", "1500", "--password-stdin"], b"pw\n", "passwd", "passwd",
              " freq=1500", "passwd: password changed; snapshot "),
             ("prune", ["prune", "--unused-days", "30"], None, "prune", "prune", None,

@@ -358,6 +358,39 @@ TEST_F(Audit, RotationFillsAGapWithoutDroppingTheOldest) {
     EXPECT_EQ(TempDir::read(name), "2026-01-01 00:00:00 bot=0 test: line\n");
 }
 
+// A tool writing beside a running host, without its lock, only appends: the
+// host holds the log open, and rotating is the lock holder's.
+TEST_F(Audit, ALineWithoutTheLockNeverRotates) {
+    const std::string name = auditLogFileName;
+    const std::string full(auditLogRotateBytes, 'L');
+    TempDir::write(name, full);
+    AuditLog tool;
+    tool.mayRotate = false;
+    auditToolLine(tool, "op", "salvage", noFreq, "wrote \"s.teams\"");
+    EXPECT_FALSE(TempDir::exists(name + ".1"));
+    EXPECT_EQ(TempDir::read(name),
+              full + "2026-01-01 00:00:00 tool=\"hadrok teams\" user=\"op\" salvage: wrote "
+                     "\"s.teams\"\n");
+    EXPECT_EQ(auditLogProblem(tool), "");
+}
+
+// Paths keep their backslashes; one before an "x" alone is escaped, so that
+// "\x" and two hex digits always reads as one byte.
+TEST(AuditQuote, BackslashesStayUnlessTheyWouldReadAsAnEscape) {
+    const struct {
+        const char* text;
+        const char* quoted;
+    } cases[] = {
+        {"C:\\Zandrel Host\\Zandrel.teams", "\"C:\\Zandrel Host\\Zandrel.teams\""},
+        {"C:\\Zandrel Host\\", "\"C:\\Zandrel Host\\\""},
+        {"D:\\x41\\xtra", "\"D:\\x5Cx41\\x5Cxtra\""},
+        {"\\\\x", "\"\\\\x5Cx\""},
+        {"a\"b\n\\\xE9", "\"a\\x22b\\x0A\\\\xE9\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::string(auditQuote(c.text).view()), c.quoted) << c.text;
+}
+
 } // namespace
 
 namespace {
