@@ -21,6 +21,8 @@ struct UsageMistake : CLI::ParseError {
 // CLI11 validators whose refusals read "--option: VALUE is not a count".
 // A count is a whole number from 0 to the given maximum, in decimal digits.
 CLI::Validator countValidator(uint64_t maximum);
+// The same for a freq number, 0 to 65535: "VALUE is not a freq number".
+CLI::Validator freqValidator();
 
 // hadrok run [SCRIPT] [--plugin PATH] [--frozen-clock] [--in-this-folder] (host/run_command.cpp)
 void addRunCommand(CLI::App& app);

@@ -2,6 +2,7 @@
 
 #include "commands/commands.h"
 #include "commands/replies.h"
+#include "registry/audit_log.h"
 
 void handleFgrant(const CommandContext& context) {
     FreqRecord& record = *context.record;
@@ -10,7 +11,11 @@ void handleFgrant(const CommandContext& context) {
     if (countOwnedBy(context.registry, fieldOf(target->name)) >=
         context.instance.iniConfig.maxOwnedFreqs)
         return reply(context, replies::playerOwnsTooMany);
-    Text change = changedFromTo("owner", fieldOf(record.owner), fieldOf(target->name));
+    // Handing a freq to oneself changes nothing; the line says so plainly.
+    const bool same = fieldOf(record.owner) == fieldOf(target->name);
+    Text change = same ? Text("owner unchanged: handed to its owner ")
+                       : changedFromTo("owner", fieldOf(record.owner), fieldOf(target->name));
+    if (same) change.append(auditQuote(fieldOf(target->name)));
     std::memcpy(record.owner, target->name, sizeof record.owner);
     markChanged(context.registry);
     auditRepeat(context, RepeatKind::handOver, record.freq, change.view(), fieldOf(target->name));

@@ -224,7 +224,11 @@ void addRunCommand(CLI::App& app) {
                   "Play in the working folder even though it holds Zandrel.teams, freqs.ini or "
                   "hadrok.log, which the script and the plug-in may change; beside a running "
                   "host, lines that write files are still refused");
-    run->footer(scriptLanguageHelp());
+    run->footer("How a run ends: a script file, or lines piped in, stop at the first bad line, "
+                "which is named with its number (status 2), or at a failure of the plug-in or "
+                "the host (status 1); at a prompt a bad line is reported and the session goes "
+                "on. Status 0: every line was played.\n\n" +
+                scriptLanguageHelp());
     run->callback([options] {
         int status = runCommand(*options);
         if (status != 0) throw CLI::RuntimeError(status);

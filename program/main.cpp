@@ -140,5 +140,21 @@ int main(int argc, char** argv) {
     addConfigCommands(app);
     addStatusCommand(app);
     addHelpCommand(app);
-    return parseCommandLine(app, argc, argv);
+    // Started by a double-click, with nothing to do: the help, kept on the
+    // screen until the operator has read it.
+    if (argc == 1 && consoleClosesAtExit()) {
+        std::fputs(app.help().c_str(), stdout);
+        std::fputs("\nThis window closes when you press Enter. Open a command prompt in this "
+                   "folder to run the commands above.\n",
+                   stdout);
+        std::fflush(stdout);
+        waitForEnter();
+        return 0;
+    }
+    // "/?" asks for help on Windows, as its own programs take it.
+    std::vector<char*> args(argv, argv + argc);
+    static char helpFlag[] = "--help";
+    for (size_t i = 1; i < args.size(); ++i)
+        if (std::string(args[i]) == "/?") args[i] = helpFlag;
+    return parseCommandLine(app, int(args.size()), args.data());
 }

@@ -214,7 +214,8 @@ void writeLine(AuditLog& log, const Text& line) {
     std::string rotationTrouble;
     OpenResult opened = OpenResult::opened;
     openFile(log, opened);
-    if (opened == OpenResult::opened && log.file.size >= uint64_t(auditLogRotateBytes)) {
+    if (opened == OpenResult::opened && log.mayRotate &&
+        log.file.size >= uint64_t(auditLogRotateBytes)) {
         closeFile(log);
         std::string reason;
         if (!rotate(log, reason))
@@ -323,8 +324,22 @@ void setAuditLogFile(AuditLog& log, std::string path) {
 }
 
 Text auditQuote(std::string_view text) {
-    const std::string quoted =
-        escapedBytes(text, {.inQuotes = true, .quoteAsHex = true, .backslashAsHex = true});
+    // A backslash stays as it is, so that a Windows path reads, and is
+    // found, as typed; only one before an "x", which would read as the
+    // start of an escape, is written \x5C. So "\x" and two hex digits is
+    // always an escape, and every other backslash is itself.
+    std::string quoted = "\"";
+    size_t from = 0;
+    for (size_t at = 0; at <= text.size(); ++at) {
+        if (at < text.size() &&
+            !(text[at] == '\\' && (at + 1 == text.size() || text[at + 1] != 'x')))
+            continue;
+        quoted += escapedBytes(text.substr(from, at - from),
+                               {.quoteAsHex = true, .backslashAsHex = true});
+        if (at < text.size()) quoted += '\\';
+        from = at + 1;
+    }
+    quoted += '"';
     return Text(std::string_view(quoted));
 }
 

@@ -61,6 +61,9 @@ struct AuditLog {
     bool unflushed = false;    // lines written since the last flush
     uint32_t lookedAtTick = 0; // when the name was last checked to lead to the file
     FileIdentity keptFrom;     // the oldest generation whose lines were last kept
+    // False for a tool that writes a line without the registry's lock: the
+    // lock's holder, a host perhaps, rotates; the tool only appends.
+    bool mayRotate = true;
 
     AuditLog() = default;
     AuditLog(const AuditLog&) = delete;
@@ -141,6 +144,6 @@ std::string auditLogProblem(AuditLog& log);
 Text auditTimeText(int64_t seconds);
 
 // A name or text as it goes into the log: in double quotes, with every byte
-// that could break or forge a line (controls, quotes, backslash, 128-255)
-// written as \xNN.
+// that could break or forge a line (controls, quotes, 128-255) written as
+// \xNN; a backslash as itself, unless an "x" follows it (then \x5C).
 Text auditQuote(std::string_view text);

@@ -56,7 +56,7 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
         return sweep;
     }
 
-    const std::string unused = " unused for " + count(days, "day", "days");
+    const std::string unused = " unused for more than " + count(days, "day", "days");
     std::string snapshotName, snapshotProblem;
     if (holdsRegistry(store)) {
         const SnapshotReport snapshot = writeSnapshot(store, registry, "expiry", keepSnapshots);

@@ -165,7 +165,7 @@ bool datedBackupDue(RegistryStore& store) {
 void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
     std::string today;
     if (!stampNow(false, today)) {
-        report.backupProblem = "of today (" + std::string(noTimeReason) + ")";
+        report.backupProblem = "of today could not be written (" + std::string(noTimeReason) + ")";
         return;
     }
     const std::string name = std::string(registryFileName) + "." + today;
@@ -186,11 +186,11 @@ void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
                 report.backupUnflushed = unflushed(name);
                 break;
             case WriteResult::failed:
-                report.backupProblem = name + " (" + lastSystemError() + ")";
+                report.backupProblem = name + " could not be written (" + lastSystemError() + ")";
                 break;
             }
         } else if (read.status != ReadStatus::missing) {
-            report.backupProblem = name + " (" + read.reason + ")";
+            report.backupProblem = name + " could not be written (" + read.reason + ")";
         }
     }
     if (there || !written.empty()) store.datedBackupDay = today;
@@ -789,7 +789,7 @@ std::string saveNotice(const SaveReport& save) {
         break;
     }
     if (!save.backupProblem.empty())
-        addSentence(notice, "The daily backup " + save.backupProblem + " could not be written.");
+        addSentence(notice, "The daily backup " + save.backupProblem + ".");
     if (!save.backupUnflushed.empty())
         addSentence(notice, "The daily backup " + save.backupUnflushed + ".");
     if (!save.pruneProblem.empty())
@@ -828,8 +828,7 @@ std::string saveAuditText(const SaveReport& save) {
     }
     if (!save.sideName.empty()) add("what this process holds was written to " + save.sideName);
     add(save.sideProblem);
-    if (!save.backupProblem.empty())
-        add("daily backup " + save.backupProblem + " could not be written");
+    if (!save.backupProblem.empty()) add("daily backup " + save.backupProblem);
     if (!save.backupUnflushed.empty()) add("daily backup " + save.backupUnflushed);
     if (!save.pruneProblem.empty())
         add("old daily backup " + save.pruneProblem + " could not be removed");

@@ -7,3 +7,16 @@
 // Copies the file from over the file to, which may exist. False on failure,
 // with the system's reason in reason when it gives one (else empty).
 bool copyFileReplacing(const std::string& from, const std::string& to, std::string& reason);
+
+// When this program runs as the system's administrator (root), which reads
+// any file, whether the user a host runs as could not read the file at path:
+// that user taken as the owner of the file's folder. Empty when it could, or
+// when nothing can be told (not root, or a system without such modes);
+// otherwise the words that say why not, naming the user and the mode.
+std::string unreadableForTheHostsUser(const std::string& path);
+
+// A folder argument as the operator meant it. On Windows a quoted folder
+// that ends in a backslash ("C:\Zandrel Host\") arrives as C:\Zandrel Host"
+// (the backslash escapes the closing quote); no Windows name holds a double
+// quote, so a trailing one is dropped. Unchanged elsewhere.
+std::string folderArgument(std::string typed);

@@ -8,10 +8,15 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <csignal>
 #include <dlfcn.h>
 #include <editline/readline.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -163,4 +168,62 @@ bool copyFileReplacing(const std::string& from, const std::string& to, std::stri
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
     if (error) reason = error.message();
     return !error;
+}
+
+namespace {
+
+bool inGroup(uid_t user, gid_t group) {
+    const passwd* entry = getpwuid(user);
+    if (entry == nullptr) return false;
+    if (entry->pw_gid == group) return true;
+    int count = 64;
+    std::vector<gid_t> groups(size_t(count), 0);
+    if (getgrouplist(entry->pw_name, entry->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(size_t(count));
+        if (getgrouplist(entry->pw_name, entry->pw_gid, groups.data(), &count) < 0) return false;
+    }
+    for (int i = 0; i < count; ++i)
+        if (groups[size_t(i)] == group) return true;
+    return false;
+}
+
+std::string userName(uid_t user) {
+    const passwd* entry = getpwuid(user);
+    return entry != nullptr ? std::string(entry->pw_name) : "uid " + std::to_string(user);
+}
+
+} // namespace
+
+std::string unreadableForTheHostsUser(const std::string& path) {
+    if (geteuid() != 0) return {};
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (folder.empty()) folder = ".";
+    struct stat file {};
+    struct stat dir {};
+    if (stat(path.c_str(), &file) != 0 || stat(folder.c_str(), &dir) != 0) return {};
+    const uid_t host = dir.st_uid;
+    // Root reads anything; a host run as root would too.
+    if (host == 0) return {};
+    const mode_t mode = file.st_mode & 0777;
+    const bool readable = file.st_uid == host          ? (mode & S_IRUSR) != 0
+                          : inGroup(host, file.st_gid) ? (mode & S_IRGRP) != 0
+                                                       : (mode & S_IROTH) != 0;
+    if (readable) return {};
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%03o", unsigned(mode));
+    return "user " + userName(host) + ", who owns its folder and so likely runs the host, " +
+           "could not read it (owner " + userName(file.st_uid) + ", mode " + octal + ")";
+}
+
+bool consoleClosesAtExit() {
+    return false;
+}
+
+void waitForEnter() {
+    std::string line;
+    std::getline(std::cin, line);
+}
+
+std::string folderArgument(std::string typed) {
+    return typed;
 }

@@ -141,3 +141,23 @@ bool copyFileReplacing(const std::string& from, const std::string& to, std::stri
     reason = lastSystemError();
     return false;
 }
+
+std::string unreadableForTheHostsUser(const std::string&) {
+    // Access on Windows is a matter of lists, not of the modes looked at here.
+    return {};
+}
+
+bool consoleClosesAtExit() {
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1 && inputIsTerminal();
+}
+
+void waitForEnter() {
+    std::string line;
+    std::getline(std::cin, line);
+}
+
+std::string folderArgument(std::string typed) {
+    if (!typed.empty() && typed.back() == '"') typed.pop_back();
+    return typed;
+}

@@ -34,3 +34,11 @@ void stopLineEditor();
 // false at the end of the input. Echo comes back whatever ends the reading,
 // a signal that ends the program included.
 bool readHiddenLine(const char* prompt, std::string& line);
+
+// True when the program's console closes as it ends: on Windows, started by a
+// double-click, so the console lists this process alone, and read from it.
+// Never on Linux, where a program started so has no window to keep open.
+bool consoleClosesAtExit();
+
+// Waits until the operator presses Enter (or the input ends).
+void waitForEnter();

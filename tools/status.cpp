@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -14,6 +15,7 @@
 #include "registry/audit_log.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
+#include "system/files.h"
 #include "text/date_time.h"
 #include "text/program_name.h"
 #include "tools/teams_file.h"
@@ -131,7 +133,11 @@ int status(const StatusOptions& options) {
     if (dated.empty())
         fmt::print("backups: none\n");
     else
-        fmt::print("backups: {}, newest {}\n", dated.size(), dated.back());
+        // A dated backup is made by the day's first save, before it writes:
+        // it holds the registry as the last save of an earlier day left it.
+        fmt::print("backups: {}, newest {} (the registry as saved before {}, kept by that day's "
+                   "first save)\n",
+                   dated.size(), dated.back(), dated.back().substr(registry.size() + 1));
     if (snapshots.empty())
         fmt::print("snapshots: none\n");
     else
@@ -181,6 +187,7 @@ void addStatusCommand(CLI::App& app) {
                   "the log and the settings; exit status 0 nothing waits, 1 something does");
     command->add_option("dir", options->folder, "the host's folder")
         ->type_name("DIR")
+        ->transform([](std::string typed) { return folderArgument(std::move(typed)); })
         ->capture_default_str();
     command->callback([options] { runOperatorTool("status", [&] { return status(*options); }); });
 }

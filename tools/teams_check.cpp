@@ -8,6 +8,8 @@
 
 #include "platform/platform.h"
 #include "registry/registry_file.h"
+#include "system/files.h"
+#include "tools/file_kind.h"
 #include "tools/teams_file.h"
 #include "tools/teams_findings.h"
 #include "tools/teams_subcommands.h"
@@ -24,11 +26,15 @@ struct CheckOptions {
 // records comes first.
 std::vector<std::string> fileFindings(const CheckOptions& options, const std::string& image) {
     std::vector<std::string> findings;
+    // Text read as records would be a list of nonsense.
+    if (!holdsRecords(fileKindOf(options.file, image)))
+        return {notWholeMessage(options.file, image)};
     if (size_t trailing = image.size() % freqRecordSize; trailing != 0) {
         findings.push_back(fmt::format(
-            "{}: size {} is not a multiple of {} ({} whole records and {} bytes more); the "
+            "{}: size {} is not a multiple of {} ({} whole record{} and {} byte{} more); the "
             "plug-in loads nothing from it",
-            options.file, image.size(), freqRecordSize, image.size() / freqRecordSize, trailing));
+            options.file, image.size(), freqRecordSize, image.size() / freqRecordSize,
+            image.size() / freqRecordSize == 1 ? "" : "s", trailing, trailing == 1 ? "" : "s"));
         if (looksLikeJson(image)) findings.push_back(notWholeMessage(options.file, image));
     }
     FindingOptions limits{options.maxOwned, options.freqLimit, toolNow()};
@@ -40,6 +46,12 @@ std::vector<std::string> fileFindings(const CheckOptions& options, const std::st
 int check(const CheckOptions& options) {
     std::string image = readRegistryImage(options.file);
     std::vector<std::string> findings = fileFindings(options, image);
+    // What root reads, the host's user may not: a sound file it can't open
+    // is one it would leave in place and never save over.
+    if (std::string why = unreadableForTheHostsUser(options.file); !why.empty())
+        findings.push_back(fmt::format("warning: {} is read here as root, but {}; a host run as "
+                                       "that user could not load it (chmod or chown it)",
+                                       options.file, why));
     std::string out;
     for (const std::string& finding : findings)
         out += finding + "\n";

@@ -12,6 +12,8 @@
 
 #include "registry/freq_record.h"
 #include "registry/registry_file.h"
+#include "text/program_name.h"
+#include "tools/file_kind.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_text.h"
@@ -116,15 +118,39 @@ bool sameOrder(const std::vector<Pairing>& pairings) {
     return true;
 }
 
+// The whole records of a file; of a damaged one (its size not a whole
+// number of records, as a registry cut short), the whole records from its
+// start, with a line that says the rest was not compared. A JSON export is
+// refused with the command that reads it.
+std::vector<FreqRecord> comparedRecordsOf(const std::string& path, std::string& notes) {
+    const std::string image = readRegistryImage(path);
+    if (!holdsRecords(fileKindOf(path, image))) throw ToolFailure(notWholeMessage(path, image));
+    const size_t trailing = image.size() % freqRecordSize;
+    if (trailing != 0) {
+        if (looksLikeJson(image)) throw ToolFailure(notWholeMessage(path, image));
+        const size_t whole = image.size() / freqRecordSize;
+        notes += fmt::format("{} is damaged: its {} whole record{} from the start are compared, "
+                             "the {} byte{} after them are not (the plug-in loads nothing from "
+                             "it; \"{} teams salvage\" recovers the whole records)\n",
+                             path, whole, whole == 1 ? "" : "s", trailing, trailing == 1 ? "" : "s",
+                             programFileName);
+    }
+    return wholeRecordsOf(image);
+}
+
 int diff(const DiffOptions& options) {
+    if (options.oldFile.empty())
+        throw ToolFailure(fmt::format("name the two files to compare, the earlier first: {} teams "
+                                      "diff OLD [NEW] (NEW is {} when left out)",
+                                      programFileName, registryFileName));
     // Both files are read before anything is printed, so a refused file
     // leaves no half report.
-    std::vector<FreqRecord> oldRecords = loadableRecordsOf(options.oldFile);
-    std::vector<FreqRecord> newRecords = loadableRecordsOf(options.newFile);
+    std::string out;
+    std::vector<FreqRecord> oldRecords = comparedRecordsOf(options.oldFile, out);
+    std::vector<FreqRecord> newRecords = comparedRecordsOf(options.newFile, out);
 
     std::vector<Pairing> pairings = pairByFreq(oldRecords, newRecords);
     size_t removed = 0, added = 0, changed = 0, unchanged = 0;
-    std::string out;
     for (const Pairing& p : pairings) {
         if (!p.newIndex) {
             ++removed;
@@ -166,7 +192,8 @@ int diff(const DiffOptions& options) {
 }
 
 void diffArguments(CLI::App& command, DiffOptions& options) {
-    command.add_option("old", options.oldFile, "the earlier file, such as a backup")->required();
+    // Not required by the parser, whose words would name only "old".
+    command.add_option("old", options.oldFile, "the earlier file, such as a backup");
     command.add_option("new", options.newFile, "the later file")->capture_default_str();
 }
 

@@ -11,6 +11,7 @@
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "text/program_name.h"
+#include "tools/file_kind.h"
 
 namespace {
 
@@ -119,6 +120,9 @@ bool looksLikeJson(const std::string& bytes) {
 }
 
 std::string notWholeMessage(const std::string& path, const std::string& image) {
+    const FileKind kind = fileKindOf(path, image);
+    if (kind != FileKind::jsonExport && !holdsRecords(kind))
+        return wrongKindMessage(displayName(path), kind, "a registry file");
     if (looksLikeJson(image))
         return fmt::format("{} looks like JSON, not a registry file; import reads it: {} "
                            "teams import {} -o {}",
@@ -132,7 +136,8 @@ std::string notWholeMessage(const std::string& path, const std::string& image) {
 
 std::vector<FreqRecord> loadableRecordsOf(const std::string& path) {
     std::string image = readRegistryImage(path);
-    if (image.size() % freqRecordSize != 0) throw ToolFailure(notWholeMessage(path, image));
+    if (image.size() % freqRecordSize != 0 || !holdsRecords(fileKindOf(path, image)))
+        throw ToolFailure(notWholeMessage(path, image));
     return wholeRecordsOf(image);
 }
 

@@ -54,12 +54,12 @@ std::string imageOf(const std::vector<FreqRecord>& records);
 // after blanks), as an export does.
 bool looksLikeJson(const std::string& bytes);
 
-// What to say of a file whose size is not a whole number of records, as one
-// line that names it: a JSON document points to import, anything else to
-// check and salvage.
+// What to say of a file that the plug-in would not load, as one line that
+// names it: a file of another kind (a JSON export, settings, a log) gets the
+// command that reads it; records cut short point to check and salvage.
 std::string notWholeMessage(const std::string& path, const std::string& image);
 
 // The records of a registry file that the plug-in would load. Throws
-// ToolFailure when the file can't be read or its size is not a multiple of the
-// record size, saying what to do instead.
+// ToolFailure when the file can't be read, is of another kind or its size is
+// not a multiple of the record size, saying what to do instead.
 std::vector<FreqRecord> loadableRecordsOf(const std::string& path);

@@ -13,6 +13,10 @@ namespace {
 // A stamp further ahead than this is no clock's drift.
 constexpr int64_t aheadAllowed = 86400;
 
+// No arena's freqs go higher than 9999: a freq above is one nobody can
+// join, whatever the arena's own limit.
+constexpr uint32_t freqsOfAnyArena = 10000;
+
 std::string numberList(const std::vector<size_t>& numbers) {
     return fmt::format("{}", fmt::join(numbers, ", "));
 }
@@ -32,17 +36,20 @@ template <size_t Width> bool hasBytesAfterEnd(const char (&field)[Width]) {
                        [](char c) { return c != 0; });
 }
 
+// The owner is the host's whole 20-byte name field, so a name of 20
+// characters is stored without a zero: that is no finding.
 template <size_t Width>
 void textFindings(std::vector<Finding>& findings, const std::string& which, const char* name,
-                  const char (&field)[Width], bool controlIsFault) {
+                  const char (&field)[Width], bool controlIsFault, bool fullWidthIsText = false) {
     std::string_view text = fieldOf(field);
     if (hasControlBytes(text))
         findings.push_back(
             {fmt::format("{}: {} holds control bytes: \"{}\"", which, name, escapedBytes(text)),
              controlIsFault});
-    if (!hasTerminator(field))
-        findings.push_back({fmt::format("{}: {} has no terminating zero", which, name), false});
-    else if (hasBytesAfterEnd(field))
+    if (!hasTerminator(field)) {
+        if (!fullWidthIsText)
+            findings.push_back({fmt::format("{}: {} has no terminating zero", which, name), false});
+    } else if (hasBytesAfterEnd(field))
         findings.push_back({fmt::format("{}: {} has bytes other than zero after its end (the "
                                         "plug-in never writes them; a wrong key or damage does)",
                                         which, name),
@@ -72,9 +79,14 @@ std::vector<Finding> recordFindings(const std::vector<FreqRecord>& records,
             findings.push_back(
                 {fmt::format("{}: freq at or above the limit {}", which, *options.freqLimit),
                  false});
+        else if (!options.freqLimit && r.freq >= freqsOfAnyArena)
+            findings.push_back({fmt::format("{}: freq above {}, higher than any arena's freqs, so "
+                                            "nobody can use it",
+                                            which, freqsOfAnyArena - 1),
+                                false});
         if (fieldOf(r.owner).empty())
             findings.push_back({fmt::format("{}: owner is empty", which), true});
-        textFindings(findings, which, "owner", r.owner, true);
+        textFindings(findings, which, "owner", r.owner, true, true);
         textFindings(findings, which, "welcome", r.welcome, false);
         textFindings(findings, which, "allowedSquad", r.allowedSquad, false);
         textFindings(findings, which, "freqName", r.freqName, false);

@@ -8,8 +8,10 @@
 #include "platform/platform.h"
 #include "registry/audit_log.h"
 #include "registry/freq_record.h"
+#include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "text/encoding.h"
+#include "tools/file_kind.h"
 #include "tools/teams_file.h"
 #include "tools/teams_findings.h"
 #include "tools/teams_json.h"
@@ -35,14 +37,40 @@ std::vector<FreqRecord> recordsOf(const std::string& text, const std::string& na
     }
 }
 
+// The freqs of records as the log names them: "freqs 100, 200"; a long
+// list is cut after the first few, with how many more.
+std::string freqList(const std::vector<FreqRecord>& records) {
+    constexpr size_t shown = 20;
+    if (records.empty()) return "no freqs";
+    std::string list = records.size() == 1 ? "freq " : "freqs ";
+    for (size_t i = 0; i < records.size() && i < shown; ++i)
+        list += fmt::format("{}{}", i == 0 ? "" : ", ", records[i].freq);
+    if (records.size() > shown) list += fmt::format(" and {} more", records.size() - shown);
+    return list;
+}
+
 int importRegistry(const ImportOptions& options) {
     std::string name = options.input == "-" ? "standard input" : options.input;
+    if (options.output.empty())
+        throw ToolFailure(fmt::format(
+            "name the registry file to write with -o: -o merged.teams writes a new file (the host "
+            "may run), -o {} replaces the registry (the host stopped); nothing written",
+            registryFileName));
     checkOutput(options.output, {options.input});
     // The input is read whole before the lock is taken: standard input may
     // take its time.
     std::vector<FreqRecord> records;
     try {
         const std::string text = readJsonInput(options.input);
+        // Another kind of file gets the command that reads it, not the
+        // parser's puzzlement or advice on saving text.
+        const FileKind kind = fileKindOf(options.input == "-" ? "" : options.input, text);
+        const bool wrongKind = kind == FileKind::settings || kind == FileKind::auditLog ||
+                               kind == FileKind::csvExport || kind == FileKind::lockFile ||
+                               (holdsRecords(kind) && !looksLikeText(text) &&
+                                guessEncoding(text) != TextEncoding::utf16);
+        if (wrongKind && !text.empty())
+            throw ToolFailure(wrongKindMessage(name, kind, "a JSON export"));
         // The parser would stop at the first byte with a puzzling message.
         if (std::string advice = saveAsUtf8Advice(name, guessEncoding(text)); !advice.empty())
             throw ToolFailure(advice);
@@ -72,18 +100,29 @@ int importRegistry(const ImportOptions& options) {
         throw ToolFailure(fmt::format("{}: {} records, more than the {} the plug-in loads; "
                                       "nothing written",
                                       name, records.size(), maxLoadedRecords));
-    HeldRegistry held;
-    holdRegistry(held, options.output, {options.input});
-    const std::string snapshot = keepSnapshot(held, "import");
-    replaceRegistry(held, imageOf(records));
-    const size_t replaced = held.before.size() / freqRecordSize;
     const std::string what =
         fmt::format("{} record{}", records.size(), records.size() == 1 ? "" : "s");
-    logRegistryChange(held, "import", -1,
-                      snapshot.empty()
-                          ? fmt::format("{}, from {}", what, auditQuote(name).data)
-                          : fmt::format("{} replaced {}, from {}; snapshot {}", what, replaced,
-                                        auditQuote(name).data, fileNameOf(snapshot)));
+    std::string snapshot;
+    if (isNewNonRegistryFile(options.output)) {
+        // A new file no host loads: no lock, so a merge can be prepared while
+        // the host runs; the line goes to the log of the folder read from.
+        writeNewFile(options.output, imageOf(records), {options.input});
+        logBesideHost(folderOf(options.input == "-" ? options.output : options.input), "import", -1,
+                      fmt::format("wrote {}: {}, from {}", auditQuote(options.output).data, what,
+                                  auditQuote(name).data));
+    } else {
+        HeldRegistry held;
+        holdRegistry(held, options.output, {options.input});
+        snapshot = keepSnapshot(held, "import");
+        replaceRegistry(held, imageOf(records));
+        const std::vector<FreqRecord> before = wholeRecordsOf(held.before);
+        logRegistryChange(held, "import", -1,
+                          snapshot.empty()
+                              ? fmt::format("{}, from {}", what, auditQuote(name).data)
+                              : fmt::format("{} ({}) replaced {} ({}), from {}; snapshot {}", what,
+                                            freqList(records), before.size(), freqList(before),
+                                            auditQuote(name).data, fileNameOf(snapshot)));
+    }
     std::fflush(stdout);
     for (const Finding& finding : findings)
         fmt::print(stderr, "{} teams import: note: {}\n", programFileName, finding.text);
@@ -95,9 +134,9 @@ int importRegistry(const ImportOptions& options) {
 void importArguments(CLI::App& command, ImportOptions& options) {
     command.add_option("json", options.input, "the JSON document; - reads standard input")
         ->required();
+    // Not required by the parser: its words would not say what to give.
     command.add_option("-o,--output", options.output, "the registry file to write")
-        ->type_name("FILE")
-        ->required();
+        ->type_name("FILE");
     command.add_flag("--allow-findings", options.allowFindings,
                      "write records that check reports as faults (duplicate freqs, freqs below "
                      "100, owners empty or with control bytes)");

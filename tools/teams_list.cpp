@@ -10,10 +10,12 @@
 #include "registry/freq_expiry.h"
 #include "registry/registry_file.h"
 #include "text/ascii.h"
+#include "text/program_name.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_table.h"
 #include "tools/teams_text.h"
+#include "tools/teams_write.h"
 
 namespace {
 
@@ -54,6 +56,16 @@ int list(const ListOptions& options) {
                ? fmt::format("{} record{}\n", records.size(), records.size() == 1 ? "" : "s")
                : fmt::format("{} of {} records\n", shown.size(), records.size());
     writeStandardOutput(out);
+    // A running host keeps its changes in memory until its next save.
+    if (equalsNoCase(fileNameOf(options.file), registryFileName) &&
+        registryLockHeld(folderOf(options.file))) {
+        std::fflush(stdout);
+        fmt::print(stderr,
+                   "{} teams list: note: a host holds this folder's lock: this is the registry as "
+                   "it last saved it; freqs changed since are in the host's memory until its next "
+                   "save (AutoSaveDelay ticks) or its stop\n",
+                   programFileName);
+    }
     return 0;
 }
 

@@ -107,7 +107,7 @@ int passwd(const PasswdOptions& options) {
 
 void passwdArguments(CLI::App& command, PasswdOptions& options) {
     command.add_option("freq", options.freq, "the freq number")
-        ->check(countValidator(65535))
+        ->check(freqValidator())
         ->type_name("FREQ")
         ->required();
     command.add_option("file", options.file, "the registry file")->capture_default_str();

@@ -52,8 +52,13 @@ int prune(const PruneOptions& options) {
         else
             kept.push_back(records[i]);
     }
-    std::string out = recordTable(records, removed, now);
-    if (options.dryRun) {
+    // A table of nothing would be a bare header.
+    std::string out = removed.empty() ? std::string() : recordTable(records, removed, now);
+    if (options.dryRun && removed.empty()) {
+        out += fmt::format("no freq in {} is unused for more than {} day{}: nothing would be "
+                           "removed (dry run)\n",
+                           options.file, options.days, options.days == 1 ? "" : "s");
+    } else if (options.dryRun) {
         out += fmt::format("would remove {} of {} records from {}; nothing written (dry run)\n",
                            removed.size(), records.size(), options.file);
     } else if (removed.empty()) {

@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "registry/audit_log.h"
 #include "registry/registry_file.h"
+#include "system/files.h"
 #include "text/ascii.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
@@ -67,11 +69,12 @@ int removeCommand(const RemoveOptions& options) {
 
 void removeArguments(CLI::App& command, RemoveOptions& options) {
     command.add_option("freq", options.freq, "the freq number")
-        ->check(countValidator(65535))
+        ->check(freqValidator())
         ->type_name("FREQ")
         ->required();
     command.add_option("dir", options.folder, "the directory of the registry")
         ->type_name("DIR")
+        ->transform([](std::string typed) { return folderArgument(std::move(typed)); })
         ->capture_default_str();
 }
 

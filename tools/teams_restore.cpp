@@ -3,12 +3,20 @@
 // registry it replaces as a snapshot first.
 #include <filesystem>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 
 #include "platform/platform.h"
 #include "registry/audit_log.h"
+#include "registry/freq_expiry.h"
+#include "registry/plugin_config.h"
 #include "registry/registry_file.h"
+#include "system/files.h"
+#include "text/program_name.h"
+#include "tools/file_kind.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_write.h"
@@ -31,13 +39,52 @@ struct RestoreOptions {
                                   target));
 }
 
+// ExpireUnusedDays of the folder's freqs.ini, read by the plug-in's own
+// reader; 0 (off) when there is none.
+uint32_t expireUnusedDaysOf(const std::string& folder) {
+    std::error_code error;
+    const std::string ini = (std::filesystem::absolute(folder, error) / "freqs.ini").string();
+    for (const ConfigSetting& setting : readConfigSettings(error ? nullptr : ini.c_str()))
+        if (std::string_view(setting.key) == "ExpireUnusedDays") return setting.value;
+    return 0;
+}
+
+// Freqs put back that ExpireUnusedDays expires again at the host's next load,
+// as from a before-expiry snapshot: said before the host starts, with what to
+// do, since the load's sweep would remove them with no question asked.
+void warnOfExpiry(const std::string& image, const std::string& folder) {
+    const uint32_t days = expireUnusedDaysOf(folder);
+    if (days == 0) return;
+    const int32_t now = currentTime();
+    std::vector<uint16_t> expiring;
+    for (const FreqRecord& r : wholeRecordsOf(image))
+        if (unusedTooLong(r.lastUsed, now, days)) expiring.push_back(r.freq);
+    if (expiring.empty()) return;
+    std::fflush(stdout);
+    fmt::print(stderr,
+               "{} teams restore: warning: {} restored freq{} ({}) {} unused for more than {} "
+               "day{}, so ExpireUnusedDays={} in freqs.ini expires {} again when the host next "
+               "loads the registry; raise ExpireUnusedDays in freqs.ini (or set it to 0) before "
+               "starting the host\n",
+               programFileName, expiring.size(), expiring.size() == 1 ? "" : "s",
+               fmt::join(expiring, ", "), expiring.size() == 1 ? "is" : "are", days,
+               days == 1 ? "" : "s", days, expiring.size() == 1 ? "it" : "them");
+}
+
 int restore(const RestoreOptions& options) {
     const std::string target =
         options.folder == "." ? std::string(registryFileName)
                               : (std::filesystem::path(options.folder) / registryFileName).string();
+    // The registry named as what to put back is a slip: say what to name.
+    if (sameFile(fileIdentityOf(options.snapshot.c_str()), fileIdentityOf(target.c_str())))
+        throw ToolFailure(fmt::format(
+            "{} is the registry itself: name the backup or snapshot to put back in its place, "
+            "such as {}.2026-12-10 or {}.before-remove-20261210-120000 (\"{} status\" lists "
+            "them); nothing written",
+            options.snapshot, registryFileName, registryFileName, programFileName));
     // Only what the plug-in would load goes into place.
     const std::string image = readRegistryImage(options.snapshot);
-    if (image.size() % freqRecordSize != 0)
+    if (image.size() % freqRecordSize != 0 || !holdsRecords(fileKindOf(options.snapshot, image)))
         throw ToolFailure(notWholeMessage(options.snapshot, image) + "; nothing written");
     // Named in full, so that a restore into the wrong folder shows at once.
     std::error_code error;
@@ -60,6 +107,7 @@ int restore(const RestoreOptions& options) {
     fmt::print("restored {} record{} from {} to {}\n", records, records == 1 ? "" : "s",
                options.snapshot, shown);
     if (!kept.empty()) fmt::print("the file before is kept as {}\n", kept);
+    warnOfExpiry(image, options.folder);
     return 0;
 }
 
@@ -69,6 +117,7 @@ void restoreArguments(CLI::App& command, RestoreOptions& options) {
         ->required();
     command.add_option("dir", options.folder, "the directory of the registry")
         ->type_name("DIR")
+        ->transform([](std::string typed) { return folderArgument(std::move(typed)); })
         ->capture_default_str();
     command.add_flag("--new", options.fresh,
                      "Start a registry from the snapshot in a folder that holds none yet");

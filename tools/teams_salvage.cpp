@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "registry/audit_log.h"
+#include "tools/file_kind.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_write.h"
@@ -27,6 +28,9 @@ int salvage(const SalvageOptions& options) {
         throw ToolFailure(
             fmt::format("{} exists; nothing written (give --force to replace it)", options.output));
     std::string image = readRegistryImage(options.damaged);
+    if (const FileKind kind = fileKindOf(options.damaged, image); !holdsRecords(kind))
+        throw ToolFailure(wrongKindMessage(options.damaged, kind, "a registry file") +
+                          "; nothing written");
     size_t trailing = image.size() % freqRecordSize;
     // Through the plug-in's loader and saver, so the result is a file the
     // plug-in reads back as exactly these records.
@@ -34,21 +38,30 @@ int salvage(const SalvageOptions& options) {
     if (records.empty())
         throw ToolFailure(fmt::format("{}: {} byte{} hold no whole record; nothing written",
                                       options.damaged, image.size(), image.size() == 1 ? "" : "s"));
-    HeldRegistry held;
-    holdRegistry(held, options.output, {options.damaged});
-    if (held.existed && !options.force)
-        throw ToolFailure(
-            fmt::format("{} exists; nothing written (give --force to replace it)", options.output));
-    const std::string snapshot = keepSnapshot(held, "salvage");
-    replaceRegistry(held, imageOf(records));
     std::string change =
         fmt::format("{} whole record{} from {}, {} trailing byte{} dropped", records.size(),
                     records.size() == 1 ? "" : "s", auditQuote(options.damaged).data, trailing,
                     trailing == 1 ? "" : "s");
-    if (!snapshot.empty())
-        change += fmt::format("; replaced {} records; snapshot {}",
-                              held.before.size() / freqRecordSize, fileNameOf(snapshot));
-    logRegistryChange(held, "salvage", -1, change);
+    std::string snapshot;
+    if (isNewNonRegistryFile(options.output)) {
+        // A new file no host loads: no lock, so this works while the host
+        // runs, and the line goes to the log beside the damaged file.
+        writeNewFile(options.output, imageOf(records), {options.damaged});
+        logBesideHost(folderOf(options.damaged), "salvage", -1,
+                      fmt::format("wrote {}: {}", auditQuote(options.output).data, change));
+    } else {
+        HeldRegistry held;
+        holdRegistry(held, options.output, {options.damaged});
+        if (held.existed && !options.force)
+            throw ToolFailure(fmt::format("{} exists; nothing written (give --force to replace it)",
+                                          options.output));
+        snapshot = keepSnapshot(held, "salvage");
+        replaceRegistry(held, imageOf(records));
+        if (!snapshot.empty())
+            change += fmt::format("; replaced {} records; snapshot {}",
+                                  held.before.size() / freqRecordSize, fileNameOf(snapshot));
+        logRegistryChange(held, "salvage", -1, change);
+    }
     fmt::print("{}: {} bytes: kept {} whole record{} ({} bytes), dropped {} trailing byte{}\n",
                options.damaged, image.size(), records.size(), records.size() == 1 ? "" : "s",
                records.size() * freqRecordSize, trailing, trailing == 1 ? "" : "s");

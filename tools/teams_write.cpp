@@ -22,11 +22,6 @@ std::string inDirectory(const std::string& folder, const std::string& name) {
     return folder == "." ? name : (std::filesystem::path(folder) / name).string();
 }
 
-std::string folderOf(const std::string& path) {
-    std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
-}
-
 [[noreturn]] void refuse(const std::string& path, const std::string& why) {
     throw ToolFailure(fmt::format("{}: {}; nothing written", path, why));
 }
@@ -176,11 +171,51 @@ std::string fileNameOf(const std::string& path) {
     return std::filesystem::path(path).filename().string();
 }
 
-void logRegistryChange(const HeldRegistry& held, const char* command, int32_t freq,
-                       std::string_view change) {
+std::string folderOf(const std::string& path) {
+    std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+bool isNewNonRegistryFile(const std::string& path) {
+    const std::string name = fileNameOf(path);
+    return pathKindOf(path.c_str()) == PathKind::missing && !name.empty() &&
+           !(name.size() == std::string_view(registryFileName).size() &&
+             startsWithNoCase(name, registryFileName));
+}
+
+void writeNewFile(const std::string& path, const std::string& data,
+                  const std::vector<std::string>& inputs) {
+    checkOutput(path, inputs);
+    const std::string suffix = processTemporarySuffix();
+    SafeWrite write;
+    write.path = path.c_str();
+    write.temporarySuffix = suffix.c_str();
+    write.data = data.data();
+    write.size = data.size();
+    write.noReplace = true;
+    switch (writeFileSafely(write)) {
+    case WriteResult::written:
+        return;
+    case WriteResult::renamedUnflushed:
+        std::fflush(stdout);
+        fmt::print(stderr, "warning: {} is written, but flushing its directory failed: {}\n", path,
+                   lastSystemError());
+        return;
+    case WriteResult::failed:
+        if (pathKindOf(path.c_str()) != PathKind::missing)
+            refuse(path, "it appeared while this ran and is left as it is");
+        cannotWrite(path, lastSystemError(), false);
+    }
+}
+
+namespace {
+
+void writeToolLine(const std::string& folder, bool mayRotate, const char* command, int32_t freq,
+                   std::string_view change) {
     // Through the plug-in's own log writer: whole lines, rotated alike.
     AuditLog log;
-    log.path = inDirectory(held.folder, auditLogFileName);
+    log.path = inDirectory(folder, auditLogFileName);
+    log.mayRotate = mayRotate;
     auditToolLine(log, systemUserName(), command, freq, change);
     const std::string problem = auditLogProblem(log);
     if (!problem.empty()) {
@@ -188,4 +223,25 @@ void logRegistryChange(const HeldRegistry& held, const char* command, int32_t fr
         fmt::print(stderr, "{} teams {}: warning: the change is not recorded in {} ({})\n",
                    programFileName, command, log.path, problem);
     }
+}
+
+} // namespace
+
+void logRegistryChange(const HeldRegistry& held, const char* command, int32_t freq,
+                       std::string_view change) {
+    writeToolLine(held.folder, true, command, freq, change);
+}
+
+void logBesideHost(const std::string& folder, const char* command, int32_t freq,
+                   std::string_view change) {
+    writeToolLine(folder, false, command, freq, change);
+}
+
+bool registryLockHeld(const std::string& folder) {
+    const std::string lockPath = inDirectory(folder, registryLockFileName);
+    if (pathKindOf(lockPath.c_str()) == PathKind::missing) return false;
+    FileLock probe;
+    const LockResult result = takeFileLock(lockPath.c_str(), probe);
+    releaseFileLock(probe);
+    return result == LockResult::heldElsewhere;
 }

@@ -63,3 +63,28 @@ void logRegistryChange(const HeldRegistry& held, const char* command, int32_t fr
 
 // The last part of a path: a snapshot as the log and the plug-in name it.
 std::string fileNameOf(const std::string& path);
+
+// The directory of a path, "." for a bare name.
+std::string folderOf(const std::string& path);
+
+// True when path names no file yet and not the registry (Zandrel.teams in
+// any letter case): a new file that no host loads or saves, which a tool may
+// write without the registry's lock, so that recovery works while the host
+// runs.
+bool isNewNonRegistryFile(const std::string& path);
+
+// Writes data to path, a new file (isNewNonRegistryFile) after checkOutput,
+// without any lock; a file that appeared there meanwhile is never replaced.
+void writeNewFile(const std::string& path, const std::string& data,
+                  const std::vector<std::string>& inputs);
+
+// One line in hadrok.log of folder without holding its lock, beside a host
+// that may be appending too: one whole line in one append, and never a
+// rotation, which is the lock holder's. A log that can't be written is a
+// warning, as above.
+void logBesideHost(const std::string& folder, const char* command, int32_t freq,
+                   std::string_view change);
+
+// True when a host (or a tool) holds the lock of the registry in folder now;
+// looked at without keeping it, and without making a lock file.
+bool registryLockHeld(const std::string& folder);

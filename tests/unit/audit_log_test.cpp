@@ -47,6 +47,7 @@ TEST_F(Audit, EveryChangeLeavesOneLine) {
     host.command(alice, "finv", "100:bob");
     bob.freq = 100;
     host.command(alice, "fkick", "100:Bob");
+    host.command(alice, "fgrant", "100:Alice");
     host.command(alice, "fgrant", "100:Bob");
     host.command(alice, "freqs", "");      // no change, no line
     host.command(alice, "fname", "100:x"); // refused, no line
@@ -65,6 +66,8 @@ TEST_F(Audit, EveryChangeLeavesOneLine) {
         "2026-01-01 00:00:00 bot=1 player=\"Bob\" level=0 !fjoin freq=100: admitted by password",
         "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !finv freq=100: invited \"Bob\"",
         "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fkick freq=100: kicked \"Bob\"",
+        "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fgrant freq=100: owner unchanged: "
+        "handed to its owner \"Alice\"",
         "2026-01-01 00:00:00 bot=1 player=\"Alice\" level=0 !fgrant freq=100: owner \"Alice\" -> "
         "\"Bob\"",
         "2026-01-01 00:00:00 bot=1 player=\"Op\" level=3 !funreg freq=100: unregistered by an "
@@ -82,9 +85,9 @@ TEST_F(Audit, NamesAndTextsCannotBreakOrForgeALine) {
     host.command(evil, "fname", "100:x\r\n2026-01-01 forged\x01\xFF");
     auto lines = logLines();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\x5C\\xE9\" level=0 "
+    EXPECT_EQ(lines[0], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\\\xE9\" level=0 "
                         "!freg freq=100: registered");
-    EXPECT_EQ(lines[1], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\x5C\\xE9\" level=0 "
+    EXPECT_EQ(lines[1], "2026-01-01 00:00:00 bot=1 player=\"Ev\\x0Ail\\x22\\\\xE9\" level=0 "
                         "!fname freq=100: name \"\" -> \"x\\x0D\\x0A2026-01-01 forged\\x01\\xFF\"");
 }
 
@@ -353,6 +356,39 @@ TEST_F(Audit, RotationFillsAGapWithoutDroppingTheOldest) {
     EXPECT_EQ(TempDir::read(name + ".4"), "4");
     EXPECT_EQ(TempDir::read(name + ".5"), "5");
     EXPECT_EQ(TempDir::read(name), "2026-01-01 00:00:00 bot=0 test: line\n");
+}
+
+// A tool writing beside a running host, without its lock, only appends: the
+// host holds the log open, and rotating is the lock holder's.
+TEST_F(Audit, ALineWithoutTheLockNeverRotates) {
+    const std::string name = auditLogFileName;
+    const std::string full(auditLogRotateBytes, 'L');
+    TempDir::write(name, full);
+    AuditLog tool;
+    tool.mayRotate = false;
+    auditToolLine(tool, "op", "salvage", noFreq, "wrote \"s.teams\"");
+    EXPECT_FALSE(TempDir::exists(name + ".1"));
+    EXPECT_EQ(TempDir::read(name),
+              full + "2026-01-01 00:00:00 tool=\"hadrok teams\" user=\"op\" salvage: wrote "
+                     "\"s.teams\"\n");
+    EXPECT_EQ(auditLogProblem(tool), "");
+}
+
+// Paths keep their backslashes; one before an "x" alone is escaped, so that
+// "\x" and two hex digits always reads as one byte.
+TEST(AuditQuote, BackslashesStayUnlessTheyWouldReadAsAnEscape) {
+    const struct {
+        const char* text;
+        const char* quoted;
+    } cases[] = {
+        {"C:\\Zandrel Host\\Zandrel.teams", "\"C:\\Zandrel Host\\Zandrel.teams\""},
+        {"C:\\Zandrel Host\\", "\"C:\\Zandrel Host\\\""},
+        {"D:\\x41\\xtra", "\"D:\\x5Cx41\\x5Cxtra\""},
+        {"\\\\x", "\"\\\\x5Cx\""},
+        {"a\"b\n\\\xE9", "\"a\\x22b\\x0A\\\\xE9\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::string(auditQuote(c.text).view()), c.quoted) << c.text;
 }
 
 } // namespace

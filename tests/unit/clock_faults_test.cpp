@@ -153,8 +153,8 @@ TEST_F(ClockFaults, AClockGivingNoTimeMakesNoDatedFileAndSetsNoStamp) {
     EXPECT_TRUE(namesStartingWith("Zandrel.teams.20").empty());
     const Lines lines = host->take();
     EXPECT_NE(std::find(lines.begin(), lines.end(),
-                        "echo: The daily backup of today (the system clock gives no time) could "
-                        "not be written."),
+                        "echo: The daily backup of today could not be written (the system clock "
+                        "gives no time)."),
               lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         "echo: No undo copy of the registry could be made before !freqreset (the "
