@@ -35,3 +35,4 @@ void addTeamsPasswdCommand(CLI::App& teams);
 void addTeamsPruneCommand(CLI::App& teams);
 void addTeamsRestoreCommand(CLI::App& teams);
 void addTeamsRemoveCommand(CLI::App& teams);
+void addTeamsRecoverCommand(CLI::App& teams);
