@@ -1367,6 +1367,16 @@ class Snapshots(Workdir):
                 else:
                     self.assertEqual(self.read("other/Zandrel.teams"), REGISTRY[284:])
 
+    def test_what_is_no_registry_is_restored_only_when_asked(self):
+        for name, source in [("an empty file", b""), ("no usable record", bytes(284))]:
+            with self.subTest(name):
+                self.refill({"Zandrel.teams": REGISTRY, "source": source})
+                self.teams("restore", "source", status=2)
+                self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+                self.teams("restore", "source", "--even-if-empty")
+                self.assertEqual(self.read("Zandrel.teams"), source)
+                self.assertEqual([self.read(n) for n in self.snapshots()], [REGISTRY])
+
     def test_a_log_that_cannot_be_written_is_a_warning(self):
         os.mkdir(self.path("hadrok.log"))
         self.write("Zandrel.teams", REGISTRY)
