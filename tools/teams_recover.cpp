@@ -24,7 +24,6 @@
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "registry/side_files.h"
-#include "text/program_name.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_text.h"
