@@ -48,11 +48,15 @@ std::string lockHolderLine(const char* kind, const std::string& command) {
     std::string line = std::string(kind) + " " + std::string(decimalText(processId()).view());
     int64_t now = 0;
     std::tm local{};
+    line += ' ';
     if (wallClock(now) && localTimeOf(now, local) && local.tm_year + 1900 <= 9999)
-        line += " " + stampText(local, "%Y-%m-%d %H:%M:%S");
+        line += stampText(local, "%Y-%m-%d %H:%M:%S");
     else
-        line += " - -";
-    if (!command.empty()) line += " " + command.substr(0, longestCommand);
+        line += "- -";
+    if (!command.empty()) {
+        line += ' ';
+        line.append(command, 0, longestCommand);
+    }
     return line;
 }
 
