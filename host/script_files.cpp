@@ -80,6 +80,27 @@ bool matchesPattern(std::string_view name, std::string_view pattern) {
     return p == pattern.size();
 }
 
+namespace {
+
+// The registry's lock file holds its holder's line ("host 4242 2026-01-01
+// 00:00:00"): shown instead of its size, with the process number, which
+// differs from run to run, as PID.
+std::string lockHolderShown(const std::string& name) {
+    std::ifstream file(name, std::ios::binary);
+    std::string line;
+    if (!file || !std::getline(file, line) || line.size() > 256) return {};
+    const size_t start = line.find_first_not_of(' ');
+    if (start == std::string::npos) return {};
+    line.erase(0, start);
+    const size_t pid = line.find(' ');
+    if (pid == std::string::npos) return {};
+    const size_t end = line.find(' ', pid + 1);
+    line.replace(pid + 1, (end == std::string::npos ? line.size() : end) - pid - 1, "PID");
+    return "  (" + escapedBytes(line) + ")";
+}
+
+} // namespace
+
 void runFiles(Simulator& sim, const std::string& pattern) {
     std::vector<std::pair<std::string, std::string>> found;
     std::error_code error;
@@ -88,8 +109,11 @@ void runFiles(Simulator& sim, const std::string& pattern) {
         if (!matchesPattern(name, pattern)) continue;
         std::error_code sizeError;
         std::string shown = escapedBytes(name);
+        std::string holder;
         if (entry.is_directory(sizeError))
             shown += "/";
+        else if (name == "Zandrel.teams.lock" && !(holder = lockHolderShown(name)).empty())
+            shown += holder;
         else if (uintmax_t size = entry.file_size(sizeError); !sizeError)
             shown += "  (" + std::to_string(size) + " bytes)";
         found.emplace_back(name, shown);

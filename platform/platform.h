@@ -215,16 +215,28 @@ bool localTimeOf(int64_t seconds, std::tm& result);
 
 // An exclusive advisory lock on a file, held by this process until released
 // or until the process ends (the system drops it then, even after a crash).
-// The file is created, owner-only, when missing; its contents mean nothing.
+// The file is created, owner-only, when missing; its contents are the
+// holder's line (writeLockHolder), if any.
 // On Windows, while it is held, the file can be neither deleted nor replaced.
 struct FileLock {
     intptr_t handle = -1;
+    bool named = false; // the holder wrote its line: cleared at the release
 };
 enum class LockResult { taken, heldElsewhere, failed };
 
 // Tries once, never waits. On failed, lastSystemError() tells why.
 LockResult takeFileLock(const char* path, FileLock& lock);
 void releaseFileLock(FileLock& lock);
+
+// The holder writes who it is into the lock file, replacing what an earlier
+// holder left, and the release clears it again; any process may read it while
+// the lock is held. On Windows the locked first byte can't be read by others,
+// so the line is written after a blank there. False when it could not be
+// written (the lock is held all the same).
+bool writeLockHolder(FileLock& lock, const std::string& line);
+// What the holder wrote (the start of the file, up to 256 bytes, less the
+// locked byte on Windows); empty when nothing can be read.
+std::string lockHolderOf(const char* path);
 
 // Whether path still names the very file the lock is held on. A lock file
 // deleted or replaced by hand no longer keeps a second process out.

@@ -206,8 +206,45 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
 
 void releaseFileLock(FileLock& lock) {
     if (lock.handle < 0) return;
+    // Cleared while still held: a later holder's line is never cut.
+    if (lock.named) {
+        const int cleared = ftruncate(static_cast<int>(lock.handle), 0);
+        (void)cleared; // the line of a holder gone is no harm
+    }
     close(static_cast<int>(lock.handle)); // closing drops the lock
     lock.handle = -1;
+    lock.named = false;
+}
+
+bool writeLockHolder(FileLock& lock, const std::string& line) {
+    if (lock.handle < 0) {
+        errno = EBADF;
+        return false;
+    }
+    const int fd = static_cast<int>(lock.handle);
+    if (ftruncate(fd, 0) != 0) return false;
+    lock.named = true;
+    const std::string text = line + "\n";
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+std::string lockHolderOf(const char* path) {
+    if (!path || !*path) return {};
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return {};
+    struct stat st {};
+    char buffer[256];
+    ssize_t n = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = pread(fd, buffer, sizeof buffer, 0);
+    close(fd);
+    return n > 0 ? std::string(buffer, size_t(n)) : std::string();
 }
 
 LockCheck checkFileLock(const char* path, const FileLock& lock) {

@@ -135,8 +135,49 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
 
 void releaseFileLock(FileLock& lock) {
     if (lock.handle == -1) return;
-    CloseHandle(reinterpret_cast<HANDLE>(lock.handle)); // closing drops the lock
+    const HANDLE file = reinterpret_cast<HANDLE>(lock.handle);
+    // Cleared while still held: a later holder's line is never cut.
+    if (lock.named) {
+        LARGE_INTEGER start{};
+        if (SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+    }
+    CloseHandle(file); // closing drops the lock
     lock.handle = -1;
+    lock.named = false;
+}
+
+bool writeLockHolder(FileLock& lock, const std::string& line) {
+    if (lock.handle == -1) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    const HANDLE file = reinterpret_cast<HANDLE>(lock.handle);
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) return false;
+    lock.named = true;
+    // The first byte is the one locked, which no other process can read.
+    const std::string text = " " + line + "\n";
+    DWORD written = 0;
+    return WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+std::string lockHolderOf(const char* path) {
+    if (!path || !*path) return {};
+    // Shared every way, so that the holder's open (no deletion shared) is
+    // never in conflict; never through a link.
+    const HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    char buffer[256];
+    DWORD n = 0;
+    OVERLAPPED at{};
+    at.Offset = 1; // past the locked byte
+    const bool read =
+        GetFileType(file) == FILE_TYPE_DISK && ReadFile(file, buffer, sizeof buffer, &n, &at);
+    CloseHandle(file);
+    return read && n > 0 ? std::string(buffer, size_t(n)) : std::string();
 }
 
 LockCheck checkFileLock(const char* path, const FileLock& lock) {

@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "registry/audit_log.h"
 #include "registry/freq_expiry.h"
+#include "registry/side_files.h"
 #include "text/ascii.h"
 #include "text/number.h"
 #include "text/replace.h"
@@ -70,6 +71,9 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     }
     // Said at every connection: the operator must not believe he is saving.
     echoIfAny(instance, lockNotice(state.store));
+    // Said at every connection while they remain: nothing else brings back
+    // what they hold.
+    echoIfAny(instance, sideFilesNotice(sideFilesIn(state.store.folder).size()));
     echoIfAny(instance, loaded.fileProblem);
     for (const char* line : loaded.errorLines)
         echo(instance, line);

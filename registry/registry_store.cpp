@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "registry/lock_holder.h"
 #include "registry/registry_file.h"
 #include "text/date_time.h"
 #include "text/number.h"
@@ -302,10 +303,15 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report) {
         releaseFileLock(store.lock);
         store.lock = fresh;
         store.lockRetaken = true;
+        nameLockHolder(store.lock, "host");
         return true;
     }
     if (taken == LockResult::heldElsewhere) {
         store.lockLost = true;
+        const std::string holder = lockHolderWords(lockHolderAt(path.c_str()));
+        if (!holder.empty())
+            store.lockLostReason = std::string(registryLockFileName) +
+                                   " was deleted or replaced, and " + holder + " now holds it";
         return false;
     }
     report.status = SaveStatus::failed;
@@ -374,8 +380,11 @@ void openRegistryStore(RegistryStore& store) {
     store.lockResult = takeFileLock(lockPath.c_str(), store.lock);
     if (store.lockResult != LockResult::taken) {
         store.lockReason = lastSystemError();
+        if (store.lockResult == LockResult::heldElsewhere)
+            store.lockHolder = lockHolderWords(lockHolderAt(lockPath.c_str()));
         return;
     }
+    nameLockHolder(store.lock, "host");
     removeLeftoverTemporaries(store);
 }
 
@@ -468,6 +477,8 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
         store.lock = lock;
         store.lockResult = LockResult::taken;
         store.lockReason.clear();
+        store.lockHolder.clear();
+        nameLockHolder(store.lock, "host");
         removeLeftoverTemporaries(store);
         tookLock = true;
     }
@@ -721,6 +732,10 @@ std::string lockNotice(const RegistryStore& store) {
     case LockResult::taken:
         return {};
     case LockResult::heldElsewhere:
+        if (!store.lockHolder.empty())
+            return char(store.lockHolder[0] - 'a' + 'A') + store.lockHolder.substr(1) +
+                   " holds the registry in this directory (" + registryLockFileName +
+                   " is locked); changes made in this one are not saved.";
         return std::string("Another host process uses the registry in this directory (") +
                registryLockFileName + " is locked); changes made in this one are not saved.";
     case LockResult::failed:
@@ -747,7 +762,8 @@ std::string sideSentence(const SaveReport& save) {
     std::string text;
     if (!save.sideName.empty())
         text = "What this process holds was written to " + save.sideName +
-               " beside it; merge it with " + programFileName + " teams once the host is stopped.";
+               " beside it; once the host is stopped, " + programFileName +
+               " teams recover merges it into the registry.";
     if (!save.sideProblem.empty()) addSentence(text, "(" + save.sideProblem + ".)");
     return text;
 }

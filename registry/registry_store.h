@@ -64,6 +64,9 @@ struct RegistryStore {
     FileLock lock;
     LockResult lockResult = LockResult::failed;
     std::string lockReason;
+    // Who holds the lock, when another process does and says so ("a host
+    // process (pid 4242)"); empty when it is not known.
+    std::string lockHolder;
     // The lock file was deleted or replaced under this process and another
     // process holds the new one: this one no longer writes the registry.
     bool lockLost = false;

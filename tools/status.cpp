@@ -13,9 +13,11 @@
 
 #include "platform/platform.h"
 #include "registry/audit_log.h"
+#include "registry/lock_holder.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "system/files.h"
+#include "registry/side_files.h"
 #include "text/date_time.h"
 #include "text/program_name.h"
 #include "tools/teams_file.h"
@@ -71,7 +73,11 @@ int status(const StatusOptions& options) {
         FileLock probe;
         const LockResult result = takeFileLock(lockPath.c_str(), probe);
         releaseFileLock(probe);
-        if (result == LockResult::heldElsewhere)
+        const LockHolder holder = lockHolderAt(lockPath.c_str());
+        if (result == LockResult::heldElsewhere && holder.known)
+            fmt::print("lock: held by {}{}\n", lockHolderWords(holder),
+                       holder.since.empty() ? std::string() : " since " + holder.since);
+        else if (result == LockResult::heldElsewhere)
             fmt::print("lock: held: a host (or a tool) uses this folder now\n");
         else if (result == LockResult::taken)
             fmt::print("lock: free (no host runs here)\n");
@@ -105,7 +111,7 @@ int status(const StatusOptions& options) {
         if (!name.starts_with(registry + ".")) continue;
         const std::string rest = name.substr(registry.size());
         std::smatch match;
-        if (rest.starts_with(".unsaved"))
+        if (isSideFileName(name))
             unsaved.push_back(name);
         else if (rest.starts_with(".damaged"))
             damaged.push_back(name);
@@ -120,9 +126,9 @@ int status(const StatusOptions& options) {
     std::sort(snapshots.begin(), snapshots.end());
     for (const std::string& name : unsaved) {
         ++waiting;
-        fmt::print("! side file {} waits to be merged: {} teams diff {} {}, then export and "
-                   "import what it adds\n",
-                   inFolder(options, name), program, registryPath, inFolder(options, name));
+        fmt::print("! side file {} waits to be merged: {} teams recover{} shows what it adds, "
+                   "and with --apply merges it\n",
+                   inFolder(options, name), program, dir);
     }
     for (const std::string& name : damaged) {
         ++waiting;

@@ -7,6 +7,7 @@
 
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
+#include "tools/teams_write.h"
 
 void runTeamsTool(const char* name, const std::function<int()>& work) {
     runOperatorTool(std::string("teams ") + name, work);
@@ -15,6 +16,7 @@ void runTeamsTool(const char* name, const std::function<int()>& work) {
 void runOperatorTool(const std::string& command, const std::function<int()>& work) {
     int status = 0;
     std::string failure;
+    noteToolCommand(std::string(programFileName) + " " + command);
     try {
         status = work();
     } catch (const ToolFailure& e) {
@@ -39,7 +41,7 @@ namespace {
 // In the order the help lists them.
 const TeamsSubcommand* const subcommands[] = {
     &teamsList, &teamsExport, &teamsImport, &teamsCheck,  &teamsSalvage,
-    &teamsDiff, &teamsPasswd, &teamsPrune,  &teamsRemove, &teamsRestore,
+    &teamsDiff, &teamsPasswd, &teamsPrune,  &teamsRemove, &teamsRestore, &teamsRecover,
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 // hadrok teams restore: puts a backup or snapshot back as the registry, the
 // way an operator would by hand, but under the host's lock and keeping the
 // registry it replaces as a snapshot first.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -27,7 +28,20 @@ struct RestoreOptions {
     std::string snapshot;
     std::string folder = ".";
     bool fresh = false; // --new: the folder may hold no registry yet
+    bool evenIfEmpty = false;
 };
+
+// A record a host could serve: a registrable freq and an owner it can
+// match. A file with none of them is no registry (the lock file, a log or
+// the wrong file named) and would leave every freq unregistered.
+bool usableRecord(const FreqRecord& record) {
+    const std::string_view owner = fieldOf(record.owner);
+    return record.freq >= lowestRegistrableFreq && !owner.empty() &&
+           std::none_of(owner.begin(), owner.end(), [](char c) {
+               const auto byte = static_cast<unsigned char>(c);
+               return byte < 0x20 || byte == 0x7F;
+           });
+}
 
 // Restoring into a folder that holds no registry is most often a restore
 // run from the wrong folder: it would start a registry, lock and log there
@@ -86,6 +100,20 @@ int restore(const RestoreOptions& options) {
     const std::string image = readRegistryImage(options.snapshot);
     if (image.size() % freqRecordSize != 0 || !holdsRecords(fileKindOf(options.snapshot, image)))
         throw ToolFailure(notWholeMessage(options.snapshot, image) + "; nothing written");
+    if (!options.evenIfEmpty) {
+        const std::vector<FreqRecord> records = wholeRecordsOf(image);
+        if (records.empty())
+            throw ToolFailure(fmt::format(
+                "{} is empty: restoring it would unregister every freq; nothing written (add "
+                "--even-if-empty to empty the registry)",
+                options.snapshot));
+        if (std::none_of(records.begin(), records.end(), usableRecord))
+            throw ToolFailure(fmt::format(
+                "{} holds no record a host could use (every freq below {} or owner empty or "
+                "unreadable), so it is not a registry file; nothing written (\"{} teams check "
+                "{}\" describes it; add --even-if-empty to restore it all the same)",
+                options.snapshot, lowestRegistrableFreq, programFileName, options.snapshot));
+    }
     // Named in full, so that a restore into the wrong folder shows at once.
     std::error_code error;
     const std::filesystem::path full = std::filesystem::absolute(target, error);
@@ -121,6 +149,9 @@ void restoreArguments(CLI::App& command, RestoreOptions& options) {
         ->capture_default_str();
     command.add_flag("--new", options.fresh,
                      "Start a registry from the snapshot in a folder that holds none yet");
+    command.add_flag("--even-if-empty", options.evenIfEmpty,
+                     "Restore a file that holds no usable record (an empty registry) all the "
+                     "same");
 }
 
 } // namespace

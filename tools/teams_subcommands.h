@@ -1,6 +1,7 @@
 // The subcommands under "hadrok teams", one registration each, and how they
-// end: 0 done, 1 "findings" (check) or "the files differ" (diff), 2 the file
-// or input was refused or could not be read or written.
+// end: 0 done, 1 "findings" (check), "the files differ" (diff) or "side files
+// wait, or one could not be read" (recover), 2 the file or input was refused
+// or could not be read or written.
 #pragma once
 
 #include <functional>
@@ -49,4 +50,4 @@ TeamsWork defineSubcommand(CLI::App& command) {
 }
 
 extern const TeamsSubcommand teamsList, teamsExport, teamsImport, teamsCheck, teamsSalvage,
-    teamsDiff, teamsPasswd, teamsPrune, teamsRemove, teamsRestore;
+    teamsDiff, teamsPasswd, teamsPrune, teamsRemove, teamsRestore, teamsRecover;

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "registry/audit_log.h"
+#include "registry/lock_holder.h"
 #include "registry/plugin_config.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
@@ -17,6 +18,8 @@
 #include "tools/teams_file.h"
 
 namespace {
+
+std::string toolCommand; // what the operator ran, for the lock file
 
 std::string inDirectory(const std::string& folder, const std::string& name) {
     return folder == "." ? name : (std::filesystem::path(folder) / name).string();
@@ -65,6 +68,10 @@ uint32_t backupsSetting(const std::string& folder) {
 }
 
 } // namespace
+
+void noteToolCommand(const std::string& command) {
+    toolCommand = command;
+}
 
 void checkOutput(const std::string& path, const std::vector<std::string>& inputs) {
     if (path.empty()) throw ToolFailure("no output file named; nothing written");
@@ -126,13 +133,24 @@ void holdRegistry(HeldRegistry& held, const std::string& path,
     held.lockPath = inDirectory(held.folder, registryLockFileName);
     switch (takeFileLock(held.lockPath.c_str(), held.lock)) {
     case LockResult::taken:
+        nameLockHolder(held.lock, "tool", toolCommand);
         break;
-    case LockResult::heldElsewhere:
+    case LockResult::heldElsewhere: {
+        const std::string folder = held.folder == "." ? std::string("this directory") : held.folder;
+        const LockHolder holder = lockHolderAt(held.lockPath.c_str());
+        if (holder.known && holder.tool)
+            refuse(path, fmt::format("{} holds the registry in {} ({} is locked): try again once "
+                                     "it has finished",
+                                     lockHolderWords(holder), folder, held.lockPath));
+        if (holder.known)
+            refuse(path, fmt::format("{} holds the registry in {} ({} is locked): stop the host "
+                                     "first, or make the change in the game",
+                                     lockHolderWords(holder), folder, held.lockPath));
         // The plug-in's words for a second host, and what to do instead.
         refuse(path, fmt::format("another host process uses the registry in {} ({} is locked): "
                                  "stop the host first, or make the change in the game",
-                                 held.folder == "." ? std::string("this directory") : held.folder,
-                                 held.lockPath));
+                                 folder, held.lockPath));
+    }
     case LockResult::failed:
         refuse(path, fmt::format("could not lock {} ({})", held.lockPath, lastSystemError()));
     }

@@ -24,6 +24,10 @@ void checkOutput(const std::string& path, const std::vector<std::string>& inputs
 void writeOutputFile(const std::string& path, const std::string& data,
                      const std::vector<std::string>& inputs);
 
+// What the operator ran ("hadrok teams restore"): holdRegistry writes it
+// into the lock file, so that whoever is refused meanwhile learns who holds it.
+void noteToolCommand(const std::string& command);
+
 // A registry file whose directory's lock this process holds. The lock is
 // dropped when the record goes, and by the system if the process dies.
 struct HeldRegistry {

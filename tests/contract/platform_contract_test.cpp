@@ -153,6 +153,26 @@ TEST_F(PlatformContract, TheLockIsHeldOnceUntilReleased) {
     releaseFileLock(second);
 }
 
+TEST_F(PlatformContract, TheHoldersLineIsReadWhileHeldAndClearedAtRelease) {
+    FileLock first, second;
+    ASSERT_EQ(takeFileLock("l", first), LockResult::taken);
+    EXPECT_EQ(lockHolderOf("l"), "");
+    ASSERT_TRUE(writeLockHolder(first, "host 4242 2026-12-11 06:40:00"));
+    // Read through an open of its own, as a process refused reads it.
+    EXPECT_EQ(lockHolderOf("l"), "host 4242 2026-12-11 06:40:00\n");
+    EXPECT_EQ(takeFileLock("l", second), LockResult::heldElsewhere);
+    EXPECT_EQ(lockHolderOf("l"), "host 4242 2026-12-11 06:40:00\n");
+    // A shorter line leaves nothing of the longer one.
+    ASSERT_TRUE(writeLockHolder(first, "tool 7 - - x"));
+    EXPECT_EQ(lockHolderOf("l"), "tool 7 - - x\n");
+    releaseFileLock(first);
+    EXPECT_EQ(lockHolderOf("l"), "");
+    ASSERT_EQ(takeFileLock("l", second), LockResult::taken);
+    releaseFileLock(second);
+    EXPECT_EQ(pathKindOf("l"), PathKind::regular);
+    EXPECT_EQ(lockHolderOf("missing"), "");
+}
+
 TEST_F(PlatformContract, AppendCreatesGrowsAndKeepsWritingToAFileMovedAway) {
     AppendableFile log;
     ASSERT_EQ(openForAppend("log", log), OpenResult::opened);

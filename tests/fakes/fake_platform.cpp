@@ -153,6 +153,8 @@ constexpr CallKind callKinds[] = {
     {"takeFileLock", fails},
     {"releaseFileLock", 0},
     {"checkFileLock", fails},
+    {"writeLockHolder", fails},
+    {"lockHolderOf", 0},
     {"lastErrorIsPassing", 0},
     {"writeStandardError", 0},
     {"lastSystemError", throws},
@@ -705,6 +707,10 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
 void releaseFileLock(FileLock& lock) {
     const Call call("releaseFileLock");
     Directory& d = directory();
+    if (lock.named)
+        if (auto file = d.lockFiles.find(lock.handle); file != d.lockFiles.end())
+            file->second->clear();
+    lock.named = false;
     auto held = d.locks.find(lock.handle);
     if (held != d.locks.end()) {
         d.locked.erase(held->second);
@@ -712,6 +718,28 @@ void releaseFileLock(FileLock& lock) {
     }
     d.lockFiles.erase(lock.handle);
     lock.handle = -1;
+}
+
+bool writeLockHolder(FileLock& lock, const std::string& line) {
+    const Call call("writeLockHolder");
+    if (call.failed) return false;
+    Directory& d = directory();
+    auto file = d.lockFiles.find(lock.handle);
+    if (file == d.lockFiles.end()) {
+        errno = EBADF;
+        return false;
+    }
+    *file->second = line + "\n";
+    lock.named = true;
+    return true;
+}
+
+std::string lockHolderOf(const char* path) {
+    const Call call("lockHolderOf");
+    std::string name;
+    if (!path || !nameOf(path, name)) return {};
+    const Contents* found = find(name);
+    return found ? (*found)->substr(0, 256) : std::string();
 }
 
 LockCheck checkFileLock(const char* path, const FileLock& lock) {

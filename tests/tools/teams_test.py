@@ -969,6 +969,24 @@ HOSTILE = [
      "hadrok teams remove: Zandrel.teams: another host process uses the registry in this "
      "directory (Zandrel.teams.lock is locked): stop the host first, or make the change in the "
      "game; nothing written", None),
+    ("remove while a host that names itself runs",
+     {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b"host 4242 2026-12-11 06:40:00\n"},
+     ["remove", "1234"], True, 2,
+     "hadrok teams remove: Zandrel.teams: a host process (pid 4242) holds the registry in this "
+     "directory (Zandrel.teams.lock is locked): stop the host first, or make the change in the "
+     "game; nothing written", None),
+    ("restore while a tool runs",
+     {"Zandrel.teams": REGISTRY, "old.teams": REGISTRY[:284],
+      "Zandrel.teams.lock": b"tool 77 2026-12-11 06:41:02 hadrok teams prune\n"},
+     ["restore", "old.teams"], True, 2,
+     "hadrok teams restore: Zandrel.teams: a tool (pid 77, hadrok teams prune) holds the "
+     "registry in this directory (Zandrel.teams.lock is locked): try again once it has "
+     "finished; nothing written", None),
+    ("remove while the lock file says nothing clear",
+     {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b"host 0 yesterday\x07\n"},
+     ["remove", "1234"], True, 2,
+     "hadrok teams remove: Zandrel.teams: another host process uses the registry in this "
+     "directory (Zandrel.teams.lock is locked)", None),
     ("a lock file that can't be opened", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": "dir"},
      ["passwd", "1234", "--password-stdin"], False, 2,
      "hadrok teams passwd: Zandrel.teams: could not lock Zandrel.teams.lock (", b"pw\n"),
@@ -978,6 +996,14 @@ HOSTILE = [
     ("restore of JSON", {"Zandrel.teams": REGISTRY}, ["restore", "in.json"], False, 2,
      "hadrok teams restore: in.json looks like JSON, not a registry file; import reads it: "
      "hadrok teams import in.json -o Zandrel.teams", None),
+    ("restore of an empty file", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b""},
+     ["restore", "Zandrel.teams.lock"], False, 2,
+     "hadrok teams restore: Zandrel.teams.lock is empty: restoring it would unregister every "
+     "freq; nothing written (add --even-if-empty to empty the registry)", None),
+    ("restore of what is no registry", {"Zandrel.teams": REGISTRY, "zeros": bytes(2 * 284)},
+     ["restore", "zeros"], False, 2,
+     "hadrok teams restore: zeros holds no record a host could use (every freq below 100 or "
+     "owner empty or unreadable), so it is not a registry file; nothing written", None),
     ("restore of the registry itself", {"Zandrel.teams": REGISTRY},
      ["restore", "Zandrel.teams"], False, 2,
      "hadrok teams restore: Zandrel.teams is the registry itself: name the backup or snapshot",
@@ -1347,6 +1373,16 @@ class Snapshots(Workdir):
                 else:
                     self.assertEqual(self.read("other/Zandrel.teams"), REGISTRY[284:])
 
+    def test_what_is_no_registry_is_restored_only_when_asked(self):
+        for name, source in [("an empty file", b""), ("no usable record", bytes(284))]:
+            with self.subTest(name):
+                self.refill({"Zandrel.teams": REGISTRY, "source": source})
+                self.teams("restore", "source", status=2)
+                self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+                self.teams("restore", "source", "--even-if-empty")
+                self.assertEqual(self.read("Zandrel.teams"), source)
+                self.assertEqual([self.read(n) for n in self.snapshots()], [REGISTRY])
+
     def test_a_log_that_cannot_be_written_is_a_warning(self):
         os.mkdir(self.path("hadrok.log"))
         self.write("Zandrel.teams", REGISTRY)
@@ -1462,6 +1498,139 @@ class SimulatorFolder(Workdir):
                 self.assertEqual(len(self.read("Zandrel.teams")), RECORD_SIZE)
 
 
+# "hadrok teams recover": side files merged back into the registry.
+RUN_A = "Zandrel.teams.unsaved.20261211-060000-101"  # the earlier run
+RUN_B = "Zandrel.teams.unsaved.20261211-070000-1"  # a later run, its pid smaller
+ALICE, BOB = record(1234, b"Alice", hash=1), record(1500, b"Bob", hash=2)
+CARL, DAN = record(201, b"Carl", hash=3), record(202, b"Dan", hash=4)
+BOB_NEW = record(1500, b"Bob", hash=99)
+ERIN, FRED = record(300, b"Erin", hash=5), record(300, b"Fred", hash=6)
+
+
+class Recover(Workdir):
+    def names(self, pattern):
+        return sorted(n for n in os.listdir(self.dir) if re.match(pattern, n))
+
+    def test_two_runs_side_files_come_back_whole(self):
+        """What two runs could not save, one registering 201, the later one 202 and a new
+        password for 1500, all goes into one registry; the side files are set aside with
+        their bytes, the registry before is the snapshot, and the log says so."""
+        side_a, side_b = image(ALICE, BOB, CARL), image(ALICE, BOB_NEW, DAN)
+        self.refill({"Zandrel.teams": REGISTRY, RUN_A: side_a, RUN_B: side_b})
+        shown = self.teams("recover", status=1).stdout.decode()
+        self.assertEqual(shown.splitlines(), [
+            f"side file {RUN_A}: 3 records", f"side file {RUN_B}: 3 records",
+            f"change freq 1500 from {RUN_B}: password",
+            f'add freq 201 (owner "Carl") from {RUN_A}',
+            f'add freq 202 (owner "Dan") from {RUN_B}',
+            "2 to add, 1 to change, 0 conflicts; nothing written (add --apply to write them "
+            "into Zandrel.teams and set the side files aside)"])
+        self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+        self.assertEqual(self.names(r"Zandrel\.teams\.unsaved"), [RUN_A, RUN_B])
+
+        out = self.teams("recover", "--apply").stdout.decode()
+        self.assertEqual(self.read("Zandrel.teams"), image(ALICE, BOB_NEW, CARL, DAN))
+        kept = self.names(SNAPSHOT_NAME)
+        self.assertEqual(len(kept), 1)
+        self.assertEqual(SNAPSHOT_NAME.match(kept[0]).group(1), "recover")
+        self.assertEqual(self.read(kept[0]), REGISTRY)
+        recovered_a = RUN_A.replace("unsaved", "recovered")
+        recovered_b = RUN_B.replace("unsaved", "recovered")
+        self.assertEqual(self.names(r"Zandrel\.teams\.(unsaved|recovered)"),
+                         [recovered_a, recovered_b])
+        self.assertEqual((self.read(recovered_a), self.read(recovered_b)), (side_a, side_b))
+        self.assertIn("recovered 2 side files into Zandrel.teams: 2 added, 1 changed, "
+                      "0 conflicts\n", out)
+        self.assertIn(f"the file before is kept as {kept[0]}\n", out)
+        log = self.read("hadrok.log").decode().splitlines()
+        self.assertEqual(len(log), 1, log)
+        self.assertEqual(LOG_LINE.match(log[0]).group(3),
+                         f"2 side files: 2 added, 1 changed; snapshot {kept[0]}")
+        # Done: a second run finds nothing.
+        self.assertEqual(self.teams("recover", "--apply").stdout,
+                         b"no side files (Zandrel.teams.unsaved.*) in this folder: nothing to "
+                         b"recover\n")
+
+    def test_cases(self):
+        late, early = record(1234, b"Alice", hash=1, last_used=2000), \
+            record(1234, b"Alice", hash=1, last_used=10)
+        # name, registry (None: none), side files, arguments, status, registry after,
+        # lines the output holds, side files left as they were
+        cases = [
+            ("a conflict: the later run wins, the other is listed",
+             REGISTRY, {RUN_A: image(ALICE, ERIN), RUN_B: image(FRED, BOB)}, ["--apply"], 0,
+             image(ALICE, BOB, FRED),
+             [f'conflict on freq 300: {RUN_A} holds another record (owner "Erin"); the newer '
+              f"of {RUN_B} is taken, and that one stays in its side file, set aside as "
+              f"{RUN_A.replace('unsaved', 'recovered')}",
+              "recovered 2 side files into Zandrel.teams: 1 added, 0 changed, 1 conflict"], []),
+            ("no registry: made from the side files", None,
+             {RUN_A: image(CARL), "Zandrel.teams.unsaved.77": image(DAN)}, ["--apply"], 0,
+             image(DAN, CARL), ["recovered 2 side files into Zandrel.teams: 2 added"], []),
+            ("a damaged side file is skipped, the rest applied",
+             REGISTRY, {RUN_A: image(CARL) + b"xy", RUN_B: image(DAN)}, ["--apply"], 1,
+             image(ALICE, BOB, DAN),
+             [f"skipped {RUN_A}: {RUN_A}: size 286 is not a multiple of 284",
+              "1 side file was skipped and left as it is (see above)"], [RUN_A]),
+            ("a damaged side file in a dry run", REGISTRY, {RUN_A: b"x"}, [], 1, REGISTRY,
+             [f"skipped {RUN_A}:", "no side file could be read: nothing to recover"], [RUN_A]),
+            ("only a later use: the later time is kept", image(early), {RUN_A: image(late)},
+             ["--apply"], 0, image(late), [f"change freq 1234 from {RUN_A}: last use"], []),
+            ("only an earlier use: nothing to change", image(late), {RUN_A: image(early)}, [],
+             1, image(late),
+             ["nothing to add or change: Zandrel.teams already holds all of it; --apply sets "
+              "the side files aside as Zandrel.teams.recovered.*"], [RUN_A]),
+            ("a freq the side file lacks stays", REGISTRY, {RUN_A: image(ALICE)}, ["--apply"],
+             0, REGISTRY, ["recovered 1 side file into Zandrel.teams: 0 added, 0 changed"], []),
+            ("a damaged registry is refused", REGISTRY + b"z", {RUN_A: image(CARL)},
+             ["--apply"], 2, REGISTRY + b"z",
+             ["hadrok teams recover: Zandrel.teams: size 569 is not a multiple of 284"],
+             [RUN_A]),
+        ]
+        for name, registry, sides, args, status, after, said, left in cases:
+            with self.subTest(name):
+                files = dict(sides)
+                if registry is not None:
+                    files["Zandrel.teams"] = registry
+                self.refill(files)
+                result = self.teams("recover", *args, status=status)
+                out = result.stdout.decode() + result.stderr.decode()
+                for line in said:
+                    self.assertIn(line, out)
+                self.assertEqual(self.read("Zandrel.teams") if after is not None else None,
+                                 after)
+                for side, data in sides.items():
+                    if side in left or "--apply" not in args:
+                        self.assertEqual(self.read(side), data)
+                    else:
+                        self.assertFalse(os.path.exists(self.path(side)))
+                        self.assertEqual(self.read(side.replace("unsaved", "recovered")), data)
+                self.assertNoTemporaries()
+
+    def test_a_recovered_name_is_never_replaced(self):
+        taken = RUN_A.replace("unsaved", "recovered")
+        self.refill({"Zandrel.teams": REGISTRY, RUN_A: image(CARL), taken: b"earlier"})
+        self.teams("recover", "--apply")
+        self.assertEqual((self.read(taken), self.read(taken + ".1")), (b"earlier", image(CARL)))
+
+    @unittest.skipIf(UNDER_WINE, "the lock holder here is Linux's")
+    def test_refused_while_the_lock_is_held(self):
+        self.refill({"Zandrel.teams": REGISTRY, RUN_A: image(CARL)})
+        holder = LockHolder(self.path("Zandrel.teams.lock"))
+        try:
+            result = self.teams("recover", "--apply", status=2)
+        finally:
+            holder.release()
+        self.assertIn(b"uses the registry in this directory", result.stderr)
+        self.assertEqual((self.read("Zandrel.teams"), self.read(RUN_A)), (REGISTRY, image(CARL)))
+
+    def test_a_folder_without_side_files(self):
+        result = self.teams("recover")
+        self.assertEqual(result.stdout, b"no side files (Zandrel.teams.unsaved.*) in this "
+                                        b"folder: nothing to recover\n")
+        self.assertEqual(os.listdir(self.dir), [])
+
+
 # "hadrok status": the folder at one look; status 1 when something waits.
 SAVED_AT = 1765400000  # 2025-12-10 20:53:20 UTC
 SIDE = "Zandrel.teams.unsaved.20260101-120000-4242"
@@ -1491,13 +1660,25 @@ STATUS_CASES = [
       "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
       "settings: no freqs.ini; every setting has its default"],
      "nothing waits for the operator", 0),
+    ("a host that names itself", {"Zandrel.teams.lock": b"host 4242 2026-12-11 06:40:00\n"},
+     True, ["lock: held by a host process (pid 4242) since 2026-12-11 06:40:00",
+            "registry: none yet (no Zandrel.teams)", "backups: none", "snapshots: none",
+            "log: none yet (no hadrok.log)",
+            "settings: no freqs.ini; every setting has its default"],
+     "nothing waits for the operator", 0),
+    ("a tool that names itself",
+     {"Zandrel.teams.lock": b"tool 77 2026-12-11 06:41:02 hadrok teams restore\n"}, True,
+     ["lock: held by a tool (pid 77, hadrok teams restore) since 2026-12-11 06:41:02",
+      "registry: none yet (no Zandrel.teams)", "backups: none", "snapshots: none",
+      "log: none yet (no hadrok.log)", "settings: no freqs.ini; every setting has its default"],
+     "nothing waits for the operator", 0),
     ("files waiting", {"Zandrel.teams": REGISTRY + b"x", SIDE: REGISTRY,
                        "Zandrel.teams.damaged": b"junk", "freqs.ini": b"[Config]\nBakups=3\n"},
      False,
      ["lock: free (no Zandrel.teams.lock yet)",
       "! registry: Zandrel.teams is not whole records (569 bytes): hadrok teams check tells more",
-      f"! side file {SIDE} waits to be merged: hadrok teams diff Zandrel.teams {SIDE}, then "
-      "export and import what it adds",
+      f"! side file {SIDE} waits to be merged: hadrok teams recover shows what it adds, and "
+      "with --apply merges it",
       "! damaged file Zandrel.teams.damaged waits: hadrok teams salvage Zandrel.teams.damaged "
       "-o salvaged.teams recovers its whole records",
       "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",

@@ -107,14 +107,15 @@ void openFilesBack() {
 }
 
 // Another host process: holds the folder's lock until this session ends.
-void secondHostHoldsTheLock() {
+void secondHostHoldsTheLock(const char* line = nullptr) {
     int hold[2];
     int ready[2];
     if (pipe(hold) != 0 || pipe(ready) != 0) _exit(6);
     if (fork() == 0) {
         close(hold[1]);
         FileLock lock;
-        const char result = takeFileLock(registryLockFileName, lock) == LockResult::taken;
+        const char result = takeFileLock(registryLockFileName, lock) == LockResult::taken &&
+                            (!line || writeLockHolder(lock, line));
         if (write(ready[1], &result, 1) != 1) _exit(7);
         char none;
         (void)!read(hold[0], &none, 1); // returns when the session's process ends
@@ -129,6 +130,12 @@ void secondHostHoldsTheLock() {
 void lockFileDeletedSecondHostStarts() {
     unlink(registryLockFileName);
     secondHostHoldsTheLock();
+}
+
+// The same, the second host writing who it is into its lock file.
+void lockFileDeletedNamedHostStarts() {
+    unlink(registryLockFileName);
+    secondHostHoldsTheLock("host 4242 2026-12-11 06:40:00");
 }
 
 struct FaultCase {
@@ -364,6 +371,16 @@ const FaultCase cases[] = {
     {"lock_file_deleted_and_a_second_host_starts", original, lockFileDeletedSecondHostStarts,
      nullptr, "was deleted or replaced, and another host process now holds it", "Zandrel.teams",
      false,
+     [] {
+         const std::vector<std::string> kept = sideFiles();
+         ASSERT_EQ(kept.size(), 1u);
+         EXPECT_EQ(freqsIn(kept[0]), (std::vector<uint16_t>{100, 200, 500}));
+     }},
+    {"lock_file_deleted_and_a_host_that_names_itself_starts", original,
+     lockFileDeletedNamedHostStarts, nullptr,
+     "Not saving Zandrel.teams: Zandrel.teams.lock was deleted or replaced, and a host process "
+     "(pid 4242) now holds it.",
+     "Zandrel.teams", false,
      [] {
          const std::vector<std::string> kept = sideFiles();
          ASSERT_EQ(kept.size(), 1u);
