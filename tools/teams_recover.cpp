@@ -16,6 +16,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -24,6 +25,7 @@
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "registry/side_files.h"
+#include "system/files.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_text.h"
