@@ -39,9 +39,12 @@ def play(hadrok, put_another, by_path):
                                 cwd=zone, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE)
         try:
-            host.stdin.write(b"connect 1\nenter\nplayer Ann\nAnn: !freg 100:pw\ntick\n")
+            # The echo comes before the save; the listing after it, once
+            # the tick and its save are done.
+            host.stdin.write(b"connect 1\nenter\nplayer Ann\nAnn: !freg 100:pw\ntick\n"
+                             b"files Zandrel.teams\n")
             host.stdin.flush()
-            read_until(host, b"AutoSave...")
+            read_until(host, b"Zandrel.teams  (284 bytes)")
             assert freqs_in(os.path.join(zone, "Zandrel.teams")) == [100]
 
             os.rename(zone, moved)
