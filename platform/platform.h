@@ -75,16 +75,42 @@ std::vector<std::string> readProfileKeyNames(const char* section, const char* pa
 // SIZE_MAX.
 size_t profileReadLimit();
 
+// A folder held open, so that the files a process keeps there are found in
+// that very folder, whatever becomes of its name: on POSIX the handle goes
+// with the folder when it is renamed, and a folder put in its place under the
+// old name is never used; on Windows, held without sharing its deletion, the
+// folder can be neither renamed nor removed while held. path is the full
+// path it was opened at, ending in the separator (empty: the current
+// directory). A Folder that is not open (handle -1) names its files by path.
+struct Folder {
+    intptr_t handle = -1;
+    std::string path;
+};
+// Whether the functions below that take a Folder reach its files through the
+// handle after the folder is renamed; where they don't (Windows), they go by
+// its path, and checkFolder tells whether that still names the held folder.
+inline constexpr bool folderFollowsHandle = !windowsRules;
+bool openFolder(const std::string& path, Folder& folder);
+void closeFolder(Folder& folder);
+// Whether folder.path still names the folder held: moved, nothing is there;
+// replaced, another folder is.
+enum class FolderCheck { same, moved, replaced, failed };
+FolderCheck checkFolder(const Folder& folder);
+// Each function below that takes a Folder and a name does what the one that
+// takes a path does, for the file of that name in the folder.
+
 // Moves a file to a new name in the same directory, never over an existing
 // one: a name already taken is told apart from other failures, so that a
 // caller can go on to the next free name.
 enum class MoveResult { moved, nameTaken, failed };
 MoveResult moveNoReplace(const char* from, const char* to);
+MoveResult moveNoReplace(const Folder& folder, const char* from, const char* to);
 
 // Makes the names in the folder that holds path durable: a file moved or
 // created there is still there after a power cut once this returns true.
 // False, with lastSystemError() telling why, when the flush failed.
 bool flushFolderOf(const char* path);
+bool flushFolder(const Folder& folder);
 
 // A file written so that a crash, a full disk or a failed write never leaves
 // a partial file under path: temporary (path + temporarySuffix) beside the
@@ -102,6 +128,8 @@ struct SafeWrite {
     // Permissions: those of the file replaced; else those of this file (a
     // backup takes the registry's); else owner read and write only.
     const char* permissionsFrom = nullptr;
+    // When given, path and permissionsFrom are names in this folder.
+    const Folder* folder = nullptr;
 };
 // renamedUnflushed: the new contents are in place, but flushing the
 // directory failed, so the rename may not survive a power cut.
@@ -122,6 +150,7 @@ struct ReadableFile {
 // of what the file is, so never take it for damage.
 enum class OpenResult { opened, missing, notRegular, failed };
 OpenResult openRegularFile(const char* path, ReadableFile& file);
+OpenResult openRegularFile(const Folder& folder, const char* name, ReadableFile& file);
 // Reads exactly size bytes; false on an error or an early end (the file
 // shrank while read), with lastSystemError() telling which.
 bool readExactly(ReadableFile& file, void* buffer, size_t size);
@@ -150,6 +179,7 @@ void closeAppendableFile(AppendableFile& file);
 // cannot be looked at counts as missing.
 enum class PathKind { missing, regular, other };
 PathKind pathKindOf(const char* path);
+PathKind pathKindOf(const Folder& folder, const char* name);
 
 // What tells one version of a file from another without reading it: its
 // size, its identity on the volume and its times of change (a file written
@@ -166,6 +196,7 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 bool fileStampOf(const char* path, FileStamp& stamp);
+bool fileStampOf(const Folder& folder, const char* name, FileStamp& stamp);
 
 // What stands at a path that is not a regular file, in a few words for a
 // message: "a FIFO", "a directory", "a device", "a socket", "a symbolic link"
@@ -196,10 +227,12 @@ std::vector<std::string> currentDirectoryNames();
 // The same for a folder given as a full path ending in the separator (empty:
 // the current directory).
 std::vector<std::string> directoryNames(const std::string& folder);
+std::vector<std::string> directoryNames(const Folder& folder);
 
 // Removes a file, or a directory if it is empty. False when nothing was
 // removed.
 bool removePath(const char* path);
+bool removePath(const Folder& folder, const char* name);
 
 // Moves a name to another in the same directory, with the system's own rule
 // for an existing target (replaced here, refused on Windows); never follows a
@@ -226,6 +259,7 @@ enum class LockResult { taken, heldElsewhere, failed };
 
 // Tries once, never waits. On failed, lastSystemError() tells why.
 LockResult takeFileLock(const char* path, FileLock& lock);
+LockResult takeFileLock(const Folder& folder, const char* name, FileLock& lock);
 void releaseFileLock(FileLock& lock);
 
 // The holder writes who it is into the lock file, replacing what an earlier
@@ -242,6 +276,7 @@ std::string lockHolderOf(const char* path);
 // deleted or replaced by hand no longer keeps a second process out.
 enum class LockCheck { same, replaced, failed };
 LockCheck checkFileLock(const char* path, const FileLock& lock);
+LockCheck checkFileLock(const Folder& folder, const char* name, const FileLock& lock);
 
 // Whether the last failure is one that passes by itself (too many open files,
 // out of memory, interrupted, would block, an I/O error, a file another

@@ -131,6 +131,18 @@ bool withinFileSizeLimit(uint64_t at, size_t size) {
     return withinFileSizeLimit(at, size, fileSizeLimit());
 }
 
+// Where a name in a folder is reached: through the folder's handle, or, for a
+// folder not held open, by its path.
+struct At {
+    int dir = AT_FDCWD;
+    std::string name;
+};
+
+At at(const Folder& folder, const char* name) {
+    if (folder.handle >= 0) return {int(folder.handle), name ? name : ""};
+    return {AT_FDCWD, folder.path + (name ? name : "")};
+}
+
 std::string directoryOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -155,18 +167,18 @@ std::vector<std::string> readProfileKeyNames(const char* section, const char* pa
     return profileKeyNames(contents.data(), contents.size(), section);
 }
 
-// Renames from to to, refusing to overwrite an existing file.
-static bool renameNoReplace(const char* from, const char* to) {
+// Renames from to to in one folder, refusing to overwrite an existing file.
+static bool renameNoReplace(int dir, const char* from, const char* to) {
     if (!from || !to) return false;
 #ifdef RENAME_NOREPLACE
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (renameat2(dir, from, dir, to, RENAME_NOREPLACE) == 0) return true;
     // Only a file system or kernel without the flag falls through to links.
     if (errno != EINVAL && errno != ENOSYS) return false;
 #endif
-    // link() refuses an existing target, so nothing is ever overwritten.
-    if (link(from, to) != 0) return false;
-    if (unlink(from) != 0) {
-        unlink(to);
+    // A link refuses an existing target, so nothing is ever overwritten.
+    if (linkat(dir, from, dir, to, 0) != 0) return false;
+    if (unlinkat(dir, from, 0) != 0) {
+        unlinkat(dir, to, 0);
         return false;
     }
     return true;
@@ -179,14 +191,19 @@ bool localTimeOf(int64_t seconds, std::tm& result) {
 }
 
 LockResult takeFileLock(const char* path, FileLock& lock) {
-    if (!path || !*path) {
+    return takeFileLock(Folder{}, path, lock);
+}
+
+LockResult takeFileLock(const Folder& folder, const char* name, FileLock& lock) {
+    if (!name || !*name) {
         errno = EINVAL;
         return LockResult::failed;
     }
+    const At file = at(folder, name);
     // Non-blocking and never through a link, so that a FIFO or a planted
     // link can neither hang the host nor point the lock somewhere else.
-    const int fd =
-        open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    const int fd = openat(file.dir, file.name.c_str(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0) return LockResult::failed;
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -248,10 +265,16 @@ std::string lockHolderOf(const char* path) {
 }
 
 LockCheck checkFileLock(const char* path, const FileLock& lock) {
+    return checkFileLock(Folder{}, path, lock);
+}
+
+LockCheck checkFileLock(const Folder& folder, const char* name, const FileLock& lock) {
     struct stat held {};
     if (lock.handle < 0 || fstat(int(lock.handle), &held) != 0) return LockCheck::failed;
     struct stat named {};
-    if (lstat(path, &named) != 0) return errno == ENOENT ? LockCheck::replaced : LockCheck::failed;
+    const At file = at(folder, name);
+    if (fstatat(file.dir, file.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? LockCheck::replaced : LockCheck::failed;
     return held.st_dev == named.st_dev && held.st_ino == named.st_ino ? LockCheck::same
                                                                       : LockCheck::replaced;
 }
@@ -280,8 +303,48 @@ std::string lastSystemError() {
 }
 
 MoveResult moveNoReplace(const char* from, const char* to) {
-    if (renameNoReplace(from, to)) return MoveResult::moved;
+    if (renameNoReplace(AT_FDCWD, from, to)) return MoveResult::moved;
     return errno == EEXIST ? MoveResult::nameTaken : MoveResult::failed;
+}
+
+MoveResult moveNoReplace(const Folder& folder, const char* from, const char* to) {
+    if (!from || !to) return MoveResult::failed;
+    const At source = at(folder, from);
+    const At target = at(folder, to);
+    if (renameNoReplace(source.dir, source.name.c_str(), target.name.c_str()))
+        return MoveResult::moved;
+    return errno == EEXIST ? MoveResult::nameTaken : MoveResult::failed;
+}
+
+bool openFolder(const std::string& path, Folder& folder) {
+    // Read-only, as a folder must be opened to be flushed and listed.
+    const int fd = open(path.empty() ? "." : path.c_str(),
+                        O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    folder.handle = fd;
+    folder.path = path;
+    return true;
+}
+
+void closeFolder(Folder& folder) {
+    if (folder.handle >= 0) close(int(folder.handle));
+    folder.handle = -1;
+}
+
+FolderCheck checkFolder(const Folder& folder) {
+    struct stat held {};
+    if (folder.handle < 0 || fstat(int(folder.handle), &held) != 0) return FolderCheck::failed;
+    struct stat named {};
+    if (stat(folder.path.empty() ? "." : folder.path.c_str(), &named) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? FolderCheck::moved : FolderCheck::failed;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino ? FolderCheck::same
+                                                                      : FolderCheck::replaced;
+}
+
+bool flushFolder(const Folder& folder) {
+    if (folder.handle < 0) return flushFolderOf((folder.path.empty() ? "./" : folder.path).c_str());
+    // Some file systems have nothing to flush in a folder and say so.
+    return fsync(int(folder.handle)) == 0 || errno == EINVAL;
 }
 
 bool flushFolderOf(const char* path) {
@@ -304,13 +367,13 @@ namespace {
 // The file a chain of symbolic links ends at; a link to a file not yet made
 // names the file to make. Gives up (ELOOP) after as many links as the
 // system follows.
-bool resolveLinks(std::string& path) {
+bool resolveLinks(int dir, std::string& path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
-        if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+        if (fstatat(dir, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
         if (!S_ISLNK(st.st_mode)) return true;
         std::string target(size_t(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-        const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+        const ssize_t n = readlinkat(dir, path.c_str(), target.data(), target.size());
         if (n < 0) return false;
         target.resize(size_t(n));
         if (target.empty() || target[0] != '/') {
@@ -324,10 +387,10 @@ bool resolveLinks(std::string& path) {
 }
 
 // Closes fd and removes the temporary, keeping the errno that told why.
-WriteResult abandon(int fd, const std::string& temporary) {
+WriteResult abandon(int fd, int dir, const std::string& temporary) {
     const int error = errno;
     if (fd >= 0) close(fd);
-    unlink(temporary.c_str());
+    unlinkat(dir, temporary.c_str(), 0);
     errno = error;
     return WriteResult::failed;
 }
@@ -339,8 +402,10 @@ WriteResult writeFileSafely(const SafeWrite& write) {
         errno = EINVAL;
         return WriteResult::failed;
     }
-    std::string target = write.path;
-    if (write.followLink && !resolveLinks(target)) return WriteResult::failed;
+    const At named = write.folder ? at(*write.folder, write.path) : At{AT_FDCWD, write.path};
+    const int dir = named.dir;
+    std::string target = named.name;
+    if (write.followLink && !resolveLinks(dir, target)) return WriteResult::failed;
     const std::string temporary = target + write.temporarySuffix;
 
     // The mode and owner of what is replaced, else of the file named, else
@@ -349,11 +414,15 @@ WriteResult writeFileSafely(const SafeWrite& write) {
     uid_t owner = uid_t(-1);
     gid_t group = gid_t(-1);
     struct stat st {};
-    if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    const At permissions = !write.permissionsFrom ? At{}
+                           : write.folder         ? at(*write.folder, write.permissionsFrom)
+                                                  : At{AT_FDCWD, write.permissionsFrom};
+    if (fstatat(dir, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
         mode = st.st_mode & 07777;
         owner = st.st_uid;
         group = st.st_gid;
-    } else if (write.permissionsFrom && stat(write.permissionsFrom, &st) == 0 &&
+    } else if (write.permissionsFrom &&
+               fstatat(permissions.dir, permissions.name.c_str(), &st, 0) == 0 &&
                S_ISREG(st.st_mode)) {
         mode = st.st_mode & 0777;
     }
@@ -361,31 +430,31 @@ WriteResult writeFileSafely(const SafeWrite& write) {
     // The temporary's name is this process's own; one left by a crash of an
     // earlier process with the same number is replaced, never written
     // through (a link there would send the bytes elsewhere).
-    if (unlink(temporary.c_str()) != 0 && errno != ENOENT) return WriteResult::failed;
+    if (unlinkat(dir, temporary.c_str(), 0) != 0 && errno != ENOENT) return WriteResult::failed;
     const int fd =
-        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        openat(dir, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return WriteResult::failed;
-    if (fchmod(fd, mode) != 0) return abandon(fd, temporary);
+    if (fchmod(fd, mode) != 0) return abandon(fd, dir, temporary);
     if (owner != uid_t(-1) && (owner != geteuid() || group != getegid())) {
         // Only root may give a file away; anyone else keeps his own.
-        if (fchown(fd, owner, group) != 0 && errno != EPERM) return abandon(fd, temporary);
+        if (fchown(fd, owner, group) != 0 && errno != EPERM) return abandon(fd, dir, temporary);
     }
     if (!withinFileSizeLimit(0, write.size) ||
         !writeAll(fd, static_cast<const unsigned char*>(write.data), write.size) || fsync(fd) != 0)
-        return abandon(fd, temporary);
-    if (close(fd) != 0) return abandon(-1, temporary);
+        return abandon(fd, dir, temporary);
+    if (close(fd) != 0) return abandon(-1, dir, temporary);
     if (write.noReplace) {
-        if (moveNoReplace(temporary.c_str(), target.c_str()) != MoveResult::moved)
-            return abandon(-1, temporary);
-    } else if (rename(temporary.c_str(), target.c_str()) != 0) {
-        return abandon(-1, temporary);
+        if (!renameNoReplace(dir, temporary.c_str(), target.c_str()))
+            return abandon(-1, dir, temporary);
+    } else if (renameat(dir, temporary.c_str(), dir, target.c_str()) != 0) {
+        return abandon(-1, dir, temporary);
     }
 
-    const int dir = open(directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool synced = dir >= 0 && (fsync(dir) == 0 || errno == EINVAL);
-    if (dir >= 0) {
+    const int folder = openat(dir, directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool synced = folder >= 0 && (fsync(folder) == 0 || errno == EINVAL);
+    if (folder >= 0) {
         const int error = errno;
-        close(dir);
+        close(folder);
         errno = error;
     }
     return synced ? WriteResult::written : WriteResult::renamedUnflushed;
@@ -410,13 +479,20 @@ OpenResult regularOrNot(int fd, struct stat& st) {
 } // namespace
 
 OpenResult openRegularFile(const char* path, ReadableFile& file) {
+    return openRegularFile(Folder{}, path, file);
+}
+
+OpenResult openRegularFile(const Folder& folder, const char* name, ReadableFile& file) {
     file = {};
     struct stat st {};
+    const At named = at(folder, name);
+    const char* path = named.name.c_str();
     // Looked at before it is opened: opening a FIFO or some devices blocks
     // or has effects of its own.
-    if (stat(path, &st) != 0) return errno == ENOENT ? OpenResult::missing : OpenResult::failed;
+    if (fstatat(named.dir, path, &st, 0) != 0)
+        return errno == ENOENT ? OpenResult::missing : OpenResult::failed;
     if (!S_ISREG(st.st_mode)) return OpenResult::notRegular;
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = openat(named.dir, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? OpenResult::missing : OpenResult::failed;
     // It may have been swapped between the look and the open. A look that
     // fails tells nothing of what the file is.
@@ -485,14 +561,25 @@ uint32_t processId() {
 }
 
 PathKind pathKindOf(const char* path) {
+    return pathKindOf(Folder{}, path);
+}
+
+PathKind pathKindOf(const Folder& folder, const char* name) {
     struct stat st {};
-    if (lstat(path, &st) != 0) return PathKind::missing;
+    const At file = at(folder, name);
+    if (fstatat(file.dir, file.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return PathKind::missing;
     return S_ISREG(st.st_mode) ? PathKind::regular : PathKind::other;
 }
 
 bool fileStampOf(const char* path, FileStamp& stamp) {
+    return fileStampOf(Folder{}, path, stamp);
+}
+
+bool fileStampOf(const Folder& folder, const char* name, FileStamp& stamp) {
     struct stat st {};
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const At file = at(folder, name);
+    if (fstatat(file.dir, file.name.c_str(), &st, 0) != 0 || !S_ISREG(st.st_mode)) return false;
     stamp.size = static_cast<uint64_t>(st.st_size);
     stamp.volume = static_cast<uint64_t>(st.st_dev);
     stamp.identity = static_cast<uint64_t>(st.st_ino);
@@ -503,13 +590,28 @@ bool fileStampOf(const char* path, FileStamp& stamp) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
-    return directoryNames({});
+    return directoryNames(std::string());
 }
 
 std::vector<std::string> directoryNames(const std::string& folder) {
+    Folder byPath;
+    byPath.path = folder;
+    return directoryNames(byPath);
+}
+
+std::vector<std::string> directoryNames(const Folder& folder) {
     std::vector<std::string> names;
-    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-    if (!dir) return names;
+    // A listing of its own, so that the held handle's position is never moved.
+    const int fd = folder.handle >= 0
+                       ? openat(int(folder.handle), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                       : open(folder.path.empty() ? "." : folder.path.c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return names;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return names;
+    }
     while (const dirent* entry = readdir(dir)) {
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..") names.emplace_back(name);
@@ -520,6 +622,13 @@ std::vector<std::string> directoryNames(const std::string& folder) {
 
 bool removePath(const char* path) {
     return std::remove(path) == 0; // unlink, or rmdir for a directory
+}
+
+bool removePath(const Folder& folder, const char* name) {
+    const At file = at(folder, name);
+    if (unlinkat(file.dir, file.name.c_str(), 0) == 0) return true;
+    if (errno != EISDIR && errno != EPERM) return false;
+    return unlinkat(file.dir, file.name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 bool renamePath(const char* from, const char* to) {

@@ -324,6 +324,17 @@ void closeKeepingError(HANDLE handle) {
 } // namespace
 
 WriteResult writeFileSafely(const SafeWrite& write) {
+    if (write.folder) {
+        // The held folder can't be renamed: its path still leads to it.
+        const std::string path = write.folder->path + (write.path ? write.path : "");
+        const std::string permissions =
+            write.permissionsFrom ? write.folder->path + write.permissionsFrom : std::string();
+        SafeWrite byPath = write;
+        byPath.folder = nullptr;
+        byPath.path = write.path ? path.c_str() : nullptr;
+        byPath.permissionsFrom = write.permissionsFrom ? permissions.c_str() : nullptr;
+        return writeFileSafely(byPath);
+    }
     if (!write.path || !*write.path || !write.temporarySuffix || (!write.data && write.size != 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WriteResult::failed;
@@ -501,7 +512,7 @@ bool fileStampOf(const char* path, FileStamp& stamp) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
-    return directoryNames({});
+    return directoryNames(std::string());
 }
 
 std::vector<std::string> directoryNames(const std::string& folder) {
@@ -589,4 +600,84 @@ void writeStandardError(const std::string& text) {
     if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(error, text.data(), DWORD(text.size()), &written, nullptr);
+}
+
+// A folder is held without sharing its deletion, so that it can be neither
+// renamed nor removed while held: its path keeps leading to it, and each
+// function below goes by that path.
+bool openFolder(const std::string& path, Folder& folder) {
+    const HANDLE handle = CreateFileA(path.empty() ? "." : path.c_str(), FILE_LIST_DIRECTORY,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    folder.handle = reinterpret_cast<intptr_t>(handle);
+    folder.path = path;
+    return true;
+}
+
+void closeFolder(Folder& folder) {
+    if (folder.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(folder.handle));
+    folder.handle = -1;
+}
+
+FolderCheck checkFolder(const Folder& folder) {
+    if (folder.handle == -1) return FolderCheck::failed;
+    const FileIdentity held = identityOfHandle(reinterpret_cast<HANDLE>(folder.handle));
+    if (!held.known) return FolderCheck::failed;
+    const HANDLE named = CreateFileA(folder.path.empty() ? "." : folder.path.c_str(), 0,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FolderCheck::moved
+                                                                              : FolderCheck::failed;
+    }
+    const FileIdentity now = identityOfHandle(named);
+    CloseHandle(named);
+    if (!now.known) return FolderCheck::failed;
+    return sameFile(held, now) ? FolderCheck::same : FolderCheck::replaced;
+}
+
+MoveResult moveNoReplace(const Folder& folder, const char* from, const char* to) {
+    if (!from || !to) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return MoveResult::failed;
+    }
+    return moveNoReplace((folder.path + from).c_str(), (folder.path + to).c_str());
+}
+
+bool flushFolder(const Folder& folder) {
+    return flushFolderOf((folder.path.empty() ? ".\\" : folder.path).c_str());
+}
+
+OpenResult openRegularFile(const Folder& folder, const char* name, ReadableFile& file) {
+    return openRegularFile((folder.path + (name ? name : "")).c_str(), file);
+}
+
+PathKind pathKindOf(const Folder& folder, const char* name) {
+    return pathKindOf((folder.path + (name ? name : "")).c_str());
+}
+
+bool fileStampOf(const Folder& folder, const char* name, FileStamp& stamp) {
+    return fileStampOf((folder.path + (name ? name : "")).c_str(), stamp);
+}
+
+std::vector<std::string> directoryNames(const Folder& folder) {
+    return directoryNames(folder.path);
+}
+
+bool removePath(const Folder& folder, const char* name) {
+    return removePath((folder.path + (name ? name : "")).c_str());
+}
+
+LockResult takeFileLock(const Folder& folder, const char* name, FileLock& lock) {
+    if (!name || !*name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return LockResult::failed;
+    }
+    return takeFileLock((folder.path + name).c_str(), lock);
+}
+
+LockCheck checkFileLock(const Folder& folder, const char* name, const FileLock& lock) {
+    return checkFileLock((folder.path + (name ? name : "")).c_str(), lock);
 }

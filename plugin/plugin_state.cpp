@@ -10,8 +10,11 @@
 #include "text/number.h"
 
 void followRegistryLock(PluginState& state) {
-    std::string file =
-        holdsRegistry(state.store) ? storePath(state.store, auditLogFileName) : std::string();
+    // The log goes by its name: once the folder is no longer at that name,
+    // none is written rather than one in a folder this process never held.
+    std::string file = holdsRegistry(state.store) && registryFolderAtItsName(state.store)
+                           ? storePath(state.store, auditLogFileName)
+                           : std::string();
     if (file != state.log.path) setAuditLogFile(state.log, std::move(file));
 }
 

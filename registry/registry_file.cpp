@@ -83,9 +83,14 @@ bool addRecordsFromImage(FreqRegistry& registry, const unsigned char* image, siz
 }
 
 ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t maxRecords) {
+    return readRegistryFile(Folder{}, path, registry, maxRecords);
+}
+
+ReadReport readRegistryFile(const Folder& folder, const char* name, FreqRegistry& registry,
+                            uint64_t maxRecords) {
     ReadReport report;
     ReadableFile file;
-    switch (openRegularFile(path, file)) {
+    switch (openRegularFile(folder, name, file)) {
     case OpenResult::missing:
         return report;
     case OpenResult::notRegular:

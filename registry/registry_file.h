@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "registry/freq_registry.h"
 
 extern const char registryFileName[];
@@ -49,6 +50,9 @@ struct ReadReport {
     std::string reason; // for anything but missing and read
 };
 ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t maxRecords);
+// The same for the file of that name in a folder.
+ReadReport readRegistryFile(const Folder& folder, const char* name, FreqRegistry& registry,
+                            uint64_t maxRecords);
 
 // The temporary suffix of this process's saves: no other process uses it.
 std::string processTemporarySuffix();

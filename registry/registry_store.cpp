@@ -90,7 +90,7 @@ std::string pruneOldest(const RegistryStore& store, std::vector<std::string>& so
     for (size_t i = 0; i + keep < sortedOldestFirst.size(); ++i) {
         const std::string& name = sortedOldestFirst[i];
         if (name == justWritten) continue;
-        if (!removePath(storePath(store, name.c_str()).c_str()) && problem.empty())
+        if (!removePath(store.held, name.c_str()) && problem.empty())
             problem = name + " (" + lastSystemError() + ")";
     }
     return problem;
@@ -100,15 +100,13 @@ std::string keepAside(RegistryStore& store, LoadReport& load) {
     // No upper bound: a free name is always found, unless moving fails
     // for another reason than the name being taken.
     const std::string base = std::string(registryFileName) + ".damaged";
-    const std::string from = storePath(store, registryFileName);
     for (uint64_t n = 0;; ++n) {
         const std::string name = n == 0 ? base : base + "." + number(n);
-        const std::string to = storePath(store, name.c_str());
-        switch (moveNoReplace(from.c_str(), to.c_str())) {
+        switch (moveNoReplace(store.held, registryFileName, name.c_str())) {
         case MoveResult::moved:
             // On the disk before the operator is told the new name: after a
             // power cut he must find the file there, not back in place.
-            if (!flushFolderOf(to.c_str())) load.keptUnflushed = lastSystemError();
+            if (!flushFolder(store.held)) load.keptUnflushed = lastSystemError();
             return name;
         case MoveResult::nameTaken:
             continue;
@@ -123,15 +121,14 @@ std::string keepAside(RegistryStore& store, LoadReport& load) {
 // copyOf: the file whose permissions a new file takes (null: owner-only).
 WriteResult writeBeside(const RegistryStore& store, const std::string& name, const void* data,
                         size_t size, bool replace, const char* copyOf = registryFileName) {
-    const std::string path = storePath(store, name.c_str());
-    const std::string registryPath = copyOf ? storePath(store, copyOf) : std::string();
     SafeWrite write;
-    write.path = path.c_str();
+    write.folder = &store.held;
+    write.path = name.c_str();
     write.temporarySuffix = store.temporarySuffix.c_str();
     write.data = data;
     write.size = size;
     write.noReplace = !replace;
-    write.permissionsFrom = copyOf ? registryPath.c_str() : nullptr;
+    write.permissionsFrom = copyOf;
     return writeFileSafely(write);
 }
 
@@ -142,7 +139,7 @@ std::string unflushed(const std::string& name) {
 
 std::vector<std::string> namesWhere(const RegistryStore& store, bool (*keep)(std::string_view)) {
     std::vector<std::string> names;
-    for (std::string& file : directoryNames(store.folder))
+    for (std::string& file : directoryNames(store.held))
         if (keep(file)) names.push_back(std::move(file));
     return names;
 }
@@ -158,7 +155,7 @@ bool datedBackupDue(RegistryStore& store) {
     if (!stampNow(false, today)) return true;
     if (today == store.datedBackupDay) return false;
     const std::string name = std::string(registryFileName) + "." + today;
-    if (pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing) return true;
+    if (pathKindOf(store.held, name.c_str()) == PathKind::missing) return true;
     store.datedBackupDay = today;
     return false;
 }
@@ -171,11 +168,11 @@ void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
     }
     const std::string name = std::string(registryFileName) + "." + today;
     std::string written;
-    const bool there = pathKindOf(storePath(store, name.c_str()).c_str()) != PathKind::missing;
+    const bool there = pathKindOf(store.held, name.c_str()) != PathKind::missing;
     if (!there) {
         FreqRegistry copy;
         const ReadReport read =
-            readRegistryFile(storePath(store, registryFileName).c_str(), copy, maxLoadedRecords);
+            readRegistryFile(store.held, registryFileName, copy, maxLoadedRecords);
         if (read.status == ReadStatus::read) {
             const auto [image, size] = registryImage(copy);
             switch (writeBeside(store, name, image.get(), size, false)) {
@@ -213,7 +210,7 @@ std::string pruneSnapshots(const RegistryStore& store, const std::string& fileNa
         std::string name;
     };
     std::vector<Named> found;
-    for (std::string& file : directoryNames(store.folder)) {
+    for (std::string& file : directoryNames(store.held)) {
         Named entry{{}, 0, {}};
         if (snapshotKey(file, prefix, entry.stamp, entry.n) && entry.stamp <= nowStamp) {
             entry.name = std::move(file);
@@ -251,16 +248,15 @@ uint64_t digestOf(FreqRegistry& registry) {
 void removeLeftoverTemporaries(const RegistryStore& store) {
     // Only the holder may remove temporaries: any other process's would be
     // in use. With the lock held, those present are leftovers of a crash.
-    for (const std::string& name : directoryNames(store.folder))
-        if (isTemporaryName(name)) removePath(storePath(store, name.c_str()).c_str());
+    for (const std::string& name : directoryNames(store.held))
+        if (isTemporaryName(name)) removePath(store.held, name.c_str());
 }
 
 // Whether the lock this process took is still the one on the folder's lock
 // file. A lock file deleted or replaced is locked again if nobody holds the
 // new one; if somebody does, this process has lost the folder.
 void rememberRegistryState(RegistryStore& store) {
-    const std::string path = storePath(store, registryFileName);
-    store.knownMissing = !fileStampOf(path.c_str(), store.knownStamp);
+    store.knownMissing = !fileStampOf(store.held, registryFileName, store.knownStamp);
     store.knownState = true;
 }
 
@@ -269,14 +265,36 @@ void rememberRegistryState(RegistryStore& store) {
 bool changedSinceKnown(const RegistryStore& store) {
     if (!store.knownState) return true;
     FileStamp now;
-    const bool there = fileStampOf(storePath(store, registryFileName).c_str(), now);
+    const bool there = fileStampOf(store.held, registryFileName, now);
     return store.knownMissing ? there : !there || now != store.knownStamp;
 }
 
+// Where the folder's files are reached by its path (Windows holds the folder
+// so that it can't be renamed, but a system may let it be all the same),
+// whether that path still leads to the folder loaded from: why not, or
+// empty. A folder put in its place is never written.
+std::string folderGone(const RegistryStore& store) {
+    if (folderFollowsHandle || store.held.handle == -1) return {};
+    switch (checkFolder(store.held)) {
+    case FolderCheck::same:
+        return {};
+    case FolderCheck::moved:
+    case FolderCheck::replaced:
+        break;
+    case FolderCheck::failed:
+        return "its folder " + store.folder + " could not be checked: " + lastSystemError();
+    }
+    return "its folder " + store.folder + " was moved or replaced while the host ran";
+}
+
 bool lockStillHeld(RegistryStore& store, SaveReport& report) {
+    if (const std::string gone = folderGone(store); !gone.empty()) {
+        report.status = SaveStatus::failed;
+        report.reason = gone;
+        return false;
+    }
     if (store.lockLost) return false;
-    const std::string path = storePath(store, registryLockFileName);
-    switch (checkFileLock(path.c_str(), store.lock)) {
+    switch (checkFileLock(store.held, registryLockFileName, store.lock)) {
     case LockCheck::same:
         return true;
     case LockCheck::failed:
@@ -288,7 +306,7 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report) {
         break;
     }
     FileLock fresh;
-    const LockResult taken = takeFileLock(path.c_str(), fresh);
+    const LockResult taken = takeFileLock(store.held, registryLockFileName, fresh);
     if (taken == LockResult::taken) {
         if (changedSinceKnown(store)) {
             // Another process held the lock meanwhile and wrote the registry:
@@ -329,6 +347,11 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report) {
 // mode: the host's own user must be able to read it back.
 void writeSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report) {
     if (unchangedSinceLoad(store, registry)) return; // nothing that the file lacks
+    if (const std::string gone = folderGone(store); !gone.empty()) {
+        report.sideProblem = std::string(unsavedFileName) + " could not be written either (" +
+                             gone + "), so the changes made since the last save are lost";
+        return;
+    }
     const auto [image, size] = registryImage(registry);
     std::string name = store.sideFileName;
     WriteResult result = WriteResult::failed;
@@ -342,7 +365,7 @@ void writeSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& rep
             name = n == 0 ? base : base + "." + number(n);
             result = writeBeside(store, name, image.get(), size, false, nullptr);
             if (result != WriteResult::failed ||
-                pathKindOf(storePath(store, name.c_str()).c_str()) == PathKind::missing)
+                pathKindOf(store.held, name.c_str()) == PathKind::missing)
                 break;
         }
         if (result != WriteResult::failed) store.sideFileName = name;
@@ -371,30 +394,48 @@ std::string storePath(const RegistryStore& store, const char* name) {
 void openRegistryStore(RegistryStore& store) {
     store.temporarySuffix = processTemporarySuffix();
     store.folder = currentDirectoryPath();
+    store.held.path = store.folder;
     if (store.folder.empty())
         store.folderProblem = "the current directory could not be read (" + lastSystemError() +
                               "); the registry's files are named relative to it";
     startTrustedClock(store.clock);
     if (!stampNow(true, store.runStamp)) store.runStamp.clear();
-    const std::string lockPath = storePath(store, registryLockFileName);
-    store.lockResult = takeFileLock(lockPath.c_str(), store.lock);
+    // The lock first: with one file handle left, it is the lock that matters.
+    store.lockResult = takeFileLock(store.held, registryLockFileName, store.lock);
     if (store.lockResult != LockResult::taken) {
         store.lockReason = lastSystemError();
-        if (store.lockResult == LockResult::heldElsewhere)
+        if (store.lockResult == LockResult::heldElsewhere) {
+            const std::string lockPath = storePath(store, registryLockFileName);
             store.lockHolder = lockHolderWords(lockHolderAt(lockPath.c_str()));
-        return;
+        }
     }
-    nameLockHolder(store.lock, "host");
-    removeLeftoverTemporaries(store);
+    // Then the folder is held open, so that the files stay in the folder
+    // loaded from even if it is renamed, and one put in its place is never
+    // written.
+    if (!openFolder(store.folder, store.held) && store.folderProblem.empty())
+        store.folderProblem = "it could not be held open (" + lastSystemError() +
+                              "), so were it moved or replaced, the registry would be saved "
+                              "under its name";
+    if (store.lockResult == LockResult::taken) {
+        nameLockHolder(store.lock, "host");
+        removeLeftoverTemporaries(store);
+    }
 }
 
 void closeRegistryStore(RegistryStore& store) {
     releaseFileLock(store.lock);
     store.lockResult = LockResult::failed;
+    closeFolder(store.held);
 }
 
 bool holdsRegistry(const RegistryStore& store) {
     return store.lockResult == LockResult::taken && !store.lockLost;
+}
+
+bool registryFolderAtItsName(const RegistryStore& store) {
+    if (store.held.handle == -1) return true;
+    const FolderCheck check = checkFolder(store.held);
+    return check == FolderCheck::same || check == FolderCheck::failed;
 }
 
 const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry) {
@@ -403,8 +444,7 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
     store.loadedDigest = digestOf(registry);
     ReadReport read;
     try {
-        read = readRegistryFile(storePath(store, registryFileName).c_str(), registry,
-                                maxLoadedRecords);
+        read = readRegistryFile(store.held, registryFileName, registry, maxLoadedRecords);
     } catch (const std::bad_alloc&) {
         // Whole records that did not fit in memory: sound, so they stay
         // where they are, and are tried again.
@@ -463,6 +503,7 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
     const LoadOutcome outcome = store.load.outcome;
     if (lockTaken && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
         return false;
+    if (!folderGone(store).empty()) return false;
     const bool unchanged = unchangedSinceLoad(store, registry);
     bool tookLock = false;
     if (!lockTaken) {
@@ -471,8 +512,7 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
         // start that failed, nothing was loaded to move on from.
         if (!unchanged && outcome != LoadOutcome::unknown) return false;
         FileLock lock;
-        const LockResult result =
-            takeFileLock(storePath(store, registryLockFileName).c_str(), lock);
+        const LockResult result = takeFileLock(store.held, registryLockFileName, lock);
         if (result != LockResult::taken) return false;
         store.lock = lock;
         store.lockResult = LockResult::taken;
@@ -497,12 +537,12 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         report.status = SaveStatus::notHeld;
         return report;
     }
-    const std::string path = storePath(store, registryFileName);
     // The file is still what this process wrote, and the registry has not
     // changed since: nothing is written, so no lock need be checked either.
     FileStamp stamp;
     const bool unchanged = store.written && store.savedGeneration == registry.freqs.generation() &&
-                           fileStampOf(path.c_str(), stamp) && stamp == store.writtenStamp;
+                           fileStampOf(store.held, registryFileName, stamp) &&
+                           stamp == store.writtenStamp;
     if (unchanged && !(keepDated > 0 && datedBackupDue(store))) return report;
     if (!lockStillHeld(store, report)) {
         if (report.status == SaveStatus::failed) return report;
@@ -518,7 +558,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         ReadableFile file;
         const OpenResult there = outcome == LoadOutcome::unknown
                                      ? OpenResult::opened
-                                     : openRegularFile(path.c_str(), file);
+                                     : openRegularFile(store.held, registryFileName, file);
         closeReadableFile(file);
         if (there != OpenResult::missing) {
             report.status = SaveStatus::leftAlone;
@@ -538,7 +578,8 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     const uint64_t generation = registry.freqs.generation();
     const auto [image, size] = registryImage(registry);
     SafeWrite write;
-    write.path = path.c_str();
+    write.folder = &store.held;
+    write.path = registryFileName;
     write.temporarySuffix = store.temporarySuffix.c_str();
     write.data = image.get();
     write.size = size;
@@ -550,8 +591,8 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     switch (writeFileSafely(write)) {
     case WriteResult::written:
         report.status = SaveStatus::saved;
-        store.written =
-            fileStampOf(path.c_str(), store.writtenStamp) && store.writtenStamp.size == size;
+        store.written = fileStampOf(store.held, registryFileName, store.writtenStamp) &&
+                        store.writtenStamp.size == size;
         rememberRegistryState(store);
         break;
     case WriteResult::renamedUnflushed:
@@ -594,7 +635,7 @@ SnapshotReport writeSnapshotBytes(const RegistryStore& store, const std::string&
     // After every copy of this second, never in a number freed by pruning:
     // the copies' order is their names' order, and pruning keeps the newest.
     uint64_t first = 0;
-    for (const std::string& file : directoryNames(store.folder)) {
+    for (const std::string& file : directoryNames(store.held)) {
         std::string itsStamp;
         uint64_t n = 0;
         if (snapshotKey(file, prefix, itsStamp, n) && itsStamp == stamp && n + 1 > first)
@@ -602,8 +643,7 @@ SnapshotReport writeSnapshotBytes(const RegistryStore& store, const std::string&
     }
     for (uint64_t n = first;; ++n) {
         report.name = n == 0 ? base : base + "." + number(n);
-        if (pathKindOf(storePath(store, report.name.c_str()).c_str()) != PathKind::missing)
-            continue;
+        if (pathKindOf(store.held, report.name.c_str()) != PathKind::missing) continue;
         const WriteResult result =
             writeBeside(store, report.name, data, size, false, fileName.c_str());
         if (result == WriteResult::renamedUnflushed) report.problem = unflushed(report.name);
@@ -642,6 +682,7 @@ SnapshotReport writeFileSnapshot(const std::string& folder, const std::string& f
                                  const std::string& bytes, const char* kind, uint32_t keep) {
     RegistryStore store;
     store.folder = folder;
+    store.held.path = folder;
     store.temporarySuffix = processTemporarySuffix();
     return writeSnapshotBytes(store, fileName, bytes.data(), bytes.size(), kind, keep);
 }

@@ -4,8 +4,10 @@
 // the host nor the chat: it returns outcomes and the words to tell them in,
 // and its callers decide who hears them.
 //
-// The folder is fixed when the store is opened: whatever the host's current
-// directory becomes later, this process's files stay beside its lock.
+// The folder is fixed and held open when the store is opened: whatever the
+// host's current directory becomes later, and whatever becomes of the
+// folder's name, this process's files stay beside its lock in the folder it
+// loaded from.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +63,8 @@ struct RegistryStore {
     // could not be told at opening (then the names are relative).
     std::string folder;
     std::string folderProblem;
+    // The folder itself, where every file of the store is reached.
+    Folder held;
     FileLock lock;
     LockResult lockResult = LockResult::failed;
     std::string lockReason;
@@ -114,6 +118,11 @@ void closeRegistryStore(RegistryStore& store);
 
 // Whether this process may write the registry's files at all.
 bool holdsRegistry(const RegistryStore& store);
+
+// Whether the folder's name still leads to the folder held (or that can't be
+// told): what goes by the name, not through the held folder, is written only
+// then.
+bool registryFolderAtItsName(const RegistryStore& store);
 
 // Loads Zandrel.teams into an empty registry. Whatever is there but can't be
 // loaded whole for good is moved aside (when this process holds the lock),

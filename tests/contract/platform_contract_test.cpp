@@ -17,6 +17,7 @@
 #include "tests/fakes/fake_platform.h"
 #else
 #include <filesystem>
+#include <fstream>
 #endif
 #ifdef _WIN32
 #include <windows.h>
@@ -47,9 +48,39 @@ class PlatformContract : public testing::Test {
         std::error_code ignored;
         std::filesystem::current_path(std::filesystem::temp_directory_path(), ignored);
         std::filesystem::remove_all(dir_, ignored);
+        std::filesystem::remove_all(movedDir(), ignored);
+    }
+    std::filesystem::path movedDir() const {
+        return dir_.string() + ".moved";
     }
     std::filesystem::path dir_;
 #endif
+
+    // The test's folder moved away from its name, as an operator's "mv";
+    // with putAnother, a folder holding "f" put in its place. The process
+    // leaves it first, so that only what the test holds keeps it. False when
+    // the system refuses.
+    bool moveFolderAway(bool putAnother) {
+#ifdef HADROK_FAKE_PLATFORM
+        if (putAnother)
+            putFakeFolderInPlace({{ "f", "theirs" }});
+        else
+            moveFakeFolderAway();
+        return true;
+#else
+        std::error_code error;
+        std::filesystem::current_path(dir_.parent_path(), error);
+        std::filesystem::rename(dir_, movedDir(), error);
+        if (error) return false;
+        if (putAnother) {
+            std::filesystem::create_directory(dir_);
+            std::ofstream(dir_ / "f", std::ios::binary) << "theirs";
+        }
+        return true;
+#endif
+    }
+
+    void heldFolderRow(bool putAnother);
 };
 
 // No error of the system's or the C library's pending, as before a call.
@@ -328,3 +359,86 @@ TEST_F(PlatformContract, WhatIsNotARegularFileIsToldSo) {
 #endif
 
 } // namespace
+
+namespace {
+
+WriteResult writeIn(const Folder& folder, const char* name, const std::string& bytes) {
+    SafeWrite w;
+    w.folder = &folder;
+    w.path = name;
+    w.temporarySuffix = ".tmp.1";
+    w.data = bytes.data();
+    w.size = bytes.size();
+    return writeFileSafely(w);
+}
+
+std::string contentsIn(const Folder& folder, const char* name) {
+    ReadableFile file;
+    if (openRegularFile(folder, name, file) != OpenResult::opened) return "(missing)";
+    std::string bytes(file.size, '\0');
+    const bool read = readExactly(file, bytes.data(), bytes.size());
+    closeReadableFile(file);
+    return read ? bytes : "(short)";
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+// A folder held while it is moved away, and perhaps replaced: every call
+// through it still reaches its own files, and what stands at its old name is
+// never touched. Windows refuses the move; should it happen all the same,
+// checkFolder tells, so that a caller going by the path writes nothing.
+void PlatformContract::heldFolderRow(bool putAnother) {
+    const std::string path = currentDirectoryPath();
+    ASSERT_FALSE(path.empty());
+    Folder held;
+    ASSERT_TRUE(openFolder(path, held));
+    ASSERT_EQ(writeIn(held, "kept", "ours"), WriteResult::written);
+    FileLock lock;
+    ASSERT_EQ(takeFileLock(held, "lock", lock), LockResult::taken);
+    const FolderCheck expected = putAnother ? FolderCheck::replaced : FolderCheck::moved;
+    EXPECT_EQ(checkFolder(held), FolderCheck::same);
+
+    const bool moved = moveFolderAway(putAnother);
+    if (!folderFollowsHandle) {
+        EXPECT_EQ(checkFolder(held), moved ? expected : FolderCheck::same);
+    } else {
+        ASSERT_TRUE(moved);
+        EXPECT_EQ(checkFolder(held), expected);
+        EXPECT_EQ(checkFileLock(held, "lock", lock), LockCheck::same);
+        FileLock second;
+        EXPECT_EQ(takeFileLock(held, "lock", second), LockResult::heldElsewhere);
+        EXPECT_EQ(writeIn(held, "new", "ours too"), WriteResult::written);
+        EXPECT_EQ(contentsIn(held, "new"), "ours too");
+        EXPECT_EQ(contentsIn(held, "kept"), "ours");
+        FileStamp stamp;
+        EXPECT_TRUE(fileStampOf(held, "kept", stamp));
+        EXPECT_EQ(stamp.size, 4u);
+        EXPECT_EQ(moveNoReplace(held, "new", "kept"), MoveResult::nameTaken);
+        EXPECT_EQ(moveNoReplace(held, "new", "newer"), MoveResult::moved);
+        EXPECT_TRUE(flushFolder(held));
+        EXPECT_EQ(pathKindOf(held, "newer"), PathKind::regular);
+        EXPECT_EQ(pathKindOf(held, "new"), PathKind::missing);
+        EXPECT_TRUE(removePath(held, "newer"));
+        EXPECT_EQ(sorted(directoryNames(held)), (std::vector<std::string>{"kept", "lock"}));
+        // At the old name: nothing, or the other folder as it was put there.
+        EXPECT_EQ(contents((path + "kept").c_str()), "(missing)");
+        EXPECT_EQ(contents((path + "f").c_str()), putAnother ? "theirs" : "(missing)");
+        EXPECT_EQ(sorted(directoryNames(path)),
+                  putAnother ? std::vector<std::string>{"f"} : std::vector<std::string>{});
+    }
+    releaseFileLock(lock);
+    closeFolder(held);
+}
+
+TEST_F(PlatformContract, AFolderRenamedWhileHeldKeepsItsFiles) {
+    heldFolderRow(false);
+}
+
+TEST_F(PlatformContract, AFolderReplacedWhileHeldIsNeverWrittenThroughTheHold) {
+    heldFolderRow(true);
+}

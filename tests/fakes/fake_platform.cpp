@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <set>
+#include <tuple>
 
 const char fakeDirectory[] = "/fake";
 const char configFileSuffix[] = "/freqs.ini";
@@ -29,13 +30,29 @@ struct FolderChange {
     std::string gone;
 };
 
+// A name and the folder it is in: the one the process started in, or the
+// one put in its place.
+struct Name {
+    std::string name;
+    bool inReplacement = false;
+    bool operator<(const Name& other) const {
+        return std::tie(inReplacement, name) < std::tie(other.inReplacement, other.name);
+    }
+};
+
 struct Directory {
+    // The folder this process started in, its current directory, wherever
+    // it is moved; and what stands at its name (fakeDirectory) now.
     std::map<std::string, Contents, std::less<>> files;
-    std::set<std::string, std::less<>> locked;
+    FakeFolderAtName atName = FakeFolderAtName::same;
+    // The folder put in its place: plain files, with no power-loss account.
+    std::map<std::string, Contents, std::less<>> replacement;
+    std::map<intptr_t, bool> folders; // each held folder: the replacement?
+    std::set<Name> locked;
     std::map<intptr_t, Contents> readers;
     std::map<intptr_t, size_t> readAt;
     std::map<intptr_t, Contents> appenders;
-    std::map<intptr_t, std::string> locks;
+    std::map<intptr_t, Name> locks;
     std::map<intptr_t, Contents> lockFiles; // what each lock is held on
     intptr_t nextHandle = 3;
     // What a power cut keeps: the names as of the folder's last flush, the
@@ -103,6 +120,26 @@ void moveName(const std::string& from, const std::string& to) {
     record({to, moved, from}, to, moved);
 }
 
+// The same in either folder; the replacement keeps no account of power loss.
+void bindName(const Name& name, const Contents& contents) {
+    if (!name.inReplacement) return bindName(name.name, contents);
+    directory().replacement[name.name] = contents;
+}
+
+void unbindName(const Name& name) {
+    if (!name.inReplacement) return unbindName(name.name);
+    directory().replacement.erase(name.name);
+}
+
+void moveName(const Name& from, const std::string& to) {
+    if (!from.inReplacement) return moveName(from.name, to);
+    auto& files = directory().replacement;
+    if (from.name == to) return;
+    const Contents moved = files[from.name];
+    files[to] = moved;
+    files.erase(from.name);
+}
+
 void flushFile(const Contents& contents) {
     directory().flushed[contents] = *contents;
     step();
@@ -155,6 +192,9 @@ constexpr CallKind callKinds[] = {
     {"checkFileLock", fails},
     {"writeLockHolder", fails},
     {"lockHolderOf", 0},
+    {"openFolder", fails},
+    {"closeFolder", 0},
+    {"checkFolder", fails},
     {"lastErrorIsPassing", 0},
     {"writeStandardError", 0},
     {"lastSystemError", throws},
@@ -230,29 +270,57 @@ struct Call {
     Call& operator=(const Call&) = delete;
 };
 
-// The name in the one directory, or false (ENOENT) for a path outside it.
-bool nameOf(const char* path, std::string& name) {
+// The name a path gives, or false (ENOENT) for a path outside the folders.
+// A bare name is in the current directory, which goes with the folder
+// when it is moved; the folder's full name leads to what stands there now.
+bool nameOf(const char* path, Name& name) {
     if (!path) {
         errno = EINVAL;
         return false;
     }
     std::string_view p = path;
     const std::string_view full = fakeDirectory;
-    if (p.size() > full.size() && p.substr(0, full.size()) == full && p[full.size()] == '/')
+    name.inReplacement = false;
+    if (p.size() > full.size() && p.substr(0, full.size()) == full && p[full.size()] == '/') {
         p.remove_prefix(full.size() + 1);
-    else if (p.substr(0, 2) == "./")
+        if (directory().atName == FakeFolderAtName::none) p = {};
+        name.inReplacement = directory().atName == FakeFolderAtName::replaced;
+    } else if (p.substr(0, 2) == "./") {
         p.remove_prefix(2);
+    }
     if (p.empty() || p.find('/') != std::string_view::npos) {
         errno = ENOENT;
         return false;
     }
-    name = p;
+    name.name = p;
     return true;
 }
 
-Contents* find(const std::string& name) {
-    auto it = directory().files.find(name);
-    return it == directory().files.end() ? nullptr : &it->second;
+// The same for a name in a folder: a held one is reached by its handle.
+bool nameOf(const Folder& folder, const char* file, Name& name) {
+    if (folder.handle < 0) return nameOf((folder.path + (file ? file : "")).c_str(), name);
+    auto held = directory().folders.find(folder.handle);
+    if (held == directory().folders.end()) {
+        errno = EBADF;
+        return false;
+    }
+    if (!file || !*file || std::string_view(file).find('/') != std::string_view::npos) {
+        errno = ENOENT;
+        return false;
+    }
+    name.name = file;
+    name.inReplacement = held->second;
+    return true;
+}
+
+std::map<std::string, Contents, std::less<>>& filesOf(bool inReplacement) {
+    return inReplacement ? directory().replacement : directory().files;
+}
+
+Contents* find(const Name& name) {
+    auto& files = filesOf(name.inReplacement);
+    auto it = files.find(name.name);
+    return it == files.end() ? nullptr : &it->second;
 }
 
 } // namespace
@@ -401,7 +469,7 @@ std::string currentDirectoryPath() {
 ProfileFileState profileFileState(const char* path) {
     const Call call("profileFileState");
     if (call.failed) return ProfileFileState::unreadable;
-    std::string name;
+    Name name;
     return nameOf(path, name) && find(name) ? ProfileFileState::readable
                                             : ProfileFileState::missing;
 }
@@ -425,7 +493,7 @@ size_t profileReadLimit() {
 uint32_t readProfileString(const char* section, const char* key, const char* defaultValue,
                            char* buffer, uint32_t size, const char* path) {
     const Call call("readProfileString");
-    std::string name;
+    Name name;
     const Contents* file = nameOf(path, name) ? find(name) : nullptr;
     if (!file) return profileStringFromText(nullptr, 0, section, key, defaultValue, buffer, size);
     const size_t length = std::min((*file)->size(), profileReadLimit());
@@ -434,18 +502,20 @@ uint32_t readProfileString(const char* section, const char* key, const char* def
 
 std::vector<std::string> readProfileKeyNames(const char* section, const char* path) {
     const Call call("readProfileKeyNames");
-    std::string name;
+    Name name;
     const Contents* file = nameOf(path, name) ? find(name) : nullptr;
     if (!file) return {};
     const size_t length = std::min((*file)->size(), profileReadLimit());
     return profileKeyNames((*file)->data(), length, section);
 }
 
-MoveResult moveNoReplace(const char* from, const char* to) {
-    const Call call("moveNoReplace");
-    if (call.failed) return MoveResult::failed;
-    std::string source, target;
-    if (!nameOf(from, source) || !nameOf(to, target)) return MoveResult::failed;
+namespace {
+
+MoveResult moveWithin(const Name& source, const Name& target) {
+    if (source.inReplacement != target.inReplacement) {
+        errno = EXDEV;
+        return MoveResult::failed;
+    }
     if (!find(source)) {
         errno = ENOENT;
         return MoveResult::failed;
@@ -454,16 +524,43 @@ MoveResult moveNoReplace(const char* from, const char* to) {
         errno = EEXIST;
         return MoveResult::nameTaken;
     }
-    moveName(source, target);
+    moveName(source, target.name);
     return MoveResult::moved;
+}
+
+} // namespace
+
+MoveResult moveNoReplace(const char* from, const char* to) {
+    const Call call("moveNoReplace");
+    if (call.failed) return MoveResult::failed;
+    Name source, target;
+    if (!nameOf(from, source) || !nameOf(to, target)) return MoveResult::failed;
+    return moveWithin(source, target);
+}
+
+MoveResult moveNoReplace(const Folder& folder, const char* from, const char* to) {
+    const Call call("moveNoReplace");
+    if (call.failed) return MoveResult::failed;
+    Name source, target;
+    if (!nameOf(folder, from, source) || !nameOf(folder, to, target)) return MoveResult::failed;
+    return moveWithin(source, target);
 }
 
 bool flushFolderOf(const char* path) {
     const Call call("flushFolderOf");
     if (call.failed) return false;
-    std::string name;
+    Name name;
     if (!nameOf(path, name)) return false;
-    flushFolder();
+    if (!name.inReplacement) flushFolder();
+    return true;
+}
+
+bool flushFolder(const Folder& folder) {
+    const Call call("flushFolderOf");
+    if (call.failed) return false;
+    Name name;
+    if (!nameOf(folder, ".flush", name)) return false;
+    if (!name.inReplacement) flushFolder();
     return true;
 }
 
@@ -473,7 +570,7 @@ bool flushFolderOf(const char* path) {
 WriteResult writeFileSafely(const SafeWrite& write) {
     const Call call("writeFileSafely");
     if (call.failed) return WriteResult::failed;
-    std::string target;
+    Name target;
     if (!write.temporarySuffix || (!write.data && write.size != 0)) {
         errno = EINVAL;
         return WriteResult::failed;
@@ -482,9 +579,10 @@ WriteResult writeFileSafely(const SafeWrite& write) {
         errno = EINVAL;
         return WriteResult::failed;
     }
-    if (!nameOf(write.path, target)) return WriteResult::failed;
+    if (write.folder ? !nameOf(*write.folder, write.path, target) : !nameOf(write.path, target))
+        return WriteResult::failed;
     // A stale temporary is replaced; whatever the outcome, none is left.
-    const std::string temporary = target + write.temporarySuffix;
+    const Name temporary{target.name + write.temporarySuffix, target.inReplacement};
     if (find(temporary)) unbindName(temporary);
     if (write.noReplace && find(target)) {
         errno = EEXIST;
@@ -492,28 +590,26 @@ WriteResult writeFileSafely(const SafeWrite& write) {
     }
     auto contents = std::make_shared<std::string>(static_cast<const char*>(write.data), write.size);
     std::vector<FakeWrite>& writes = directory().writes;
-    writes.push_back({target, *contents, nullptr});
+    writes.push_back({target.name, *contents, nullptr});
     const size_t record = writes.size() - 1;
     bindName(temporary, contents);
     flushFile(contents);
-    moveName(temporary, target);
+    moveName(temporary, target.name);
     const Call flush("folderFlushOfWrite");
     if (flush.failed) {
         directory().writes[record].outcome = "renamedUnflushed";
         return WriteResult::renamedUnflushed;
     }
-    flushFolder();
+    if (!target.inReplacement) flushFolder();
     directory().writes[record].outcome = "written";
     return WriteResult::written;
 }
 
-OpenResult openRegularFile(const char* path, ReadableFile& file) {
-    file = {};
-    const Call call("openRegularFile");
-    if (call.failed) return OpenResult::failed;
-    std::string name;
-    if (!nameOf(path, name)) return OpenResult::missing;
-    const Contents* found = find(name);
+namespace {
+
+OpenResult openFound(const Name* name, ReadableFile& file) {
+    if (!name) return OpenResult::missing;
+    const Contents* found = find(*name);
     if (!found) {
         errno = ENOENT;
         return OpenResult::missing;
@@ -524,6 +620,24 @@ OpenResult openRegularFile(const char* path, ReadableFile& file) {
     d.readers[file.handle] = *found;
     d.readAt[file.handle] = 0;
     return OpenResult::opened;
+}
+
+} // namespace
+
+OpenResult openRegularFile(const char* path, ReadableFile& file) {
+    file = {};
+    const Call call("openRegularFile");
+    if (call.failed) return OpenResult::failed;
+    Name name;
+    return openFound(nameOf(path, name) ? &name : nullptr, file);
+}
+
+OpenResult openRegularFile(const Folder& folder, const char* file, ReadableFile& opened) {
+    opened = {};
+    const Call call("openRegularFile");
+    if (call.failed) return OpenResult::failed;
+    Name name;
+    return openFound(nameOf(folder, file, name) ? &name : nullptr, opened);
 }
 
 bool readExactly(ReadableFile& file, void* buffer, size_t size) {
@@ -559,7 +673,7 @@ OpenResult openForAppend(const char* path, AppendableFile& file) {
     file = {};
     const Call call("openForAppend");
     if (call.failed) return OpenResult::failed;
-    std::string name;
+    Name name;
     if (!nameOf(path, name)) return OpenResult::failed;
     Directory& d = directory();
     Contents* found = find(name);
@@ -608,15 +722,20 @@ void closeAppendableFile(AppendableFile& file) {
 PathKind pathKindOf(const char* path) {
     const Call call("pathKindOf");
     if (call.failed) return PathKind::missing;
-    std::string name;
+    Name name;
     return nameOf(path, name) && find(name) ? PathKind::regular : PathKind::missing;
 }
 
-bool fileStampOf(const char* path, FileStamp& stamp) {
-    const Call call("fileStampOf");
-    if (call.failed) return false;
-    std::string name;
-    Contents* contents = nameOf(path, name) ? find(name) : nullptr;
+PathKind pathKindOf(const Folder& folder, const char* file) {
+    const Call call("pathKindOf");
+    if (call.failed) return PathKind::missing;
+    Name name;
+    return nameOf(folder, file, name) && find(name) ? PathKind::regular : PathKind::missing;
+}
+
+namespace {
+
+bool stampOf(const Contents* contents, FileStamp& stamp) {
     if (!contents) return false;
     // The bytes themselves stand for the times: the fake has no clock of its own.
     stamp = FileStamp{};
@@ -626,24 +745,64 @@ bool fileStampOf(const char* path, FileStamp& stamp) {
     return true;
 }
 
-std::vector<std::string> currentDirectoryNames() {
-    return directoryNames({});
+} // namespace
+
+bool fileStampOf(const char* path, FileStamp& stamp) {
+    const Call call("fileStampOf");
+    if (call.failed) return false;
+    Name name;
+    return stampOf(nameOf(path, name) ? find(name) : nullptr, stamp);
 }
 
-std::vector<std::string> directoryNames(const std::string&) {
-    const Call call("directoryNames");
-    if (call.failed) return {};
+bool fileStampOf(const Folder& folder, const char* file, FileStamp& stamp) {
+    const Call call("fileStampOf");
+    if (call.failed) return false;
+    Name name;
+    return stampOf(nameOf(folder, file, name) ? find(name) : nullptr, stamp);
+}
+
+std::vector<std::string> currentDirectoryNames() {
+    return directoryNames(std::string());
+}
+
+namespace {
+
+std::vector<std::string> namesIn(bool inReplacement) {
     std::vector<std::string> names;
-    for (const auto& [name, contents] : directory().files)
+    for (const auto& [name, contents] : filesOf(inReplacement))
         names.push_back(name);
     return names;
 }
 
-bool removePath(const char* path) {
-    const Call call("removePath");
-    if (call.failed) return false;
-    std::string name;
-    if (!nameOf(path, name)) return false;
+} // namespace
+
+std::vector<std::string> directoryNames(const std::string& folder) {
+    const Call call("directoryNames");
+    if (call.failed) return {};
+    // The current directory, or the folder at its full name.
+    if (folder.empty() || folder == "." || folder == "./") return namesIn(false);
+    Name name;
+    if (!nameOf((folder + (folder.back() == '/' ? "" : "/") + ".").c_str(), name)) return {};
+    return namesIn(name.inReplacement);
+}
+
+std::vector<std::string> directoryNames(const Folder& folder) {
+    const Call call("directoryNames");
+    if (call.failed) return {};
+    if (folder.handle < 0) {
+        if (folder.path.empty()) return namesIn(false);
+        Name name;
+        if (!nameOf((folder.path + ".").c_str(), name)) return {};
+        return namesIn(name.inReplacement);
+    }
+    Name name;
+    if (!nameOf(folder, ".", name)) return {};
+    return namesIn(name.inReplacement);
+}
+
+namespace {
+
+bool removeName(const Name& name) {
     if (!find(name)) {
         errno = ENOENT;
         return false;
@@ -652,16 +811,36 @@ bool removePath(const char* path) {
     return true;
 }
 
+} // namespace
+
+bool removePath(const char* path) {
+    const Call call("removePath");
+    if (call.failed) return false;
+    Name name;
+    return nameOf(path, name) && removeName(name);
+}
+
+bool removePath(const Folder& folder, const char* file) {
+    const Call call("removePath");
+    if (call.failed) return false;
+    Name name;
+    return nameOf(folder, file, name) && removeName(name);
+}
+
 bool renamePath(const char* from, const char* to) {
     const Call call("renamePath");
     if (call.failed) return false;
-    std::string source, target;
+    Name source, target;
     if (!nameOf(from, source) || !nameOf(to, target)) return false;
+    if (source.inReplacement != target.inReplacement) {
+        errno = EXDEV;
+        return false;
+    }
     if (!find(source)) {
         errno = ENOENT;
         return false;
     }
-    moveName(source, target);
+    moveName(source, target.name);
     return true;
 }
 
@@ -678,15 +857,9 @@ bool localTimeOf(int64_t seconds, std::tm& result) {
     return localtime_r(&t, &result) != nullptr;
 }
 
-LockResult takeFileLock(const char* path, FileLock& lock) {
-    const Call call("takeFileLock");
-    if (call.failed) return LockResult::failed;
-    std::string name;
-    if (!path || !*path) {
-        errno = EINVAL;
-        return LockResult::failed;
-    }
-    if (!nameOf(path, name)) return LockResult::failed;
+namespace {
+
+LockResult lockName(const Name& name, FileLock& lock) {
     Directory& d = directory();
     // A second take, even by this process, is refused, as a second open
     // file's lock is refused by the system.
@@ -702,6 +875,32 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
     d.locks[lock.handle] = name;
     d.lockFiles[lock.handle] = contents;
     return LockResult::taken;
+}
+
+} // namespace
+
+LockResult takeFileLock(const char* path, FileLock& lock) {
+    const Call call("takeFileLock");
+    if (call.failed) return LockResult::failed;
+    Name name;
+    if (!path || !*path) {
+        errno = EINVAL;
+        return LockResult::failed;
+    }
+    if (!nameOf(path, name)) return LockResult::failed;
+    return lockName(name, lock);
+}
+
+LockResult takeFileLock(const Folder& folder, const char* file, FileLock& lock) {
+    const Call call("takeFileLock");
+    if (call.failed) return LockResult::failed;
+    Name name;
+    if (!file || !*file) {
+        errno = EINVAL;
+        return LockResult::failed;
+    }
+    if (!nameOf(folder, file, name)) return LockResult::failed;
+    return lockName(name, lock);
 }
 
 void releaseFileLock(FileLock& lock) {
@@ -736,21 +935,86 @@ bool writeLockHolder(FileLock& lock, const std::string& line) {
 
 std::string lockHolderOf(const char* path) {
     const Call call("lockHolderOf");
-    std::string name;
+    Name name;
     if (!path || !nameOf(path, name)) return {};
     const Contents* found = find(name);
     return found ? (*found)->substr(0, 256) : std::string();
 }
+namespace {
+
+LockCheck lockStill(const Name* name, const FileLock& lock) {
+    Directory& d = directory();
+    auto held = d.lockFiles.find(lock.handle);
+    if (held == d.lockFiles.end() || !name) return LockCheck::failed;
+    const Contents* now = find(*name);
+    return now && *now == held->second ? LockCheck::same : LockCheck::replaced;
+}
+
+} // namespace
 
 LockCheck checkFileLock(const char* path, const FileLock& lock) {
     const Call call("checkFileLock");
     if (call.failed) return LockCheck::failed;
+    Name name;
+    return lockStill(nameOf(path, name) ? &name : nullptr, lock);
+}
+
+LockCheck checkFileLock(const Folder& folder, const char* file, const FileLock& lock) {
+    const Call call("checkFileLock");
+    if (call.failed) return LockCheck::failed;
+    Name name;
+    return lockStill(nameOf(folder, file, name) ? &name : nullptr, lock);
+}
+
+bool openFolder(const std::string& path, Folder& folder) {
+    const Call call("openFolder");
+    if (call.failed) return false;
+    Name name;
+    if (!nameOf((path.empty() ? std::string("./.") : path + ".").c_str(), name)) return false;
     Directory& d = directory();
-    auto held = d.lockFiles.find(lock.handle);
-    std::string name;
-    if (held == d.lockFiles.end() || !nameOf(path, name)) return LockCheck::failed;
-    const Contents* now = find(name);
-    return now && *now == held->second ? LockCheck::same : LockCheck::replaced;
+    folder.handle = d.nextHandle++;
+    folder.path = path;
+    d.folders[folder.handle] = name.inReplacement;
+    return true;
+}
+
+void closeFolder(Folder& folder) {
+    const Call call("closeFolder");
+    directory().folders.erase(folder.handle);
+    folder.handle = -1;
+}
+
+FolderCheck checkFolder(const Folder& folder) {
+    const Call call("checkFolder");
+    if (call.failed) return FolderCheck::failed;
+    auto held = directory().folders.find(folder.handle);
+    if (held == directory().folders.end()) {
+        errno = EBADF;
+        return FolderCheck::failed;
+    }
+    Name name;
+    if (!nameOf((folder.path.empty() ? std::string("./.") : folder.path + ".").c_str(), name))
+        return FolderCheck::moved;
+    return name.inReplacement == held->second ? FolderCheck::same : FolderCheck::replaced;
+}
+
+void moveFakeFolderAway() {
+    directory().atName = FakeFolderAtName::none;
+    directory().replacement.clear();
+}
+
+void putFakeFolderInPlace(const std::map<std::string, std::string>& files) {
+    Directory& d = directory();
+    d.atName = FakeFolderAtName::replaced;
+    d.replacement.clear();
+    for (const auto& [name, bytes] : files)
+        d.replacement[name] = std::make_shared<std::string>(bytes);
+}
+
+const std::string* fakeFileInPlace(std::string_view name) {
+    const auto& files = directory().replacement;
+    auto it = files.find(name);
+    return it == files.end() ? nullptr : it->second.get();
 }
 
 bool lastErrorIsPassing() {
@@ -776,7 +1040,7 @@ FileIdentity fileIdentityOf(const char* path) {
     FileIdentity identity;
     const Call call("fileIdentityOf");
     if (call.failed) return identity;
-    std::string name;
+    Name name;
     const Contents* file = nameOf(path, name) ? find(name) : nullptr;
     if (!file) return identity;
     identity.known = true;

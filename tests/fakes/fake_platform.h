@@ -31,6 +31,16 @@ void removeFakeFile(std::string_view name);
 const std::string* fakeFile(std::string_view name);
 // The names in the directory, sorted.
 std::vector<std::string> fakeFileNames();
+// The folder held as a system's folder is, by its handle: a test moves it
+// away (nothing stands at fakeDirectory after), or puts another folder in its
+// place, holding files. Bare names stay in the current directory, which goes
+// with the folder; the folder's full name leads to what stands there now.
+// fakeFile and the others above look at the folder that was moved.
+enum class FakeFolderAtName { same, none, replaced };
+void moveFakeFolderAway();
+void putFakeFolderInPlace(const std::map<std::string, std::string>& files);
+// A file of the folder put in place, or nullptr.
+const std::string* fakeFileInPlace(std::string_view name);
 // Every safe write since the files were cleared that got as far as its
 // temporary, with its outcome: null while it is under way. A file the test
 // sets counts as written.
