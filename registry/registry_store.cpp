@@ -326,7 +326,8 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report) {
     }
     if (taken == LockResult::heldElsewhere) {
         store.lockLost = true;
-        const std::string holder = lockHolderWords(lockHolderAt(path.c_str()));
+        const std::string holder =
+            lockHolderWords(lockHolderAt(storePath(store, registryLockFileName).c_str()));
         if (!holder.empty())
             store.lockLostReason = std::string(registryLockFileName) +
                                    " was deleted or replaced, and " + holder + " now holds it";

@@ -40,8 +40,8 @@ namespace {
 
 // In the order the help lists them.
 const TeamsSubcommand* const subcommands[] = {
-    &teamsList, &teamsExport, &teamsImport, &teamsCheck,  &teamsSalvage,
-    &teamsDiff, &teamsPasswd, &teamsPrune,  &teamsRemove, &teamsRestore, &teamsRecover,
+    &teamsList,   &teamsExport, &teamsImport, &teamsCheck,   &teamsSalvage, &teamsDiff,
+    &teamsPasswd, &teamsPrune,  &teamsRemove, &teamsRestore, &teamsRecover,
 };
 
 } // namespace

@@ -311,7 +311,6 @@ int recover(const RecoverOptions& options) {
     return result;
 }
 
-
 void recoverArguments(CLI::App& command, RecoverOptions& options) {
     command.add_option("dir", options.folder, "the directory of the registry")
         ->type_name("DIR")

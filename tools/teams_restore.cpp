@@ -58,9 +58,7 @@ bool usableRecord(const FreqRecord& record) {
 uint32_t expireUnusedDaysOf(const std::string& folder) {
     std::error_code error;
     const std::string ini = (std::filesystem::absolute(folder, error) / "freqs.ini").string();
-    for (const ConfigSetting& setting : readConfigSettings(error ? nullptr : ini.c_str()))
-        if (std::string_view(setting.key) == "ExpireUnusedDays") return setting.value;
-    return 0;
+    return loadConfigFile(error ? nullptr : ini.c_str()).values.expireUnusedDays;
 }
 
 // Freqs put back that ExpireUnusedDays expires again at the host's next load,
@@ -69,7 +67,7 @@ uint32_t expireUnusedDaysOf(const std::string& folder) {
 void warnOfExpiry(const std::string& image, const std::string& folder) {
     const uint32_t days = expireUnusedDaysOf(folder);
     if (days == 0) return;
-    const int32_t now = currentTime();
+    const int64_t now = toolNow();
     std::vector<uint16_t> expiring;
     for (const FreqRecord& r : wholeRecordsOf(image))
         if (unusedTooLong(r.lastUsed, now, days)) expiring.push_back(r.freq);

@@ -996,10 +996,14 @@ HOSTILE = [
     ("restore of JSON", {"Zandrel.teams": REGISTRY}, ["restore", "in.json"], False, 2,
      "hadrok teams restore: in.json looks like JSON, not a registry file; import reads it: "
      "hadrok teams import in.json -o Zandrel.teams", None),
-    ("restore of an empty file", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b""},
-     ["restore", "Zandrel.teams.lock"], False, 2,
-     "hadrok teams restore: Zandrel.teams.lock is empty: restoring it would unregister every "
+    ("restore of an empty file", {"Zandrel.teams": REGISTRY, "Zandrel.teams.0": b""},
+     ["restore", "Zandrel.teams.0"], False, 2,
+     "hadrok teams restore: Zandrel.teams.0 is empty: restoring it would unregister every "
      "freq; nothing written (add --even-if-empty to empty the registry)", None),
+    ("restore of the lock file", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b""},
+     ["restore", "Zandrel.teams.lock", "--even-if-empty"], False, 2,
+     "hadrok teams restore: Zandrel.teams.lock is the host's lock file, not a registry file",
+     None),
     ("restore of what is no registry", {"Zandrel.teams": REGISTRY, "zeros": bytes(2 * 284)},
      ["restore", "zeros"], False, 2,
      "hadrok teams restore: zeros holds no record a host could use (every freq below 100 or "
