@@ -14,11 +14,14 @@
 #include "platform/profile_reader.h"
 #include "registry/config_keys.h"
 #include "registry/plugin_config.h"
+#include "registry/registry_file.h"
 #include "text/ascii.h"
 #include "text/edit_distance.h"
 #include "text/encoding.h"
+#include "tools/file_kind.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
+#include "tools/teams_write.h"
 
 namespace {
 
@@ -184,6 +187,23 @@ void checkSetting(const ConfigSetting& s, const ProfileLine* line, const PluginC
         report.say(line_);
 }
 
+// A file another command reads (the registry, an export, the log, the lock)
+// gets that command named rather than a table of settings it never holds. A
+// file named *.ini is always checked as settings: a UTF-16 one without its
+// byte order mark looks like records, and a mangled section like JSON.
+void refuseOtherKinds(const std::string& file, const std::string& bytes) {
+    // A file named as settings is checked as settings, however odd its lines.
+    const std::string name = fileNameOf(file);
+    if (name.size() >= 4 && equalsNoCase(std::string_view(name).substr(name.size() - 4), ".ini"))
+        return;
+    const FileKind kind = fileKindOf(file, bytes);
+    const bool records =
+        holdsRecords(kind) && !bytes.empty() && fileNameOf(file).starts_with(registryFileName);
+    if (records || kind == FileKind::jsonExport || kind == FileKind::csvExport ||
+        kind == FileKind::auditLog || kind == FileKind::lockFile)
+        throw ToolFailure(wrongKindMessage(file, kind, "a settings file"));
+}
+
 Report checked(const CheckOptions& options) {
     Report report;
     std::error_code error;
@@ -192,6 +212,7 @@ Report checked(const CheckOptions& options) {
     std::vector<ProfileLine> lines;
     if (exists) {
         bytes = readSettingsFile(options.file);
+        refuseOtherKinds(options.file, bytes);
         // Where the plug-in's reader on this system stops.
         if (bytes.size() > profileReadLimit()) {
             report.find(fmt::format("{}: {} bytes; the plug-in reads only the first {}",

@@ -104,6 +104,9 @@ std::string fittingCommand(FileKind kind, const std::string& path) {
     const std::string program = programFileName;
     switch (kind) {
     case FileKind::registry:
+        // The registry itself is in place already: only its listing fits.
+        if (fileNameOf(path) == registryFileName)
+            return fmt::format("\"{} teams list {}\" shows its records", program, path);
         return fmt::format("\"{} teams list {}\" shows its records, \"{} teams restore {}\" puts "
                            "it back as the registry",
                            program, path, program, path);
@@ -111,9 +114,9 @@ std::string fittingCommand(FileKind kind, const std::string& path) {
         return fmt::format("\"{} teams salvage {} -o salvaged.teams\" recovers its whole records",
                            program, path);
     case FileKind::sideFile:
-        return fmt::format("\"{} teams diff {} {}\" shows what it adds, to merge by export and "
-                           "import",
-                           program, registryFileName, path);
+        return fmt::format("\"{} teams recover\" in its folder shows what it adds, and merges it "
+                           "into the registry with --apply once the host is stopped",
+                           program);
     case FileKind::jsonExport:
         return fmt::format("\"{} teams import {} -o merged.teams\" turns it into a registry file",
                            program, path);

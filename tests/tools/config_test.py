@@ -241,6 +241,39 @@ class Check(Workdir):
                 self.assertTrue(result.stderr.decode().startswith(first), result.stderr)
 
 
+class OtherKinds(Workdir):
+    """A file another command reads is named with that command, not checked as settings."""
+
+    def test_the_command_that_fits_is_named(self):
+        record = bytes(range(1, 256)) + bytes(29)
+        for name, data, line in [
+            ("Zandrel.teams", record, 'Zandrel.teams is a registry file, not a settings file: '
+             f'"{PROGRAM} teams list Zandrel.teams" shows its records'),
+            ("Zandrel.teams.unsaved.20260101-120000-42", record,
+             "Zandrel.teams.unsaved.20260101-120000-42 is a side file of changes not saved into "
+             f'the registry, not a settings file: "{PROGRAM} teams recover" in its folder...'),
+            ("backup.json", b'[{"freq": 100}]\n', "backup.json is a JSON export, not a settings "
+             f'file: "{PROGRAM} teams import backup.json -o merged.teams"...'),
+            ("hadrok.log", b"2026-01-01 10:00:00 loaded\n", "hadrok.log is an audit log..."),
+            ("Zandrel.teams.lock", b"", "Zandrel.teams.lock is the host's lock file, not a "
+             "settings file..."),
+        ]:
+            with self.subTest(name):
+                self.write(name, data)
+                result = hadrok("config", "check", name, cwd=self.dir)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stdout, b"")
+                self.assertHolds([line.split(": ", 1)[1] for line in
+                                  result.stderr.decode().splitlines()], [line])
+
+    def test_settings_the_sniffer_cannot_tell_are_checked(self):
+        # UTF-16 without its byte order mark has zero bytes, as records do.
+        self.write("freqs.ini", "[Config]\nBackups=3\n".encode("utf-16-le"))
+        result = hadrok("config", "check", cwd=self.dir)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"Backups=", result.stdout)
+
+
 class Utf8Advice(Workdir):
     """Each reader of an operator's file says in one line how to save it as UTF-8."""
 

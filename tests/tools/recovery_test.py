@@ -219,8 +219,7 @@ WRONG_KIND = [
     ("import of the registry", {"Zandrel.teams": REGISTRY}, ["import", "Zandrel.teams", "-o",
                                                             "new.teams"],
      'Zandrel.teams is a registry file, not a JSON export: "hadrok teams list Zandrel.teams" '
-     'shows its records, "hadrok teams restore Zandrel.teams" puts it back as the registry; '
-     "nothing written"),
+     'shows its records; nothing written'),
     ("import of CSV", {"x.csv": CSV}, ["import", "x.csv", "-o", "new.teams"],
      'x.csv is a CSV export, not a JSON export: CSV is for reading only; "hadrok teams import" '
      "reads the JSON form of export; nothing written"),
