@@ -125,9 +125,16 @@ void stopPluginState(PluginState& state) {
     }
     // The last save of the run: what it could not write goes beside.
     if (save.status == SaveStatus::failed || save.status == SaveStatus::notHeld) {
-        const auto lost = [&save](const std::exception* failure) {
+        const auto lost = [&save, &state](const std::exception* failure) {
+            std::string which;
+            try {
+                which = changesSinceSave(state.store, state.registry);
+            } catch (...) {
+                // Told without the list, then.
+            }
             save.sideProblem = "no side file could be written either (" + failureText(failure) +
-                               "), so the changes made since the last save are lost";
+                               "), so the changes made since the last save are lost" +
+                               (which.empty() ? std::string() : " (" + which + ")");
         };
         try {
             keepInSideFile(state.store, state.registry, save);

@@ -83,6 +83,7 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         report.freqsSaved = registry.freqs.count();
         store.savedAny = true;
         store.savedGeneration = generation;
+        rememberSavedRecords(store, registry);
     }
     return report;
 }

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "registry/freq_registry.h"
@@ -106,6 +108,11 @@ struct RegistryStore {
     // save can tell whether it wrote a change.
     bool savedAny = false;
     uint64_t savedGeneration = 0;
+    // Each freq and a digest of its record as last loaded or saved, sorted by
+    // freq, so that changes that can be kept nowhere are named; unknown when
+    // it could not be kept (no memory).
+    std::vector<std::pair<uint16_t, uint64_t>> savedRecords;
+    bool savedRecordsKnown = false;
 };
 
 // The full name of one of the registry's files in the store's folder.
@@ -171,6 +178,15 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
 // and that no later save will follow: what memory holds goes to this run's
 // side file, report.sideName (or report.sideProblem says why not).
 void keepInSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report);
+
+// The freqs memory holds other than the registry file as last loaded or
+// saved, for the operator when they can be kept nowhere: "freq 100 new, 201
+// changed, 300 unregistered" (at most twenty named); empty when none or not
+// known.
+std::string changesSinceSave(const RegistryStore& store, FreqRegistry& registry);
+
+// Notes the records as loaded or saved, for changesSinceSave.
+void rememberSavedRecords(RegistryStore& store, FreqRegistry& registry);
 
 struct SnapshotReport {
     bool written = false;

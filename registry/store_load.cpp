@@ -100,11 +100,13 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
     case ReadStatus::missing:
         load.outcome = LoadOutcome::missing;
         rememberRegistryState(store);
+        rememberSavedRecords(store, registry);
         return load;
     case ReadStatus::read:
         load.outcome = LoadOutcome::loaded;
         load.records = read.size / freqRecordSize;
         rememberRegistryState(store);
+        rememberSavedRecords(store, registry);
         return load;
     case ReadStatus::passing:
         load.outcome = LoadOutcome::passing;

@@ -68,3 +68,6 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report);
 // writes of the run replace its own. Owner-only, whatever the registry's
 // mode: the host's own user must be able to read it back.
 void writeSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report);
+
+// "the changes made since the last save are lost", naming them when known.
+std::string lostChangesText(const RegistryStore& store, FreqRegistry& registry);

@@ -319,4 +319,32 @@ TEST_F(RegistryFile, ALockTakenBackNeverWritesOverWhatAnotherHostSavedMeanwhile)
     }
 }
 
+// When what memory holds can be kept nowhere, the operator is told which
+// freqs are lost: those new, changed or unregistered since the file was last
+// loaded or saved, at most twenty named. A save starts the count again.
+TEST_F(RegistryFile, TheChangesThatCanBeKeptNowhereAreNamed) {
+    TempDir::write(teamsFile, imageOf(makeRecord(100, "Bob")) + imageOf(makeRecord(200, "Ann")));
+    RegistryStore store;
+    openRegistryStore(store);
+    FreqRegistry registry;
+    loadRegistryFile(store, registry);
+    EXPECT_EQ(changesSinceSave(store, registry), "");
+    addFreq(registry, 300, makeRecord(300, "Eve").owner, 0);
+    findFreq(registry, 100)->passwordHash ^= 1;
+    removeFreq(registry, findFreq(registry, 200));
+    const std::string changes = changesSinceSave(store, registry);
+    for (const char* part : {"100 changed", "300 new", "200 unregistered"})
+        EXPECT_NE(changes.find(part), std::string::npos) << part << " in " << changes;
+    EXPECT_EQ(changes.rfind("freq ", 0), 0u) << changes;
+
+    ASSERT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
+    EXPECT_EQ(changesSinceSave(store, registry), "");
+    for (uint16_t freq = 1000; freq < 1025; ++freq)
+        addFreq(registry, freq, makeRecord(freq, "Cat").owner, 0);
+    const std::string many = changesSinceSave(store, registry);
+    EXPECT_NE(many.find(" and 5 more"), std::string::npos) << many;
+    EXPECT_EQ(std::count(many.begin(), many.end(), ','), 19) << many;
+    closeRegistryStore(store);
+}
+
 } // namespace
