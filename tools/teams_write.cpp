@@ -38,13 +38,17 @@ std::string inDirectory(const std::string& folder, const std::string& name) {
 // Through the plug-in's safe write, failing as the tools fail (ToolFailure).
 // The temporary is this process's own, of the kind that the next holder of
 // the lock clears after a crash.
-void writeOrFail(const std::string& path, const std::string& data, bool existed) {
+// noReplace: the file must be new, and one that appears meanwhile is left as
+// it is.
+void writeOrFail(const std::string& path, const std::string& data, bool existed,
+                 bool noReplace = false) {
     const std::string suffix = processTemporarySuffix();
     SafeWrite write;
     write.path = path.c_str();
     write.temporarySuffix = suffix.c_str();
     write.data = data.data();
     write.size = data.size();
+    write.noReplace = noReplace;
     switch (writeFileSafely(write)) {
     case WriteResult::written:
         return;
@@ -54,6 +58,8 @@ void writeOrFail(const std::string& path, const std::string& data, bool existed)
                    lastSystemError());
         return;
     case WriteResult::failed:
+        if (noReplace && pathKindOf(path.c_str()) != PathKind::missing)
+            refuse(path, "it appeared while this ran and is left as it is");
         cannotWrite(path, lastSystemError(), existed);
     }
 }
@@ -204,26 +210,7 @@ bool isNewNonRegistryFile(const std::string& path) {
 void writeNewFile(const std::string& path, const std::string& data,
                   const std::vector<std::string>& inputs) {
     checkOutput(path, inputs);
-    const std::string suffix = processTemporarySuffix();
-    SafeWrite write;
-    write.path = path.c_str();
-    write.temporarySuffix = suffix.c_str();
-    write.data = data.data();
-    write.size = data.size();
-    write.noReplace = true;
-    switch (writeFileSafely(write)) {
-    case WriteResult::written:
-        return;
-    case WriteResult::renamedUnflushed:
-        std::fflush(stdout);
-        fmt::print(stderr, "warning: {} is written, but flushing its directory failed: {}\n", path,
-                   lastSystemError());
-        return;
-    case WriteResult::failed:
-        if (pathKindOf(path.c_str()) != PathKind::missing)
-            refuse(path, "it appeared while this ran and is left as it is");
-        cannotWrite(path, lastSystemError(), false);
-    }
+    writeOrFail(path, data, false, true);
 }
 
 namespace {
