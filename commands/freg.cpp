@@ -1,6 +1,7 @@
 #include "commands/commands.h"
 #include "commands/replies.h"
 #include "platform/platform.h"
+#include "registry/last_used.h"
 #include "registry/password_hash.h"
 
 namespace {
@@ -31,7 +32,7 @@ void handleFreg(const CommandContext& context) {
     // A clock that gives no time stamps nothing: the freq stays unstamped
     // (never expired) until its first admission.
     int64_t now = 0;
-    record->lastUsed = wallClock(now) ? int32_t(now) : unstampedTime;
+    record->lastUsed = wallClock(now) ? lastUsedStamp(now) : unstampedTime;
     markChanged(context.registry);
     audit(context, "!freg", int32_t(freq), "registered");
     reply(context, replies::registered);

@@ -1,6 +1,8 @@
 #include "commands/commands.h"
 #include "commands/replies.h"
 #include "registry/audit_log.h"
+#include "platform/platform.h"
+#include "registry/last_used.h"
 
 void handleFunreg(const CommandContext& context) {
     FreqRecord& record = *context.record;
@@ -18,7 +20,11 @@ void handleFunreg(const CommandContext& context) {
     change.append(", welcome ");
     change.append(auditQuote(fieldOf(record.welcome)));
     change.append(", last used ");
-    change.append(auditTimeText(record.lastUsed));
+    // Read in the era of now, as the expiry reads it; without a clock, as stored.
+    int64_t now = 0;
+    const std::optional<int64_t> lastUsed =
+        wallClock(now) ? lastUsedAt(record.lastUsed, now) : std::optional<int64_t>(record.lastUsed);
+    change.append(lastUsed ? auditTimeText(*lastUsed) : Text("(no time)"));
     audit(context, "!funreg", record.freq, change.view());
     sendToFreq(context.instance, record.freq, replies::noLongerOwned);
     removeFreq(context.registry, &record);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/subcommands.h"
 #include "host/script_files.h"
 #include "host/script_text.h"
 #include "system/script_clock.h"
@@ -440,6 +441,25 @@ LineResult runCopyLine(Simulator& sim, const Line& line) {
     return LineResult::Continue;
 }
 
+// The program's own commands at the script's time. Only while no plug-in is
+// loaded: a tool takes the registry's lock, and one process holding it twice
+// would let the tool's release drop the plug-in's.
+LineResult runProgramLine(Simulator& sim, const Line& line) {
+    refuseBesideHost(sim, "hadrok");
+    if (sim.library)
+        throw ScriptError("hadrok: refused while the plug-in is loaded (\"unload\" first), "
+                          "as it holds the registry's lock");
+    const ProgramCommands commands = programCommands();
+    if (!commands) throw ScriptError("hadrok: this program runs no commands from a script");
+    std::vector<std::string> words;
+    for (size_t i = 1; i < line.tokens.size(); ++i)
+        words.push_back(decodeText(line.tokens[i], true));
+    std::fflush(sim.transcript);
+    const int status = commands(words);
+    if (status != 0) std::fprintf(sim.transcript, "(exit status %d)\n", status);
+    return LineResult::Continue;
+}
+
 // What the plug-in reads through a slot of an event: a record it follows, or
 // nothing it dereferences.
 enum class SlotKind { Value, Callback, Players, Player, Settings, Command };
@@ -656,6 +676,13 @@ const LineKind lineKinds[] = {
      .maxWords = 2,
      .run = runCopyLine,
      .help = "copy a file over another, e.g. a backup over Zandrel.teams"},
+    {.usage = "hadrok COMMAND ...",
+     .shownForm = "hadrok teams list",
+     .minWords = 1,
+     .maxWords = manyWords,
+     .run = runProgramLine,
+     .help = "run one of this program's commands (teams, config,\n"
+             "status) at the script's time; only while unloaded"},
     {.usage = "event CODE [handle=N] [slot0=V] ... [slot4=V] [word=T] [argument=T]",
      .minWords = 1,
      .maxWords = manyWords,

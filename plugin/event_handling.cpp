@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "registry/audit_log.h"
 #include "registry/freq_expiry.h"
+#include "registry/last_used.h"
 #include "registry/side_files.h"
 #include "text/ascii.h"
 #include "text/number.h"
@@ -165,8 +166,8 @@ void handleFreqChange(BotInstance& instance, FreqRegistry& registry, const Playe
         return;
     }
     // A stamp is never set from a clock that gives no time.
-    if (int64_t now = 0; wallClock(now) && record->lastUsed != int32_t(now)) {
-        record->lastUsed = int32_t(now);
+    if (int64_t now = 0; wallClock(now) && record->lastUsed != lastUsedStamp(now)) {
+        record->lastUsed = lastUsedStamp(now);
         markChanged(registry);
     }
     if (fieldOf(record->welcome).empty()) return;

@@ -123,6 +123,27 @@ int parseCommandLine(CLI::App& app, int argc, char** argv) {
     }
 }
 
+// A script's "hadrok" line: the operator's commands on a fresh frame, the
+// simulator itself left out so that no script runs another.
+int commandsOfScript(const std::vector<std::string>& words) {
+    CLI::App app{"Hadrok"};
+    app.name(programFileName);
+    app.require_subcommand(1);
+    app.allow_windows_style_options(false);
+    addTeamsCommands(app);
+    addConfigCommands(app);
+    addStatusCommand(app);
+    std::vector<std::string> texts{programFileName};
+    texts.insert(texts.end(), words.begin(), words.end());
+    std::vector<char*> args;
+    for (std::string& text : texts)
+        args.push_back(text.data());
+    const int status = parseCommandLine(app, int(args.size()), args.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -135,6 +156,7 @@ int main(int argc, char** argv) {
     app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("hadrok ") + HADROK_VERSION,
                          "Show the version and exit");
+    setProgramCommands(commandsOfScript);
     addRunCommand(app);
     addTeamsCommands(app);
     addConfigCommands(app);

@@ -74,8 +74,9 @@ SettingMeaning auditLog(uint32_t v, const PluginConfig&) {
 
 SettingMeaning backups(uint32_t v, const PluginConfig&) {
     if (v == 0)
-        return {"no dated backups; every undo snapshot (before-freqreset, before-freqkill, "
-                "before-expiry) is kept, none removed"};
+        return {"no dated backups (those already there stay), and of each kind of undo "
+                "snapshot (before-freqreset, before-freqkill, before-expiry, and the teams "
+                "tools' before-<command>) only the newest is kept"};
     return {"the newest " + plural(v, "dated backup", "dated backups") +
                 " (Zandrel.teams.YYYY-MM-DD) are kept, and the newest " +
                 plural(v, "undo snapshot", "undo snapshots") + " of each kind",

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "registry/last_used.h"
 #include "text/number.h"
 
 namespace {
@@ -14,9 +15,10 @@ std::string count(uint32_t n, const char* one, const char* many) {
 
 } // namespace
 
-bool unusedTooLong(int64_t lastUsed, int64_t now, uint64_t days) {
-    if (lastUsed < 0 || lastUsed > now) return false;
-    const uint64_t idle = uint64_t(now - lastUsed);
+bool unusedTooLong(int32_t stored, int64_t now, uint64_t days) {
+    const std::optional<int64_t> lastUsed = lastUsedAt(stored, now);
+    if (!lastUsed || *lastUsed > now) return false;
+    const uint64_t idle = uint64_t(now - *lastUsed);
     // idle > days * 86400, without the product that could overflow.
     return idle > 0 && (idle - 1) / uint64_t(secondsPerDay) >= days;
 }
@@ -80,7 +82,8 @@ ExpirySweep expireUnusedFreqs(FreqRegistry& registry, RegistryStore& store, uint
         change.append("; owner ");
         change.append(auditQuote(fieldOf(r->owner)));
         change.append(", last used ");
-        change.append(auditTimeText(r->lastUsed));
+        const std::optional<int64_t> lastUsed = lastUsedAt(r->lastUsed, now);
+        change.append(lastUsed ? auditTimeText(*lastUsed) : Text("(no time)"));
         if (!snapshotName.empty()) {
             change.append("; snapshot ");
             change.append(snapshotName.c_str());

@@ -11,10 +11,12 @@
 
 constexpr int64_t secondsPerDay = 86400;
 
-// Whether a freq last used at lastUsed has, at now, lain unused for more than
-// `days` days. A stamp in the future or below zero (no time) never expires:
-// a wrong clock must not cost anybody his freq. Never overflows, whatever days.
-bool unusedTooLong(int64_t lastUsed, int64_t now, uint64_t days);
+// Whether a freq whose stored lastUsed is `stored` has, at now, lain unused
+// for more than `days` days. The stamp is read in the era of now (lastUsedAt),
+// so stamps written past 2038 and 2106 count as what they are. A stamp ahead
+// of now, or none (unstampedTime), never expires: a wrong clock must not cost
+// anybody his freq. Never overflows, whatever days.
+bool unusedTooLong(int32_t stored, int64_t now, uint64_t days);
 
 struct ExpirySweep {
     uint32_t expired = 0;
@@ -24,7 +26,7 @@ struct ExpirySweep {
 // Unregisters every freq unused for more than `days` days (0: none), as
 // !funreg does: the record goes, invitations to its number stay. Before the
 // first removal the registry is kept as a before-expiry snapshot (the newest
-// keepSnapshots of them are kept, 0: all); if that copy cannot be made,
+// keepSnapshots of them are kept, and one at least); if that copy cannot be made,
 // nothing expires this time. A process that does not hold the directory
 // never writes files, so it expires in memory only, without a snapshot.
 // One line in log for each freq removed.

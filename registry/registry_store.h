@@ -197,7 +197,8 @@ struct SnapshotReport {
 
 // Writes the registry as it stands to Zandrel.teams.before-<kind>-
 // YYYYMMDD-HHMMSS (never over an earlier one), then keeps only the newest
-// `keep` snapshots of that kind (0: all).
+// `keep` snapshots of that kind, and always the one just written (0 keeps
+// that one alone): no setting lets copies pile up without end.
 SnapshotReport writeSnapshot(RegistryStore& store, FreqRegistry& registry, const char* kind,
                              uint32_t keep);
 

@@ -165,12 +165,12 @@ SnapshotReport writeSnapshotBytes(const RegistryStore& store, const std::string&
         return report;
     }
     report.written = true;
-    if (keep > 0) {
-        const std::string pruneProblem =
-            pruneSnapshots(store, fileName, kind, keep, stamp, report.name);
-        if (!pruneProblem.empty() && report.problem.empty())
-            report.problem = "an older undo copy " + pruneProblem + " could not be removed";
-    }
+    // Backups=0 spares disk: the last undo copy of each kind stays, the
+    // older ones go, so players' actions can't multiply files.
+    const std::string pruneProblem =
+        pruneSnapshots(store, fileName, kind, std::max<uint32_t>(keep, 1), stamp, report.name);
+    if (!pruneProblem.empty() && report.problem.empty())
+        report.problem = "an older undo copy " + pruneProblem + " could not be removed";
     return report;
 }
 

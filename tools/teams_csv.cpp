@@ -33,13 +33,13 @@ template <size_t Width> std::string csvText(const char (&field)[Width]) {
 
 } // namespace
 
-std::string registryToCsv(const std::vector<FreqRecord>& records) {
+std::string registryToCsv(const std::vector<FreqRecord>& records, int64_t now) {
     std::string csv = "freq,owner,welcome,allowedSquad,freqName,passwordHash,lastUsed,"
                       "lastUsedLocal,padding\n";
     for (const FreqRecord& r : records)
         csv += fmt::format("{},{},{},{},{},{},{},{},{:02X}{:02X}\n", r.freq, csvText(r.owner),
                            csvText(r.welcome), csvText(r.allowedSquad), csvText(r.freqName),
-                           r.passwordHash, r.lastUsed, csvQuoted(lastUsedText(r.lastUsed)),
+                           r.passwordHash, r.lastUsed, csvQuoted(lastUsedText(r.lastUsed, now)),
                            r.padding[0], r.padding[1]);
     return csv;
 }

@@ -12,4 +12,4 @@
 // the same bytes as in the JSON form, written with escapedBytes and quoted,
 // and a first byte that would make a spreadsheet run the cell as a formula
 // (=, +, - or @) written as \xNN too; padding is its two bytes in hex.
-std::string registryToCsv(const std::vector<FreqRecord>& records);
+std::string registryToCsv(const std::vector<FreqRecord>& records, int64_t now);

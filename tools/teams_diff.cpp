@@ -81,7 +81,9 @@ std::vector<std::string> changesBetween(const FreqRecord& before, const FreqReco
     compareText(changes, "allowedSquad", before.allowedSquad, after.allowedSquad);
     compareText(changes, "freqName", before.freqName, after.freqName);
     if (before.lastUsed != after.lastUsed) {
-        std::string from = lastUsedText(before.lastUsed), to = lastUsedText(after.lastUsed);
+        const int64_t now = readingNow();
+        std::string from = lastUsedText(before.lastUsed, now),
+                    to = lastUsedText(after.lastUsed, now);
         // Negative times, and the hour that a change from summer time repeats,
         // read the same; the stored numbers tell them apart.
         changes.push_back(from != to ? fmt::format("lastUsed {} -> {}", from, to)
@@ -104,7 +106,7 @@ std::string summaryOf(const FreqRecord& r) {
     optional("welcome", fieldOf(r.welcome));
     optional("allowedSquad", fieldOf(r.allowedSquad));
     optional("freqName", fieldOf(r.freqName));
-    return text + fmt::format(", lastUsed {}", lastUsedText(r.lastUsed));
+    return text + fmt::format(", lastUsed {}", lastUsedText(r.lastUsed, readingNow()));
 }
 
 // True when the records found in both files stand in the same order in each.

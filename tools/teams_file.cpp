@@ -10,6 +10,7 @@
 #include "registry/freq_registry.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
+#include "system/script_clock.h"
 #include "text/program_name.h"
 #include "tools/file_kind.h"
 
@@ -141,8 +142,13 @@ std::vector<FreqRecord> loadableRecordsOf(const std::string& path) {
     return wholeRecordsOf(image);
 }
 
+int64_t readingNow() {
+    int64_t now = 0;
+    return programWallClock(now) ? now : 0;
+}
+
 int64_t toolNow() {
     int64_t now = 0;
-    if (!wallClock(now)) throw ToolFailure("the system's clock gives no time; nothing done");
+    if (!programWallClock(now)) throw ToolFailure("the system's clock gives no time; nothing done");
     return now;
 }

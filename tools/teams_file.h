@@ -16,10 +16,15 @@ struct ToolFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Seconds since 1970 now, from the plug-in's own clock (wallClock); a clock
-// that gives no time ends the tool, since nothing can be judged unused or
-// ahead by a time nobody knows.
+// Seconds since 1970 now, from the plug-in's own clock (wallClock, or the
+// script's when a script runs the tool); a clock that gives no time ends the
+// tool, since nothing can be judged unused or ahead by a time nobody knows.
 int64_t toolNow();
+
+// The now that last-used stamps are read at for showing them: toolNow, or 0
+// when the clock gives no time, which reads each stamp as the signed count
+// it is stored as.
+int64_t readingNow();
 
 // The most a JSON document may hold: far more than the export of the most
 // records the plug-in loads with texts as long as they come takes.

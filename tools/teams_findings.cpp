@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "registry/last_used.h"
 #include "text/ascii.h"
 #include "tools/teams_text.h"
 
@@ -90,9 +91,10 @@ std::vector<Finding> recordFindings(const std::vector<FreqRecord>& records,
         textFindings(findings, which, "welcome", r.welcome, false);
         textFindings(findings, which, "allowedSquad", r.allowedSquad, false);
         textFindings(findings, which, "freqName", r.freqName, false);
-        if (int64_t(r.lastUsed) > options.now + aheadAllowed)
+        if (const std::optional<int64_t> lastUsed = lastUsedAt(r.lastUsed, options.now);
+            lastUsed && *lastUsed > options.now + aheadAllowed)
             findings.push_back({fmt::format("{}: last used {}, more than a day in the future",
-                                            which, lastUsedText(r.lastUsed)),
+                                            which, lastUsedText(r.lastUsed, options.now)),
                                 false});
 
         recordsOfFreq[r.freq].push_back(i);

@@ -221,7 +221,7 @@ nlohmann::json parseRegistryDocument(const std::string& text, const std::string&
     }
 }
 
-nlohmann::ordered_json registryToJson(const std::vector<FreqRecord>& records) {
+nlohmann::ordered_json registryToJson(const std::vector<FreqRecord>& records, int64_t now) {
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const FreqRecord& r : records) {
         nlohmann::ordered_json record;
@@ -232,7 +232,7 @@ nlohmann::ordered_json registryToJson(const std::vector<FreqRecord>& records) {
         record["freqName"] = textValue(r.freqName);
         record["passwordHash"] = r.passwordHash;
         record["lastUsed"] = r.lastUsed;
-        record["lastUsedLocal"] = lastUsedText(r.lastUsed);
+        record["lastUsedLocal"] = lastUsedText(r.lastUsed, now);
         record["padding"] = {r.padding[0], r.padding[1]};
         list.push_back(std::move(record));
     }

@@ -22,7 +22,7 @@
 // field where it was met.
 nlohmann::json parseRegistryDocument(const std::string& text, const std::string& name);
 
-nlohmann::ordered_json registryToJson(const std::vector<FreqRecord>& records);
+nlohmann::ordered_json registryToJson(const std::vector<FreqRecord>& records, int64_t now);
 
 // The records of a JSON document in that form. Throws ToolFailure naming the
 // record (index and freq) and the field at the first thing that can't be

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "registry/freq_expiry.h"
+#include "registry/last_used.h"
 #include "registry/registry_file.h"
 #include "text/ascii.h"
 #include "text/program_name.h"
@@ -49,7 +50,10 @@ int list(const ListOptions& options) {
         // std::string compares bytes as unsigned
         sortBy([](const FreqRecord& r) { return ownerKey(fieldOf(r.owner)); });
     else if (options.sort == "last-used")
-        sortBy([](const FreqRecord& r) { return r.lastUsed; });
+        // In the era of now, as shown; a freq never stamped first.
+        sortBy([now](const FreqRecord& r) {
+            return lastUsedAt(r.lastUsed, now).value_or(INT64_MIN);
+        });
 
     std::string out = recordTable(records, shown, now);
     out += shown.size() == records.size()

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "registry/last_used.h"
 #include "tools/teams_text.h"
 
 namespace {
@@ -17,13 +18,14 @@ constexpr std::array<const char*, columnCount> headings = {
 constexpr std::array<bool, columnCount> rightAligned = {true, true};
 
 Row rowOf(size_t index, const FreqRecord& r, int64_t now) {
+    const std::optional<int64_t> lastUsed = lastUsedAt(r.lastUsed, now);
     return {fmt::format("{}", index),
             fmt::format("{}", r.freq),
             escapedBytes(fieldOf(r.owner)),
             escapedBytes(fieldOf(r.allowedSquad)),
             escapedBytes(fieldOf(r.freqName)),
-            lastUsedText(r.lastUsed),
-            r.lastUsed < 0 ? "-" : agoText(int64_t(now) - r.lastUsed),
+            lastUsedText(r.lastUsed, now),
+            lastUsed ? agoText(now - *lastUsed) : "-",
             fmt::format("{:08X}", r.passwordHash),
             escapedBytes(fieldOf(r.welcome))};
 }

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "platform/platform.h"
+#include "registry/last_used.h"
 #include "text/date_time.h"
 
 std::string ownerKey(std::string_view owner) {
@@ -71,9 +72,10 @@ std::optional<std::string> utf8ToLatin1(std::string_view text, uint32_t& offendi
     return result;
 }
 
-std::string lastUsedText(int32_t lastUsed) {
+std::string lastUsedText(int32_t stored, int64_t now) {
     std::tm storage{};
-    const std::tm* local = localTimeOf(lastUsed, storage) ? &storage : nullptr;
+    const std::optional<int64_t> lastUsed = lastUsedAt(stored, now);
+    const std::tm* local = lastUsed && localTimeOf(*lastUsed, storage) ? &storage : nullptr;
     return fmt::format("{} {}", dateText(local).view(), timeText(local).view());
 }
 

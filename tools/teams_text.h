@@ -39,7 +39,7 @@ std::optional<std::string> utf8ToLatin1(std::string_view text, uint32_t& offendi
 
 // A stored time as the plug-in's operator listing shows it: D.MM.YYYY H:MM:SS of
 // one local-time conversion, or its failure texts for a negative time.
-std::string lastUsedText(int32_t lastUsed);
+std::string lastUsedText(int32_t stored, int64_t now);
 
 // How the tools name a record in what they report: "record N (freq F)", or
 // "record N (freq unknown)" while its freq is not known.

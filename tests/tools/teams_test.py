@@ -1256,9 +1256,9 @@ class Snapshots(Workdir):
     def test_the_setting_is_read_as_the_plugin_reads_it(self):
         """The tools keep as many undo copies as the plug-in would: "-1" is read as the
         plug-in reads it (every copy kept), and a value that is no number takes the
-        plug-in's fallback. The copies kept are the newest, even when many are made
-        within one second."""
-        for setting, runs, kept in [(b"-1", 9, 9), (b"x", 9, 7), (b"3 ", 5, 3)]:
+        plug-in's fallback; "0" keeps the newest alone. The copies kept are the newest,
+        even when many are made within one second."""
+        for setting, runs, kept in [(b"-1", 9, 9), (b"x", 9, 7), (b"3 ", 5, 3), (b"0", 4, 1)]:
             with self.subTest(setting):
                 self.refill({"freqs.ini": b"[Config]\nBackups=" + setting + b"\n",
                              "Zandrel.teams": REGISTRY})
