@@ -22,18 +22,6 @@ CLI::Validator wholeNumberValidator(uint64_t maximum, std::string what) {
 
 } // namespace
 
-namespace {
-ProgramCommands givenCommands = nullptr;
-} // namespace
-
-void setProgramCommands(ProgramCommands commands) {
-    givenCommands = commands;
-}
-
-ProgramCommands programCommands() {
-    return givenCommands;
-}
-
 CLI::Validator countValidator(uint64_t maximum) {
     return wholeNumberValidator(maximum, "a count");
 }

@@ -3,9 +3,6 @@
 // program with a failure, throws CLI::RuntimeError(exitCode).
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include <CLI/CLI.hpp>
 
 #include "text/program_name.h"
@@ -26,14 +23,6 @@ struct UsageMistake : CLI::ParseError {
 CLI::Validator countValidator(uint64_t maximum);
 // The same for a freq number, 0 to 65535: "VALUE is not a freq number".
 CLI::Validator freqValidator();
-
-// The program's own commands run from a script's "hadrok" line, in this
-// process, so that they read the script's clocks: main gives them (none
-// until then). The words are those after "hadrok"; the result is the exit
-// status the program would end with.
-using ProgramCommands = int (*)(const std::vector<std::string>& words);
-void setProgramCommands(ProgramCommands commands);
-ProgramCommands programCommands();
 
 // hadrok run [SCRIPT] [--plugin PATH] [--frozen-clock] [--in-this-folder] (host/run_command.cpp)
 void addRunCommand(CLI::App& app);

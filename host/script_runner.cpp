@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/subcommands.h"
+#include "cli/program_commands.h"
 #include "host/script_files.h"
 #include "host/script_text.h"
 #include "system/script_clock.h"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/edit_distance.h"
+#include "cli/program_commands.h"
 #include "cli/subcommands.h"
 #include "hadrok_version.h"
 #include "system/terminal.h"

@@ -130,8 +130,9 @@ CASES = [
       DEFAULTS["AutoSaveDelay"]]),
     ("the log and backups off", b"[Config]\nAuditLog=0\nBackups=0\nExpireUnusedDays=1\n", 0,
      ["AuditLog=0: no audit log: changes of the registry are not written to hadrok.log",
-      "Backups=0: no dated backups; every undo snapshot (before-freqreset, before-freqkill, "
-      "before-expiry) is kept, none removed",
+      "Backups=0: no dated backups (those already there stay), and of each kind of undo "
+      "snapshot (before-freqreset, before-freqkill, before-expiry, and the teams tools' "
+      "before-<command>) only the newest is kept",
       "ExpireUnusedDays=1: freqs unused for more than 1 day are unregistered, after a "
       "before-expiry snapshot, when the plug-in is loaded and at each autosave", CLEAN]),
     # Not UTF-8 is a finding: other tools and editors may misread the file.

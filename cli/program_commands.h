@@ -1,0 +1,12 @@
+// The program's own commands run from a script's "hadrok" line, in this
+// process, so that they read the script's clocks: main gives them (none
+// until then). The words are those after "hadrok"; the result is the exit
+// status the program would end with.
+#pragma once
+
+#include <string>
+#include <vector>
+
+using ProgramCommands = int (*)(const std::vector<std::string>& words);
+void setProgramCommands(ProgramCommands commands);
+ProgramCommands programCommands();
