@@ -1,7 +1,7 @@
 #include "commands/commands.h"
 #include "commands/replies.h"
-#include "registry/audit_log.h"
 #include "platform/platform.h"
+#include "registry/audit_log.h"
 #include "registry/last_used.h"
 
 void handleFunreg(const CommandContext& context) {

@@ -14,7 +14,7 @@ constexpr int64_t secondsPerDay = 86400;
 // Whether a freq whose stored lastUsed is `stored` has, at now, lain unused
 // for more than `days` days. The stamp is read in the era of now (lastUsedAt),
 // so stamps written past 2038 and 2106 count as what they are. A stamp ahead
-// of now, or none (unstampedTime), never expires: a wrong clock must not cost
+// of now, or none (unstampedTime, or one before 1970), never expires: a wrong clock must not cost
 // anybody his freq. Never overflows, whatever days.
 bool unusedTooLong(int32_t stored, int64_t now, uint64_t days);
 

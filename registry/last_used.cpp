@@ -12,7 +12,9 @@ int64_t timeNear(uint32_t stamp, int64_t now) {
 
 std::optional<int64_t> lastUsedAt(int32_t stored, int64_t now) {
     if (stored == unstampedTime) return std::nullopt;
-    return timeNear(uint32_t(stored), now);
+    const int64_t read = timeNear(uint32_t(stored), now);
+    if (read < 0) return std::nullopt;
+    return read;
 }
 
 int32_t lastUsedStamp(int64_t now) {

@@ -11,7 +11,8 @@
 int64_t timeNear(uint32_t stamp, int64_t now);
 
 // A stored lastUsed read at now; none when it was stamped by no clock
-// (unstampedTime).
+// (unstampedTime) or reads as before 1970, which no clock wrote (so a stamp
+// of -5 is as unknown as it always was, until 2038 makes it a date).
 std::optional<int64_t> lastUsedAt(int32_t stored, int64_t now);
 
 // What goes into lastUsed at now: its low 32 bits, but never the one value

@@ -20,8 +20,9 @@ int exportRegistry(const ExportOptions& options) {
     std::vector<FreqRecord> records = loadableRecordsOf(options.file);
     // Non-ASCII as \u00XX, so the text is plain ASCII and the byte values show.
     const int64_t now = readingNow();
-    std::string text = options.format == "csv" ? registryToCsv(records, now)
-                                               : registryToJson(records, now).dump(2, ' ', true) + "\n";
+    std::string text = options.format == "csv"
+                           ? registryToCsv(records, now)
+                           : registryToJson(records, now).dump(2, ' ', true) + "\n";
     if (options.output.empty())
         writeStandardOutput(text);
     else

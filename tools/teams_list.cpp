@@ -51,9 +51,8 @@ int list(const ListOptions& options) {
         sortBy([](const FreqRecord& r) { return ownerKey(fieldOf(r.owner)); });
     else if (options.sort == "last-used")
         // In the era of now, as shown; a freq never stamped first.
-        sortBy([now](const FreqRecord& r) {
-            return lastUsedAt(r.lastUsed, now).value_or(INT64_MIN);
-        });
+        sortBy(
+            [now](const FreqRecord& r) { return lastUsedAt(r.lastUsed, now).value_or(INT64_MIN); });
 
     std::string out = recordTable(records, shown, now);
     out += shown.size() == records.size()

@@ -26,6 +26,7 @@ TEST(Expiry, RuleAtItsEdges) {
         {"far in the future, 0 days", INT32_MAX, 0, false},
         {"no time known", unstampedTime, 30, false},
         {"the most negative stamp: 2038, ahead", INT32_MIN, 0, false},
+        {"a stamp that reads as 1969", -5, 0, false},
         {"the epoch itself, long ago", 0, 30, true},
         {"N as big as the key holds", 0, UINT32_MAX, false},
         {"N whose seconds overflow 64 bits", 0, UINT64_MAX, false},

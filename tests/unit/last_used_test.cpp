@@ -43,6 +43,9 @@ TEST(LastUsed, UnstampedStaysUnknownAndIsNeverWritten) {
     for (int64_t now : {y2026, wrap31 + day, wrap32 + day})
         EXPECT_EQ(lastUsedAt(unstampedTime, now), std::nullopt) << now;
     EXPECT_EQ(lastUsedAt(INT32_MIN, wrap31 + day), std::optional<int64_t>(wrap31));
+    // Before 2038 a small negative stamp reads as 1969, which no clock wrote.
+    EXPECT_EQ(lastUsedAt(-5, y2026), std::nullopt);
+    EXPECT_EQ(lastUsedAt(-5, wrap32), std::optional<int64_t>(wrap32 - 5));
 
     struct Case {
         int64_t now;
