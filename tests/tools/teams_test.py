@@ -304,6 +304,22 @@ class List(Workdir):
                                  [self.records[i]["freq"] for i in indexes])
                 self.assertEqual(got_footer, footer)
 
+    def test_a_stamp_past_2038_reads_as_its_date(self):
+        """A stamp written after 2038-01-19 03:14:08 is negative as 32 bits; list and
+        export read it as the date nearest to now, ahead of now, never as no time."""
+        past_2038 = record(400, b"dora", last_used=-2**31 + 86400)  # 2038-01-20 03:14:08
+        self.write("later.teams", image(past_2038, self.records[2]))
+        rows, _ = table(self.teams("list", "later.teams").stdout.decode("ascii"))
+        self.assertEqual(rows[0]["LAST USED"], "20.01.2038 3:14:08")
+        self.assertTrue(rows[0]["AGO"].startswith("in "), rows[0]["AGO"])
+        for args, freqs in [(["--sort", "last-used"], [900, 400]),
+                            (["--unused-for", "5"], [900])]:
+            rows, _ = table(self.teams("list", "later.teams", *args).stdout.decode("ascii"))
+            self.assertEqual([int(r["FREQ"]) for r in rows], freqs, args)
+        exported = json.loads(self.teams("export", "later.teams").stdout)
+        self.assertEqual(exported["records"][0]["lastUsedLocal"], "20.01.2038 3:14:08")
+        self.assertEqual(exported["records"][0]["lastUsed"], -2**31 + 86400)
+
     def test_prune_removes_what_list_names(self):
         original = self.read("Zandrel.teams")
         for days in ["2", "5", "30"]:
@@ -391,6 +407,9 @@ CHECK_CASES = [
     ("last used ahead of now", image(record(400, b"a", last_used=int(time.time()) + 3600),
                                      record(401, b"a", last_used=2**31 - 1)),
      [], ["record 1 (freq 401): last used 19.01.2038 3:14:07, more than a day in the future"], 1),
+    # Written after 2038-01-19 03:14:08, so negative as 32 bits: still ahead of now.
+    ("last used past 2038", image(record(402, b"a", last_used=-2**31 + 86400)),
+     [], ["record 0 (freq 402): last used 20.01.2038 3:14:08, more than a day in the future"], 1),
 ]
 
 
