@@ -441,16 +441,17 @@ LineResult runCopyLine(Simulator& sim, const Line& line) {
     return LineResult::Continue;
 }
 
-// The program's own commands at the script's time. Only while no plug-in is
+// The program's own commands at the script's time ("tool teams list" runs
+// what "hadrok teams list" does). Only while no plug-in is
 // loaded: a tool takes the registry's lock, and one process holding it twice
 // would let the tool's release drop the plug-in's.
 LineResult runProgramLine(Simulator& sim, const Line& line) {
-    refuseBesideHost(sim, "hadrok");
+    refuseBesideHost(sim, "tool");
     if (sim.library)
-        throw ScriptError("hadrok: refused while the plug-in is loaded (\"unload\" first), "
+        throw ScriptError("tool: refused while the plug-in is loaded (\"unload\" first), "
                           "as it holds the registry's lock");
     const ProgramCommands commands = programCommands();
-    if (!commands) throw ScriptError("hadrok: this program runs no commands from a script");
+    if (!commands) throw ScriptError("tool: this program runs no commands from a script");
     std::vector<std::string> words;
     for (size_t i = 1; i < line.tokens.size(); ++i)
         words.push_back(decodeText(line.tokens[i], true));
@@ -676,8 +677,8 @@ const LineKind lineKinds[] = {
      .maxWords = 2,
      .run = runCopyLine,
      .help = "copy a file over another, e.g. a backup over Zandrel.teams"},
-    {.usage = "hadrok COMMAND ...",
-     .shownForm = "hadrok teams list",
+    {.usage = "tool COMMAND ...",
+     .shownForm = "tool teams list",
      .minWords = 1,
      .maxWords = manyWords,
      .run = runProgramLine,

@@ -124,7 +124,7 @@ int parseCommandLine(CLI::App& app, int argc, char** argv) {
     }
 }
 
-// A script's "hadrok" line: the operator's commands on a fresh frame, the
+// A script's "tool" line: the operator's commands on a fresh frame, the
 // simulator itself left out so that no script runs another.
 int commandsOfScript(const std::vector<std::string>& words) {
     CLI::App app{"Hadrok"};
