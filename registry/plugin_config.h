@@ -11,8 +11,8 @@ struct PluginConfig {
     uint32_t inviteExpireSeconds = 0;
     uint32_t autoSaveDelay = 0;
     uint32_t auditLog = 0; // 0 turns the audit log off
-    uint32_t backups =
-        0; // dated backups kept (0: none) and undo snapshots of each kind (0: the newest)
+    // Dated backups kept (0: none), and undo snapshots of each kind (0: the newest alone).
+    uint32_t backups = 0;
     uint32_t expireUnusedDays = 0; // freqs unused for longer expire; 0 turns it off
 };
 
