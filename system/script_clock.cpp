@@ -2,8 +2,6 @@
 // them to the plug-in (script_clock_posix.cpp, script_clock_windows.cpp).
 #include "system/script_clock.h"
 
-#include "platform/platform.h"
-
 namespace {
 
 bool frozen = false;
@@ -25,10 +23,4 @@ int64_t clockOffset() {
 
 bool clocksFrozen() {
     return frozen;
-}
-
-bool programWallClock(int64_t& seconds) {
-    if (!frozen) return wallClock(seconds);
-    seconds = frozenWallSeconds + offsetNanoseconds / 1000000000;
-    return true;
 }

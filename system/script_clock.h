@@ -27,11 +27,6 @@ int64_t clockOffset();
 // Whether freezeClocks has been called.
 bool clocksFrozen();
 
-// The wall clock as the program's own code (its tools) reads it: the script's
-// while the clocks are frozen, so that a tool run from a script judges
-// stamps at the script's time; else the system's (wallClock).
-bool programWallClock(int64_t& seconds);
-
 // Called before and after the system loads the plug-in at path, so that its
 // load, which reads the clocks too, already sees these clocks: on Windows the
 // loader tells when the library is in memory and its start code not yet run,

@@ -142,13 +142,25 @@ std::vector<FreqRecord> loadableRecordsOf(const std::string& path) {
     return wholeRecordsOf(image);
 }
 
+namespace {
+
+// The plug-in's clock, or the script's while a script runs the tool with
+// frozen clocks, so that it judges stamps at the script's time.
+bool toolClock(int64_t& seconds) {
+    if (!clocksFrozen()) return wallClock(seconds);
+    seconds = frozenWallSeconds + clockOffset() / 1000000000;
+    return true;
+}
+
+} // namespace
+
 int64_t readingNow() {
     int64_t now = 0;
-    return programWallClock(now) ? now : 0;
+    return toolClock(now) ? now : 0;
 }
 
 int64_t toolNow() {
     int64_t now = 0;
-    if (!programWallClock(now)) throw ToolFailure("the system's clock gives no time; nothing done");
+    if (!toolClock(now)) throw ToolFailure("the system's clock gives no time; nothing done");
     return now;
 }
