@@ -683,7 +683,7 @@ const LineKind lineKinds[] = {
      .maxWords = manyWords,
      .run = runProgramLine,
      .help = "run one of this program's commands (teams, config,\n"
-             "status) at the script's time; only while unloaded"},
+             "status), at the frozen clocks' time; only while unloaded"},
     {.usage = "event CODE [handle=N] [slot0=V] ... [slot4=V] [word=T] [argument=T]",
      .minWords = 1,
      .maxWords = manyWords,
