@@ -404,7 +404,7 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
             if (exceptionLeftPlugin()) run.breaks.push_back("(1) an exception left the plug-in");
             state = loadedPluginState();
             memoryImage = registryImage(state->registry);
-            unchanged = unchangedSinceLoad(state->store, state->registry);
+            unchanged = unchangedSinceLoadOrSave(state->store, state->registry);
             // Told at every connection: this process does not save.
             const std::string notHeld = lockNotice(state->store);
             toldNotHeld = !holdsRegistry(state->store) && !notHeld.empty() &&
