@@ -152,7 +152,8 @@ TEST(ChangeFile, RunsAreOrderedBySequenceThenIdentity) {
 // otherwise a conflict, made only when taken.
 TEST(ChangeMerge, ThreeWays) {
     const FreqRecord bob = recordOf(1500, "Bob", 1, 100), bobNew = recordOf(1500, "Bob", 2, 100),
-                     bobIvy = recordOf(1500, "Ivy", 1, 100), bobLater = recordOf(1500, "Bob", 1, 900);
+                     bobIvy = recordOf(1500, "Ivy", 1, 100),
+                     bobLater = recordOf(1500, "Bob", 1, 900);
     const FreqRecord ann = recordOf(1500, "Ann", 5);
     struct Case {
         const char* name;
@@ -167,32 +168,79 @@ TEST(ChangeMerge, ThreeWays) {
         {"new, registry holds the same", {bob}, added(bob), false, ChangeOutcome::done, {bob}},
         {"new, registry holds another", {ann}, added(bob), false, ChangeOutcome::conflict, {ann}},
         {"new, another, taken", {ann}, added(bob), true, ChangeOutcome::changed, {bob}},
-        {"changed from what the registry holds", {bob}, changed(bob, bobNew), false,
-         ChangeOutcome::changed, {bobNew}},
-        {"changed, only a later use since: still fits, the later use kept", {bobLater},
-         changed(bob, bobNew), false, ChangeOutcome::changed,
+        {"changed from what the registry holds",
+         {bob},
+         changed(bob, bobNew),
+         false,
+         ChangeOutcome::changed,
+         {bobNew}},
+        {"changed, only a later use since: still fits, the later use kept",
+         {bobLater},
+         changed(bob, bobNew),
+         false,
+         ChangeOutcome::changed,
          {recordOf(1500, "Bob", 2, 900)}},
-        {"changed, registry holds the change", {bobNew}, changed(bob, bobNew), false,
-         ChangeOutcome::done, {bobNew}},
-        {"changed, registry moved on: never reverted", {bobIvy}, changed(bob, bobNew), false,
-         ChangeOutcome::conflict, {bobIvy}},
-        {"changed, registry unregistered it since", {}, changed(bob, bobNew), false,
-         ChangeOutcome::conflict, {}},
-        {"unregistered from what the registry holds", {bob}, unregistered(bob), false,
-         ChangeOutcome::unregistered, {}},
+        {"changed, registry holds the change",
+         {bobNew},
+         changed(bob, bobNew),
+         false,
+         ChangeOutcome::done,
+         {bobNew}},
+        {"changed, registry moved on: never reverted",
+         {bobIvy},
+         changed(bob, bobNew),
+         false,
+         ChangeOutcome::conflict,
+         {bobIvy}},
+        {"changed, registry unregistered it since",
+         {},
+         changed(bob, bobNew),
+         false,
+         ChangeOutcome::conflict,
+         {}},
+        {"unregistered from what the registry holds",
+         {bob},
+         unregistered(bob),
+         false,
+         ChangeOutcome::unregistered,
+         {}},
         {"unregistered, gone already", {}, unregistered(bob), false, ChangeOutcome::done, {}},
-        {"unregistered, registry changed it since", {bobIvy}, unregistered(bob), false,
-         ChangeOutcome::conflict, {bobIvy}},
-        {"unregistered, changed since, taken", {bobIvy}, unregistered(bob), true,
-         ChangeOutcome::unregistered, {}},
-        {"older file: offered where the registry lacks it", {}, offered(bob), false,
-         ChangeOutcome::added, {bob}},
-        {"older file: a record that differs is a conflict", {bobIvy}, offered(bob), false,
-         ChangeOutcome::conflict, {bobIvy}},
-        {"older file: only a later use is taken", {bob}, offered(bobLater), false,
-         ChangeOutcome::changed, {bobLater}},
-        {"older file: an earlier use changes nothing", {bobLater}, offered(bob), false,
-         ChangeOutcome::done, {bobLater}},
+        {"unregistered, registry changed it since",
+         {bobIvy},
+         unregistered(bob),
+         false,
+         ChangeOutcome::conflict,
+         {bobIvy}},
+        {"unregistered, changed since, taken",
+         {bobIvy},
+         unregistered(bob),
+         true,
+         ChangeOutcome::unregistered,
+         {}},
+        {"older file: offered where the registry lacks it",
+         {},
+         offered(bob),
+         false,
+         ChangeOutcome::added,
+         {bob}},
+        {"older file: a record that differs is a conflict",
+         {bobIvy},
+         offered(bob),
+         false,
+         ChangeOutcome::conflict,
+         {bobIvy}},
+        {"older file: only a later use is taken",
+         {bob},
+         offered(bobLater),
+         false,
+         ChangeOutcome::changed,
+         {bobLater}},
+        {"older file: an earlier use changes nothing",
+         {bobLater},
+         offered(bob),
+         false,
+         ChangeOutcome::done,
+         {bobLater}},
     };
     for (const Case& c : cases) {
         MergeTarget target;
@@ -208,10 +256,10 @@ TEST(ChangeMerge, ThreeWays) {
             EXPECT_TRUE(same(after[i], c.after[i])) << c.name;
         // Merged again, the same change finds it done, or the same conflict.
         const MergeStep again = mergeChange(target, c.change, false);
-        EXPECT_TRUE(again.outcome == ChangeOutcome::done ||
-                    (c.outcome == ChangeOutcome::conflict &&
-                     again.outcome == ChangeOutcome::conflict) ||
-                    (c.take && again.outcome == ChangeOutcome::conflict))
+        EXPECT_TRUE(
+            again.outcome == ChangeOutcome::done ||
+            (c.outcome == ChangeOutcome::conflict && again.outcome == ChangeOutcome::conflict) ||
+            (c.take && again.outcome == ChangeOutcome::conflict))
             << c.name;
         EXPECT_EQ(mergedRecords(target).size(), c.after.size()) << c.name;
     }
@@ -223,8 +271,7 @@ TEST(ChangeMerge, TheFirstRecordOfAFreqIsTheOneMerged) {
     const FreqRecord first = recordOf(100, "A"), second = recordOf(100, "B");
     MergeTarget target;
     startMerge(target, {first, recordOf(200, "C"), second});
-    EXPECT_EQ(mergeChange(target, unregistered(first), false).outcome,
-              ChangeOutcome::unregistered);
+    EXPECT_EQ(mergeChange(target, unregistered(first), false).outcome, ChangeOutcome::unregistered);
     ASSERT_NE(currentRecord(target, 100), nullptr);
     EXPECT_TRUE(same(*currentRecord(target, 100), second));
     EXPECT_EQ(mergeChange(target, unregistered(first), false).outcome, ChangeOutcome::conflict);
