@@ -354,6 +354,10 @@ int recover(const RecoverOptions& options) {
     if (!options.apply) {
         if (skipped == sides.size())
             fmt::print("no side file could be read: nothing to recover\n");
+        else if (made == 0 && counts.conflicts == 0 && counts.dropped == 0)
+            fmt::print("nothing to add or change: {} already holds all of it; --apply sets the "
+                       "side files aside as {}.*\n",
+                       registryFileName, recoveredFileName);
         else
             fmt::print("{}; nothing written (add --apply to write them into {} and set the side "
                        "files aside)\n",
