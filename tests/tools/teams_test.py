@@ -23,7 +23,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from registry_records import (RECORD_SIZE, WIDTHS, change, change_file, changes_in,  # noqa: E402
-                              image, record)
+                              image, record, records_in)
 
 HADROK = None
 # hadrok.exe run through the script that build-windows makes.
@@ -1715,6 +1715,51 @@ class Recover(Workdir):
         self.assertEqual(result.stdout, b"no side files (Zandrel.teams.unsaved.*) in this "
                                         b"folder: nothing to recover\n")
         self.assertEqual(os.listdir(self.dir), [])
+
+
+@unittest.skipIf(UNDER_WINE, "a file size limit is set the Linux way")
+class FailingSaves(Workdir):
+    def test_a_host_killed_while_its_saves_fail_loses_nothing(self):
+        """The registry can't grow (a file size limit stands for a full disk): each autosave
+        fails, and what changed goes to a side file at once; status says the saves fail, with
+        a status other than 0; the host is killed; recover brings the registration back."""
+        import resource
+        import signal
+        self.refill({"Zandrel.teams": image(ALICE, BOB, CARL),
+                     "freqs.ini": b"[Config]\nAutoSaveDelay=1\nBackups=0\nAuditLog=0\n"})
+
+        def limited():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (3 * RECORD_SIZE + 100,) * 2)
+
+        host = subprocess.Popen([HADROK, "run", "--frozen-clock", "--in-this-folder"],
+                                cwd=self.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"),
+                                preexec_fn=limited)
+        try:
+            host.stdin.write(b"connect 1\nenter\nplayer Dan\nDan: !freg 3000:pw\ntick\n")
+            host.stdin.flush()
+            seen = b""
+            while b"Saving Zandrel.teams failed" not in seen:
+                line = host.stdout.readline()
+                self.assertTrue(line, seen)
+                seen += line
+            self.assertIn(b"written to Zandrel.teams.unsaved.", seen)
+            status = subprocess.run([HADROK, "status"], cwd=self.dir, capture_output=True,
+                                    timeout=60)
+            self.assertEqual(status.returncode, 1, status.stdout)
+            self.assertIn(b"! saves fail: the host that runs here (pid %d)" % host.pid,
+                          status.stdout)
+        finally:
+            host.kill()
+            host.wait(timeout=60)
+            host.stdin.close()
+            host.stdout.close()
+        self.assertEqual(self.read("Zandrel.teams"), image(ALICE, BOB, CARL))
+        self.teams("recover", "--apply")
+        saved = records_in(self.read("Zandrel.teams"))
+        self.assertEqual([(r["freq"], r["owner"].rstrip(b"\0")) for r in saved],
+                         [(1234, b"Alice"), (1500, b"Bob"), (201, b"Carl"), (3000, b"Dan")])
 
 
 # "hadrok status": the folder at one look; status 1 when something waits.
