@@ -12,11 +12,36 @@ constexpr char magic[8] = {'H', 'D', 'R', 'K', 'C', 'H', 'G', 0};
 constexpr size_t checksumSize = 8;
 constexpr uint8_t hasBaseFlag = 1, hasNewFlag = 2, unknownBaseFlag = 4;
 
+// FNV-1a's step over 64-bit little-endian words in four lanes (word i in
+// lane i mod 4, the last bytes zero-filled to a word), the lanes then folded
+// in order with the length: the four multiplications run side by side, so a
+// side file of 65,536 changes is checked in a fraction of its reading.
 uint64_t checksumOf(std::string_view bytes) {
-    uint64_t digest = 14695981039346656037ull;
-    for (unsigned char c : bytes)
-        digest = (digest ^ c) * 1099511628211ull;
-    return digest;
+    constexpr uint64_t prime = 1099511628211ull;
+    uint64_t lanes[4] = {14695981039346656037ull, 14695981039346656037ull ^ 1,
+                         14695981039346656037ull ^ 2, 14695981039346656037ull ^ 3};
+    const size_t words = bytes.size() / 8;
+    size_t i = 0;
+    for (; i + 4 <= words; i += 4)
+        for (size_t lane = 0; lane < 4; ++lane) {
+            uint64_t word;
+            std::memcpy(&word, bytes.data() + (i + lane) * 8, 8);
+            lanes[lane] = (lanes[lane] ^ word) * prime;
+        }
+    for (; i < words; ++i) {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + i * 8, 8);
+        lanes[i % 4] = (lanes[i % 4] ^ word) * prime;
+    }
+    if (const size_t rest = bytes.size() % 8; rest != 0) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + words * 8, rest);
+        lanes[words % 4] = (lanes[words % 4] ^ word) * prime;
+    }
+    uint64_t digest = lanes[0];
+    for (size_t lane = 1; lane < 4; ++lane)
+        digest = (digest ^ lanes[lane]) * prime;
+    return (digest ^ bytes.size()) * prime;
 }
 
 template <class T> void put(std::string& out, T value) {

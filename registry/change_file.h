@@ -7,8 +7,8 @@
 // zero, version, entry count, run identity, run sequence, writer's process
 // number, a zero word), then one entry of 580 bytes per freq (freq, flags,
 // a zero byte, change time in seconds since 1970, base record, new record,
-// each record scrambled as in the registry file), then a 64-bit FNV-1a
-// checksum of all the bytes before it.
+// each record scrambled as in the registry file), then a 64-bit checksum
+// of all the bytes before it (see checksumOf in change_file.cpp).
 #pragma once
 
 #include <cstdint>

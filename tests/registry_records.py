@@ -94,18 +94,27 @@ def freqs_in(path):
 # layout: a 40-byte header (b"HDRKCHG\0", version, count, run identity, run
 # sequence, writer's process number, a zero word), 580 bytes per change
 # (freq, flags: 1 base, 2 new, 4 base unknown; a zero byte, change time,
-# base record, new record, each scrambled), then the FNV-1a checksum of all
-# that comes before.
+# base record, new record, each scrambled), then the checksum() of all that
+# comes before.
 CHANGE_MAGIC = b"HDRKCHG\0"
 HEADER = struct.Struct("<8sIIQQII")
 ENTRY = struct.Struct("<HBBq")
 
 
-def fnv1a(data):
-    digest = 14695981039346656037
-    for byte in data:
-        digest = ((digest ^ byte) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
-    return digest
+def checksum(data):
+    """FNV-1a's step over 64-bit little-endian words in four lanes (word i in
+    lane i % 4, the last bytes zero-filled), the lanes folded in order, then
+    the length."""
+    mask, prime = 0xFFFFFFFFFFFFFFFF, 1099511628211
+    basis = 14695981039346656037
+    lanes = [basis, basis ^ 1, basis ^ 2, basis ^ 3]
+    padded = data + b"\0" * (-len(data) % 8)
+    for i, (word,) in enumerate(struct.iter_unpack("<Q", padded)):
+        lanes[i % 4] = ((lanes[i % 4] ^ word) * prime) & mask
+    digest = lanes[0]
+    for lane in lanes[1:]:
+        digest = ((digest ^ lane) * prime) & mask
+    return ((digest ^ len(data)) * prime) & mask
 
 
 def change(freq, base=None, new=None, at=0, base_unknown=False):
@@ -122,7 +131,7 @@ def change_file(changes, sequence=1, identity=7, writer=0):
         out += ENTRY.pack(c["freq"], flags, 0, c["at"])
         out += scrambled(raw(c["base"])) if c["base"] is not None else empty
         out += scrambled(raw(c["new"])) if c["new"] is not None else empty
-    return out + struct.pack("<Q", fnv1a(out))
+    return out + struct.pack("<Q", checksum(out))
 
 
 def changes_in(data):
@@ -130,7 +139,7 @@ def changes_in(data):
     magic, version, count, identity, sequence, writer, _ = HEADER.unpack_from(data)
     assert magic == CHANGE_MAGIC and version == 1, data[:16]
     assert len(data) == HEADER.size + count * 580 + 8
-    assert struct.unpack_from("<Q", data, len(data) - 8)[0] == fnv1a(data[:-8])
+    assert struct.unpack_from("<Q", data, len(data) - 8)[0] == checksum(data[:-8])
     changes = []
     for i in range(count):
         at = HEADER.size + i * 580

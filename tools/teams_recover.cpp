@@ -287,7 +287,7 @@ int recover(const RecoverOptions& options) {
                 const std::string registry =
                     had ? "the registry holds " + valuesOf(before) +
                               (change.hasNew
-                                   ? " (" + differences(before, change.now) + " to take it)"
+                                   ? " (taking it changes " + differences(before, change.now) + ")"
                                    : std::string())
                         : std::string("the registry does not hold it");
                 if (drop.count(change.freq)) {
@@ -420,7 +420,9 @@ int recover(const RecoverOptions& options) {
     std::string change = fmt::format("{} side file{}: {} added, {} changed, {} unregistered",
                                      sides.size(), sides.size() == 1 ? "" : "s", counts.added,
                                      counts.changed, counts.unregistered);
-    if (counts.conflicts > 0) change += fmt::format(", {} conflicts kept", counts.conflicts);
+    if (counts.conflicts > 0)
+        change +=
+            fmt::format(", {} conflict{} kept", counts.conflicts, counts.conflicts == 1 ? "" : "s");
     if (skipped > 0) change += fmt::format(", {} skipped", skipped);
     if (!kept.empty()) change += "; snapshot " + fileNameOf(kept);
     auditToolLine(log, user, "recover", -1, change);
