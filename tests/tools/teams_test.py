@@ -1596,6 +1596,37 @@ class Recover(Workdir):
         self.assertIn("conflict on freq 3000", out)
         self.assertIn("0 added, 0 changed, 0 unregistered, 3 conflicts kept", out)
 
+    def test_interrupted_at_any_step_and_run_again_gives_the_same_registry(self):
+        """Two runs' side files; recover --apply stopped before the registry is replaced,
+        after it, or after the first side file is set aside: run again, the registry is the
+        one a whole run makes, and every side file ends set aside."""
+        base = record(1500, b"Bob", hash=1)
+        side_a = change_file([change(201, None, CARL, AT), change(1500, base,
+                                                                   with_fields(base, passwordHash=9),
+                                                                   AT)], sequence=1)
+        side_b = change_file([change(202, None, DAN, AT + 1), change(1234, ALICE, None, AT + 1)],
+                             sequence=2)
+        before = image(ALICE, base)
+        self.refill({"Zandrel.teams": before, RUN_A: side_a, RUN_B: side_b})
+        self.teams("recover", "--apply")
+        whole = self.read("Zandrel.teams")
+        self.assertEqual(whole, image(with_fields(base, passwordHash=9), CARL, DAN))
+        recovered_a, recovered_b = (n.replace("unsaved", "recovered") for n in (RUN_A, RUN_B))
+        # The folder as each step leaves it: (registry, side files still waiting).
+        steps = [("before the registry is replaced", before, {RUN_A: side_a, RUN_B: side_b}),
+                 ("after it, before any side file is set aside", whole,
+                  {RUN_A: side_a, RUN_B: side_b}),
+                 ("after the first side file is set aside", whole,
+                  {recovered_a: side_a, RUN_B: side_b})]
+        for name, registry, files in steps:
+            with self.subTest(name):
+                self.refill({"Zandrel.teams": registry, **files})
+                self.teams("recover", "--apply")
+                self.assertEqual(self.read("Zandrel.teams"), whole)
+                self.assertEqual(self.names(r"Zandrel\.teams\.(unsaved|recovered)"),
+                                 sorted([recovered_a, recovered_b]))
+                self.assertEqual(self.read(recovered_b), side_b)
+
     def test_conflicts_are_taken_or_dropped_as_named(self):
         base = record(1500, b"Bob", hash=1)
         side = change_file([change(1500, base, with_fields(base, passwordHash=10), AT),
