@@ -172,6 +172,11 @@ DecodedChangeFile decodeChangeFile(std::string_view bytes) {
                                                : "its checksum does not match what it holds";
         return file;
     }
+    if (get<uint32_t>(bytes, 36) != 0) {
+        file.kind = ChangeFileKind::torn;
+        file.reason = "its header is malformed";
+        return file;
+    }
     changeRunOf(bytes, file.run);
     auto seen = std::make_unique<bool[]>(65536);
     file.changes.reserve(size_t(count));
@@ -198,11 +203,19 @@ DecodedChangeFile decodeChangeFile(std::string_view bytes) {
         change.changedAt = get<int64_t>(bytes, at + 4);
         change.base = recordAt(bytes, at + 12);
         change.now = recordAt(bytes, at + 12 + freqRecordSize);
+        // A record that is not there is written as zeros: anything else is
+        // no file this format writes.
+        static const FreqRecord none{};
+        const bool strayBase = change.baseKind != BaseKind::record &&
+                               std::memcmp(&change.base, &none, sizeof none) != 0;
+        const bool strayNew = !change.hasNew && std::memcmp(&change.now, &none, sizeof none) != 0;
         if ((change.baseKind == BaseKind::record && change.base.freq != change.freq) ||
-            (change.hasNew && change.now.freq != change.freq)) {
+            (change.hasNew && change.now.freq != change.freq) || strayBase || strayNew) {
             file = {};
             file.kind = ChangeFileKind::torn;
-            file.reason = "a change of freq " + text(change.freq) + " holds another freq's record";
+            file.reason = "a change of freq " + text(change.freq) +
+                          (strayBase || strayNew ? " holds a record where none is"
+                                                 : " holds another freq's record");
             return file;
         }
         file.changes.push_back(change);

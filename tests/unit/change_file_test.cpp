@@ -56,6 +56,10 @@ FreqChange offered(const FreqRecord& now) { // an older side file's record
     return c;
 }
 
+// The encoder writes a record that is not there as zeros; this one writes
+// what the change holds, and mends the checksum.
+std::string encodeWithStrayBase(const FreqChange& change);
+
 const ChangeRun run{.identity = 0x1122334455667788ull, .sequence = 42, .writer = 4242};
 
 std::string sample() {
@@ -110,6 +114,7 @@ TEST(ChangeFile, ATornOrForeignFileIsToldAsSuch) {
         std::string bytes;
         ChangeFileKind kind;
         size_t changes;
+        const char* reason = ""; // a part of what it says
     };
     FreqRegistry registry;
     for (const FreqRecord& r : {recordOf(100, "A"), recordOf(200, "B"), recordOf(100, "C")})
@@ -124,6 +129,13 @@ TEST(ChangeFile, ATornOrForeignFileIsToldAsSuch) {
         {"a freq named twice, checksum and all",
          encodeChangeFile(run, {added(recordOf(100, "A")), added(recordOf(100, "B"))}),
          ChangeFileKind::torn, 0},
+        {"a record where none is, checksum and all",
+         [] {
+             FreqChange stray = added(recordOf(100, "A"));
+             stray.base = recordOf(100, "B"); // with no base flag
+             return encodeWithStrayBase(stray);
+         }(),
+         ChangeFileKind::torn, 0, "holds a record where none is"},
         {"a record of another freq",
          encodeChangeFile(run, {changed(recordOf(100, "A"), recordOf(101, "A"))}),
          ChangeFileKind::torn, 0},
@@ -135,10 +147,35 @@ TEST(ChangeFile, ATornOrForeignFileIsToldAsSuch) {
         if (c.kind != ChangeFileKind::wholeRegistry && c.kind != ChangeFileKind::changes) {
             EXPECT_FALSE(file.reason.empty()) << c.name;
         }
+        EXPECT_NE(file.reason.find(c.reason), std::string::npos) << c.name << ": " << file.reason;
     }
     const DecodedChangeFile older = decodeChangeFile(registryImage(registry).view());
     EXPECT_EQ(older.changes[0].baseKind, BaseKind::unknown);
     EXPECT_TRUE(same(older.changes[0].now, recordOf(100, "A")));
+}
+
+std::string encodeWithStrayBase(const FreqChange& change) {
+    FreqChange asRecord = change;
+    asRecord.baseKind = BaseKind::record;
+    std::string bytes = encodeChangeFile(run, {asRecord});
+    bytes[changeFileHeaderSize + 2] = 2; // flags: a new record, no base
+    // The checksum, mended: four lanes of FNV-1a over words, as the format has it.
+    const std::string_view body(bytes.data(), bytes.size() - 8);
+    uint64_t lanes[4] = {14695981039346656037ull, 14695981039346656037ull ^ 1,
+                         14695981039346656037ull ^ 2, 14695981039346656037ull ^ 3};
+    std::string padded(body);
+    padded.resize((padded.size() + 7) / 8 * 8, '\0');
+    for (size_t i = 0; i < padded.size() / 8; ++i) {
+        uint64_t word;
+        std::memcpy(&word, padded.data() + i * 8, 8);
+        lanes[i % 4] = (lanes[i % 4] ^ word) * 1099511628211ull;
+    }
+    uint64_t digest = lanes[0];
+    for (size_t lane = 1; lane < 4; ++lane)
+        digest = (digest ^ lanes[lane]) * 1099511628211ull;
+    digest = (digest ^ body.size()) * 1099511628211ull;
+    std::memcpy(bytes.data() + body.size(), &digest, 8);
+    return bytes;
 }
 
 TEST(ChangeFile, RunsAreOrderedBySequenceThenIdentity) {
