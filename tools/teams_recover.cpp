@@ -166,8 +166,24 @@ std::string setAside(const std::string& folder, const std::string& name, std::st
 // A side file written anew with the conflicts it still holds, safely: the
 // old one stays whole until the new one is in place.
 bool keepConflicts(const std::string& folder, const SideFile& side,
-                   const std::vector<FreqChange>& kept, std::string& reason) {
+                   const std::vector<uint16_t>& freqs, std::string& reason) {
     const std::string path = inFolder(folder, side.name);
+    std::vector<FreqChange> kept;
+    try {
+        DecodedChangeFile file = decodeChangeFile(bytesOf(path));
+        std::vector<bool> keep(65536);
+        for (uint16_t freq : freqs)
+            keep[freq] = true;
+        for (FreqChange& change : file.changes)
+            if (keep[change.freq]) kept.push_back(change);
+        if (kept.size() != freqs.size()) {
+            reason = "it changed while recover ran";
+            return false;
+        }
+    } catch (const ToolFailure& e) {
+        reason = e.what();
+        return false;
+    }
     const std::string bytes = encodeChangeFile(side.run, kept);
     SafeWrite write;
     write.path = path.c_str();
@@ -187,7 +203,9 @@ struct Counts {
 
 struct SideResult {
     bool skipped = false;
-    std::vector<FreqChange> kept; // conflicts neither taken nor dropped
+    // The freqs of its conflicts neither taken nor dropped: the file is read
+    // again to keep them, so that one side file at a time is in memory.
+    std::vector<uint16_t> kept;
 };
 
 int recover(const RecoverOptions& options) {
@@ -297,7 +315,7 @@ int recover(const RecoverOptions& options) {
                     logged = fmt::format("conflict dropped ({})", when);
                 } else {
                     ++counts.conflicts;
-                    results[f].kept.push_back(change);
+                    results[f].kept.push_back(change.freq);
                     line =
                         fmt::format("conflict on freq {} ({}): {}; the side file {}; kept: "
                                     "--take {} takes it, --drop {} drops it",
