@@ -195,6 +195,22 @@ def main():
               f"cpu: {c.counter(name, 'ms_cpu') or 0:.1f} ms / "
               f"{c.counter(name, 'baseline_ms_cpu') or 0:.1f} ms")
 
+    # 8. teams recover: twenty side files of changes merged into a registry of
+    # 65,536 records, against reading the same files, paired in each round
+    # (see bench/recover_bench.cpp). Its time grows as what it reads does: the
+    # ratio at 65,536 changes a file is no larger than at 16,384 (a merge that
+    # looked back at earlier files would make it grow with their number).
+    name = f"BM_RecoverVsRead/{large}"
+    ratio = c.counter(name, "ratio_cpu")
+    c.add("8 recover of 20 side files vs reading them", ratio, "<= 5.00x",
+          None if ratio is None else ratio <= 5.0,
+          f"cpu: {c.counter(name, 'ms_cpu') or 0:.1f} ms / "
+          f"{c.counter(name, 'baseline_ms_cpu') or 0:.1f} ms")
+    quarter = c.counter("BM_RecoverVsRead/16384", "ratio_cpu")
+    growth = None if ratio is None or not quarter else ratio / quarter
+    c.add("8 recover vs reading, 65536 vs 16384 changes a file (x)", growth, "<= 1.50x",
+          None if growth is None else growth <= 1.5, "in proportion: 1x or less")
+
     # 6. hashPassword throughput against the library MD5: same bytes, so the
     # throughput ratio is the inverse of the time ratio.
     for size in (64, 30000):

@@ -16,8 +16,8 @@ void handleFgrant(const CommandContext& context) {
     Text change = same ? Text("owner unchanged: handed to its owner ")
                        : changedFromTo("owner", fieldOf(record.owner), fieldOf(target->name));
     if (same) change.append(auditQuote(fieldOf(target->name)));
+    markChanged(context.registry, record.freq);
     std::memcpy(record.owner, target->name, sizeof record.owner);
-    markChanged(context.registry);
     auditRepeat(context, RepeatKind::handOver, record.freq, change.view(), fieldOf(target->name));
     Text line(replies::nowOwner);
     line.append(int32_t(record.freq));

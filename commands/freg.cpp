@@ -32,8 +32,8 @@ void handleFreg(const CommandContext& context) {
     // A clock that gives no time stamps nothing: the freq stays unstamped
     // (never expired) until its first admission.
     int64_t now = 0;
+    markChanged(context.registry, record->freq);
     record->lastUsed = wallClock(now) ? lastUsedStamp(now) : unstampedTime;
-    markChanged(context.registry);
     audit(context, "!freg", int32_t(freq), "registered");
     reply(context, replies::registered);
 }

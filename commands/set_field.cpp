@@ -40,7 +40,7 @@ void setText(const CommandContext& context, const FieldChange& change, char (&fi
 void handleSetField(const CommandContext& context) {
     if (!context.row || !context.record) return;
     FreqRecord& record = *context.record;
-    markChanged(context.registry);
+    markChanged(context.registry, record.freq);
     switch (context.row->sets) {
     case RecordField::FreqName:
         return setText(context, {RepeatKind::name, "name", true, replies::nameChanged},

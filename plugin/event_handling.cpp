@@ -88,6 +88,15 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     if (instance.iniConfig.auditLog != 0) echoIfAny(instance, auditLogProblem(state.log));
 }
 
+// A save that threw kept nothing beside yet: what changed goes there now, as
+// after any failed save, unless that fails too (the next autosave tries).
+void keepAfterFailedSave(PluginState& state, SaveReport& save) {
+    try {
+        keepInSideFile(state.store, state.registry, save);
+    } catch (...) {
+    }
+}
+
 // The periodic save. Whatever fails in it (out of memory included) is told,
 // and the countdown, already re-armed, brings the next attempt.
 void autoSave(BotInstance& instance, PluginState& state) {
@@ -107,10 +116,12 @@ void autoSave(BotInstance& instance, PluginState& state) {
         save = SaveReport{};
         save.status = SaveStatus::failed;
         save.reason = failureText(&e);
+        keepAfterFailedSave(state, save);
     } catch (...) {
         save = SaveReport{};
         save.status = SaveStatus::failed;
         save.reason = failureText(nullptr);
+        keepAfterFailedSave(state, save);
     }
     // The words are made of short texts; should even they fail, the next
     // autosave tells again.
@@ -167,8 +178,8 @@ void handleFreqChange(BotInstance& instance, FreqRegistry& registry, const Playe
     }
     // A stamp is never set from a clock that gives no time.
     if (int64_t now = 0; wallClock(now) && record->lastUsed != lastUsedStamp(now)) {
+        markChanged(registry, record->freq);
         record->lastUsed = lastUsedStamp(now);
-        markChanged(registry);
     }
     if (fieldOf(record->welcome).empty()) return;
     Text welcome = expandWelcome(*record, *player, freq);

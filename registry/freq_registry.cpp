@@ -3,6 +3,30 @@
 #include "platform/platform.h"
 #include "text/ascii.h"
 
+#include <new>
+
+namespace {
+
+// The freq as it stands goes in as its base unless this run changed it
+// already since the last load or save. Without memory for it the base is
+// simply not known, which a side file tells as such: the change goes on.
+void noteChange(FreqRegistry& registry, uint16_t freq) {
+    int64_t now = 0;
+    if (!wallClock(now)) now = 0;
+    try {
+        auto [entry, added] = registry.changes.byFreq.try_emplace(freq);
+        if (added) {
+            const FreqRecord* record = registry.freqs.firstWithFreq(freq);
+            entry->second.had = record != nullptr;
+            if (record) entry->second.record = *record;
+        }
+        entry->second.changedAt = now;
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+} // namespace
+
 FreqRecord* findFreq(FreqRegistry& registry, uint16_t freq) {
     return registry.freqs.firstWithFreq(freq);
 }
@@ -23,6 +47,7 @@ uint32_t countOwnedBy(FreqRegistry& registry, std::string_view name) {
 
 FreqRecord* addFreq(FreqRegistry& registry, uint16_t freq, const char (&ownerField)[20],
                     uint32_t passwordHash) {
+    noteChange(registry, freq);
     FreqRecord record{};
     record.freq = freq;
     for (size_t i = 0; i < sizeof record.owner; ++i)
@@ -31,15 +56,20 @@ FreqRecord* addFreq(FreqRegistry& registry, uint16_t freq, const char (&ownerFie
     return &registry.freqs.append(record);
 }
 
-void markChanged(FreqRegistry& registry) {
+void markChanged(FreqRegistry& registry, uint16_t freq) {
+    noteChange(registry, freq);
     registry.freqs.touch();
 }
 
 void removeFreq(FreqRegistry& registry, const FreqRecord* record) {
+    if (record) noteChange(registry, record->freq);
     registry.freqs.remove(record);
 }
 
 void clearFreqs(FreqRegistry& registry) {
+    // Every freq is unregistered: each keeps what it was, as a removal does.
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
+        noteChange(registry, r->freq);
     registry.freqs.clear();
 }
 

@@ -7,7 +7,10 @@
 SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32_t keepDated) {
     SaveReport report;
     if (store.lockResult != LockResult::taken) {
+        // Refused: what changed goes beside at once, so that a kill loses
+        // nothing the disk could take.
         report.status = SaveStatus::notHeld;
+        writeSideFile(store, registry, report);
         return report;
     }
     // The file is still what this process wrote, and the registry has not
@@ -59,8 +62,8 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     write.followLink = true;
     // Whether what goes in place differs from what this process last put
     // there, or, before its first save, from what it loaded.
-    const bool changes =
-        store.savedAny ? store.savedGeneration != generation : !unchangedSinceLoad(store, registry);
+    const bool changes = store.savedAny ? store.savedGeneration != generation
+                                        : !unchangedSinceLoadOrSave(store, registry);
     switch (writeFileSafely(write)) {
     case WriteResult::written:
         report.status = SaveStatus::saved;
@@ -84,6 +87,9 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         store.savedAny = true;
         store.savedGeneration = generation;
         rememberSavedRecords(store, registry);
+        forgetSideFile(store); // all it held is in the registry now
+    } else {
+        writeSideFile(store, registry, report);
     }
     return report;
 }
@@ -125,6 +131,7 @@ std::string saveNotice(const SaveReport& save) {
     case SaveStatus::failed:
         notice = std::string("Saving ") + registryFileName + " failed (" + save.reason +
                  "); the file on disk is unchanged. Trying again at the next autosave.";
+        addSentence(notice, sideSentence(save));
         break;
     case SaveStatus::leftAlone:
         notice = std::string("Not saving ") + registryFileName +

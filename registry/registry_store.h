@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "registry/change_file.h"
 #include "registry/freq_registry.h"
 
 extern const char registryLockFileName[];
@@ -90,9 +91,6 @@ struct RegistryStore {
     LoadReport load;
     // The name part that makes this process's temporaries its own.
     std::string temporarySuffix;
-    // A digest of the records as loaded, to tell whether memory still holds
-    // just what the file held.
-    uint64_t loadedDigest = emptyRegistryDigest;
     TrustedClock clock;
     // The last registry file this process wrote, while it is known to be
     // the one in place (its generation is savedGeneration below), and the
@@ -101,18 +99,27 @@ struct RegistryStore {
     FileStamp writtenStamp;
     std::string datedBackupDay; // the day whose backup is known to be there
     // When this run started ("YYYYMMDD-HHMMSS"; empty without a clock), and
-    // the side file it made: the one file of that kind it may replace.
+    // the side file it made: the one file of that kind it may replace, while
+    // it holds changes the registry lacks (a save removes it). Its run gets
+    // its sequence at the first write.
     std::string runStamp;
     std::string sideFileName;
+    ChangeRun sideRun;
+    // The records' generation when the side file was last written, or the
+    // registry last loaded or saved: nothing to write while it stays.
+    uint64_t sideGeneration = 0;
     // The records' generation last put in place by this process, so that a
     // save can tell whether it wrote a change.
     bool savedAny = false;
     uint64_t savedGeneration = 0;
     // Each freq and a digest of its record as last loaded or saved, sorted by
-    // freq, so that changes that can be kept nowhere are named; unknown when
-    // it could not be kept (no memory).
+    // freq: the one notion of "unchanged" (the base of a side file's changes
+    // is checked against it); unknown when it could not be kept (no memory),
+    // and then every freq counts as changed. baseGeneration is the records'
+    // generation then: the same generation, nothing changed.
     std::vector<std::pair<uint16_t, uint64_t>> savedRecords;
     bool savedRecordsKnown = false;
+    uint64_t baseGeneration = 0;
 };
 
 // The full name of one of the registry's files in the store's folder.
@@ -136,9 +143,9 @@ bool registryFolderAtItsName(const RegistryStore& store);
 // never overwritten; a passing failure leaves it in place.
 const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry);
 
-// Whether the registry in memory is what the load found (or, after a failed
-// load, still empty): then loading again loses nothing.
-bool unchangedSinceLoad(const RegistryStore& store, FreqRegistry& registry);
+// Whether the registry in memory is what the last load or save found or left
+// (after a failed load: still empty): then loading again loses nothing.
+bool unchangedSinceLoadOrSave(const RegistryStore& store, FreqRegistry& registry);
 
 // Tries again what failed at the start while nothing has changed since: the
 // lock (a tool or a second host may have had it for a moment) and a load
@@ -174,9 +181,10 @@ struct SaveReport {
 // file in place is still that one: then writing the same bytes is skipped.
 SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32_t keepDated);
 
-// After a save that could not write the registry (failed, or no lock held)
-// and that no later save will follow: what memory holds goes to this run's
-// side file, report.sideName (or report.sideProblem says why not).
+// After a save that could not write the registry (failed, or no lock held):
+// what changed since the last load or save goes to this run's side file,
+// report.sideName (or report.sideProblem says why not). Nothing is written
+// while nothing changed since the side file's last write.
 void keepInSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report);
 
 // The freqs memory holds other than the registry file as last loaded or

@@ -30,17 +30,6 @@ std::string keepAside(RegistryStore& store, LoadReport& load) {
     }
 }
 
-uint64_t digestOf(FreqRegistry& registry) {
-    // FNV-1a over the records' bytes as they lie in memory.
-    uint64_t digest = emptyRegistryDigest;
-    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(r);
-        for (size_t i = 0; i < freqRecordSize; ++i)
-            digest = (digest ^ bytes[i]) * 1099511628211ull;
-    }
-    return digest ^ registry.freqs.count();
-}
-
 } // namespace
 
 void openRegistryStore(RegistryStore& store) {
@@ -83,7 +72,6 @@ void closeRegistryStore(RegistryStore& store) {
 const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry) {
     LoadReport& load = store.load;
     load = {};
-    store.loadedDigest = digestOf(registry);
     ReadReport read;
     try {
         read = readRegistryFile(store.held, registryFileName, registry, maxLoadedRecords);
@@ -95,18 +83,18 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
         read.reason = "not enough memory to load it";
     }
     load.size = read.size;
-    store.loadedDigest = digestOf(registry);
+    // What was loaded (or, failing that, the empty registry) is what every
+    // change is told against.
+    rememberSavedRecords(store, registry);
     switch (read.status) {
     case ReadStatus::missing:
         load.outcome = LoadOutcome::missing;
         rememberRegistryState(store);
-        rememberSavedRecords(store, registry);
         return load;
     case ReadStatus::read:
         load.outcome = LoadOutcome::loaded;
         load.records = read.size / freqRecordSize;
         rememberRegistryState(store);
-        rememberSavedRecords(store, registry);
         return load;
     case ReadStatus::passing:
         load.outcome = LoadOutcome::passing;
@@ -135,10 +123,6 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
     return load;
 }
 
-bool unchangedSinceLoad(const RegistryStore& store, FreqRegistry& registry) {
-    return digestOf(registry) == store.loadedDigest;
-}
-
 bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
     if (store.lockLost) return false;
     // The cheap tests first: the digest walks every record, and this runs
@@ -148,7 +132,7 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
     if (lockTaken && outcome != LoadOutcome::unknown && outcome != LoadOutcome::passing)
         return false;
     if (!folderGone(store).empty()) return false;
-    const bool unchanged = unchangedSinceLoad(store, registry);
+    const bool unchanged = unchangedSinceLoadOrSave(store, registry);
     bool tookLock = false;
     if (!lockTaken) {
         // A process that loaded without the lock and changed something since

@@ -60,14 +60,18 @@ std::string folderGone(const RegistryStore& store);
 // this process has lost the folder.
 bool lockStillHeld(RegistryStore& store, SaveReport& report);
 
-// What this process holds, beside the registry it may not write over, so
-// that nothing a player was told is registered is lost. Each run has a side
-// file of its own, named for the run's start and its process number and made
-// without replacing (a process number comes back, in a container every
-// time), so that no run writes over what another could not save; later
-// writes of the run replace its own. Owner-only, whatever the registry's
-// mode: the host's own user must be able to read it back.
+// What this process changed since it last loaded or saved, beside the
+// registry it could not or may not write over, so that nothing a player was
+// told is registered is lost. Each run has a side file of its own, named for
+// the run's start and its process number and made without replacing (a
+// process number comes back, in a container every time), so that no run
+// writes over what another could not save; later writes of the run replace
+// its own, safely. Owner-only, whatever the registry's mode: the host's own
+// user must be able to read it back.
 void writeSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report);
+
+// After a save: this run's side file holds nothing the registry lacks.
+void forgetSideFile(RegistryStore& store);
 
 // "the changes made since the last save are lost", naming them when known.
 std::string lostChangesText(const RegistryStore& store, FreqRegistry& registry);

@@ -1,11 +1,14 @@
-// The run's side file: what this process holds, kept beside a registry it
-// may not write over.
+// The run's side file: what this process changed since it last loaded or
+// saved the registry, each change with what it changed from, kept beside a
+// registry it could not or may not write over.
 #include "registry/store_rooms.h"
 
 #include <algorithm>
 #include <new>
 
+#include "registry/change_file.h"
 #include "registry/registry_file.h"
+#include "registry/side_files.h"
 
 const char unsavedFileName[] = "Zandrel.teams.unsaved";
 
@@ -20,21 +23,134 @@ uint64_t recordDigest(const FreqRecord& record) {
     return digest;
 }
 
+using SavedDigest = std::pair<uint16_t, uint64_t>;
+
+const SavedDigest* savedDigestOf(const RegistryStore& store, uint16_t freq) {
+    const auto& saved = store.savedRecords;
+    const auto at = std::lower_bound(saved.begin(), saved.end(), SavedDigest(freq, 0));
+    return at == saved.end() || at->first != freq ? nullptr : &*at;
+}
+
+// Whether a record is the one a host goes by for its freq: the first.
+bool firstOfItsFreq(FreqRegistry& registry, const FreqRecord* r) {
+    return registry.freqs.firstWithFreq(r->freq) == r;
+}
+
+// The base noted for a freq, when it is what was last loaded or saved: a
+// change made without being noted would leave a base that is not.
+void setBase(const RegistryStore& store, FreqRegistry& registry, FreqChange& change) {
+    const SavedDigest* saved = savedDigestOf(store, change.freq);
+    const auto noted = registry.changes.byFreq.find(change.freq);
+    if (noted == registry.changes.byFreq.end()) {
+        change.baseKind = BaseKind::unknown;
+        return;
+    }
+    change.changedAt = noted->second.changedAt;
+    if (!noted->second.had && !saved) {
+        change.baseKind = BaseKind::none;
+    } else if (noted->second.had && saved && recordDigest(noted->second.record) == saved->second) {
+        change.baseKind = BaseKind::record;
+        change.base = noted->second.record;
+    } else {
+        change.baseKind = BaseKind::unknown;
+    }
+}
+
+// Each freq that memory holds otherwise than as last loaded or saved, in
+// freq order; every freq held when that is not known.
+std::vector<FreqChange> changesOf(const RegistryStore& store, FreqRegistry& registry) {
+    std::vector<FreqChange> changes;
+    std::vector<bool> seen(store.savedRecordsKnown ? store.savedRecords.size() : 0);
+    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
+        if (!firstOfItsFreq(registry, r)) continue;
+        const SavedDigest* saved =
+            store.savedRecordsKnown ? savedDigestOf(store, r->freq) : nullptr;
+        if (saved) {
+            seen[size_t(saved - store.savedRecords.data())] = true;
+            if (saved->second == recordDigest(*r)) continue;
+        }
+        FreqChange change;
+        change.freq = r->freq;
+        change.hasNew = true;
+        change.now = *r;
+        if (store.savedRecordsKnown)
+            setBase(store, registry, change);
+        else
+            change.baseKind = BaseKind::unknown;
+        changes.push_back(change);
+    }
+    for (size_t i = 0; i < seen.size(); ++i) {
+        if (seen[i]) continue;
+        FreqChange change;
+        change.freq = store.savedRecords[i].first;
+        change.hasNew = false;
+        setBase(store, registry, change);
+        changes.push_back(change);
+    }
+    std::sort(changes.begin(), changes.end(),
+              [](const FreqChange& a, const FreqChange& b) { return a.freq < b.freq; });
+    return changes;
+}
+
+// The next run's sequence: past every side file's, set aside or not, so
+// that a later run's changes are applied after an earlier one's whatever
+// the clocks and process numbers say.
+uint64_t nextSequence(const RegistryStore& store) {
+    uint64_t highest = 0;
+    const std::string recovered = recoveredFileName;
+    for (const std::string& name : directoryNames(store.held)) {
+        if (!isSideFileName(name) && name.compare(0, recovered.size(), recovered) != 0) continue;
+        ReadableFile file;
+        if (openRegularFile(store.held, name.c_str(), file) != OpenResult::opened) continue;
+        char head[changeFileHeaderSize];
+        ChangeRun run;
+        if (file.size >= sizeof head && readExactly(file, head, sizeof head) &&
+            changeRunOf(std::string_view(head, sizeof head), run))
+            highest = std::max(highest, run.sequence);
+        closeReadableFile(file);
+    }
+    return highest + 1;
+}
+
+uint64_t runIdentity() {
+    // Only to tell two runs of one sequence apart, the same way each time.
+    int64_t wall = 0;
+    if (!wallClock(wall)) wall = 0;
+    uint64_t mixed = uint64_t(wall) * 0x9E3779B97F4A7C15ull ^ monotonicMilliseconds() << 20 ^
+                     processId() ^ uint64_t(reinterpret_cast<uintptr_t>(&wall)) << 7;
+    mixed ^= mixed >> 31;
+    mixed *= 0xBF58476D1CE4E5B9ull;
+    return mixed ^ mixed >> 29;
+}
+
+void removeOwnSideFile(RegistryStore& store) {
+    if (store.sideFileName.empty()) return;
+    if (removePath(store.held, store.sideFileName.c_str())) store.sideFileName.clear();
+}
+
 } // namespace
 
 void rememberSavedRecords(RegistryStore& store, FreqRegistry& registry) {
     store.savedRecordsKnown = false;
+    registry.changes.byFreq.clear();
+    store.baseGeneration = store.sideGeneration = registry.freqs.generation();
     try {
-        std::vector<std::pair<uint16_t, uint64_t>> records;
+        std::vector<SavedDigest> records;
         records.reserve(registry.freqs.count());
         for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
-            records.emplace_back(r->freq, recordDigest(*r));
+            if (firstOfItsFreq(registry, r)) records.emplace_back(r->freq, recordDigest(*r));
         std::sort(records.begin(), records.end());
         store.savedRecords = std::move(records);
         store.savedRecordsKnown = true;
     } catch (const std::bad_alloc&) {
-        store.savedRecords.clear(); // which changes are lost is then not told
+        store.savedRecords.clear(); // then every freq counts as changed
     }
+}
+
+bool unchangedSinceLoadOrSave(const RegistryStore& store, FreqRegistry& registry) {
+    if (registry.freqs.generation() == store.baseGeneration) return true;
+    if (!store.savedRecordsKnown) return false;
+    return changesOf(store, registry).empty();
 }
 
 std::string changesSinceSave(const RegistryStore& store, FreqRegistry& registry) {
@@ -42,25 +158,14 @@ std::string changesSinceSave(const RegistryStore& store, FreqRegistry& registry)
     constexpr size_t named = 20;
     std::string text;
     size_t count = 0;
-    const auto add = [&](uint16_t freq, const char* what) {
-        if (++count > named) return;
+    for (const FreqChange& change : changesOf(store, registry)) {
+        if (++count > named) continue;
         text += text.empty() ? "freq " : ", ";
-        text += number(freq) + " " + what;
-    };
-    const auto& saved = store.savedRecords;
-    std::vector<bool> seen(saved.size());
-    for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
-        const auto at =
-            std::lower_bound(saved.begin(), saved.end(), std::pair<uint16_t, uint64_t>(r->freq, 0));
-        if (at == saved.end() || at->first != r->freq) {
-            add(r->freq, "new");
-            continue;
-        }
-        seen[size_t(at - saved.begin())] = true;
-        if (at->second != recordDigest(*r)) add(r->freq, "changed");
+        text += number(change.freq) + " " +
+                (!change.hasNew                      ? "unregistered"
+                 : savedDigestOf(store, change.freq) ? "changed"
+                                                     : "new");
     }
-    for (size_t i = 0; i < saved.size(); ++i)
-        if (!seen[i]) add(saved[i].first, "unregistered");
     if (count > named) text += " and " + number(count - named) + " more";
     return text;
 }
@@ -77,24 +182,46 @@ std::string lostChangesText(const RegistryStore& store, FreqRegistry& registry) 
 }
 
 void writeSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report) {
-    if (unchangedSinceLoad(store, registry)) return; // nothing that the file lacks
+    // Nothing changed since its last write (or since the load or save):
+    // a zone whose saves fail pays nothing more at each autosave.
+    const uint64_t generation = registry.freqs.generation();
+    if (generation == store.sideGeneration) {
+        report.sideName = store.sideFileName;
+        return;
+    }
+    const std::vector<FreqChange> changes = changesOf(store, registry);
+    if (changes.empty()) {
+        // Undone since: what the side file held is no longer a change.
+        removeOwnSideFile(store);
+        if (store.sideFileName.empty()) store.sideGeneration = generation;
+        return;
+    }
     if (const std::string gone = folderGone(store); !gone.empty()) {
         report.sideProblem = std::string(unsavedFileName) + " could not be written either (" +
                              gone + "), so " + lostChangesText(store, registry);
         return;
     }
-    const auto [image, size] = registryImage(registry);
+    if (store.sideRun.sequence == 0) {
+        store.sideRun.sequence = nextSequence(store);
+        store.sideRun.identity = runIdentity();
+        store.sideRun.writer = processId();
+    }
+    const std::string image = encodeChangeFile(store.sideRun, changes);
     std::string name = store.sideFileName;
     WriteResult result = WriteResult::failed;
+    std::string error;
     if (!name.empty()) {
-        result = writeBeside(store, name, image.get(), size, true, nullptr);
+        result = writeBeside(store, name, image.data(), image.size(), true, nullptr);
+        if (result != WriteResult::written) error = lastSystemError();
     } else {
         const std::string base = std::string(unsavedFileName) + "." +
                                  (store.runStamp.empty() ? "" : store.runStamp + "-") +
                                  number(processId());
         for (uint64_t n = 0;; ++n) {
             name = n == 0 ? base : base + "." + number(n);
-            result = writeBeside(store, name, image.get(), size, false, nullptr);
+            result = writeBeside(store, name, image.data(), image.size(), false, nullptr);
+            // The write's own reason, before the look at the name sets another.
+            if (result != WriteResult::written) error = lastSystemError();
             if (result != WriteResult::failed ||
                 pathKindOf(store.held, name.c_str()) == PathKind::missing)
                 break;
@@ -104,18 +231,24 @@ void writeSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& rep
     switch (result) {
     case WriteResult::written:
         report.sideName = name;
+        store.sideGeneration = generation;
         break;
     case WriteResult::renamedUnflushed:
         report.sideName = name;
-        report.sideProblem = unflushed(name);
+        report.sideProblem = name + " is written, but flushing its folder failed (" + error +
+                             "); it may not survive a power cut";
         break;
     case WriteResult::failed:
-        report.sideProblem = name + " could not be written either (" + lastSystemError() +
-                             "), so " + lostChangesText(store, registry);
+        report.sideProblem = name + " could not be written either (" + error + "), so " +
+                             lostChangesText(store, registry);
         break;
     }
 }
 
 void keepInSideFile(RegistryStore& store, FreqRegistry& registry, SaveReport& report) {
     writeSideFile(store, registry, report);
+}
+
+void forgetSideFile(RegistryStore& store) {
+    removeOwnSideFile(store);
 }

@@ -88,3 +88,72 @@ def freqs_in(path):
     """The freq numbers of a registry file, in file order."""
     with open(path, "rb") as f:
         return [r["freq"] for r in records_in(f.read())]
+
+
+# A side file of changes, written apart from the plug-in's code from its
+# layout: a 40-byte header (b"HDRKCHG\0", version, count, run identity, run
+# sequence, writer's process number, a zero word), 580 bytes per change
+# (freq, flags: 1 base, 2 new, 4 base unknown; a zero byte, change time,
+# base record, new record, each scrambled), then the checksum() of all that
+# comes before.
+CHANGE_MAGIC = b"HDRKCHG\0"
+HEADER = struct.Struct("<8sIIQQII")
+ENTRY = struct.Struct("<HBBq")
+
+
+def checksum(data):
+    """FNV-1a's step over 64-bit little-endian words in four lanes (word i in
+    lane i % 4, the last bytes zero-filled), the lanes folded in order, then
+    the length."""
+    mask, prime = 0xFFFFFFFFFFFFFFFF, 1099511628211
+    basis = 14695981039346656037
+    lanes = [basis, basis ^ 1, basis ^ 2, basis ^ 3]
+    padded = data + b"\0" * (-len(data) % 8)
+    for i, (word,) in enumerate(struct.iter_unpack("<Q", padded)):
+        lanes[i % 4] = ((lanes[i % 4] ^ word) * prime) & mask
+    digest = lanes[0]
+    for lane in lanes[1:]:
+        digest = ((digest ^ lane) * prime) & mask
+    return ((digest ^ len(data)) * prime) & mask
+
+
+def change(freq, base=None, new=None, at=0, base_unknown=False):
+    """One change: base and new are record dicts or None (not registered)."""
+    return dict(freq=freq, base=base, new=new, at=at, base_unknown=base_unknown)
+
+
+def change_file(changes, sequence=1, identity=7, writer=0):
+    out = HEADER.pack(CHANGE_MAGIC, 1, len(changes), identity, sequence, writer, 0)
+    empty = scrambled(b"\0" * RECORD_SIZE)
+    for c in changes:
+        flags = (1 if c["base"] is not None else 0) | (2 if c["new"] is not None else 0) | \
+            (4 if c["base_unknown"] else 0)
+        out += ENTRY.pack(c["freq"], flags, 0, c["at"])
+        out += scrambled(raw(c["base"])) if c["base"] is not None else empty
+        out += scrambled(raw(c["new"])) if c["new"] is not None else empty
+    return out + struct.pack("<Q", checksum(out))
+
+
+def changes_in(data):
+    """The changes of a side file, as change() makes them, and its sequence."""
+    magic, version, count, identity, sequence, writer, _ = HEADER.unpack_from(data)
+    assert magic == CHANGE_MAGIC and version == 1, data[:16]
+    assert len(data) == HEADER.size + count * 580 + 8
+    assert struct.unpack_from("<Q", data, len(data) - 8)[0] == checksum(data[:-8])
+    changes = []
+    for i in range(count):
+        at = HEADER.size + i * 580
+        freq, flags, _, when = ENTRY.unpack_from(data, at)
+        base = records_in(data[at + 12:at + 12 + RECORD_SIZE])[0] if flags & 1 else None
+        new = records_in(data[at + 12 + RECORD_SIZE:at + 580])[0] if flags & 2 else None
+        changes.append(change(freq, base, new, when, bool(flags & 4)))
+    return changes, sequence
+
+
+def side_freqs_in(path):
+    """The freqs a side file registers or changes (its changes' new records)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data.startswith(CHANGE_MAGIC):
+        return [c["freq"] for c in changes_in(data)[0] if c["new"] is not None]
+    return [r["freq"] for r in records_in(data)]

@@ -13,7 +13,7 @@ import subprocess
 import sys
 import tempfile
 
-from registry_records import freqs_in
+from registry_records import freqs_in, side_freqs_in
 
 # Under Wine the process number is Wine's own.
 LOCK_NOTICE = re.compile(rb"A host process \(pid \d+\) holds the registry in this directory "
@@ -68,7 +68,7 @@ def main():
                 assert b"what this process holds was written to Zandrel.teams.unsaved." in \
                     second.stderr, second.stderr
             side = sorted(n for n in os.listdir(folder) if n.startswith("Zandrel.teams.unsaved."))
-            kept = sorted(freqs_in(os.path.join(folder, n)) for n in side)
+            kept = sorted(side_freqs_in(os.path.join(folder, n)) for n in side)
             assert kept == [[100], [101]], (side, kept)
 
             first.stdin.write(b"enter\nplayer Ann\nAnn: !freg 200:pw\ntick\n")

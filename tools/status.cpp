@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "registry/audit_log.h"
+#include "registry/change_file.h"
 #include "registry/lock_holder.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
@@ -52,6 +53,19 @@ std::string plural(size_t n, const char* one, const char* many) {
     return fmt::format("{} {}", n, n == 1 ? one : many);
 }
 
+// The process that wrote a side file of changes, from its header; 0 when
+// it is not such a file.
+uint32_t sideFileWriter(const std::string& path) {
+    ReadableFile file;
+    if (openRegularFile(path.c_str(), file) != OpenResult::opened) return 0;
+    char head[changeFileHeaderSize];
+    ChangeRun run;
+    const bool known = file.size >= sizeof head && readExactly(file, head, sizeof head) &&
+                       changeRunOf(std::string_view(head, sizeof head), run);
+    closeReadableFile(file);
+    return known ? run.writer : 0;
+}
+
 int status(const StatusOptions& options) {
     std::error_code error;
     if (!fs::is_directory(options.folder, error))
@@ -67,6 +81,7 @@ int status(const StatusOptions& options) {
 
     // The lock, looked at without keeping it: a host that holds it runs here.
     const std::string lockPath = inFolder(options, registryLockFileName);
+    uint32_t hostPid = 0; // the host that runs here, when it says so
     if (pathKindOf(lockPath.c_str()) == PathKind::missing) {
         fmt::print("lock: free (no {} yet)\n", registryLockFileName);
     } else {
@@ -74,6 +89,8 @@ int status(const StatusOptions& options) {
         const LockResult result = takeFileLock(lockPath.c_str(), probe);
         releaseFileLock(probe);
         const LockHolder holder = lockHolderAt(lockPath.c_str());
+        if (result == LockResult::heldElsewhere && holder.known && !holder.tool)
+            hostPid = holder.pid;
         if (result == LockResult::heldElsewhere && holder.known)
             fmt::print("lock: held by {}{}\n", lockHolderWords(holder),
                        holder.since.empty() ? std::string() : " since " + holder.since);
@@ -126,6 +143,11 @@ int status(const StatusOptions& options) {
     std::sort(snapshots.begin(), snapshots.end());
     for (const std::string& name : unsaved) {
         ++waiting;
+        // Written by the host that runs here: its saves fail now.
+        if (hostPid != 0 && sideFileWriter(inFolder(options, name)) == hostPid)
+            fmt::print("! saves fail: the host that runs here (pid {}) could not save the "
+                       "registry and keeps its changes in {}; see its messages and {}\n",
+                       hostPid, inFolder(options, name), auditLogFileName);
         fmt::print("! side file {} waits to be merged: {} teams recover{} shows what it adds, "
                    "and with --apply merges it\n",
                    inFolder(options, name), program, dir);

@@ -1,20 +1,25 @@
 // hadrok teams recover: merges the side files a host left beside the
-// registry (what it held but could not save) back into the registry, under
-// the host's lock, keeping the registry it replaces as a snapshot first.
+// registry (what it changed but could not save) back into the registry,
+// under the host's lock, keeping the registry it replaces as a snapshot
+// first.
 //
-// Each freq of a side file is compared with the registry's record of it:
-// one the registry lacks is added, one that differs replaces it. Nothing is
-// removed: a freq a side file lacks may have been registered after that run
-// began. When two side files hold different records of one freq, the one of
-// the later run (its start stamp in the name) is taken and the other is
-// listed; it stays in its side file, which is set aside, never deleted. The
-// last use kept is the latest any of them holds, so that a freq in use is
-// never made to look unused.
+// A side file holds each change with its base, what the freq was when the
+// run last loaded or saved. Runs are taken in the order of their sequence,
+// one side file in memory at a time, and each change is merged three ways:
+// one whose base the registry still holds is made, one the registry already
+// holds is done, anything else is a conflict, left as it is unless the
+// operator takes it (--take) or drops it (--drop). A side file whose
+// conflicts are all settled is set aside, never deleted; one with conflicts
+// left is written anew with those alone, so that a recover run again, or
+// interrupted and run again, makes nothing it made already and reverts
+// nothing saved since. The older side files, the whole registry as their
+// run held it, are read as changes whose base is not known: a freq the
+// registry lacks is offered, a record that differs is a conflict.
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
-#include <map>
-#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,10 +27,14 @@
 #include <fmt/format.h>
 
 #include "platform/platform.h"
+#include "registry/audit_log.h"
+#include "registry/change_file.h"
+#include "registry/change_merge.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "registry/side_files.h"
 #include "system/files.h"
+#include "text/date_time.h"
 #include "tools/teams_file.h"
 #include "tools/teams_subcommands.h"
 #include "tools/teams_text.h"
@@ -36,114 +45,104 @@ namespace {
 struct RecoverOptions {
     std::string folder = ".";
     bool apply = false;
+    std::vector<uint32_t> take;
+    std::vector<uint32_t> drop;
 };
 
+// A side file in the runs' order: its run from its header (the older kind
+// has none and comes first, in the order of its name).
 struct SideFile {
     std::string name;
-    std::vector<FreqRecord> records; // the first of each freq, as a host loads them
+    bool older = false;
+    ChangeRun run;
+    size_t nameOrder = 0;
 };
-
-// One freq's side-file record, and where it comes from.
-struct Offer {
-    size_t file;
-    FreqRecord record;
-};
-
-// The result for one freq that a side file adds or changes.
-struct Outcome {
-    uint16_t freq;
-    std::optional<FreqRecord> before; // the registry's record, when it has one
-    FreqRecord after;
-    size_t from;                    // the side file taken
-    std::vector<size_t> outvoted;   // side files with another record, not taken
-    std::vector<FreqRecord> others; // their records, in the same order
-};
-
-// Whether two records are the same but for the time of last use.
-bool sameContent(const FreqRecord& a, const FreqRecord& b) {
-    return std::memcmp(&a, &b, offsetof(FreqRecord, lastUsed)) == 0;
-}
-
-bool sameRecord(const FreqRecord& a, const FreqRecord& b) {
-    return sameContent(a, b) && a.lastUsed == b.lastUsed;
-}
 
 std::string quoted(std::string_view bytes) {
     return escapedBytes(bytes, {.inQuotes = true, .quoteAsHex = true});
 }
 
-std::string ownerOf(const FreqRecord& record) {
-    return "owner " + quoted(fieldOf(record.owner));
+std::string timeText(int64_t seconds) {
+    std::tm local{};
+    if (seconds <= 0 || !localTimeOf(seconds, local)) return "unknown";
+    return stampText(local, "%Y-%m-%d %H:%M:%S");
 }
 
-// What differs, in the record's order; the password hash is never shown.
-std::string changesBetween(const FreqRecord& before, const FreqRecord& after) {
-    std::vector<std::string> changes;
-    if (std::memcmp(before.owner, after.owner, sizeof before.owner) != 0)
-        changes.push_back(fmt::format("owner {} -> {}", quoted(fieldOf(before.owner)),
-                                      quoted(fieldOf(after.owner))));
-    if (std::memcmp(before.welcome, after.welcome, sizeof before.welcome) != 0)
-        changes.push_back("welcome");
+// The record's values; the password never, only whether it is set.
+std::string valuesOf(const FreqRecord& r) {
+    return fmt::format("owner {}, name {}, squad {}, welcome {}, password {}, last use {}",
+                       quoted(fieldOf(r.owner)), quoted(fieldOf(r.freqName)),
+                       quoted(fieldOf(r.allowedSquad)), quoted(fieldOf(r.welcome)),
+                       r.passwordHash != 0 ? "set" : "none",
+                       r.lastUsed < 0 ? std::string("none") : timeText(r.lastUsed));
+}
+
+// What differs, old -> new, in the record's order; a password only "changed".
+std::string differences(const FreqRecord& before, const FreqRecord& after) {
+    std::vector<std::string> parts;
+    const auto text = [&](const char* what, std::string_view a, std::string_view b) {
+        if (a != b) parts.push_back(fmt::format("{} {} -> {}", what, quoted(a), quoted(b)));
+    };
+    text("owner", fieldOf(before.owner), fieldOf(after.owner));
+    text("welcome", fieldOf(before.welcome), fieldOf(after.welcome));
     if (std::memcmp(before.padding, after.padding, sizeof before.padding) != 0)
-        changes.push_back("padding");
-    if (before.passwordHash != after.passwordHash) changes.push_back("password");
-    if (std::memcmp(before.allowedSquad, after.allowedSquad, sizeof before.allowedSquad) != 0)
-        changes.push_back("allowedSquad");
-    if (std::memcmp(before.freqName, after.freqName, sizeof before.freqName) != 0)
-        changes.push_back("freqName");
-    if (before.lastUsed != after.lastUsed) changes.push_back("last use");
-    return fmt::format("{}", fmt::join(changes, ", "));
+        parts.push_back("padding");
+    if (before.passwordHash != after.passwordHash) parts.push_back("password changed");
+    text("squad", fieldOf(before.allowedSquad), fieldOf(after.allowedSquad));
+    text("name", fieldOf(before.freqName), fieldOf(after.freqName));
+    if (before.lastUsed != after.lastUsed && std::max(before.lastUsed, after.lastUsed) > 0)
+        parts.push_back(fmt::format("last use {} -> {}", timeText(before.lastUsed),
+                                    timeText(std::max(before.lastUsed, after.lastUsed))));
+    if (parts.empty()) return "no field";
+    return fmt::format("{}", fmt::join(parts, ", "));
 }
 
 std::string inFolder(const std::string& folder, const std::string& name) {
     return folder == "." ? name : (std::filesystem::path(folder) / name).string();
 }
 
-// What the side files bring, freq by freq in the order first met (oldest
-// side file first, then file order).
-std::vector<Outcome> outcomesOf(const std::vector<FreqRecord>& registry,
-                                const std::vector<SideFile>& sides) {
-    std::map<uint16_t, size_t> inRegistry; // the first record of each freq, as a host loads
-    for (size_t i = 0; i < registry.size(); ++i)
-        inRegistry.try_emplace(registry[i].freq, i);
-    std::vector<uint16_t> order;
-    std::map<uint16_t, std::vector<Offer>> offers;
-    for (size_t f = 0; f < sides.size(); ++f)
-        for (const FreqRecord& record : sides[f].records) {
-            auto [entry, added] = offers.try_emplace(record.freq);
-            if (added) order.push_back(record.freq);
-            entry->second.push_back({f, record});
-        }
-    std::vector<Outcome> outcomes;
-    for (uint16_t freq : order) {
-        const std::vector<Offer>& all = offers[freq];
-        const auto at = inRegistry.find(freq);
-        std::optional<FreqRecord> before;
-        if (at != inRegistry.end()) before = registry[at->second];
-        int32_t lastUsed = before ? before->lastUsed : all.front().record.lastUsed;
-        for (const Offer& offer : all)
-            lastUsed = std::max(lastUsed, offer.record.lastUsed);
-        // Those that hold something other than the registry, the newest last.
-        std::vector<const Offer*> differing;
-        for (const Offer& offer : all)
-            if (!before || !sameContent(*before, offer.record)) differing.push_back(&offer);
-        Outcome outcome{freq, before, before ? *before : all.front().record, all.back().file,
-                        {},   {}};
-        if (!differing.empty()) {
-            const Offer& taken = *differing.back();
-            outcome.after = taken.record;
-            outcome.from = taken.file;
-            for (const Offer* offer : differing)
-                if (!sameContent(offer->record, taken.record)) {
-                    outcome.outvoted.push_back(offer->file);
-                    outcome.others.push_back(offer->record);
-                }
-        }
-        outcome.after.lastUsed = lastUsed;
-        if (before && sameRecord(*before, outcome.after)) continue; // nothing new
-        outcomes.push_back(std::move(outcome));
+// The whole file, or a ToolFailure saying why not.
+std::string bytesOf(const std::string& path) {
+    ReadableFile file;
+    const OpenResult opened = openRegularFile(path.c_str(), file);
+    if (opened != OpenResult::opened)
+        throw ToolFailure(opened == OpenResult::notRegular
+                              ? "it is not a regular file"
+                              : "it could not be opened (" + lastSystemError() + ")");
+    if (file.size > (uint64_t(1) << 30)) {
+        closeReadableFile(file);
+        throw ToolFailure("it is larger than any side file a host writes");
     }
-    return outcomes;
+    std::string bytes(size_t(file.size), '\0');
+    const bool read = bytes.empty() || readExactly(file, bytes.data(), bytes.size());
+    const std::string reason = read ? std::string() : lastSystemError();
+    closeReadableFile(file);
+    if (!read) throw ToolFailure("it could not be read (" + reason + ")");
+    return bytes;
+}
+
+std::vector<SideFile> sideFilesInOrder(const std::string& folder, const std::string& listed) {
+    std::vector<SideFile> files;
+    const std::vector<std::string> names = sideFilesIn(listed); // the older ones by name
+    for (size_t i = 0; i < names.size(); ++i) {
+        SideFile side{names[i], true, {}, i};
+        ReadableFile file;
+        if (openRegularFile(inFolder(folder, names[i]).c_str(), file) == OpenResult::opened) {
+            char head[changeFileHeaderSize];
+            if (file.size >= sizeof head && readExactly(file, head, sizeof head) &&
+                changeRunOf(std::string_view(head, sizeof head), side.run))
+                side.older = false;
+            closeReadableFile(file);
+        }
+        files.push_back(side);
+    }
+    std::stable_sort(files.begin(), files.end(), [](const SideFile& a, const SideFile& b) {
+        if (a.older != b.older) return a.older;
+        if (a.older) return a.nameOrder < b.nameOrder;
+        if (runBefore(a.run, b.run) || runBefore(b.run, a.run)) return runBefore(a.run, b.run);
+        return a.name < b.name; // the same run twice: a copy
+    });
+    return files;
 }
 
 // Sets a recovered side file aside under its "recovered" name, never over
@@ -164,10 +163,63 @@ std::string setAside(const std::string& folder, const std::string& name, std::st
     }
 }
 
+// A side file written anew with the conflicts it still holds, safely: the
+// old one stays whole until the new one is in place.
+bool keepConflicts(const std::string& folder, const SideFile& side,
+                   const std::vector<uint16_t>& freqs, std::string& reason) {
+    const std::string path = inFolder(folder, side.name);
+    std::vector<FreqChange> kept;
+    try {
+        DecodedChangeFile file = decodeChangeFile(bytesOf(path));
+        std::vector<bool> keep(65536);
+        for (uint16_t freq : freqs)
+            keep[freq] = true;
+        for (FreqChange& change : file.changes)
+            if (keep[change.freq]) kept.push_back(change);
+        if (kept.size() != freqs.size()) {
+            reason = "it changed while recover ran";
+            return false;
+        }
+    } catch (const ToolFailure& e) {
+        reason = e.what();
+        return false;
+    }
+    const std::string bytes = encodeChangeFile(side.run, kept);
+    SafeWrite write;
+    write.path = path.c_str();
+    write.data = bytes.data();
+    write.size = bytes.size();
+    if (writeFileSafely(write) == WriteResult::failed) {
+        reason = lastSystemError();
+        return false;
+    }
+    return true;
+}
+
+struct Counts {
+    size_t added = 0, changed = 0, unregistered = 0, done = 0, conflicts = 0, taken = 0,
+           dropped = 0;
+};
+
+struct SideResult {
+    bool skipped = false;
+    // The freqs of its conflicts neither taken nor dropped: the file is read
+    // again to keep them, so that one side file at a time is in memory.
+    std::vector<uint16_t> kept;
+};
+
 int recover(const RecoverOptions& options) {
     std::error_code error;
     if (!std::filesystem::is_directory(options.folder, error))
         throw ToolFailure(fmt::format("{} is not a folder", options.folder));
+    for (const std::vector<uint32_t>* freqs : {&options.take, &options.drop})
+        for (uint32_t freq : *freqs)
+            if (freq > 65535) throw ToolFailure(fmt::format("{} is not a freq", freq));
+    const std::set<uint32_t> take(options.take.begin(), options.take.end());
+    const std::set<uint32_t> drop(options.drop.begin(), options.drop.end());
+    for (uint32_t freq : take)
+        if (drop.count(freq))
+            throw ToolFailure(fmt::format("freq {} is given to both --take and --drop", freq));
     const std::string listed = options.folder == "."
                                    ? std::string()
                                    : (std::filesystem::path(options.folder) / "").string();
@@ -183,102 +235,195 @@ int recover(const RecoverOptions& options) {
         throw ToolFailure(notWholeMessage(target, held.before) +
                           "; mend the registry first (or move it aside to start one from the "
                           "side files); nothing written");
-    const std::vector<FreqRecord> registry = wholeRecordsOf(held.before);
+    MergeTarget merge;
+    startMerge(merge, wholeRecordsOf(held.before));
+    // One line per freq goes to the log before the registry is replaced, so
+    // that a reader can follow each freq whatever stops the tool.
+    AuditLog log;
+    if (options.apply) {
+        log.path = inFolder(options.folder, auditLogFileName);
+        log.mayRotate = true;
+    }
+    const std::string user = options.apply ? systemUserName() : std::string();
 
     // Listed again under the lock: what is read now is what is set aside.
-    std::vector<SideFile> sides;
-    std::vector<std::string> skipped;
-    for (const std::string& name : sideFilesIn(listed)) {
+    const std::vector<SideFile> sides = sideFilesInOrder(options.folder, listed);
+    std::vector<SideResult> results(sides.size());
+    Counts counts;
+    size_t skipped = 0;
+    for (size_t f = 0; f < sides.size(); ++f) {
+        const SideFile& side = sides[f];
+        DecodedChangeFile decoded;
         try {
-            std::vector<FreqRecord> records = loadableRecordsOf(inFolder(options.folder, name));
-            std::vector<FreqRecord> firsts;
-            for (const FreqRecord& record : records)
-                if (std::none_of(firsts.begin(), firsts.end(),
-                                 [&](const FreqRecord& r) { return r.freq == record.freq; }))
-                    firsts.push_back(record);
-            sides.push_back({name, std::move(firsts)});
+            decoded = decodeChangeFile(bytesOf(inFolder(options.folder, side.name)));
         } catch (const ToolFailure& e) {
-            skipped.push_back(name);
-            fmt::print("skipped {}: {}; it is left as it is\n", name, e.what());
+            decoded.kind = ChangeFileKind::foreign;
+            decoded.reason = e.what();
+        }
+        if (decoded.kind == ChangeFileKind::torn || decoded.kind == ChangeFileKind::foreign) {
+            results[f].skipped = true;
+            ++skipped;
+            fmt::print("skipped {}: {} ({}); it is left as it is\n", side.name,
+                       decoded.kind == ChangeFileKind::torn ? "a damaged side file"
+                                                            : "not a side file",
+                       decoded.reason);
+            continue;
+        }
+        const bool older = decoded.kind == ChangeFileKind::wholeRegistry;
+        if (older)
+            fmt::print("side file {}: {} record{} (an older side file: what its run held, "
+                       "without what each freq was before)\n",
+                       side.name, decoded.changes.size(), decoded.changes.size() == 1 ? "" : "s");
+        else
+            fmt::print("side file {}: {} change{} (run {})\n", side.name, decoded.changes.size(),
+                       decoded.changes.size() == 1 ? "" : "s", decoded.run.sequence);
+        for (const FreqChange& change : decoded.changes) {
+            const bool taking = take.count(change.freq) > 0;
+            const MergeStep step = mergeChange(merge, change, taking);
+            const ChangeOutcome outcome = step.outcome;
+            const FreqRecord& before = step.before;
+            const bool had = step.had;
+            if (outcome == ChangeOutcome::done) {
+                ++counts.done;
+                continue;
+            }
+            const std::string when =
+                older ? fmt::format("from {}", side.name)
+                      : fmt::format("changed {}, {}", timeText(change.changedAt), side.name);
+            std::string line, logged;
+            if (outcome == ChangeOutcome::conflict) {
+                const std::string from =
+                    change.baseKind == BaseKind::record
+                        ? differences(change.base, change.hasNew ? change.now : change.base)
+                        : std::string();
+                const std::string theirs = !change.hasNew ? "unregisters it"
+                                           : change.baseKind == BaseKind::record
+                                               ? "changes it from what it was then: " + from
+                                           : change.baseKind == BaseKind::none
+                                               ? "registered it anew: " + valuesOf(change.now)
+                                               : "holds " + valuesOf(change.now);
+                const std::string registry =
+                    had ? "the registry holds " + valuesOf(before) +
+                              (change.hasNew
+                                   ? " (taking it changes " + differences(before, change.now) + ")"
+                                   : std::string())
+                        : std::string("the registry does not hold it");
+                if (drop.count(change.freq)) {
+                    ++counts.dropped;
+                    line = fmt::format("drop the conflict on freq {} ({}): {}; the side file {}",
+                                       change.freq, when, registry, theirs);
+                    logged = fmt::format("conflict dropped ({})", when);
+                } else {
+                    ++counts.conflicts;
+                    results[f].kept.push_back(change.freq);
+                    line =
+                        fmt::format("conflict on freq {} ({}): {}; the side file {}; kept: "
+                                    "--take {} takes it, --drop {} drops it",
+                                    change.freq, when, registry, theirs, change.freq, change.freq);
+                    logged = fmt::format("conflict kept ({})", when);
+                }
+            } else {
+                switch (outcome) {
+                case ChangeOutcome::added:
+                    ++counts.added;
+                    if (step.taken) ++counts.taken;
+                    line = fmt::format("add freq {} ({}): {}", change.freq, when,
+                                       valuesOf(change.now));
+                    logged = fmt::format("added from a side file ({}): owner {}", when,
+                                         quoted(fieldOf(change.now.owner)));
+                    break;
+                case ChangeOutcome::changed: {
+                    ++counts.changed;
+                    if (step.taken) ++counts.taken;
+                    const std::string what = differences(before, change.now);
+                    line = fmt::format("change freq {} ({}): {}", change.freq, when, what);
+                    logged = fmt::format("changed from a side file ({}): {}", when, what);
+                    break;
+                }
+                case ChangeOutcome::unregistered:
+                    ++counts.unregistered;
+                    if (step.taken) ++counts.taken;
+                    line = fmt::format("unregister freq {} ({}): it was {}", change.freq, when,
+                                       valuesOf(before));
+                    logged = fmt::format("unregistered from a side file ({}): owner was {}", when,
+                                         quoted(fieldOf(before.owner)));
+                    break;
+                default:
+                    break;
+                }
+            }
+            if (step.taken) {
+                line += " (a conflict, taken as asked)";
+                logged += " (a conflict, taken as asked)";
+            }
+            fmt::print("{}\n", line);
+            if (options.apply) auditToolLine(log, user, "recover", change.freq, logged);
         }
     }
-    for (const SideFile& side : sides)
-        fmt::print("side file {}: {} record{}\n", side.name, side.records.size(),
-                   side.records.size() == 1 ? "" : "s");
+    std::fflush(stdout);
 
-    const std::vector<Outcome> outcomes = outcomesOf(registry, sides);
-    size_t added = 0, changed = 0, conflicts = 0;
-    std::vector<std::string> conflictFreqs;
-    for (const Outcome& outcome : outcomes) {
-        const std::string from = sides[outcome.from].name;
-        if (!outcome.before) {
-            ++added;
-            fmt::print("add freq {} ({}) from {}\n", outcome.freq, ownerOf(outcome.after), from);
-        } else {
-            ++changed;
-            fmt::print("change freq {} from {}: {}\n", outcome.freq, from,
-                       changesBetween(*outcome.before, outcome.after));
-        }
-        if (outcome.outvoted.empty()) continue;
-        ++conflicts;
-        conflictFreqs.push_back(std::to_string(outcome.freq));
-        for (size_t i = 0; i < outcome.outvoted.size(); ++i) {
-            const std::string& other = sides[outcome.outvoted[i]].name;
-            fmt::print("conflict on freq {}: {} holds another record ({}); the newer of {} is "
-                       "taken, and that one stays in its side file, set aside as {}\n",
-                       outcome.freq, other, ownerOf(outcome.others[i]), from,
-                       recoveredNameOf(other));
-        }
-    }
-    const std::string counts = fmt::format("{} to add, {} to change, {} conflict{}", added, changed,
-                                           conflicts, conflicts == 1 ? "" : "s");
-    const int status = skipped.empty() ? 0 : 1;
+    const size_t made = counts.added + counts.changed + counts.unregistered;
+    const std::string summary =
+        fmt::format("{} to add, {} to change, {} to unregister, {} already held, {} conflict{} "
+                    "kept{}",
+                    counts.added, counts.changed, counts.unregistered, counts.done,
+                    counts.conflicts, counts.conflicts == 1 ? "" : "s",
+                    counts.dropped ? fmt::format(", {} dropped", counts.dropped) : "");
     if (!options.apply) {
-        if (sides.empty())
+        if (skipped == sides.size())
             fmt::print("no side file could be read: nothing to recover\n");
-        else if (outcomes.empty())
+        else if (made == 0 && counts.conflicts == 0 && counts.dropped == 0)
             fmt::print("nothing to add or change: {} already holds all of it; --apply sets the "
                        "side files aside as {}.*\n",
                        registryFileName, recoveredFileName);
         else
             fmt::print("{}; nothing written (add --apply to write them into {} and set the side "
                        "files aside)\n",
-                       counts, registryFileName);
+                       summary, registryFileName);
         return 1; // side files wait, or could not be read
     }
-    if (sides.empty()) {
+    if (skipped == sides.size()) {
         fmt::print("no side file could be read: nothing written\n");
         return 1;
     }
-
-    std::vector<FreqRecord> merged = registry;
-    std::map<uint16_t, size_t> inMerged;
-    for (size_t i = 0; i < merged.size(); ++i)
-        inMerged.try_emplace(merged[i].freq, i);
-    for (const Outcome& outcome : outcomes) {
-        if (outcome.before)
-            merged[inMerged.at(outcome.freq)] = outcome.after;
-        else
-            merged.push_back(outcome.after);
-    }
-    if (merged.size() > maxLoadedRecords)
+    const std::vector<FreqRecord> merged = mergedRecords(merge);
+    if (merged.size() > maxLoadedRecords) {
+        auditToolLine(log, user, "recover", -1, "nothing written: the merge is too large");
+        endAuditLog(log);
         throw ToolFailure(fmt::format("the merged registry would hold {} records, more than the "
                                       "{} a host loads; nothing written",
                                       merged.size(), maxLoadedRecords));
+    }
+    // The lines of the changes reach the disk before the changes do.
+    flushAuditLog(log);
     std::string kept;
-    if (!outcomes.empty() || !held.existed) {
+    if (made > 0 || !held.existed) {
         kept = keepSnapshot(held, "recover");
         replaceRegistry(held, imageOf(merged));
     }
+    int result = skipped == 0 ? 0 : 1;
     std::vector<std::string> setAsideNames;
-    int result = status;
-    for (const SideFile& side : sides) {
+    for (size_t f = 0; f < sides.size(); ++f) {
+        if (results[f].skipped) continue;
+        const SideFile& side = sides[f];
         std::string reason;
+        if (!results[f].kept.empty()) {
+            result = 1;
+            if (keepConflicts(options.folder, side, results[f].kept, reason))
+                fmt::print("{} is kept with its {} conflict{} alone\n", side.name,
+                           results[f].kept.size(), results[f].kept.size() == 1 ? "" : "s");
+            else
+                fmt::print("{} could not be written anew with its conflicts alone ({}): it "
+                           "is left as it was, and what it made is done, so a recover run "
+                           "again makes it no more\n",
+                           side.name, reason);
+            continue;
+        }
         const std::string to = setAside(options.folder, side.name, reason);
         if (to.empty()) {
             result = 1;
             fmt::print("{} could not be set aside ({}): what it holds is in {} now, so a "
-                       "recover run again finds nothing to add from it\n",
+                       "recover run again makes none of it again\n",
                        side.name, reason, registryFileName);
         } else {
             setAsideNames.push_back(to);
@@ -290,24 +435,31 @@ int recover(const RecoverOptions& options) {
                    "warning: the side files are set aside, but flushing their folder "
                    "failed ({})\n",
                    lastSystemError());
-    std::string change = fmt::format("{} side file{}: {} added, {} changed", sides.size(),
-                                     sides.size() == 1 ? "" : "s", added, changed);
-    if (conflicts > 0)
-        change += fmt::format(", conflicts on {} (the newer side file's record taken)",
-                              fmt::join(conflictFreqs, " "));
-    if (!skipped.empty()) change += fmt::format(", {} skipped", skipped.size());
+    std::string change = fmt::format("{} side file{}: {} added, {} changed, {} unregistered",
+                                     sides.size(), sides.size() == 1 ? "" : "s", counts.added,
+                                     counts.changed, counts.unregistered);
+    if (counts.conflicts > 0)
+        change +=
+            fmt::format(", {} conflict{} kept", counts.conflicts, counts.conflicts == 1 ? "" : "s");
+    if (skipped > 0) change += fmt::format(", {} skipped", skipped);
     if (!kept.empty()) change += "; snapshot " + fileNameOf(kept);
-    logRegistryChange(held, "recover", -1, change);
-    fmt::print("recovered {} side file{} into {}: {} added, {} changed, {} conflict{}\n",
-               sides.size(), sides.size() == 1 ? "" : "s", target, added, changed, conflicts,
-               conflicts == 1 ? "" : "s");
+    auditToolLine(log, user, "recover", -1, change);
+    const std::string problem = auditLogProblem(log);
+    endAuditLog(log);
+    if (!problem.empty())
+        fmt::print(stderr, "warning: the changes are not all recorded in {} ({})\n", log.path,
+                   problem);
+    fmt::print("recovered {} side file{} into {}: {} added, {} changed, {} unregistered, {} "
+               "conflict{} kept\n",
+               sides.size() - skipped, sides.size() - skipped == 1 ? "" : "s", target, counts.added,
+               counts.changed, counts.unregistered, counts.conflicts,
+               counts.conflicts == 1 ? "" : "s");
     if (!kept.empty()) fmt::print("the file before is kept as {}\n", kept);
     for (const std::string& name : setAsideNames)
         fmt::print("set aside as {}\n", name);
-    if (!skipped.empty())
-        fmt::print("{} side file{} skipped and left as {} (see above)\n", skipped.size(),
-                   skipped.size() == 1 ? " was" : "s were",
-                   skipped.size() == 1 ? "it is" : "they are");
+    if (skipped > 0)
+        fmt::print("{} side file{} skipped and left as {} (see above)\n", skipped,
+                   skipped == 1 ? " was" : "s were", skipped == 1 ? "it is" : "they are");
     return result;
 }
 
@@ -319,12 +471,24 @@ void recoverArguments(CLI::App& command, RecoverOptions& options) {
     command.add_flag("--apply", options.apply,
                      "Write the merged registry, keeping the one it replaces as a snapshot, and "
                      "set the side files aside as Zandrel.teams.recovered.*");
+    command
+        .add_option("--take", options.take,
+                    "With --apply: make the side files' changes of these freqs even where the "
+                    "registry moved on since (a conflict); the latest run's is kept")
+        ->type_name("FREQ")
+        ->delimiter(',');
+    command
+        .add_option("--drop", options.drop,
+                    "With --apply: let go of the conflicts on these freqs; the registry keeps "
+                    "what it holds")
+        ->type_name("FREQ")
+        ->delimiter(',');
 }
 
 } // namespace
 
 const TeamsSubcommand teamsRecover{
     "recover",
-    "Merge the side files a host left (Zandrel.teams.unsaved.*) into the registry; shows what "
-    "they would add or change, and writes it with --apply",
+    "Merge the changes in the side files a host left (Zandrel.teams.unsaved.*) into the "
+    "registry three ways: shows each change, old -> new, and writes it with --apply",
     defineSubcommand<RecoverOptions, recoverArguments, recover>};

@@ -40,6 +40,7 @@
 #include "host/script_text.h"
 #include "host/simulator.h"
 #include "loop_host.h"
+#include "recover_check.h"
 #include "registry/audit_log.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
@@ -404,7 +405,7 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
             if (exceptionLeftPlugin()) run.breaks.push_back("(1) an exception left the plug-in");
             state = loadedPluginState();
             memoryImage = registryImage(state->registry);
-            unchanged = unchangedSinceLoad(state->store, state->registry);
+            unchanged = unchangedSinceLoadOrSave(state->store, state->registry);
             // Told at every connection: this process does not save.
             const std::string notHeld = lockNotice(state->store);
             toldNotHeld = !holdsRegistry(state->store) && !notHeld.empty() &&
@@ -433,10 +434,10 @@ Run play(const Script& script, const Fault& fault, const Baseline* baseline, boo
             while (!name.empty() && name.back() == '.')
                 name.pop_back();
             const std::string* side = fakeFile(name);
-            if (!side || *side != memoryImage)
-                run.breaks.push_back("(2) the side file " + name +
-                                     " told of at unload does not "
-                                     "hold what memory held");
+            const std::string broken = side ? checkSideFileRecovers(*side, file, memoryImage)
+                                            : std::string("it is not there");
+            if (!broken.empty())
+                run.breaks.push_back("(2) the side file " + name + " told of at unload: " + broken);
         }
     }
     onPowerStep(nullptr);

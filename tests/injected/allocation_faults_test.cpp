@@ -12,6 +12,7 @@
 #include "hostlink/bot_instance.h"
 #include "plugin/event_handling.h"
 #include "plugin/plugin_state.h"
+#include "registry/change_file.h"
 #include "registry/registry_file.h"
 
 namespace {
@@ -82,10 +83,16 @@ TEST_F(InjectedFaults, AnAllocationFailingInOneAutosaveIsToldAndTheNextOneSaves)
     echoed.clear();
     setFaultPlan({.atCall = 1, .kind = "writeFileSafely", .fault = FaultClass::outOfMemory});
     send(Tick);
+    // What changed is kept beside at once, the save having thrown.
+    ASSERT_FALSE(state.store.sideFileName.empty());
     EXPECT_EQ(echoed,
               (std::vector<std::string>{
                   "AutoSave...", "Saving Zandrel.teams failed (not enough memory); the file "
-                                 "on disk is unchanged. Trying again at the next autosave."}));
+                                 "on disk is unchanged. Trying again at the next autosave. What "
+                                 "this process holds was written to " +
+                                     state.store.sideFileName +
+                                     " beside it; once the host is stopped, hadrok teams recover "
+                                     "merges it into the registry."}));
     EXPECT_EQ(fakeFile(registryFileName), nullptr);
     const std::string* log = fakeFile("hadrok.log");
     ASSERT_NE(log, nullptr);
@@ -132,7 +139,9 @@ TEST_F(InjectedFaults, AStartThatThrowsThenAChangeKeepsBoth) {
     send(Tick);
     EXPECT_EQ(*fakeFile(registryFileName), twoFreqs());
     ASSERT_FALSE(state.store.sideFileName.empty());
-    EXPECT_EQ(recordsIn(state.store.sideFileName.c_str()), 1u);
+    const DecodedChangeFile side = decodeChangeFile(*fakeFile(state.store.sideFileName));
+    ASSERT_EQ(side.changes.size(), 1u);
+    EXPECT_EQ(side.changes[0].freq, 300);
     ASSERT_EQ(echoed.size(), 2u);
     EXPECT_NE(echoed[1].find("What this process holds was written to Zandrel.teams.unsaved"),
               std::string::npos)

@@ -22,7 +22,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from registry_records import RECORD_SIZE, WIDTHS, image, record  # noqa: E402
+from registry_records import (RECORD_SIZE, WIDTHS, change, change_file, changes_in,  # noqa: E402
+                              image, record, records_in)
 
 HADROK = None
 # hadrok.exe run through the script that build-windows makes.
@@ -1521,58 +1522,158 @@ class SimulatorFolder(Workdir):
                 self.assertEqual(len(self.read("Zandrel.teams")), RECORD_SIZE)
 
 
-# "hadrok teams recover": side files merged back into the registry.
+# "hadrok teams recover": side files merged back into the registry three ways.
 RUN_A = "Zandrel.teams.unsaved.20261211-060000-101"  # the earlier run
 RUN_B = "Zandrel.teams.unsaved.20261211-070000-1"  # a later run, its pid smaller
 ALICE, BOB = record(1234, b"Alice", hash=1), record(1500, b"Bob", hash=2)
 CARL, DAN = record(201, b"Carl", hash=3), record(202, b"Dan", hash=4)
 BOB_NEW = record(1500, b"Bob", hash=99)
 ERIN, FRED = record(300, b"Erin", hash=5), record(300, b"Fred", hash=6)
+AT = 1765432800  # 2025-12-11 06:00:00 UTC
+
+
+def with_fields(r, **fields):
+    out = dict(r)
+    out.update(fields)
+    return out
 
 
 class Recover(Workdir):
     def names(self, pattern):
         return sorted(n for n in os.listdir(self.dir) if re.match(pattern, n))
 
-    def test_two_runs_side_files_come_back_whole(self):
-        """What two runs could not save, one registering 201, the later one 202 and a new
-        password for 1500, all goes into one registry; the side files are set aside with
-        their bytes, the registry before is the snapshot, and the log says so."""
-        side_a, side_b = image(ALICE, BOB, CARL), image(ALICE, BOB_NEW, DAN)
-        self.refill({"Zandrel.teams": REGISTRY, RUN_A: side_a, RUN_B: side_b})
-        shown = self.teams("recover", status=1).stdout.decode()
-        self.assertEqual(shown.splitlines(), [
-            f"side file {RUN_A}: 3 records", f"side file {RUN_B}: 3 records",
-            f"change freq 1500 from {RUN_B}: password",
-            f'add freq 201 (owner "Carl") from {RUN_A}',
-            f'add freq 202 (owner "Dan") from {RUN_B}',
-            "2 to add, 1 to change, 0 conflicts; nothing written (add --apply to write them "
-            "into Zandrel.teams and set the side files aside)"])
-        self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
-        self.assertEqual(self.names(r"Zandrel\.teams\.unsaved"), [RUN_A, RUN_B])
+    def log(self):
+        """(freq, what) of each line of hadrok.log."""
+        return [(LOG_LINE.match(line).group(2) or "").strip() + ": " + LOG_LINE.match(line).group(3)
+                for line in self.read("hadrok.log").decode().splitlines()]
 
-        out = self.teams("recover", "--apply").stdout.decode()
-        self.assertEqual(self.read("Zandrel.teams"), image(ALICE, BOB_NEW, CARL, DAN))
-        kept = self.names(SNAPSHOT_NAME)
-        self.assertEqual(len(kept), 1)
-        self.assertEqual(SNAPSHOT_NAME.match(kept[0]).group(1), "recover")
-        self.assertEqual(self.read(kept[0]), REGISTRY)
-        recovered_a = RUN_A.replace("unsaved", "recovered")
-        recovered_b = RUN_B.replace("unsaved", "recovered")
+    def test_the_operators_day(self):
+        """A run could not save: it registered 3000 and 7000, unregistered 600, gave Bob a new
+        password and 2000 a squad. A later run saved its own changes: another password for
+        Bob, 2000 renamed, 4000 handed to Ivy, 500 unregistered. Recover brings back only
+        what was lost, reverts none of the later run's changes, lists the two conflicts with
+        both sides, and keeps them; put back as if interrupted, with a host run between, the
+        side file changes nothing more."""
+        bob, eve = record(1500, b"Bob", hash=1), record(2000, b"Eve", name=b"Old")
+        gina, carol = record(4000, b"Gina"), record(500, b"Carol")
+        hal = record(600, b"Hal", name=b"Hals")
+        ann, dan = record(3000, b"Ann", hash=7, last_used=AT), record(7000, b"Dan")
+        side = change_file([
+            change(600, hal, None, AT + 60),
+            change(1500, bob, with_fields(bob, passwordHash=10), AT + 120),
+            change(2000, eve, with_fields(eve, allowedSquad=b"Reds"), AT + 180),
+            change(3000, None, ann, AT),
+            change(7000, None, dan, AT + 240),
+        ])
+        later = [with_fields(bob, passwordHash=50), with_fields(eve, freqName=b"New"),
+                 with_fields(gina, owner=b"Ivy"), hal]
+        self.refill({"Zandrel.teams": image(*later), RUN_A: side})
+
+        shown = self.teams("recover", status=1).stdout.decode().splitlines()
+        self.assertEqual(shown[0], f"side file {RUN_A}: 5 changes (run 1)")
+        self.assertEqual(shown[1], f'unregister freq 600 (changed 2025-12-11 06:01:00, {RUN_A}):'
+                                   f' it was owner "Hal", name "Hals", squad "", welcome "", '
+                                   f'password none, last use unknown')
+        self.assertTrue(shown[2].startswith(
+            f"conflict on freq 1500 (changed 2025-12-11 06:02:00, {RUN_A}): the registry holds "
+            f'owner "Bob"'), shown[2])
+        self.assertIn("the side file changes it from what it was then: password changed; kept: "
+                      "--take 1500 takes it, --drop 1500 drops it", shown[2])
+        self.assertIn('name "New"', shown[3])
+        self.assertIn('changes it from what it was then: squad "" -> "Reds"', shown[3])
+        self.assertEqual(shown[4], f'add freq 3000 (changed 2025-12-11 06:00:00, {RUN_A}): owner '
+                                   f'"Ann", name "", squad "", welcome "", password set, last use '
+                                   f'2025-12-11 06:00:00')
+        self.assertTrue(shown[5].startswith("add freq 7000"), shown[5])
+        self.assertEqual(shown[6], "2 to add, 0 to change, 1 to unregister, 0 already held, "
+                                   "2 conflicts kept; nothing written (add --apply to write them "
+                                   "into Zandrel.teams and set the side files aside)")
+        self.assertEqual(self.read(RUN_A), side)
+
+        self.teams("recover", "--apply", status=1)
+        merged = [with_fields(bob, passwordHash=50), with_fields(eve, freqName=b"New"),
+                  with_fields(gina, owner=b"Ivy"), ann, dan]
+        self.assertEqual(self.read("Zandrel.teams"), image(*merged))
+        kept, sequence = changes_in(self.read(RUN_A))
+        self.assertEqual(([c["freq"] for c in kept], sequence), ([1500, 2000], 1))
+        freqs = [line.split(": ")[0] for line in self.log()]
+        self.assertEqual(freqs[:5], ["freq=600", "freq=1500", "freq=2000", "freq=3000",
+                                     "freq=7000"])
+        self.assertTrue(self.log()[1].startswith("freq=1500: conflict kept"), self.log()[1])
+
+        # Run again: the conflicts stay conflicts, nothing is made twice.
+        self.teams("recover", "--apply", status=1)
+        self.assertEqual(self.read("Zandrel.teams"), image(*merged))
+        # The side file put back as if the first recover had stopped before setting it aside,
+        # and a host run between that changed 3000 and Ivy's 4000: nothing changes.
+        between = [merged[0], merged[1], with_fields(merged[2], freqName=b"Ivys"),
+                   with_fields(ann, freqName=b"Anns"), dan]
+        self.write("Zandrel.teams", image(*between))
+        self.write(RUN_A, side)
+        out = self.teams("recover", "--apply", status=1).stdout.decode()
+        self.assertEqual(self.read("Zandrel.teams"), image(*between))
+        self.assertIn("conflict on freq 3000", out)
+        self.assertIn("0 added, 0 changed, 0 unregistered, 3 conflicts kept", out)
+
+    def test_interrupted_at_any_step_and_run_again_gives_the_same_registry(self):
+        """Two runs' side files; recover --apply stopped before the registry is replaced,
+        after it, or after the first side file is set aside: run again, the registry is the
+        one a whole run makes, and every side file ends set aside."""
+        base = record(1500, b"Bob", hash=1)
+        side_a = change_file([change(201, None, CARL, AT), change(1500, base,
+                                                                   with_fields(base, passwordHash=9),
+                                                                   AT)], sequence=1)
+        side_b = change_file([change(202, None, DAN, AT + 1), change(1234, ALICE, None, AT + 1)],
+                             sequence=2)
+        before = image(ALICE, base)
+        self.refill({"Zandrel.teams": before, RUN_A: side_a, RUN_B: side_b})
+        self.teams("recover", "--apply")
+        whole = self.read("Zandrel.teams")
+        self.assertEqual(whole, image(with_fields(base, passwordHash=9), CARL, DAN))
+        recovered_a, recovered_b = (n.replace("unsaved", "recovered") for n in (RUN_A, RUN_B))
+        # The folder as each step leaves it: (registry, side files still waiting).
+        steps = [("before the registry is replaced", before, {RUN_A: side_a, RUN_B: side_b}),
+                 ("after it, before any side file is set aside", whole,
+                  {RUN_A: side_a, RUN_B: side_b}),
+                 ("after the first side file is set aside", whole,
+                  {recovered_a: side_a, RUN_B: side_b})]
+        for name, registry, files in steps:
+            with self.subTest(name):
+                self.refill({"Zandrel.teams": registry, **files})
+                self.teams("recover", "--apply")
+                self.assertEqual(self.read("Zandrel.teams"), whole)
+                self.assertEqual(self.names(r"Zandrel\.teams\.(unsaved|recovered)"),
+                                 sorted([recovered_a, recovered_b]))
+                self.assertEqual(self.read(recovered_b), side_b)
+
+    def test_conflicts_are_taken_or_dropped_as_named(self):
+        base = record(1500, b"Bob", hash=1)
+        side = change_file([change(1500, base, with_fields(base, passwordHash=10), AT),
+                            change(300, None, ERIN, AT)])
+        self.refill({"Zandrel.teams": image(with_fields(base, passwordHash=50), FRED),
+                     RUN_A: side})
+        self.teams("recover", "--apply", "--take", "1500", "--drop", "300")
+        self.assertEqual(self.read("Zandrel.teams"),
+                         image(with_fields(base, passwordHash=10), FRED))
         self.assertEqual(self.names(r"Zandrel\.teams\.(unsaved|recovered)"),
-                         [recovered_a, recovered_b])
-        self.assertEqual((self.read(recovered_a), self.read(recovered_b)), (side_a, side_b))
-        self.assertIn("recovered 2 side files into Zandrel.teams: 2 added, 1 changed, "
-                      "0 conflicts\n", out)
-        self.assertIn(f"the file before is kept as {kept[0]}\n", out)
-        log = self.read("hadrok.log").decode().splitlines()
-        self.assertEqual(len(log), 1, log)
-        self.assertEqual(LOG_LINE.match(log[0]).group(3),
-                         f"2 side files: 2 added, 1 changed; snapshot {kept[0]}")
-        # Done: a second run finds nothing.
-        self.assertEqual(self.teams("recover", "--apply").stdout,
-                         b"no side files (Zandrel.teams.unsaved.*) in this folder: nothing to "
-                         b"recover\n")
+                         [RUN_A.replace("unsaved", "recovered")])
+        self.assertEqual(self.read(RUN_A.replace("unsaved", "recovered")), side)
+        result = self.teams("recover", "--take", "7,70000", status=2)
+        self.assertIn(b"70000 is not a freq", result.stderr)
+
+    def test_runs_apply_in_their_order_whatever_their_names(self):
+        """Two runs registered 300: the run of the lower sequence is taken, the other is a
+        conflict, however the names (a clock set back, a smaller process number) sort."""
+        for first, second in ((RUN_A, RUN_B), (RUN_B, RUN_A)):
+            with self.subTest(first=first):
+                self.refill({"Zandrel.teams": REGISTRY,
+                             first: change_file([change(300, None, ERIN, AT)], sequence=1),
+                             second: change_file([change(300, None, FRED, AT)], sequence=2)})
+                out = self.teams("recover", "--apply", status=1).stdout.decode()
+                self.assertEqual(self.read("Zandrel.teams"), REGISTRY + image(ERIN))
+                self.assertIn(f"conflict on freq 300 (changed 2025-12-11 06:00:00, {second})",
+                              out)
+                self.assertEqual(self.names(r"Zandrel\.teams\.unsaved"), [second])
 
     def test_cases(self):
         late, early = record(1234, b"Alice", hash=1, last_used=2000), \
@@ -1580,25 +1681,35 @@ class Recover(Workdir):
         # name, registry (None: none), side files, arguments, status, registry after,
         # lines the output holds, side files left as they were
         cases = [
-            ("a conflict: the later run wins, the other is listed",
-             REGISTRY, {RUN_A: image(ALICE, ERIN), RUN_B: image(FRED, BOB)}, ["--apply"], 0,
-             image(ALICE, BOB, FRED),
-             [f'conflict on freq 300: {RUN_A} holds another record (owner "Erin"); the newer '
-              f"of {RUN_B} is taken, and that one stays in its side file, set aside as "
-              f"{RUN_A.replace('unsaved', 'recovered')}",
-              "recovered 2 side files into Zandrel.teams: 1 added, 0 changed, 1 conflict"], []),
+            ("older side files: a freq the registry lacks is offered, a record that differs "
+             "is a conflict, kept", REGISTRY, {RUN_A: image(ALICE, BOB_NEW, CARL)}, ["--apply"],
+             1, image(ALICE, BOB, CARL),
+             [f"side file {RUN_A}: 3 records (an older side file",
+              f"conflict on freq 1500 (from {RUN_A})",
+              "recovered 1 side file into Zandrel.teams: 1 added, 0 changed, 0 unregistered, "
+              "1 conflict kept"], []),
+            ("older side files: the earlier one's record is taken, the other a conflict",
+             REGISTRY, {RUN_A: image(ALICE, ERIN), RUN_B: image(FRED, BOB)}, ["--apply"], 1,
+             image(ALICE, BOB, ERIN), [f"conflict on freq 300 (from {RUN_B})"], []),
             ("no registry: made from the side files", None,
              {RUN_A: image(CARL), "Zandrel.teams.unsaved.77": image(DAN)}, ["--apply"], 0,
              image(DAN, CARL), ["recovered 2 side files into Zandrel.teams: 2 added"], []),
             ("a damaged side file is skipped, the rest applied",
              REGISTRY, {RUN_A: image(CARL) + b"xy", RUN_B: image(DAN)}, ["--apply"], 1,
              image(ALICE, BOB, DAN),
-             [f"skipped {RUN_A}: {RUN_A}: size 286 is not a multiple of 284",
+             [f"skipped {RUN_A}: not a side file (neither a side file of changes nor whole "
+              f"records (size 286))",
               "1 side file was skipped and left as it is (see above)"], [RUN_A]),
+            ("a torn side file is told as such", REGISTRY,
+             {RUN_A: change_file([change(300, None, ERIN)])[:-1]}, ["--apply"], 1, REGISTRY,
+             [f"skipped {RUN_A}: a damaged side file (cut short or run on",
+              "no side file could be read: nothing written"], [RUN_A]),
             ("a damaged side file in a dry run", REGISTRY, {RUN_A: b"x"}, [], 1, REGISTRY,
              [f"skipped {RUN_A}:", "no side file could be read: nothing to recover"], [RUN_A]),
             ("only a later use: the later time is kept", image(early), {RUN_A: image(late)},
-             ["--apply"], 0, image(late), [f"change freq 1234 from {RUN_A}: last use"], []),
+             ["--apply"], 0, image(late),
+             [f"change freq 1234 (from {RUN_A}): last use 1970-01-01 00:00:10 -> "
+              f"1970-01-01 00:33:20"], []),
             ("only an earlier use: nothing to change", image(late), {RUN_A: image(early)}, [],
              1, image(late),
              ["nothing to add or change: Zandrel.teams already holds all of it; --apply sets "
@@ -1625,8 +1736,10 @@ class Recover(Workdir):
                 for side, data in sides.items():
                     if side in left or "--apply" not in args:
                         self.assertEqual(self.read(side), data)
+                    elif os.path.exists(self.path(side)):  # kept with its conflicts alone
+                        self.assertEqual(status, 1)
+                        self.assertTrue(changes_in(self.read(side))[0])
                     else:
-                        self.assertFalse(os.path.exists(self.path(side)))
                         self.assertEqual(self.read(side.replace("unsaved", "recovered")), data)
                 self.assertNoTemporaries()
 
@@ -1652,6 +1765,51 @@ class Recover(Workdir):
         self.assertEqual(result.stdout, b"no side files (Zandrel.teams.unsaved.*) in this "
                                         b"folder: nothing to recover\n")
         self.assertEqual(os.listdir(self.dir), [])
+
+
+@unittest.skipIf(UNDER_WINE, "a file size limit is set the Linux way")
+class FailingSaves(Workdir):
+    def test_a_host_killed_while_its_saves_fail_loses_nothing(self):
+        """The registry can't grow (a file size limit stands for a full disk): each autosave
+        fails, and what changed goes to a side file at once; status says the saves fail, with
+        a status other than 0; the host is killed; recover brings the registration back."""
+        import resource
+        import signal
+        self.refill({"Zandrel.teams": image(ALICE, BOB, CARL),
+                     "freqs.ini": b"[Config]\nAutoSaveDelay=1\nBackups=0\nAuditLog=0\n"})
+
+        def limited():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (3 * RECORD_SIZE + 100,) * 2)
+
+        host = subprocess.Popen([HADROK, "run", "--frozen-clock", "--in-this-folder"],
+                                cwd=self.dir, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, env=dict(os.environ, TZ="UTC"),
+                                preexec_fn=limited)
+        try:
+            host.stdin.write(b"connect 1\nenter\nplayer Dan\nDan: !freg 3000:pw\ntick\n")
+            host.stdin.flush()
+            seen = b""
+            while b"Saving Zandrel.teams failed" not in seen:
+                line = host.stdout.readline()
+                self.assertTrue(line, seen)
+                seen += line
+            self.assertIn(b"written to Zandrel.teams.unsaved.", seen)
+            status = subprocess.run([HADROK, "status"], cwd=self.dir, capture_output=True,
+                                    timeout=60)
+            self.assertEqual(status.returncode, 1, status.stdout)
+            self.assertIn(b"! saves fail: the host that runs here (pid %d)" % host.pid,
+                          status.stdout)
+        finally:
+            host.kill()
+            host.wait(timeout=60)
+            host.stdin.close()
+            host.stdout.close()
+        self.assertEqual(self.read("Zandrel.teams"), image(ALICE, BOB, CARL))
+        self.teams("recover", "--apply")
+        saved = records_in(self.read("Zandrel.teams"))
+        self.assertEqual([(r["freq"], r["owner"].rstrip(b"\0")) for r in saved],
+                         [(1234, b"Alice"), (1500, b"Bob"), (201, b"Carl"), (3000, b"Dan")])
 
 
 # "hadrok status": the folder at one look; status 1 when something waits.

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <utility>
 
+#include "registry/change_file.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
 #include "temp_dir.h"
@@ -47,6 +48,16 @@ TEST(RecordScramble, FirstWordHoldsFreqAndTheOwnersFirstTwoLetters) {
     EXPECT_EQ(image[283], 0x2B);
     scrambleRecord(image);
     EXPECT_EQ(std::memcmp(image, &r, sizeof image), 0);
+}
+
+// The freqs a side file registers anew (changes without a base), in order.
+std::vector<uint16_t> freqsAddedIn(const std::string& name) {
+    const DecodedChangeFile file = decodeChangeFile(TempDir::read(name));
+    EXPECT_EQ(file.kind, ChangeFileKind::changes) << file.reason;
+    std::vector<uint16_t> freqs;
+    for (const FreqChange& change : file.changes)
+        if (change.baseKind == BaseKind::none && change.hasNew) freqs.push_back(change.freq);
+    return freqs;
 }
 
 class RegistryFile : public ::testing::Test {
@@ -213,8 +224,8 @@ TEST_F(RegistryFile, SaveOfAnUnchangedRegistryWritesNothingElseAsBefore) {
 
     // Changes in memory: a record changed in place where a lookup by freq
     // handed it out, one added, one removed.
+    markChanged(registry, 100);
     findFreq(registry, 100)->lastUsed = 12345;
-    markChanged(registry);
     ASSERT_EQ(saveRegistryFile(store, registry, 0).status, SaveStatus::saved);
     FreqRecord changed = first;
     changed.lastUsed = 12345;
@@ -261,15 +272,13 @@ TEST_F(RegistryFile, EachRunKeepsWhatItCouldNotSaveInASideFileOfItsOwn) {
     }
     releaseFileLock(otherHost);
     ASSERT_NE(names[0], names[1]);
-    FreqRecord bob = makeRecord(100, "Bob");
     for (size_t run = 0; run < 2; ++run) {
         const uint16_t freq = uint16_t(201 + run);
-        FreqRecord added = makeRecord(freq, "Ann"), later = makeRecord(uint16_t(freq + 100), "Ann");
-        EXPECT_EQ(TempDir::read(names[run]), imageOf(bob) + imageOf(added) + imageOf(later));
+        EXPECT_EQ(freqsAddedIn(names[run]), (std::vector<uint16_t>{freq, uint16_t(freq + 100)}));
         const auto mode = std::filesystem::status(names[run]).permissions();
         EXPECT_EQ(mode, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     }
-    EXPECT_EQ(TempDir::read(teamsFile), imageOf(bob));
+    EXPECT_EQ(TempDir::read(teamsFile), imageOf(makeRecord(100, "Bob")));
 }
 
 // A host whose lock file was deleted, and which finds the new one free at
@@ -310,7 +319,7 @@ TEST_F(RegistryFile, ALockTakenBackNeverWritesOverWhatAnotherHostSavedMeanwhile)
                 << saveNotice(save);
             EXPECT_EQ(TempDir::read(teamsFile), imageOf(bob) + imageOf(eve));
             ASSERT_FALSE(save.sideName.empty()) << save.sideProblem;
-            EXPECT_EQ(TempDir::read(save.sideName), imageOf(bob) + imageOf(ann));
+            EXPECT_EQ(freqsAddedIn(save.sideName), std::vector<uint16_t>{300});
         } else {
             EXPECT_EQ(save.status, SaveStatus::saved);
             EXPECT_EQ(TempDir::read(teamsFile), imageOf(bob) + imageOf(ann));
