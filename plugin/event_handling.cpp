@@ -73,7 +73,7 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     echoIfAny(instance, lockNotice(state.store));
     // Said at every connection while they remain: nothing else brings back
     // what they hold.
-    echoIfAny(instance, sideFilesNotice(sideFilesIn(state.store.folder).size()));
+    echoIfAny(instance, sideFilesNotice(sideFilesIn(state.store.held).size()));
     echoIfAny(instance, loaded.fileProblem);
     for (const char* line : loaded.errorLines)
         echo(instance, line);

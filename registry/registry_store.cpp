@@ -69,7 +69,10 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         rememberRegistryState(store);
         break;
     case WriteResult::renamedUnflushed:
-        // Written again next time: the flush is still owed.
+        // Written again next time: the flush is still owed. The file in
+        // place is this process's own all the same, so that a lock taken
+        // back later finds it as this process left it.
+        rememberRegistryState(store);
         report.status = SaveStatus::savedUnflushed;
         report.reason = lastSystemError();
         break;

@@ -73,7 +73,9 @@ int status(const StatusOptions& options) {
         FileLock probe;
         const LockResult result = takeFileLock(lockPath.c_str(), probe);
         releaseFileLock(probe);
-        const LockHolder holder = lockHolderAt(lockPath.c_str());
+        Folder dir;
+        dir.path = options.folder == "." ? std::string() : (fs::path(options.folder) / "").string();
+        const LockHolder holder = lockHolderAt(dir, registryLockFileName);
         if (result == LockResult::heldElsewhere && holder.known)
             fmt::print("lock: held by {}{}\n", lockHolderWords(holder),
                        holder.since.empty() ? std::string() : " since " + holder.since);

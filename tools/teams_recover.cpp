@@ -168,10 +168,12 @@ int recover(const RecoverOptions& options) {
     std::error_code error;
     if (!std::filesystem::is_directory(options.folder, error))
         throw ToolFailure(fmt::format("{} is not a folder", options.folder));
-    const std::string listed = options.folder == "."
-                                   ? std::string()
-                                   : (std::filesystem::path(options.folder) / "").string();
+    const std::string listedPath = options.folder == "."
+                                       ? std::string()
+                                       : (std::filesystem::path(options.folder) / "").string();
     const std::string where = options.folder == "." ? std::string("this folder") : options.folder;
+    Folder listed;
+    listed.path = listedPath;
     if (sideFilesIn(listed).empty()) {
         fmt::print("no side files ({}.*) in {}: nothing to recover\n", unsavedFileName, where);
         return 0;
@@ -188,7 +190,7 @@ int recover(const RecoverOptions& options) {
     // Listed again under the lock: what is read now is what is set aside.
     std::vector<SideFile> sides;
     std::vector<std::string> skipped;
-    for (const std::string& name : sideFilesIn(listed)) {
+    for (const std::string& name : sideFilesIn(held.dir)) {
         try {
             std::vector<FreqRecord> records = loadableRecordsOf(inFolder(options.folder, name));
             std::vector<FreqRecord> firsts;
@@ -265,10 +267,25 @@ int recover(const RecoverOptions& options) {
         throw ToolFailure(fmt::format("the merged registry would hold {} records, more than the "
                                       "{} a host loads; nothing written",
                                       merged.size(), maxLoadedRecords));
+    std::string change = fmt::format("{} side file{}: {} added, {} changed", sides.size(),
+                                     sides.size() == 1 ? "" : "s", added, changed);
+    std::vector<FreqRecord> touched;
+    for (const Outcome& outcome : outcomes)
+        touched.push_back(outcome.after);
+    if (!touched.empty()) change += " (" + freqList(touched) + ")";
+    if (conflicts > 0)
+        change += fmt::format(", conflicts on {} (the newer side file's record taken)",
+                              fmt::join(conflictFreqs, " "));
+    if (!skipped.empty()) change += fmt::format(", {} skipped", skipped.size());
+    // The line is in the log, flushed, before the registry is replaced or a
+    // side file set aside.
     std::string kept;
     if (!outcomes.empty() || !held.existed) {
         kept = keepSnapshot(held, "recover");
-        replaceRegistry(held, imageOf(merged));
+        if (!kept.empty()) change += "; snapshot " + fileNameOf(kept);
+        replaceRegistry(held, imageOf(merged), "recover", -1, change);
+    } else {
+        logRegistryChange(held, "recover", -1, change);
     }
     std::vector<std::string> setAsideNames;
     int result = status;
@@ -290,14 +307,10 @@ int recover(const RecoverOptions& options) {
                    "warning: the side files are set aside, but flushing their folder "
                    "failed ({})\n",
                    lastSystemError());
-    std::string change = fmt::format("{} side file{}: {} added, {} changed", sides.size(),
-                                     sides.size() == 1 ? "" : "s", added, changed);
-    if (conflicts > 0)
-        change += fmt::format(", conflicts on {} (the newer side file's record taken)",
-                              fmt::join(conflictFreqs, " "));
-    if (!skipped.empty()) change += fmt::format(", {} skipped", skipped.size());
-    if (!kept.empty()) change += "; snapshot " + fileNameOf(kept);
-    logRegistryChange(held, "recover", -1, change);
+    if (setAsideNames.size() < sides.size())
+        logRegistryChange(held, "recover", -1,
+                          fmt::format("{} of {} side files could not be set aside",
+                                      sides.size() - setAsideNames.size(), sides.size()));
     fmt::print("recovered {} side file{} into {}: {} added, {} changed, {} conflict{}\n",
                sides.size(), sides.size() == 1 ? "" : "s", target, added, changed, conflicts,
                conflicts == 1 ? "" : "s");

@@ -669,20 +669,20 @@ void closeReadableFile(ReadableFile& file) {
     file.handle = -1;
 }
 
-OpenResult openForAppend(const char* path, AppendableFile& file) {
-    file = {};
+OpenResult openForAppend(const Folder& folder, const char* file, AppendableFile& opened) {
+    opened = {};
     const Call call("openForAppend");
     if (call.failed) return OpenResult::failed;
     Name name;
-    if (!nameOf(path, name)) return OpenResult::failed;
+    if (!nameOf(folder, file, name)) return OpenResult::failed;
     Directory& d = directory();
     Contents* found = find(name);
     Contents contents = found ? *found : std::make_shared<std::string>();
     if (!found) bindName(name, contents);
-    file.handle = d.nextHandle++;
-    file.size = contents->size();
-    file.index = uint64_t(reinterpret_cast<uintptr_t>(contents.get()));
-    d.appenders[file.handle] = contents;
+    opened.handle = d.nextHandle++;
+    opened.size = contents->size();
+    opened.index = uint64_t(reinterpret_cast<uintptr_t>(contents.get()));
+    d.appenders[opened.handle] = contents;
     return OpenResult::opened;
 }
 
@@ -762,7 +762,7 @@ bool fileStampOf(const Folder& folder, const char* file, FileStamp& stamp) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
-    return directoryNames(std::string());
+    return directoryNames(Folder{});
 }
 
 namespace {
@@ -775,16 +775,6 @@ std::vector<std::string> namesIn(bool inReplacement) {
 }
 
 } // namespace
-
-std::vector<std::string> directoryNames(const std::string& folder) {
-    const Call call("directoryNames");
-    if (call.failed) return {};
-    // The current directory, or the folder at its full name.
-    if (folder.empty() || folder == "." || folder == "./") return namesIn(false);
-    Name name;
-    if (!nameOf((folder + (folder.back() == '/' ? "" : "/") + ".").c_str(), name)) return {};
-    return namesIn(name.inReplacement);
-}
 
 std::vector<std::string> directoryNames(const Folder& folder) {
     const Call call("directoryNames");
@@ -812,13 +802,6 @@ bool removeName(const Name& name) {
 }
 
 } // namespace
-
-bool removePath(const char* path) {
-    const Call call("removePath");
-    if (call.failed) return false;
-    Name name;
-    return nameOf(path, name) && removeName(name);
-}
 
 bool removePath(const Folder& folder, const char* file) {
     const Call call("removePath");
@@ -933,10 +916,10 @@ bool writeLockHolder(FileLock& lock, const std::string& line) {
     return true;
 }
 
-std::string lockHolderOf(const char* path) {
+std::string lockHolderOf(const Folder& folder, const char* file) {
     const Call call("lockHolderOf");
     Name name;
-    if (!path || !nameOf(path, name)) return {};
+    if (!file || !nameOf(folder, file, name)) return {};
     const Contents* found = find(name);
     return found ? (*found)->substr(0, 256) : std::string();
 }

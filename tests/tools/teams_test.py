@@ -1203,10 +1203,11 @@ class Snapshots(Workdir):
              "prune: removed 1 of 2 records, unused for more than 30 days: 1234; snapshot "),
             ("salvage --force", ["salvage", "cut", "-o", "Zandrel.teams", "--force"], None,
              "salvage", "salvage", None,
-             'salvage: 1 whole record from "cut", 3 trailing bytes dropped; replaced 2 '
-             "records; snapshot "),
+             'salvage: 1 whole record from "cut", 3 trailing bytes dropped (freq 1234); '
+             "replaced 2 records; snapshot "),
             ("restore", ["restore", "old.teams"], None, "restore", "restore", None,
-             'restore: 1 record from "old.teams" replaced 2; snapshot '),
+             'restore: 1 record (freq 1234) from "old.teams" replaced 2 (freqs 1234, 1500); '
+             "snapshot "),
             ("remove", ["remove", "1500"], None, "remove", "remove", " freq=1500",
              'remove: removed; owner was "Bob"; snapshot '),
         ]
@@ -1240,7 +1241,7 @@ class Snapshots(Workdir):
         self.assertEqual(out, b"wrote 1 record to Zandrel.teams\n")
         self.assertEqual(self.snapshots(), [])
         self.assertTrue(LOG_LINE.match(self.log_lines()[0]).group(3).startswith(
-            '1 record, from "in.json"'))
+            '1 record (freq 700), from "in.json"'))
 
     def test_only_the_newest_of_a_kind_are_kept(self):
         self.write("freqs.ini", b"[Config]\nBackups=2\n")
@@ -1549,7 +1550,8 @@ class Recover(Workdir):
         log = self.read("hadrok.log").decode().splitlines()
         self.assertEqual(len(log), 1, log)
         self.assertEqual(LOG_LINE.match(log[0]).group(3),
-                         f"2 side files: 2 added, 1 changed; snapshot {kept[0]}")
+                         f"2 side files: 2 added, 1 changed (freqs 1500, 201, 202); "
+                         f"snapshot {kept[0]}")
         # Done: a second run finds nothing.
         self.assertEqual(self.teams("recover", "--apply").stdout,
                          b"no side files (Zandrel.teams.unsaved.*) in this folder: nothing to "
