@@ -403,6 +403,10 @@ void PlatformContract::heldFolderRow(bool putAnother) {
     ASSERT_EQ(writeIn(held, "kept", "ours"), WriteResult::written);
     FileLock lock;
     ASSERT_EQ(takeFileLock(held, "lock", lock), LockResult::taken);
+    ASSERT_TRUE(writeLockHolder(lock, "host 4242 2026-12-11 06:40:00"));
+    AppendableFile log;
+    ASSERT_EQ(openForAppend(held, "log", log), OpenResult::opened);
+    ASSERT_TRUE(appendBytes(log, "one\n", 4));
     const FolderCheck expected = putAnother ? FolderCheck::replaced : FolderCheck::moved;
     EXPECT_EQ(checkFolder(held), FolderCheck::same);
 
@@ -427,13 +431,29 @@ void PlatformContract::heldFolderRow(bool putAnother) {
         EXPECT_EQ(pathKindOf(held, "newer"), PathKind::regular);
         EXPECT_EQ(pathKindOf(held, "new"), PathKind::missing);
         EXPECT_TRUE(removePath(held, "newer"));
-        EXPECT_EQ(sorted(directoryNames(held)), (std::vector<std::string>{"kept", "lock"}));
+        // The log rotated as the audit log rotates it, and a new one made:
+        // all of it in the held folder.
+        ASSERT_TRUE(appendBytes(log, "two\n", 4));
+        ASSERT_TRUE(flushAppendableFile(log));
+        closeAppendableFile(log);
+        EXPECT_EQ(moveNoReplace(held, "log", "log.1"), MoveResult::moved);
+        ASSERT_EQ(openForAppend(held, "log", log), OpenResult::opened);
+        EXPECT_EQ(log.size, 0u);
+        ASSERT_TRUE(appendBytes(log, "three\n", 6));
+        closeAppendableFile(log);
+        EXPECT_EQ(contentsIn(held, "log.1"), "one\ntwo\n");
+        EXPECT_EQ(contentsIn(held, "log"), "three\n");
+        EXPECT_EQ(lockHolderOf(held, "lock"), "host 4242 2026-12-11 06:40:00\n");
+        EXPECT_EQ(sorted(directoryNames(held)),
+                  (std::vector<std::string>{"kept", "lock", "log", "log.1"}));
         // At the old name: nothing, or the other folder as it was put there.
+        EXPECT_EQ(contents((path + "log").c_str()), "(missing)");
         EXPECT_EQ(contents((path + "kept").c_str()), "(missing)");
         EXPECT_EQ(contents((path + "f").c_str()), putAnother ? "theirs" : "(missing)");
         EXPECT_EQ(sorted(directoryNames(Folder{-1, path})),
                   putAnother ? std::vector<std::string>{"f"} : std::vector<std::string>{});
     }
+    closeAppendableFile(log);
     releaseFileLock(lock);
     closeFolder(held);
 }

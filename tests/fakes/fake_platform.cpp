@@ -48,7 +48,6 @@ struct Directory {
     // The folder put in its place: plain files, with no power-loss account.
     std::map<std::string, Contents, std::less<>> replacement;
     std::map<intptr_t, bool> folders; // each held folder: the replacement?
-    std::set<Name> locked;
     std::map<intptr_t, Contents> readers;
     std::map<intptr_t, size_t> readAt;
     std::map<intptr_t, Contents> appenders;
@@ -844,16 +843,17 @@ namespace {
 
 LockResult lockName(const Name& name, FileLock& lock) {
     Directory& d = directory();
-    // A second take, even by this process, is refused, as a second open
-    // file's lock is refused by the system.
-    if (d.locked.count(name)) {
-        errno = EWOULDBLOCK;
-        return LockResult::heldElsewhere;
-    }
+    // The lock belongs to the file, as the system's does: a second take of
+    // it, even by this process, is refused, and a file deleted or replaced
+    // under its name leaves a new one free to take.
     Contents* found = find(name);
+    for (const auto& [handle, file] : d.lockFiles)
+        if (found && file == *found) {
+            errno = EWOULDBLOCK;
+            return LockResult::heldElsewhere;
+        }
     Contents contents = found ? *found : std::make_shared<std::string>();
     if (!found) bindName(name, contents);
-    d.locked.insert(name);
     lock.handle = d.nextHandle++;
     d.locks[lock.handle] = name;
     d.lockFiles[lock.handle] = contents;
@@ -893,11 +893,7 @@ void releaseFileLock(FileLock& lock) {
         if (auto file = d.lockFiles.find(lock.handle); file != d.lockFiles.end())
             file->second->clear();
     lock.named = false;
-    auto held = d.locks.find(lock.handle);
-    if (held != d.locks.end()) {
-        d.locked.erase(held->second);
-        d.locks.erase(held);
-    }
+    d.locks.erase(lock.handle);
     d.lockFiles.erase(lock.handle);
     lock.handle = -1;
 }
