@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -117,6 +118,14 @@ struct RegistryStore {
 
 // The full name of one of the registry's files in the store's folder.
 std::string storePath(const RegistryStore& store, const char* name);
+
+// Whether a name is a temporary of a write beside the registry
+// (Zandrel.teams*.tmp or .tmp.<process>), which only a writer that holds the
+// lock makes: with the lock held, one that is there was left by a crash.
+bool isTemporaryName(std::string_view name);
+// Removes those in a folder whose lock the caller holds, as the host does at
+// its start and a registry tool once it holds the lock.
+void removeLeftoverTemporaries(const Folder& folder);
 
 // Fixes the folder (the current directory), takes the lock (never waiting).
 // The holder removes temporaries that a crashed process left in the folder.

@@ -171,6 +171,9 @@ void holdRegistry(HeldRegistry& held, const std::string& path,
     case LockResult::failed:
         refuse(path, fmt::format("could not lock {} ({})", held.lockPath, lastSystemError()));
     }
+    // What a tool or host killed mid-write left is cleared now, as the host
+    // clears it at its start: under the lock, none is in use.
+    removeLeftoverTemporaries(held.dir);
     // Looked at again under the lock: what is read now is what is replaced.
     checkOutput(path, inputs);
     held.existed = pathKindOf(path.c_str()) != PathKind::missing;

@@ -1718,6 +1718,22 @@ class Status(Workdir):
                 self.assertEqual(out[1:], lines + [last])
                 self.assertEqual(result.returncode, status)
 
+    def test_a_killed_writers_temporaries_are_named_and_a_tool_clears_them(self):
+        left = ["Zandrel.teams.tmp.99999", "Zandrel.teams.before-remove-20261211-000000.tmp.4242",
+                "Zandrel.teams.unsaved.20261211-000000-7.tmp.7"]
+        kept = ["Zandrel.teams.tmpl", "Zandrel.teams.tmp.x"]
+        self.write("Zandrel.teams", REGISTRY)
+        for name in left + kept:
+            self.write(name, b"partial")
+        result = self.status()
+        named = [line for line in result.stdout.decode().splitlines()
+                 if line.startswith("! temporary ")]
+        self.assertEqual([line.split(" ")[2] for line in named], sorted(left))
+        self.assertEqual(result.returncode, 1)
+        self.teams("remove", "1500")
+        self.assertEqual(sorted(n for n in os.listdir(self.dir) if ".tmp" in n), sorted(kept))
+        self.assertNotIn("! temporary", self.status().stdout.decode())
+
     def test_another_folder_is_named_and_looked_at(self):
         os.mkdir(self.path("host"))
         self.write("host/Zandrel.teams", REGISTRY[:284])
