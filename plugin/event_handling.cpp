@@ -122,6 +122,8 @@ void autoSave(BotInstance& instance, PluginState& state) {
         state.leftAloneTold = save.status == SaveStatus::leftAlone ? notice : std::string();
         const std::string saved = savedAuditText(save);
         if (!saved.empty()) auditLog(state.log, bot, "save", noFreq, saved);
+        for (const std::string& line : prunedAuditTexts(save))
+            auditLog(state.log, bot, "save", noFreq, line);
         const std::string text = saveAuditText(save);
         if (!text.empty()) auditLog(state.log, bot, "save", noFreq, text);
     } catch (...) {

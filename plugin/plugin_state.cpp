@@ -151,6 +151,8 @@ void stopPluginState(PluginState& state) {
     }
     const std::string saved = savedAuditText(save);
     if (!saved.empty()) auditLog(state.log, plugin, "save", noFreq, saved);
+    for (const std::string& line : prunedAuditTexts(save))
+        auditLog(state.log, plugin, "save", noFreq, line);
     const std::string text = saveAuditText(save);
     if (!text.empty()) {
         writeStandardError("hadrok: at unload, " + text + "\n");

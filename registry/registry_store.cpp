@@ -192,6 +192,13 @@ std::string saveAuditText(const SaveReport& save) {
     return text;
 }
 
+std::vector<std::string> prunedAuditTexts(const SaveReport& save) {
+    std::vector<std::string> lines;
+    for (const std::string& name : save.pruned)
+        lines.push_back("removed the old daily backup " + name + " (beyond Backups)");
+    return lines;
+}
+
 std::string savedAuditText(const SaveReport& save) {
     if (!save.wroteChanges || save.status != SaveStatus::saved) return {};
     return std::string("saved ") + registryFileName + " (" + std::to_string(save.freqsSaved) +

@@ -166,9 +166,10 @@ enum class SaveStatus {
 struct SaveReport {
     SaveStatus status = SaveStatus::saved;
     std::string reason;
-    std::string backupProblem;   // the day's backup could not be made: name and reason
-    std::string backupUnflushed; // the day's backup is made, its folder not flushed
-    std::string pruneProblem;    // an old backup could not be removed
+    std::string backupProblem;       // the day's backup could not be made: name and reason
+    std::string backupUnflushed;     // the day's backup is made, its folder not flushed
+    std::string pruneProblem;        // an old backup could not be removed
+    std::vector<std::string> pruned; // the old daily backups this save removed
     // leftAlone and lockLost: what this process holds, written beside.
     std::string sideName;
     std::string sideProblem;
@@ -233,4 +234,7 @@ std::string saveAuditText(const SaveReport& save);
 // whole: a save whose folder could not be flushed says so instead); empty
 // for any other.
 std::string savedAuditText(const SaveReport& save);
+// One line for each old daily backup the save removed, so that a file the
+// operator put there under such a name is never gone without a word.
+std::vector<std::string> prunedAuditTexts(const SaveReport& save);
 std::string snapshotNotice(const SnapshotReport& snapshot, const char* command);
