@@ -1,5 +1,6 @@
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "registry/audit_log_rooms.h"
@@ -70,20 +71,55 @@ size_t alreadyKept(std::string_view kept, std::string_view lines) {
     return 0;
 }
 
-// The kept file past its bound loses its oldest lines, down to the newest
-// auditLogKeptBytes at least; a failure leaves it whole and growing.
-void trimKept(const AuditLog& log, const std::string& bytes) {
+// A level-0 player's line: his registrations and unregistrations are kept,
+// but he may not use them to push out anyone else's.
+bool isPlayersLine(std::string_view line) {
+    const size_t level = line.find("\" level=");
+    return level != std::string_view::npos && line.find(" player=\"") != std::string_view::npos &&
+           line.substr(level, 10) == "\" level=0 ";
+}
+
+// The kept file past its bound is cut back to at least its newest
+// auditLogKeptBytes: the oldest players' lines go first, so that what players
+// do never pushes out an operator's, the plug-in's or a tool's line; only
+// when those alone pass the bound do the oldest of them go. The lines from
+// `newest` on, just kept, stay whole, so that the file still ends with them
+// (alreadyKept). A failure leaves it whole and growing.
+void trimKept(const AuditLog& log, const std::string& bytes, size_t newest) {
     if (bytes.size() <= size_t(auditLogKeptBytes + auditLogRotateBytes)) return;
-    size_t from = bytes.size() - size_t(auditLogKeptBytes);
-    // Back to the start of the line that reaches into the newest part.
-    while (from > 0 && bytes[from - 1] != '\n')
-        --from;
+    struct Line {
+        size_t at, size;
+        bool player, gone;
+    };
+    std::vector<Line> lines;
+    for (size_t at = 0; at < bytes.size();) {
+        size_t end = bytes.find('\n', at);
+        end = end == std::string::npos ? bytes.size() : end + 1;
+        lines.push_back({at, end - at, isPlayersLine({bytes.data() + at, end - at}), false});
+        at = end;
+    }
+    size_t left = bytes.size();
+    for (Line& line : lines)
+        if (line.player && line.at < newest && left - line.size >= size_t(auditLogKeptBytes)) {
+            line.gone = true;
+            left -= line.size;
+        }
+    for (Line& line : lines) {
+        if (line.gone) continue;
+        if (line.at >= newest || left - line.size < size_t(auditLogKeptBytes)) break;
+        line.gone = true;
+        left -= line.size;
+    }
+    std::string kept;
+    kept.reserve(left);
+    for (const Line& line : lines)
+        if (!line.gone) kept.append(bytes, line.at, line.size);
     const std::string name = keptName(log);
     SafeWrite write;
     write.folder = &log.folder;
     write.path = name.c_str();
-    write.data = bytes.data() + from;
-    write.size = bytes.size() - from;
+    write.data = kept.data();
+    write.size = kept.size();
     writeFileSafely(write);
 }
 
@@ -107,6 +143,7 @@ bool keepLines(AuditLog& log, std::string& reason) {
     std::string kept;
     if (!readWhole(log, keptName(log), kept, reason)) return false;
     const size_t done = alreadyKept(kept, lines);
+    const size_t newest = kept.size();
     std::string more;
     // A line cut short by a crash is ended first, where it stops.
     if (done == 0 && !kept.empty() && kept.back() != '\n') more = "\n";
@@ -128,6 +165,6 @@ bool keepLines(AuditLog& log, std::string& reason) {
         if (!appended) return false;
         kept.append(more);
     }
-    trimKept(log, kept);
+    trimKept(log, kept, done > 0 ? newest - done : newest);
     return true;
 }
