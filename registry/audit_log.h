@@ -23,7 +23,9 @@ constexpr long auditLogLimitBytes = 2 * auditLogRotateBytes;
 // Where the lines that players' repeats may not push out (an operator's, a
 // registration, an unregistration, a hand-over, the plug-in's and the
 // tool's own) go when the oldest generation is removed; it keeps at least
-// the newest auditLogKeptBytes of them, as many as the generations hold.
+// the newest auditLogKeptBytes of them, as many as the generations hold, and
+// past that a level-0 player's go first, so that no player's flood pushes
+// out another's line.
 constexpr char auditLogKeptSuffix[] = ".kept";
 constexpr long auditLogKeptBytes = (auditLogGenerations + 1) * auditLogRotateBytes;
 
