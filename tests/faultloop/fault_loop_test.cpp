@@ -178,7 +178,9 @@ struct CutState {
     std::set<std::string> liveNames;
     size_t writes = 0;
     bool lastWriteUnderWay = false;
-    size_t liveLogSize = 0;
+    // Every line of hadrok.log, its generations and its kept file, as they
+    // stood; taken only at the first step after a write began (a save's).
+    std::string liveLog;
 };
 
 struct Run {
@@ -203,9 +205,22 @@ struct Capture {
 };
 Capture capture;
 
-size_t liveLogSize() {
-    const std::string* log = fakeFile(auditLogFileName);
-    return log ? log->size() : 0;
+// The log's lines in all its files: hadrok.log, .1 to .5 and .kept.
+std::string logLinesOf(const std::map<std::string, std::string>& files) {
+    std::string lines;
+    for (const auto& [name, bytes] : files)
+        if (name.starts_with(auditLogFileName)) {
+            lines += bytes;
+            if (!bytes.empty() && bytes.back() != '\n') lines += '\n';
+        }
+    return lines;
+}
+
+std::string liveLogLines() {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : fakeFileNames())
+        if (name.starts_with(auditLogFileName)) files[name] = *fakeFile(name);
+    return logLinesOf(files);
 }
 
 extern "C" void captureCut() {
@@ -221,7 +236,8 @@ extern "C" void captureCut() {
         cut.liveNames.insert(std::move(name));
     cut.writes = fakeWrites().size();
     cut.lastWriteUnderWay = cut.writes > 0 && fakeWrites().back().outcome == nullptr;
-    cut.liveLogSize = liveLogSize();
+    if (capture.run->cuts.empty() || capture.run->cuts.back().writes != cut.writes)
+        cut.liveLog = liveLogLines();
     capture.run->cuts.push_back(std::move(cut));
 }
 
@@ -236,6 +252,17 @@ bool hasFailureWords(std::string_view text) {
     for (const char* word : {"fail", "could not", "not handled", "power cut", "cannot"})
         if (text.find(word) != std::string_view::npos) return true;
     return false;
+}
+
+std::vector<std::string_view> linesIn(const std::string& text) {
+    std::vector<std::string_view> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        lines.emplace_back(text.data() + at, end - at);
+        at = end + 1;
+    }
+    return lines;
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -580,8 +607,12 @@ void checkCut(const Script& script, const Run& run, const CutState& cut,
     }
     // (3) The log holds the lines written before the save the cut kept.
     if (logFlushedBeforeSave && registry != files.end() && acked) {
-        auto log = files.find(auditLogFileName);
-        const size_t logSize = log == files.end() ? 0 : log->second.size();
+        // Each line, as many times as it was there, in whichever of the
+        // log's files it is now.
+        std::map<std::string_view, size_t> after;
+        const std::string afterText = logLinesOf(files);
+        for (const std::string_view line : linesIn(afterText))
+            ++after[line];
         // Only the state just after each save counts: lines written after
         // it (the save's own line among them) need not be kept with it.
         size_t writesBefore = 0;
@@ -592,14 +623,20 @@ void checkCut(const Script& script, const Run& run, const CutState& cut,
             const FakeWrite& write = run.writes[earlier.writes - 1];
             // A file the host put in place (a script's copy) is no save of
             // the plug-in's, whose lines it owes nothing.
-            if (!write.byTest && write.name == registryFileName &&
-                write.bytes == registry->second && earlier.liveLogSize > logSize) {
-                breaks.push_back(
-                    "(3) the cut kept a save without the audit lines before it (save at "
-                    "step " +
-                    std::to_string(earlier.step) + " of write " + std::to_string(earlier.writes) +
-                    ", log " + std::to_string(earlier.liveLogSize) + " bytes then, " +
-                    std::to_string(logSize) + " after the cut)");
+            if (write.byTest || write.name != registryFileName || write.bytes != registry->second)
+                continue;
+            std::map<std::string_view, size_t> left = after;
+            std::string missing;
+            for (const std::string_view line : linesIn(earlier.liveLog))
+                if (left[line]-- == 0) {
+                    missing = std::string(line);
+                    break;
+                }
+            if (!missing.empty()) {
+                breaks.push_back("(3) the cut kept a save without the audit lines before it (save "
+                                 "at step " +
+                                 std::to_string(earlier.step) + " of write " +
+                                 std::to_string(earlier.writes) + "; gone: " + missing + ")");
                 break;
             }
         }
