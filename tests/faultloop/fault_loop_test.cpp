@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -663,9 +664,23 @@ void report(Figures& figures, const Script& script, const std::string& what,
         figures.findings.push_back(script.name + ": \"" + what + "\": " + b);
 }
 
+// The seed that moves the short form's sample, so that runs over time reach
+// other calls and allocations: HADROK_FAULT_LOOP_SEED, or a new one each run.
+// It is printed with the figures; given back, it replays the same sample.
+uint64_t loopSeed() {
+    static const uint64_t seed = [] {
+        if (const char* given = std::getenv("HADROK_FAULT_LOOP_SEED"))
+            return uint64_t(std::strtoull(given, nullptr, 10));
+        std::random_device device;
+        return (uint64_t(device()) << 32 | device()) % 1000000000;
+    }();
+    return seed;
+}
+
 // The Ns of one family to play: every one, or a sample spread over the
-// whole run when there are more than `budget`.
-std::vector<uint64_t> sample(uint64_t count, uint64_t budget) {
+// whole run when there are more than `budget`, each N at a place within its
+// stride that the seed chooses.
+std::vector<uint64_t> sample(uint64_t count, uint64_t budget, uint64_t seed) {
     std::vector<uint64_t> ns;
     if (count <= budget) {
         for (uint64_t n = 1; n <= count; ++n)
@@ -673,8 +688,9 @@ std::vector<uint64_t> sample(uint64_t count, uint64_t budget) {
         return ns;
     }
     const double stride = double(count) / double(budget);
+    const double within = double(seed % 1000) / 1000.0;
     for (uint64_t i = 0; i < budget; ++i)
-        ns.push_back(1 + uint64_t(double(i) * stride + stride / 2));
+        ns.push_back(1 + std::min(count - 1, uint64_t(double(i) * stride + within * stride)));
     return ns;
 }
 
@@ -712,7 +728,9 @@ Figures loop(const Script& script, bool all) {
     };
     // Every call, each class it can fail with.
     const uint64_t callBudget = all ? UINT64_MAX : 700 / weight;
-    const std::vector<uint64_t> calls = sample(baseline.run.calls, callBudget);
+    // The script's name mixed in, so that each script's sample moves its own way.
+    const uint64_t seed = loopSeed() + std::hash<std::string>{}(script.name);
+    const std::vector<uint64_t> calls = sample(baseline.run.calls, callBudget, seed);
     for (uint64_t n : calls) {
         const char* kind = baseline.run.kinds[n - 1];
         std::vector<FaultClass> classes;
@@ -726,7 +744,7 @@ Figures loop(const Script& script, bool all) {
                 if (fault != FaultClass::outOfMemory) errors.push_back(fault);
             const bool throws = errors.size() < classes.size();
             classes.clear();
-            if (!errors.empty()) classes.push_back(errors[n % errors.size()]);
+            if (!errors.empty()) classes.push_back(errors[(n + seed) % errors.size()]);
             if (throws) classes.push_back(FaultClass::outOfMemory);
         }
         for (FaultClass fault : classes)
@@ -735,7 +753,7 @@ Figures loop(const Script& script, bool all) {
 
     // Every allocation of the plug-in.
     const uint64_t allocationBudget = all ? UINT64_MAX : 400 / weight;
-    for (uint64_t n : sample(baseline.run.allocations, allocationBudget))
+    for (uint64_t n : sample(baseline.run.allocations, allocationBudget, seed / 1000))
         playFault({Family::allocation, n, FaultClass::outOfMemory, {}});
 
     // A cut after every step, and after each prefix of what was pending.
@@ -783,10 +801,14 @@ TEST_P(FaultLoop, HoldsTheInvariantUnderEveryFault) {
     alarm(longMode() ? 3600 : 300); // a hang ends the run with its case told
     const Figures figures = loop(script, longMode());
     alarm(0);
-    std::printf("%s: %llu runs, %llu faults injected, %llu states checked, %zu findings\n",
+    std::printf("%s: %llu runs, %llu faults injected, %llu states checked, %zu findings "
+                "(sample seed %llu: HADROK_FAULT_LOOP_SEED=%llu plays the same)\n",
                 script.name.c_str(), (unsigned long long)figures.runs,
                 (unsigned long long)figures.faults, (unsigned long long)figures.states,
-                figures.findings.size());
+                figures.findings.size(), (unsigned long long)loopSeed(),
+                (unsigned long long)loopSeed());
+    if (!figures.findings.empty())
+        ADD_FAILURE() << "replay this sample with HADROK_FAULT_LOOP_SEED=" << loopSeed();
     // A few are enough to mend from; the count says how many more.
     for (size_t i = 0; i < figures.findings.size() && i < 20; ++i)
         ADD_FAILURE() << figures.findings[i];
