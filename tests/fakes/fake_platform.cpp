@@ -174,6 +174,7 @@ constexpr CallKind callKinds[] = {
     {"closeReadableFile", 0},
     {"openForAppend", fails},
     {"appendBytes", fails},
+    {"flushAppendableFile", fails},
     {"closeAppendableFile", 0},
     {"pathKindOf", fails},
     {"fileStampOf", fails},

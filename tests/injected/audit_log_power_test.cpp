@@ -161,6 +161,26 @@ TEST(AuditLogKill, ARotationKilledAtAnyStepWritesNoLineTwice) {
     }
 }
 
+// The flush at a rotation's close fails: the file is held on, the operator
+// is told, and the next flush (the one before a save) makes its line
+// durable, moved to .1 as it is.
+TEST(AuditLogFlush, ALineWhoseFlushFailedAtACloseIsFlushedByTheNext) {
+    clearFakeFiles();
+    fillLog(false, 1);
+    AuditLog log;
+    writeLines(log, 0, 1);
+    setFaultPlan({.atCall = 1, .kind = "flushAppendableFile"});
+    writeLines(log, 1, 2); // rotates: the close's flush fails
+    clearFaultPlan();
+    ASSERT_TRUE(fakeFile(std::string(auditLogFileName) + ".1"));
+    EXPECT_NE(auditLogProblem(log).find("could not be flushed to disk"), std::string::npos);
+    EXPECT_EQ(countOf(allLogText(survivingFiles()), operatorLine(0)), 0u);
+    ASSERT_TRUE(flushAuditLog(log));
+    const std::string text = allLogText(survivingFiles());
+    EXPECT_EQ(countOf(text, operatorLine(0)), 1u);
+    EXPECT_EQ(countOf(text, operatorLine(1)), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Rotations, AuditLogPower, testing::Bool(), [](const auto& info) {
     return info.param ? std::string("oldest_generation_kept") : std::string("into_a_free_one");
 });
