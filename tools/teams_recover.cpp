@@ -146,13 +146,14 @@ std::vector<Outcome> outcomesOf(const std::vector<FreqRecord>& registry,
     return outcomes;
 }
 
-// Sets a recovered side file aside under its "recovered" name, never over
-// another file; the name that was taken, or empty with the reason.
-std::string setAside(const std::string& folder, const std::string& name, std::string& reason) {
+// Sets a recovered side file aside under its "recovered" name in the held
+// folder, never over another file; the name that was taken, or empty with
+// the reason.
+std::string setAside(const Folder& folder, const std::string& name, std::string& reason) {
     const std::string base = recoveredNameOf(name);
     for (uint64_t n = 0;; ++n) {
         const std::string to = n == 0 ? base : fmt::format("{}.{}", base, n);
-        switch (moveNoReplace(inFolder(folder, name).c_str(), inFolder(folder, to).c_str())) {
+        switch (moveNoReplace(folder, name.c_str(), to.c_str())) {
         case MoveResult::moved:
             return to;
         case MoveResult::nameTaken:
@@ -291,7 +292,7 @@ int recover(const RecoverOptions& options) {
     int result = status;
     for (const SideFile& side : sides) {
         std::string reason;
-        const std::string to = setAside(options.folder, side.name, reason);
+        const std::string to = setAside(held.dir, side.name, reason);
         if (to.empty()) {
             result = 1;
             fmt::print("{} could not be set aside ({}): what it holds is in {} now, so a "
@@ -301,8 +302,7 @@ int recover(const RecoverOptions& options) {
             setAsideNames.push_back(to);
         }
     }
-    if (!setAsideNames.empty() &&
-        !flushFolderOf(inFolder(options.folder, setAsideNames.front()).c_str()))
+    if (!setAsideNames.empty() && !flushFolder(held.dir))
         fmt::print(stderr,
                    "warning: the side files are set aside, but flushing their folder "
                    "failed ({})\n",
