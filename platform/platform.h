@@ -97,7 +97,10 @@ void closeFolder(Folder& folder);
 enum class FolderCheck { same, moved, replaced, failed };
 FolderCheck checkFolder(const Folder& folder);
 // Each function below that takes a Folder and a name does what the one that
-// takes a path does, for the file of that name in the folder.
+// takes a path does, for the file of that name in the folder. The files that
+// live beside the registry (the log and its generations, the kept lines, the
+// side files, the lock) are reached only this way, so that they can never be
+// in two folders; a Folder not open (handle -1) goes by its path.
 
 // Moves a file to a new name in the same directory, never over an existing
 // one: a name already taken is told apart from other failures, so that a
@@ -168,7 +171,7 @@ struct AppendableFile {
     uint64_t index = 0;
 };
 // notRegular: a symbolic link, a FIFO, a device or a directory is there.
-OpenResult openForAppend(const char* path, AppendableFile& file);
+OpenResult openForAppend(const Folder& folder, const char* name, AppendableFile& file);
 // False when not all was written (size is then unknown: close and open again).
 bool appendBytes(AppendableFile& file, const void* data, size_t size);
 // Flushes what was appended to the disk; false, with lastSystemError(), on failure.
@@ -224,14 +227,11 @@ std::string systemUserName();
 // The names in the current directory, "." and ".." left out; those read
 // before an error when the listing fails part way.
 std::vector<std::string> currentDirectoryNames();
-// The same for a folder given as a full path ending in the separator (empty:
-// the current directory).
-std::vector<std::string> directoryNames(const std::string& folder);
+// The same for a folder.
 std::vector<std::string> directoryNames(const Folder& folder);
 
 // Removes a file, or a directory if it is empty. False when nothing was
 // removed.
-bool removePath(const char* path);
 bool removePath(const Folder& folder, const char* name);
 
 // Moves a name to another in the same directory, with the system's own rule
@@ -270,7 +270,7 @@ void releaseFileLock(FileLock& lock);
 bool writeLockHolder(FileLock& lock, const std::string& line);
 // What the holder wrote (the start of the file, up to 256 bytes, less the
 // locked byte on Windows); empty when nothing can be read.
-std::string lockHolderOf(const char* path);
+std::string lockHolderOf(const Folder& folder, const char* name);
 
 // Whether path still names the very file the lock is held on. A lock file
 // deleted or replaced by hand no longer keeps a second process out.

@@ -252,9 +252,11 @@ bool writeLockHolder(FileLock& lock, const std::string& line) {
     return true;
 }
 
-std::string lockHolderOf(const char* path) {
-    if (!path || !*path) return {};
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+std::string lockHolderOf(const Folder& folder, const char* name) {
+    if (!name || !*name) return {};
+    const At file = at(folder, name);
+    const int fd = openat(file.dir, file.name.c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return {};
     struct stat st {};
     char buffer[256];
@@ -523,12 +525,20 @@ void closeReadableFile(ReadableFile& file) {
     file.handle = -1;
 }
 
-OpenResult openForAppend(const char* path, AppendableFile& file) {
+OpenResult openForAppend(const Folder& folder, const char* name, AppendableFile& file) {
     file = {};
+    if (!name || !*name) {
+        errno = EINVAL;
+        return OpenResult::failed;
+    }
+    const At named = at(folder, name);
     struct stat st {};
-    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) return OpenResult::notRegular;
-    const int fd = open(
-        path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+    if (fstatat(named.dir, named.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(st.st_mode))
+        return OpenResult::notRegular;
+    const int fd = openat(
+        named.dir, named.name.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno == ELOOP || errno == ENXIO ? OpenResult::notRegular : OpenResult::failed;
     if (const OpenResult kind = regularOrNot(fd, st); kind != OpenResult::opened) return kind;
@@ -590,13 +600,7 @@ bool fileStampOf(const Folder& folder, const char* name, FileStamp& stamp) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
-    return directoryNames(std::string());
-}
-
-std::vector<std::string> directoryNames(const std::string& folder) {
-    Folder byPath;
-    byPath.path = folder;
-    return directoryNames(byPath);
+    return directoryNames(Folder{});
 }
 
 std::vector<std::string> directoryNames(const Folder& folder) {
@@ -618,10 +622,6 @@ std::vector<std::string> directoryNames(const Folder& folder) {
     }
     closedir(dir);
     return names;
-}
-
-bool removePath(const char* path) {
-    return std::remove(path) == 0; // unlink, or rmdir for a directory
 }
 
 bool removePath(const Folder& folder, const char* name) {

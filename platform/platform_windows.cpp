@@ -162,7 +162,7 @@ bool writeLockHolder(FileLock& lock, const std::string& line) {
            written == text.size();
 }
 
-std::string lockHolderOf(const char* path) {
+static std::string lockHolderOf(const char* path) {
     if (!path || !*path) return {};
     // Shared every way, so that the holder's open (no deletion shared) is
     // never in conflict; never through a link.
@@ -424,7 +424,7 @@ namespace {
 FileIdentity identityOfHandle(HANDLE handle);
 } // namespace
 
-OpenResult openForAppend(const char* path, AppendableFile& file) {
+static OpenResult openForAppend(const char* path, AppendableFile& file) {
     file = {};
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
@@ -512,10 +512,10 @@ bool fileStampOf(const char* path, FileStamp& stamp) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
-    return directoryNames(std::string());
+    return directoryNames(Folder{});
 }
 
-std::vector<std::string> directoryNames(const std::string& folder) {
+static std::vector<std::string> directoryNames(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found{};
     const HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
@@ -528,7 +528,7 @@ std::vector<std::string> directoryNames(const std::string& folder) {
     return names;
 }
 
-bool removePath(const char* path) {
+static bool removePath(const char* path) {
     if (DeleteFileA(path)) return true;
     const DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -676,6 +676,20 @@ LockResult takeFileLock(const Folder& folder, const char* name, FileLock& lock) 
         return LockResult::failed;
     }
     return takeFileLock((folder.path + name).c_str(), lock);
+}
+
+OpenResult openForAppend(const Folder& folder, const char* name, AppendableFile& file) {
+    if (!name || !*name) {
+        file = {};
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return OpenResult::failed;
+    }
+    return openForAppend((folder.path + name).c_str(), file);
+}
+
+std::string lockHolderOf(const Folder& folder, const char* name) {
+    if (!name || !*name) return {};
+    return lockHolderOf((folder.path + name).c_str());
 }
 
 LockCheck checkFileLock(const Folder& folder, const char* name, const FileLock& lock) {

@@ -74,7 +74,7 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     echoIfAny(instance, lockNotice(state.store));
     // Said at every connection while they remain: nothing else brings back
     // what they hold.
-    echoIfAny(instance, sideFilesNotice(sideFilesIn(state.store.folder).size()));
+    echoIfAny(instance, sideFilesNotice(sideFilesIn(state.store.held).size()));
     echoIfAny(instance, loaded.fileProblem);
     for (const char* line : loaded.errorLines)
         echo(instance, line);
@@ -134,6 +134,8 @@ void autoSave(BotInstance& instance, PluginState& state) {
         state.leftAloneTold = save.status == SaveStatus::leftAlone ? notice : std::string();
         const std::string saved = savedAuditText(save);
         if (!saved.empty()) auditLog(state.log, bot, "save", noFreq, saved);
+        for (const std::string& line : prunedAuditTexts(save))
+            auditLog(state.log, bot, "save", noFreq, line);
         const std::string text = saveAuditText(save);
         if (!text.empty()) auditLog(state.log, bot, "save", noFreq, text);
     } catch (...) {

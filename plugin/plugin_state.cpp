@@ -10,12 +10,17 @@
 #include "text/number.h"
 
 void followRegistryLock(PluginState& state) {
-    // The log goes by its name: once the folder is no longer at that name,
-    // none is written rather than one in a folder this process never held.
-    std::string file = holdsRegistry(state.store) && registryFolderAtItsName(state.store)
-                           ? storePath(state.store, auditLogFileName)
-                           : std::string();
-    if (file != state.log.path) setAuditLogFile(state.log, std::move(file));
+    // The log is in the held folder, beside the lock and the registry. Where
+    // the folder's files are reached by its path (Windows), none is written
+    // once that path leads elsewhere, rather than one in a folder this
+    // process never held.
+    const RegistryStore& store = state.store;
+    const bool logs =
+        holdsRegistry(store) && (folderFollowsHandle || registryFolderAtItsName(store));
+    const std::string name = logs ? auditLogFileName : "";
+    if (name != state.log.name || store.held.handle != state.log.folder.handle ||
+        store.held.path != state.log.folder.path)
+        setAuditLogFile(state.log, store.held, name);
 }
 
 AuditActor pluginActor(const PluginState& state) {
@@ -146,6 +151,8 @@ void stopPluginState(PluginState& state) {
     }
     const std::string saved = savedAuditText(save);
     if (!saved.empty()) auditLog(state.log, plugin, "save", noFreq, saved);
+    for (const std::string& line : prunedAuditTexts(save))
+        auditLog(state.log, plugin, "save", noFreq, line);
     const std::string text = saveAuditText(save);
     if (!text.empty()) {
         writeStandardError("hadrok: at unload, " + text + "\n");
@@ -155,6 +162,8 @@ void stopPluginState(PluginState& state) {
     // next run's saves would otherwise outlive them.
     try {
         flushAuditLog(state.log);
+        // Let go before the folder it is reached through is closed.
+        setAuditLogFile(state.log, Folder{}, {});
     } catch (...) {
     }
     closeRegistryStore(state.store);

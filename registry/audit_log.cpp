@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "registry/audit_log_rooms.h"
 #include "registry/refusal_counts.h"
 #include "text/ascii.h"
 #include "text/date_time.h"
@@ -20,213 +21,25 @@ Text auditTimeText(int64_t seconds) {
 
 namespace {
 
-void noteTrouble(AuditLog& log, std::string text) {
-    AuditLogTrouble& trouble = log.trouble;
-    if (trouble.inSpell && trouble.spellText == text) return;
-    trouble.inSpell = true;
-    trouble.spellText = text;
-    trouble.pending = std::move(text);
-}
-
-void noteWorked(AuditLog& log) {
-    AuditLogTrouble& trouble = log.trouble;
-    trouble.inSpell = false;
-    trouble.spellText.clear();
-}
-
-// The log's name as the operator is told it: its folder is the registry's,
-// which he is told apart.
-std::string shownName(const AuditLog& log) {
-    const std::string& path = log.path;
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-Text generationName(const AuditLog& log, int n) {
-    Text name(log.path);
-    name.append(".");
-    name.append(int32_t(n));
-    return name;
-}
-
-const char notRegularReason[] = "it is a symbolic link or not a regular file";
-
-// Whether a line is one that a player's repeats may rotate out for good: a
-// level-0 player's line of a kind he can repeat at will. Every other line
-// (an operator's, a registration, an unregistration, a hand-over, the
-// plug-in's and the registry tool's own) is kept in hadrok.log.kept when its
-// generation goes. A name in a line has every quote written as \x22, so the
-// first `" level=` ends it.
-bool rotatesOut(std::string_view line) {
-    const size_t level = line.find("\" level=");
-    if (level == std::string_view::npos || line.find(" player=\"") == std::string_view::npos)
-        return false;
-    if (line.substr(level, 11) != "\" level=0 !") return false;
-    const std::string_view command = line.substr(level + 10);
-    for (size_t k = 0; k < repeatKinds; ++k) {
-        if (RepeatKind(k) == RepeatKind::handOver) continue;
-        const std::string_view word = repeatCommand(RepeatKind(k));
-        if (command.starts_with(word) && command.size() > word.size() &&
-            (command[word.size()] == ' ' || command[word.size()] == ':'))
-            return true;
-    }
-    return false;
-}
-
-std::string keptName(const AuditLog& log) {
-    return log.path + auditLogKeptSuffix;
-}
-
-bool readWhole(const std::string& path, std::string& bytes, std::string& reason) {
-    ReadableFile file;
-    const OpenResult opened = openRegularFile(path.c_str(), file);
-    // Nothing there, or no file (a directory): no lines to read.
-    if (opened == OpenResult::missing || opened == OpenResult::notRegular) return true;
-    if (opened != OpenResult::opened) {
-        reason = lastSystemError();
-        return false;
-    }
-    // A generation is at most 2 MiB and the kept file 6: anything far
-    // larger is not the log's, and is not read into memory.
-    if (file.size > uint64_t(8 * auditLogKeptBytes)) {
-        closeReadableFile(file);
-        reason = "it is far larger than the log makes it";
-        return false;
-    }
-    bytes.resize(size_t(file.size));
-    const bool read = readExactly(file, bytes.data(), bytes.size());
-    if (!read) reason = lastSystemError();
-    closeReadableFile(file);
-    return read;
-}
-
-// The kept file past its bound loses its oldest lines, down to the newest
-// auditLogKeptBytes at least; a failure leaves it whole and growing.
-void trimKept(const AuditLog& log) {
-    std::string bytes, reason;
-    if (!readWhole(keptName(log), bytes, reason) ||
-        bytes.size() <= size_t(auditLogKeptBytes + auditLogRotateBytes))
-        return;
-    size_t from = bytes.size() - size_t(auditLogKeptBytes);
-    // Back to the start of the line that reaches into the newest part.
-    while (from > 0 && bytes[from - 1] != '\n')
-        --from;
-    const std::string path = keptName(log);
-    SafeWrite write;
-    write.path = path.c_str();
-    write.data = bytes.data() + from;
-    write.size = bytes.size() - from;
-    writeFileSafely(write);
-}
-
-// Before the oldest generation goes, its lines that players' repeats may not
-// push out are appended to hadrok.log.kept. False, with the reason, when
-// they could not be: then the generation stays.
-bool keepLines(AuditLog& log, std::string& reason) {
-    const Text oldest = generationName(log, auditLogGenerations);
-    // Kept already, by a rotation that then failed to remove it: not twice.
-    const FileIdentity identity = fileIdentityOf(oldest.data);
-    if (sameFile(identity, log.keptFrom)) return true;
-    std::string bytes;
-    if (!readWhole(oldest.data, bytes, reason)) return false;
-    std::string kept;
-    for (size_t at = 0; at < bytes.size();) {
-        size_t end = bytes.find('\n', at);
-        if (end == std::string::npos) end = bytes.size();
-        const std::string_view line(bytes.data() + at, end - at);
-        if (!line.empty() && !rotatesOut(line)) {
-            kept.append(line);
-            kept.push_back('\n');
-        }
-        at = end + 1;
-    }
-    if (kept.empty()) return true;
-    AppendableFile file;
-    const OpenResult opened = openForAppend(keptName(log).c_str(), file);
-    if (opened != OpenResult::opened) {
-        reason = opened == OpenResult::notRegular ? notRegularReason : lastSystemError();
-        return false;
-    }
-    const bool appended = appendBytes(file, kept.data(), kept.size());
-    if (!appended) reason = lastSystemError();
-    const uint64_t size = file.size;
-    closeAppendableFile(file);
-    if (!appended) return false;
-    log.keptFrom = identity;
-    if (size > uint64_t(auditLogKeptBytes + auditLogRotateBytes)) trimKept(log);
-    return true;
-}
-
-// hadrok.log becomes hadrok.log.1, .1 becomes .2 and so on; the oldest goes
-// only when every generation is there, and only once its lines that must stay
-// are in hadrok.log.kept. Each step moves a name to a free one,
-// never over another, and a failed step ends the rotation: what has moved
-// stays in order, and the next try goes on from the first free name.
-bool rotate(AuditLog& log, std::string& reason) {
-    int free = 1;
-    while (free <= auditLogGenerations &&
-           pathKindOf(generationName(log, free).data) != PathKind::missing)
-        ++free;
-    if (free > auditLogGenerations) {
-        if (!keepLines(log, reason)) return false;
-        if (!removePath(generationName(log, auditLogGenerations).data)) {
-            reason = lastSystemError();
-            return false;
-        }
-        log.keptFrom = {}; // gone: its number may name another file later
-        free = auditLogGenerations;
-    }
-    for (int n = free - 1; n >= 1; --n)
-        if (moveNoReplace(generationName(log, n).data, generationName(log, n + 1).data) !=
-            MoveResult::moved) {
-            reason = lastSystemError();
-            return false;
-        }
-    if (moveNoReplace(log.path.c_str(), generationName(log, 1).data) == MoveResult::moved)
-        return true;
-    reason = lastSystemError();
-    return false;
-}
-
-std::string cannotWrite(const AuditLog& log, const std::string& reason) {
-    return "Audit log " + shownName(log) + " cannot be written (" + reason +
-           "); changes are not logged.";
-}
-
-void closeFile(AuditLog& log) {
-    closeAppendableFile(log.file);
-}
-
-// The log file, opened when it is not open yet; false, with the trouble
-// noted, when it cannot be.
-bool openFile(AuditLog& log, OpenResult& opened) {
-    opened = OpenResult::opened;
-    if (log.file.handle >= 0) return true;
-    opened = openForAppend(log.path.c_str(), log.file);
-    log.lookedAtTick = tickCount();
-    return opened == OpenResult::opened;
-}
-
 // Appends one whole line (ending in a newline) to the log. The file stays
 // open: a line is one write, unless the log is due to rotate.
 void writeLine(AuditLog& log, const Text& line) {
-    if (log.path.empty()) return;
+    if (log.name.empty()) return;
     std::string rotationTrouble;
     OpenResult opened = OpenResult::opened;
-    openFile(log, opened);
+    openLogFile(log, opened);
     if (opened == OpenResult::opened && log.mayRotate &&
-        log.file.size >= uint64_t(auditLogRotateBytes)) {
-        closeFile(log);
+        log.file.open.size >= uint64_t(auditLogRotateBytes)) {
         std::string reason;
-        if (!rotate(log, reason))
-            rotationTrouble = "Audit log " + shownName(log) + " could not be rotated (" + reason +
+        if (!rotateLog(log, reason))
+            rotationTrouble = "Audit log " + log.name + " could not be rotated (" + reason +
                               "); it grows on to at most " +
                               std::to_string(auditLogLimitBytes >> 20) + " MiB.";
-        openFile(log, opened);
+        openLogFile(log, opened);
         if (opened == OpenResult::opened && !rotationTrouble.empty() &&
-            log.file.size + line.length + 1 > uint64_t(auditLogLimitBytes)) {
-            closeFile(log);
-            noteTrouble(log, "Audit log " + shownName(log) + " is full and could not be rotated (" +
+            log.file.open.size + line.length + 1 > uint64_t(auditLogLimitBytes)) {
+            closeLogFile(log);
+            noteTrouble(log, "Audit log " + log.name + " is full and could not be rotated (" +
                                  reason + "); no more lines are written to it.");
             return;
         }
@@ -239,7 +52,7 @@ void writeLine(AuditLog& log, const Text& line) {
     // Part of a line left by a write cut short is ended where it stops. A
     // file shorter than where the cut began is another file: nothing to end.
     AuditLogCutTail& cut = log.cut;
-    const uint64_t size = log.file.size;
+    const uint64_t size = log.file.open.size;
     if (cut.possible && size < cut.cutSize) cut = {};
     const bool endCutTail = cut.possible && size > cut.cutSize;
     Text whole;
@@ -248,17 +61,19 @@ void writeLine(AuditLog& log, const Text& line) {
         whole.append(line);
     }
     const Text& bytes = endCutTail ? whole : line;
-    if (!appendBytes(log.file, bytes.data, bytes.length)) {
+    if (!appendBytes(log.file.open, bytes.data, bytes.length)) {
         const std::string reason = lastSystemError();
         // Where the file last ended with a whole line, kept through a spell.
         if (!cut.possible) cut = {true, size};
-        // How much was written is not known: the next line opens it afresh.
-        closeFile(log);
+        // Part of the line may be there: unflushed like a whole one. How
+        // much was written is not known: the next line opens it afresh.
+        log.file.linesUnflushed = true;
+        closeLogFile(log);
         noteTrouble(log, cannotWrite(log, reason));
         return;
     }
     cut = {};
-    log.unflushed = true;
+    log.file.linesUnflushed = true;
     if (rotationTrouble.empty())
         noteWorked(log);
     else
@@ -310,19 +125,6 @@ void writeCounts(AuditLog& log, bool all) {
 
 } // namespace
 
-AuditLog::~AuditLog() {
-    closeAppendableFile(file);
-}
-
-void setAuditLogFile(AuditLog& log, std::string path) {
-    closeFile(log);
-    log.unflushed = false;
-    log.path = std::move(path);
-    log.trouble = {};
-    log.cut = {};
-    log.counts = {};
-}
-
 Text auditQuote(std::string_view text) {
     // A backslash stays as it is, so that a Windows path reads, and is
     // found, as typed; only one before an "x", which would read as the
@@ -345,7 +147,7 @@ Text auditQuote(std::string_view text) {
 
 void auditLog(AuditLog& log, const AuditActor& actor, const char* command, int32_t freq,
               std::string_view change) {
-    if (log.path.empty()) return;
+    if (log.name.empty()) return;
     // Counts whose minute is over come first, so that the lines stay in order.
     writeCounts(log, false);
     if (!actor.enabled) return;
@@ -355,7 +157,7 @@ void auditLog(AuditLog& log, const AuditActor& actor, const char* command, int32
 
 void auditToolLine(AuditLog& log, std::string_view userName, const char* command, int32_t freq,
                    std::string_view change) {
-    if (log.path.empty()) return;
+    if (log.name.empty()) return;
     Text line = auditTimeText(wallNow());
     line.append(" tool=\"hadrok teams\" user=");
     line.append(auditQuote(userName));
@@ -364,7 +166,7 @@ void auditToolLine(AuditLog& log, std::string_view userName, const char* command
 }
 
 void auditWrongPassword(AuditLog& log, const AuditActor& actor, int32_t freq) {
-    if (log.path.empty()) return;
+    if (log.name.empty()) return;
     writeCounts(log, false);
     if (!actor.enabled) return;
     if (countRefusal(log.counts, actor.handle, actor.playerName, actor.playerLevel, freq,
@@ -375,7 +177,7 @@ void auditWrongPassword(AuditLog& log, const AuditActor& actor, int32_t freq) {
 
 void auditRepeat(AuditLog& log, const AuditActor& actor, RepeatKind kind, int32_t freq,
                  std::string_view change, std::string_view last) {
-    if (log.path.empty()) return;
+    if (log.name.empty()) return;
     writeCounts(log, false);
     if (!actor.enabled) return;
     // An operator's lines are his actions, always written in full.
@@ -388,49 +190,12 @@ void auditRepeat(AuditLog& log, const AuditActor& actor, RepeatKind kind, int32_
                               repeatCommand(kind), freq, change));
 }
 
-void lookAtAuditLogFile(AuditLog& log) {
-    if (log.file.handle < 0) return;
-    log.lookedAtTick = tickCount();
-    const FileIdentity named = fileIdentityOf(log.path.c_str());
-    FileStamp stamp;
-    if (!named.known || named.device != log.file.volume || named.index != log.file.index ||
-        !fileStampOf(log.path.c_str(), stamp)) {
-        // Moved, removed or replaced: the next line goes where the name leads.
-        closeFile(log);
-        return;
-    }
-    log.file.size = stamp.size;
-}
-
-void flushAuditLog(AuditLog& log) {
-    if (log.file.handle < 0 || !log.unflushed) return;
-    if (!flushAppendableFile(log.file)) {
-        noteTrouble(log, "Audit log " + shownName(log) + " could not be flushed to disk (" +
-                             lastSystemError() + "); its last lines may not survive a power cut.");
-        return;
-    }
-    log.unflushed = false;
-}
-
 void auditLogTick(AuditLog& log) {
     writeCounts(log, false);
-    if (log.file.handle >= 0 && uint32_t(tickCount() - log.lookedAtTick) >= 1000)
+    if (log.file.open.handle >= 0 && uint32_t(tickCount() - log.lookedAtTick) >= 1000)
         lookAtAuditLogFile(log);
 }
 
 void endAuditLog(AuditLog& log) {
     writeCounts(log, true);
-}
-
-std::string auditLogProblem(AuditLog& log) {
-    if (log.path.empty()) return {};
-    // A name that is there but is no plain file is told before anything is
-    // logged, without creating the log.
-    if (pathKindOf(log.path.c_str()) == PathKind::other) {
-        closeFile(log);
-        noteTrouble(log, cannotWrite(log, notRegularReason));
-    } else {
-        lookAtAuditLogFile(log);
-    }
-    return std::exchange(log.trouble.pending, {});
 }

@@ -23,7 +23,9 @@ constexpr long auditLogLimitBytes = 2 * auditLogRotateBytes;
 // Where the lines that players' repeats may not push out (an operator's, a
 // registration, an unregistration, a hand-over, the plug-in's and the
 // tool's own) go when the oldest generation is removed; it keeps at least
-// the newest auditLogKeptBytes of them, as many as the generations hold.
+// the newest auditLogKeptBytes of them, as many as the generations hold, and
+// past that a level-0 player's go first, so that no player's flood pushes
+// out another's line.
 constexpr char auditLogKeptSuffix[] = ".kept";
 constexpr long auditLogKeptBytes = (auditLogGenerations + 1) * auditLogRotateBytes;
 
@@ -46,21 +48,37 @@ struct AuditLogCutTail {
     uint64_t cutSize = 0;
 };
 
+// The log's file as it is held: open between lines, so that a line costs one
+// write. A line written is unflushed until a flush makes it durable, and no
+// close forgets it: a file whose flush fails at its close is held on in
+// `left` until a later flush gets through. `namesUnflushed` says the file
+// was made, or the generations moved, since the folder was last flushed, so
+// that the name of a durable line is durable too.
+struct AuditLogFile {
+    AppendableFile open;         // open while handle >= 0
+    bool linesUnflushed = false; // lines written to `open` since its last flush
+    AppendableFile left;         // closed off, its lines not yet flushed
+    bool namesUnflushed = false;
+};
+
 // One log's state: where it goes, its troubles, a cut line to end, the
-// counts of repeated lines, and the file kept open between lines, so that a
-// line costs one write. The plug-in keeps one in its process state; a tool
-// makes one for the line it writes. The file is closed when it ends.
+// counts of repeated lines, and its file. The plug-in keeps one in its
+// process state; a tool makes one for the line it writes. The file is
+// flushed and closed when it ends.
 struct AuditLog {
-    // hadrok.log in the current directory until set; empty for a process
-    // that must write none, as one that does not hold the registry.
-    std::string path = auditLogFileName;
+    // The log is the file `name` in `folder`, which is held by another (the
+    // store, or a tool) and reached through its handle, so that it is always
+    // the folder the registry and its lock are in, whatever becomes of the
+    // folder's name. Until set: hadrok.log in the current directory. An empty
+    // name: a process that must write none, as one that does not hold the
+    // registry.
+    Folder folder;
+    std::string name = auditLogFileName;
     AuditLogTrouble trouble;
     AuditLogCutTail cut;
     RefusalCounts counts;
-    AppendableFile file;       // open while handle >= 0
-    bool unflushed = false;    // lines written since the last flush
+    AuditLogFile file;
     uint32_t lookedAtTick = 0; // when the name was last checked to lead to the file
-    FileIdentity keptFrom;     // the oldest generation whose lines were last kept
     // False for a tool that writes a line without the registry's lock: the
     // lock's holder, a host perhaps, rotates; the tool only appends.
     bool mayRotate = true;
@@ -71,9 +89,10 @@ struct AuditLog {
     ~AuditLog();
 };
 
-// Where the log goes from now on; forgets the counts and the troubles of
-// the log before.
-void setAuditLogFile(AuditLog& log, std::string path);
+// Where the log goes from now on (an empty name: nowhere); the lines of the
+// log before are flushed first, and its counts and troubles forgotten. The
+// folder must stay open while the log is set to it.
+void setAuditLogFile(AuditLog& log, const Folder& folder, std::string name);
 
 // Who made a change: a bot and a player, or the plug-in itself (handle 0,
 // no player) for saves and loads.
@@ -127,10 +146,11 @@ void auditLogTick(AuditLog& log);
 // have been changed from outside.
 void lookAtAuditLogFile(AuditLog& log);
 
-// Flushes the lines written so far to the disk, before a save of the
-// registry that they describe: a power cut never keeps a change without its
-// line. A failure is a trouble told like the others.
-void flushAuditLog(AuditLog& log);
+// Flushes the lines written so far to the disk, and the folder when the
+// file is new or was rotated, before a save of the registry that they
+// describe: a power cut never keeps a change without its line. A failure is
+// a trouble told like the others. True when every line written is durable.
+bool flushAuditLog(AuditLog& log);
 
 // Writes every count now, at unload.
 void endAuditLog(AuditLog& log);

@@ -64,9 +64,9 @@ void nameLockHolder(FileLock& lock, const char* kind, const std::string& command
     writeLockHolder(lock, lockHolderLine(kind, command));
 }
 
-LockHolder lockHolderAt(const char* path) {
+LockHolder lockHolderAt(const Folder& folder, const char* name) {
     LockHolder holder;
-    std::string text = lockHolderOf(path);
+    std::string text = lockHolderOf(folder, name);
     const size_t end = text.find_first_of("\r\n");
     if (end != std::string::npos) text.resize(end);
     const size_t first = text.find_first_not_of(' ');

@@ -26,9 +26,10 @@ struct LockHolder {
     std::string command;
 };
 
-// What the lock file at path says of its holder; not known when it is empty,
-// can't be read or is not such a line (an older version writes nothing).
-LockHolder lockHolderAt(const char* path);
+// What the lock file of that name in folder says of its holder; not known
+// when it is empty, can't be read or is not such a line (an older version
+// writes nothing).
+LockHolder lockHolderAt(const Folder& folder, const char* name);
 
 // "a host process (pid 4242)" or "a tool (pid 4242, hadrok teams restore)";
 // empty when the holder is not known.

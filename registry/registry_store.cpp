@@ -72,7 +72,10 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         rememberRegistryState(store);
         break;
     case WriteResult::renamedUnflushed:
-        // Written again next time: the flush is still owed.
+        // Written again next time: the flush is still owed. The file in
+        // place is this process's own all the same, so that a lock taken
+        // back later finds it as this process left it.
+        rememberRegistryState(store);
         report.status = SaveStatus::savedUnflushed;
         report.reason = lastSystemError();
         break;
@@ -194,6 +197,13 @@ std::string saveAuditText(const SaveReport& save) {
     if (!save.pruneProblem.empty())
         add("old daily backup " + save.pruneProblem + " could not be removed");
     return text;
+}
+
+std::vector<std::string> prunedAuditTexts(const SaveReport& save) {
+    std::vector<std::string> lines;
+    for (const std::string& name : save.pruned)
+        lines.push_back("removed the old daily backup " + name + " (beyond Backups)");
+    return lines;
 }
 
 std::string savedAuditText(const SaveReport& save) {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -125,6 +126,14 @@ struct RegistryStore {
 // The full name of one of the registry's files in the store's folder.
 std::string storePath(const RegistryStore& store, const char* name);
 
+// Whether a name is a temporary of a write beside the registry
+// (Zandrel.teams*.tmp or .tmp.<process>), which only a writer that holds the
+// lock makes: with the lock held, one that is there was left by a crash.
+bool isTemporaryName(std::string_view name);
+// Removes those in a folder whose lock the caller holds, as the host does at
+// its start and a registry tool once it holds the lock.
+void removeLeftoverTemporaries(const Folder& folder);
+
 // Fixes the folder (the current directory), takes the lock (never waiting).
 // The holder removes temporaries that a crashed process left in the folder.
 void openRegistryStore(RegistryStore& store);
@@ -164,9 +173,10 @@ enum class SaveStatus {
 struct SaveReport {
     SaveStatus status = SaveStatus::saved;
     std::string reason;
-    std::string backupProblem;   // the day's backup could not be made: name and reason
-    std::string backupUnflushed; // the day's backup is made, its folder not flushed
-    std::string pruneProblem;    // an old backup could not be removed
+    std::string backupProblem;       // the day's backup could not be made: name and reason
+    std::string backupUnflushed;     // the day's backup is made, its folder not flushed
+    std::string pruneProblem;        // an old backup could not be removed
+    std::vector<std::string> pruned; // the old daily backups this save removed
     // leftAlone and lockLost: what this process holds, written beside.
     std::string sideName;
     std::string sideProblem;
@@ -233,4 +243,7 @@ std::string saveAuditText(const SaveReport& save);
 // whole: a save whose folder could not be flushed says so instead); empty
 // for any other.
 std::string savedAuditText(const SaveReport& save);
+// One line for each old daily backup the save removed, so that a file the
+// operator put there under such a name is never gone without a word.
+std::vector<std::string> prunedAuditTexts(const SaveReport& save);
 std::string snapshotNotice(const SnapshotReport& snapshot, const char* command);

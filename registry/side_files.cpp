@@ -57,7 +57,7 @@ SideFileOrder sideFileOrderOf(const std::string& name) {
     return order;
 }
 
-std::vector<std::string> sideFilesIn(const std::string& folder) {
+std::vector<std::string> sideFilesIn(const Folder& folder) {
     std::vector<SideFileOrder> found;
     for (const std::string& name : directoryNames(folder))
         if (isSideFileName(name)) found.push_back(sideFileOrderOf(name));

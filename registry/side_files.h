@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+
 extern const char recoveredFileName[];
 
 // Whether a name in the registry's folder is a side file: never a temporary
@@ -25,9 +27,8 @@ struct SideFileOrder {
 };
 SideFileOrder sideFileOrderOf(const std::string& name);
 
-// The side files in a folder (a full path ending in the separator, empty for
-// the current directory), oldest run first.
-std::vector<std::string> sideFilesIn(const std::string& folder);
+// The side files in a folder, oldest run first.
+std::vector<std::string> sideFilesIn(const Folder& folder);
 
 // The name a recovered side file is set aside under: its own suffix after
 // "recovered" instead of "unsaved".

@@ -41,13 +41,17 @@ bool snapshotKey(std::string_view name, const std::string& prefix, std::string& 
 // comes; the file just written is never a candidate. What is removed is the
 // oldest of the rest; a removal that fails is told.
 std::string pruneOldest(const RegistryStore& store, std::vector<std::string>& sortedOldestFirst,
-                        uint32_t keep, const std::string& justWritten) {
+                        uint32_t keep, const std::string& justWritten,
+                        std::vector<std::string>* removed = nullptr) {
     std::string problem;
     for (size_t i = 0; i + keep < sortedOldestFirst.size(); ++i) {
         const std::string& name = sortedOldestFirst[i];
         if (name == justWritten) continue;
-        if (!removePath(store.held, name.c_str()) && problem.empty())
+        if (removePath(store.held, name.c_str())) {
+            if (removed) removed->push_back(name);
+        } else if (problem.empty()) {
             problem = name + " (" + lastSystemError() + ")";
+        }
     }
     return problem;
 }
@@ -101,7 +105,7 @@ void keepDatedBackup(RegistryStore& store, uint32_t keep, SaveReport& report) {
         if (file.compare(name) <= 0) dated.push_back(std::move(file));
     // The date in the name sorts as text.
     std::sort(dated.begin(), dated.end());
-    report.pruneProblem = pruneOldest(store, dated, keep, written);
+    report.pruneProblem = pruneOldest(store, dated, keep, written, &report.pruned);
 }
 
 namespace {

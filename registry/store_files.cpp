@@ -31,8 +31,6 @@ bool allDigits(std::string_view text) {
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-namespace {
-
 // A temporary of a save: <name>.tmp.<process>, or a bare <name>.tmp, which
 // is cleared away too.
 bool isTemporaryName(std::string_view name) {
@@ -43,8 +41,6 @@ bool isTemporaryName(std::string_view name) {
     std::string_view rest = name.substr(at + 4);
     return rest.empty() || (rest[0] == '.' && allDigits(rest.substr(1)));
 }
-
-} // namespace
 
 WriteResult writeBeside(const RegistryStore& store, const std::string& name, const void* data,
                         size_t size, bool replace, const char* copyOf) {
@@ -72,10 +68,14 @@ std::vector<std::string> namesWhere(const RegistryStore& store, bool (*keep)(std
 }
 
 void removeLeftoverTemporaries(const RegistryStore& store) {
+    removeLeftoverTemporaries(store.held);
+}
+
+void removeLeftoverTemporaries(const Folder& folder) {
     // Only the holder may remove temporaries: any other process's would be
     // in use. With the lock held, those present are leftovers of a crash.
-    for (const std::string& name : directoryNames(store.held))
-        if (isTemporaryName(name)) removePath(store.held, name.c_str());
+    for (const std::string& name : directoryNames(folder))
+        if (isTemporaryName(name)) removePath(folder, name.c_str());
 }
 
 std::string storePath(const RegistryStore& store, const char* name) {

@@ -45,10 +45,8 @@ void openRegistryStore(RegistryStore& store) {
     store.lockResult = takeFileLock(store.held, registryLockFileName, store.lock);
     if (store.lockResult != LockResult::taken) {
         store.lockReason = lastSystemError();
-        if (store.lockResult == LockResult::heldElsewhere) {
-            const std::string lockPath = storePath(store, registryLockFileName);
-            store.lockHolder = lockHolderWords(lockHolderAt(lockPath.c_str()));
-        }
+        if (store.lockResult == LockResult::heldElsewhere)
+            store.lockHolder = lockHolderWords(lockHolderAt(store.held, registryLockFileName));
     }
     // Then the folder is held open, so that the files stay in the folder
     // loaded from even if it is renamed, and one put in its place is never

@@ -78,8 +78,7 @@ bool lockStillHeld(RegistryStore& store, SaveReport& report) {
     }
     if (taken == LockResult::heldElsewhere) {
         store.lockLost = true;
-        const std::string holder =
-            lockHolderWords(lockHolderAt(storePath(store, registryLockFileName).c_str()));
+        const std::string holder = lockHolderWords(lockHolderAt(store.held, registryLockFileName));
         if (!holder.empty())
             store.lockLostReason = std::string(registryLockFileName) +
                                    " was deleted or replaced, and " + holder + " now holds it";

@@ -88,7 +88,9 @@ int status(const StatusOptions& options) {
         FileLock probe;
         const LockResult result = takeFileLock(lockPath.c_str(), probe);
         releaseFileLock(probe);
-        const LockHolder holder = lockHolderAt(lockPath.c_str());
+        Folder held;
+        held.path = options.folder == "." ? std::string() : (fs::path(options.folder) / "").string();
+        const LockHolder holder = lockHolderAt(held, registryLockFileName);
         if (result == LockResult::heldElsewhere && holder.known && !holder.tool)
             hostPid = holder.pid;
         if (result == LockResult::heldElsewhere && holder.known)
@@ -120,7 +122,7 @@ int status(const StatusOptions& options) {
     }
 
     // What the folder holds besides: each kind sorted so the newest is last.
-    std::vector<std::string> unsaved, damaged, dated, snapshots;
+    std::vector<std::string> unsaved, damaged, dated, snapshots, temporaries;
     static const std::regex datedName(R"(\.\d{4}-\d\d-\d\d$)");
     static const std::regex snapshotName(R"(^\.before-[a-z]+-(\d{8}-\d{6}(\.\d+)?)$)");
     for (const fs::directory_entry& entry : fs::directory_iterator(options.folder, error)) {
@@ -128,7 +130,9 @@ int status(const StatusOptions& options) {
         if (!name.starts_with(registry + ".")) continue;
         const std::string rest = name.substr(registry.size());
         std::smatch match;
-        if (isSideFileName(name))
+        if (isTemporaryName(name))
+            temporaries.push_back(name);
+        else if (isSideFileName(name))
             unsaved.push_back(name);
         else if (rest.starts_with(".damaged"))
             damaged.push_back(name);
@@ -136,6 +140,13 @@ int status(const StatusOptions& options) {
             dated.push_back(name);
         else if (std::regex_match(rest, match, snapshotName))
             snapshots.push_back(match[1].str() + " " + name);
+    }
+    std::sort(temporaries.begin(), temporaries.end());
+    for (const std::string& name : temporaries) {
+        ++waiting;
+        fmt::print("! temporary {} was left by a host or tool stopped while it wrote; the next "
+                   "host start or {} teams command that writes here removes it\n",
+                   inFolder(options, name), program);
     }
     std::sort(unsaved.begin(), unsaved.end());
     std::sort(damaged.begin(), damaged.end());

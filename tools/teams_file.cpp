@@ -164,3 +164,15 @@ int64_t toolNow() {
     if (!toolClock(now)) throw ToolFailure("the system's clock gives no time; nothing done");
     return now;
 }
+
+// The freqs of records as the log names them: "freqs 100, 200"; a long
+// list is cut after the first few, with how many more.
+std::string freqList(const std::vector<FreqRecord>& records) {
+    constexpr size_t shown = 20;
+    if (records.empty()) return "no freqs";
+    std::string list = records.size() == 1 ? "freq " : "freqs ";
+    for (size_t i = 0; i < records.size() && i < shown; ++i)
+        list += fmt::format("{}{}", i == 0 ? "" : ", ", records[i].freq);
+    if (records.size() > shown) list += fmt::format(" and {} more", records.size() - shown);
+    return list;
+}

@@ -55,6 +55,10 @@ std::vector<FreqRecord> wholeRecordsOf(const std::string& image);
 // The file image of the records, scrambled by the plug-in's own saver.
 std::string imageOf(const std::vector<FreqRecord>& records);
 
+// The freqs of records as the log names them: "freqs 100, 200"; a long
+// list is cut after the first few, with how many more.
+std::string freqList(const std::vector<FreqRecord>& records);
+
 // True when a file's bytes begin like a JSON document (an object or a list,
 // after blanks), as an export does.
 bool looksLikeJson(const std::string& bytes);

@@ -37,18 +37,6 @@ std::vector<FreqRecord> recordsOf(const std::string& text, const std::string& na
     }
 }
 
-// The freqs of records as the log names them: "freqs 100, 200"; a long
-// list is cut after the first few, with how many more.
-std::string freqList(const std::vector<FreqRecord>& records) {
-    constexpr size_t shown = 20;
-    if (records.empty()) return "no freqs";
-    std::string list = records.size() == 1 ? "freq " : "freqs ";
-    for (size_t i = 0; i < records.size() && i < shown; ++i)
-        list += fmt::format("{}{}", i == 0 ? "" : ", ", records[i].freq);
-    if (records.size() > shown) list += fmt::format(" and {} more", records.size() - shown);
-    return list;
-}
-
 int importRegistry(const ImportOptions& options) {
     std::string name = options.input == "-" ? "standard input" : options.input;
     if (options.output.empty())
@@ -114,14 +102,14 @@ int importRegistry(const ImportOptions& options) {
         HeldRegistry held;
         holdRegistry(held, options.output, {options.input});
         snapshot = keepSnapshot(held, "import");
-        replaceRegistry(held, imageOf(records));
         const std::vector<FreqRecord> before = wholeRecordsOf(held.before);
-        logRegistryChange(held, "import", -1,
-                          snapshot.empty()
-                              ? fmt::format("{}, from {}", what, auditQuote(name).data)
-                              : fmt::format("{} ({}) replaced {} ({}), from {}; snapshot {}", what,
-                                            freqList(records), before.size(), freqList(before),
-                                            auditQuote(name).data, fileNameOf(snapshot)));
+        replaceRegistry(
+            held, imageOf(records), "import", -1,
+            snapshot.empty()
+                ? fmt::format("{} ({}), from {}", what, freqList(records), auditQuote(name).data)
+                : fmt::format("{} ({}) replaced {} ({}), from {}; snapshot {}", what,
+                              freqList(records), before.size(), freqList(before),
+                              auditQuote(name).data, fileNameOf(snapshot)));
     }
     std::fflush(stdout);
     for (const Finding& finding : findings)

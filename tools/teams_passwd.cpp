@@ -96,9 +96,8 @@ int passwd(const PasswdOptions& options) {
                                       options.freq, options.file));
     record->passwordHash = hashPassword(password.data(), uint32_t(password.size()));
     const std::string snapshot = keepSnapshot(held, "passwd");
-    replaceRegistry(held, imageOf(records));
-    logRegistryChange(held, "passwd", int32_t(options.freq),
-                      "password changed; snapshot " + fileNameOf(snapshot));
+    replaceRegistry(held, imageOf(records), "passwd", int32_t(options.freq),
+                    "password changed; snapshot " + fileNameOf(snapshot));
     fmt::print("changed the password of freq {} (owner \"{}\") in {}; the file before is kept "
                "as {}\n",
                options.freq, escapedBytes(fieldOf(record->owner)), options.file, snapshot);

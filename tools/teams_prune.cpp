@@ -66,15 +66,14 @@ int prune(const PruneOptions& options) {
             fmt::format("removed 0 of {} records; {} is unchanged\n", records.size(), options.file);
     } else {
         const std::string snapshot = keepSnapshot(held, "prune");
-        replaceRegistry(held, imageOf(kept));
         std::string freqs;
         for (size_t i : removed)
             freqs += fmt::format(" {}", records[i].freq);
-        logRegistryChange(held, "prune", -1,
-                          fmt::format("removed {} of {} records, unused for more than {} days:{}; "
-                                      "snapshot {}",
-                                      removed.size(), records.size(), options.days, freqs,
-                                      fileNameOf(snapshot)));
+        replaceRegistry(held, imageOf(kept), "prune", -1,
+                        fmt::format("removed {} of {} records, unused for more than {} days:{}; "
+                                    "snapshot {}",
+                                    removed.size(), records.size(), options.days, freqs,
+                                    fileNameOf(snapshot)));
         out += fmt::format("removed {} of {} records from {}; the file before is kept as {}\n",
                            removed.size(), records.size(), options.file, snapshot);
     }

@@ -121,7 +121,7 @@ std::string bytesOf(const std::string& path) {
     return bytes;
 }
 
-std::vector<SideFile> sideFilesInOrder(const std::string& folder, const std::string& listed) {
+std::vector<SideFile> sideFilesInOrder(const std::string& folder, const Folder& listed) {
     std::vector<SideFile> files;
     const std::vector<std::string> names = sideFilesIn(listed); // the older ones by name
     for (size_t i = 0; i < names.size(); ++i) {
@@ -145,13 +145,14 @@ std::vector<SideFile> sideFilesInOrder(const std::string& folder, const std::str
     return files;
 }
 
-// Sets a recovered side file aside under its "recovered" name, never over
-// another file; the name that was taken, or empty with the reason.
-std::string setAside(const std::string& folder, const std::string& name, std::string& reason) {
+// Sets a recovered side file aside under its "recovered" name in the held
+// folder, never over another file; the name that was taken, or empty with
+// the reason.
+std::string setAside(const Folder& folder, const std::string& name, std::string& reason) {
     const std::string base = recoveredNameOf(name);
     for (uint64_t n = 0;; ++n) {
         const std::string to = n == 0 ? base : fmt::format("{}.{}", base, n);
-        switch (moveNoReplace(inFolder(folder, name).c_str(), inFolder(folder, to).c_str())) {
+        switch (moveNoReplace(folder, name.c_str(), to.c_str())) {
         case MoveResult::moved:
             return to;
         case MoveResult::nameTaken:
@@ -165,7 +166,7 @@ std::string setAside(const std::string& folder, const std::string& name, std::st
 
 // A side file written anew with the conflicts it still holds, safely: the
 // old one stays whole until the new one is in place.
-bool keepConflicts(const std::string& folder, const SideFile& side,
+bool keepConflicts(const std::string& folder, const Folder& held, const SideFile& side,
                    const std::vector<uint16_t>& freqs, std::string& reason) {
     const std::string path = inFolder(folder, side.name);
     std::vector<FreqChange> kept;
@@ -186,7 +187,8 @@ bool keepConflicts(const std::string& folder, const SideFile& side,
     }
     const std::string bytes = encodeChangeFile(side.run, kept);
     SafeWrite write;
-    write.path = path.c_str();
+    write.path = side.name.c_str();
+    write.folder = &held;
     write.data = bytes.data();
     write.size = bytes.size();
     if (writeFileSafely(write) == WriteResult::failed) {
@@ -220,10 +222,12 @@ int recover(const RecoverOptions& options) {
     for (uint32_t freq : take)
         if (drop.count(freq))
             throw ToolFailure(fmt::format("freq {} is given to both --take and --drop", freq));
-    const std::string listed = options.folder == "."
-                                   ? std::string()
-                                   : (std::filesystem::path(options.folder) / "").string();
+    const std::string listedPath = options.folder == "."
+                                       ? std::string()
+                                       : (std::filesystem::path(options.folder) / "").string();
     const std::string where = options.folder == "." ? std::string("this folder") : options.folder;
+    Folder listed;
+    listed.path = listedPath;
     if (sideFilesIn(listed).empty()) {
         fmt::print("no side files ({}.*) in {}: nothing to recover\n", unsavedFileName, where);
         return 0;
@@ -241,13 +245,13 @@ int recover(const RecoverOptions& options) {
     // that a reader can follow each freq whatever stops the tool.
     AuditLog log;
     if (options.apply) {
-        log.path = inFolder(options.folder, auditLogFileName);
+        setAuditLogFile(log, held.dir, auditLogFileName);
         log.mayRotate = true;
     }
     const std::string user = options.apply ? systemUserName() : std::string();
 
     // Listed again under the lock: what is read now is what is set aside.
-    const std::vector<SideFile> sides = sideFilesInOrder(options.folder, listed);
+    const std::vector<SideFile> sides = sideFilesInOrder(options.folder, held.dir);
     std::vector<SideResult> results(sides.size());
     Counts counts;
     size_t skipped = 0;
@@ -394,22 +398,36 @@ int recover(const RecoverOptions& options) {
                                       "{} a host loads; nothing written",
                                       merged.size(), maxLoadedRecords));
     }
-    // The lines of the changes reach the disk before the changes do.
+    // The lines of the changes reach the disk before the changes do, the
+    // summary's too (replaceRegistry writes and flushes it first).
     flushAuditLog(log);
+    const std::string problem = auditLogProblem(log);
+    endAuditLog(log);
+    std::string change = fmt::format("{} side file{}: {} added, {} changed, {} unregistered",
+                                     sides.size(), sides.size() == 1 ? "" : "s", counts.added,
+                                     counts.changed, counts.unregistered);
+    if (counts.conflicts > 0)
+        change +=
+            fmt::format(", {} conflict{} kept", counts.conflicts, counts.conflicts == 1 ? "" : "s");
+    if (skipped > 0) change += fmt::format(", {} skipped", skipped);
     std::string kept;
     if (made > 0 || !held.existed) {
         kept = keepSnapshot(held, "recover");
-        replaceRegistry(held, imageOf(merged));
+        if (!kept.empty()) change += "; snapshot " + fileNameOf(kept);
+        replaceRegistry(held, imageOf(merged), "recover", -1, change);
+    } else {
+        logRegistryChange(held, "recover", -1, change);
     }
     int result = skipped == 0 ? 0 : 1;
     std::vector<std::string> setAsideNames;
+    size_t notSetAside = 0;
     for (size_t f = 0; f < sides.size(); ++f) {
         if (results[f].skipped) continue;
         const SideFile& side = sides[f];
         std::string reason;
         if (!results[f].kept.empty()) {
             result = 1;
-            if (keepConflicts(options.folder, side, results[f].kept, reason))
+            if (keepConflicts(options.folder, held.dir, side, results[f].kept, reason))
                 fmt::print("{} is kept with its {} conflict{} alone\n", side.name,
                            results[f].kept.size(), results[f].kept.size() == 1 ? "" : "s");
             else
@@ -419,9 +437,10 @@ int recover(const RecoverOptions& options) {
                            side.name, reason);
             continue;
         }
-        const std::string to = setAside(options.folder, side.name, reason);
+        const std::string to = setAside(held.dir, side.name, reason);
         if (to.empty()) {
             result = 1;
+            ++notSetAside;
             fmt::print("{} could not be set aside ({}): what it holds is in {} now, so a "
                        "recover run again makes none of it again\n",
                        side.name, reason, registryFileName);
@@ -429,26 +448,18 @@ int recover(const RecoverOptions& options) {
             setAsideNames.push_back(to);
         }
     }
-    if (!setAsideNames.empty() &&
-        !flushFolderOf(inFolder(options.folder, setAsideNames.front()).c_str()))
+    if (!setAsideNames.empty() && !flushFolder(held.dir))
         fmt::print(stderr,
                    "warning: the side files are set aside, but flushing their folder "
                    "failed ({})\n",
                    lastSystemError());
-    std::string change = fmt::format("{} side file{}: {} added, {} changed, {} unregistered",
-                                     sides.size(), sides.size() == 1 ? "" : "s", counts.added,
-                                     counts.changed, counts.unregistered);
-    if (counts.conflicts > 0)
-        change +=
-            fmt::format(", {} conflict{} kept", counts.conflicts, counts.conflicts == 1 ? "" : "s");
-    if (skipped > 0) change += fmt::format(", {} skipped", skipped);
-    if (!kept.empty()) change += "; snapshot " + fileNameOf(kept);
-    auditToolLine(log, user, "recover", -1, change);
-    const std::string problem = auditLogProblem(log);
-    endAuditLog(log);
+    if (notSetAside > 0)
+        logRegistryChange(held, "recover", -1,
+                          fmt::format("{} of {} side files could not be set aside", notSetAside,
+                                      sides.size() - skipped));
     if (!problem.empty())
-        fmt::print(stderr, "warning: the changes are not all recorded in {} ({})\n", log.path,
-                   problem);
+        fmt::print(stderr, "warning: the changes are not all recorded in {} ({})\n",
+                   inFolder(options.folder, auditLogFileName), problem);
     fmt::print("recovered {} side file{} into {}: {} added, {} changed, {} unregistered, {} "
                "conflict{} kept\n",
                sides.size() - skipped, sides.size() - skipped == 1 ? "" : "s", target, counts.added,

@@ -55,12 +55,11 @@ int removeCommand(const RemoveOptions& options) {
     const size_t count = size_t(records.end() - removed);
     records.erase(removed, records.end());
     const std::string snapshot = keepSnapshot(held, "remove");
-    replaceRegistry(held, imageOf(records));
     std::string change = "removed; owner was ";
     change += auditQuote(owner).view();
     if (count > 1) change += fmt::format(" ({} records of the freq)", count);
-    logRegistryChange(held, "remove", int32_t(options.freq),
-                      change + "; snapshot " + fileNameOf(snapshot));
+    replaceRegistry(held, imageOf(records), "remove", int32_t(options.freq),
+                    change + "; snapshot " + fileNameOf(snapshot));
     fmt::print("removed freq {} (owner \"{}\"{}) from {}; the file before is kept as {}\n",
                options.freq, escapedBytes(owner),
                count > 1 ? fmt::format(", {} records", count) : std::string(), target, snapshot);

@@ -122,14 +122,14 @@ int restore(const RestoreOptions& options) {
     holdRegistry(held, target, {options.snapshot});
     if (!options.fresh && !held.existed) refuseNoRegistry(shown);
     const std::string kept = keepSnapshot(held, "restore");
-    replaceRegistry(held, image);
     const size_t records = image.size() / freqRecordSize;
-    std::string change = fmt::format("{} record{} from {}", records, records == 1 ? "" : "s",
-                                     auditQuote(options.snapshot).data);
+    std::string change =
+        fmt::format("{} record{} ({}) from {}", records, records == 1 ? "" : "s",
+                    freqList(wholeRecordsOf(image)), auditQuote(options.snapshot).data);
     if (!kept.empty())
-        change += fmt::format(" replaced {}; snapshot {}", held.before.size() / freqRecordSize,
-                              fileNameOf(kept));
-    logRegistryChange(held, "restore", -1, change);
+        change += fmt::format(" replaced {} ({}); snapshot {}", held.before.size() / freqRecordSize,
+                              freqList(wholeRecordsOf(held.before)), fileNameOf(kept));
+    replaceRegistry(held, image, "restore", -1, change);
     fmt::print("restored {} record{} from {} to {}\n", records, records == 1 ? "" : "s",
                options.snapshot, shown);
     if (!kept.empty()) fmt::print("the file before is kept as {}\n", kept);

@@ -56,11 +56,11 @@ int salvage(const SalvageOptions& options) {
             throw ToolFailure(fmt::format("{} exists; nothing written (give --force to replace it)",
                                           options.output));
         snapshot = keepSnapshot(held, "salvage");
-        replaceRegistry(held, imageOf(records));
+        change += fmt::format(" ({})", freqList(records));
         if (!snapshot.empty())
             change += fmt::format("; replaced {} records; snapshot {}",
                                   held.before.size() / freqRecordSize, fileNameOf(snapshot));
-        logRegistryChange(held, "salvage", -1, change);
+        replaceRegistry(held, imageOf(records), "salvage", -1, change);
     }
     fmt::print("{}: {} bytes: kept {} whole record{} ({} bytes), dropped {} trailing byte{}\n",
                options.damaged, image.size(), records.size(), records.size() == 1 ? "" : "s",

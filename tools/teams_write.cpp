@@ -25,6 +25,11 @@ std::string inDirectory(const std::string& folder, const std::string& name) {
     return folder == "." ? name : (std::filesystem::path(folder) / name).string();
 }
 
+// A folder as openFolder takes it: ending in the separator, empty for ".".
+std::string folderPath(const std::string& folder) {
+    return folder == "." ? std::string() : (std::filesystem::path(folder) / "").string();
+}
+
 [[noreturn]] void refuse(const std::string& path, const std::string& why) {
     throw ToolFailure(fmt::format("{}: {}; nothing written", path, why));
 }
@@ -40,11 +45,14 @@ std::string inDirectory(const std::string& folder, const std::string& name) {
 // the lock clears after a crash.
 // noReplace: the file must be new, and one that appears meanwhile is left as
 // it is.
+// folder: the registry's, held; path is then written as its name there.
 void writeOrFail(const std::string& path, const std::string& data, bool existed,
-                 bool noReplace = false) {
+                 bool noReplace = false, const Folder* folder = nullptr) {
     const std::string suffix = processTemporarySuffix();
+    const std::string name = folder ? fileNameOf(path) : path;
     SafeWrite write;
-    write.path = path.c_str();
+    write.path = name.c_str();
+    write.folder = folder;
     write.temporarySuffix = suffix.c_str();
     write.data = data.data();
     write.size = data.size();
@@ -137,13 +145,16 @@ void holdRegistry(HeldRegistry& held, const std::string& path,
     held.path = path;
     held.folder = folderOf(path);
     held.lockPath = inDirectory(held.folder, registryLockFileName);
-    switch (takeFileLock(held.lockPath.c_str(), held.lock)) {
+    if (!openFolder(folderPath(held.folder), held.dir))
+        refuse(path,
+               fmt::format("could not open its folder {} ({})", held.folder, lastSystemError()));
+    switch (takeFileLock(held.dir, registryLockFileName, held.lock)) {
     case LockResult::taken:
         nameLockHolder(held.lock, "tool", toolCommand);
         break;
     case LockResult::heldElsewhere: {
         const std::string folder = held.folder == "." ? std::string("this directory") : held.folder;
-        const LockHolder holder = lockHolderAt(held.lockPath.c_str());
+        const LockHolder holder = lockHolderAt(held.dir, registryLockFileName);
         if (holder.known && holder.tool)
             refuse(path, fmt::format("{} holds the registry in {} ({} is locked): try again once "
                                      "it has finished",
@@ -160,6 +171,9 @@ void holdRegistry(HeldRegistry& held, const std::string& path,
     case LockResult::failed:
         refuse(path, fmt::format("could not lock {} ({})", held.lockPath, lastSystemError()));
     }
+    // What a tool or host killed mid-write left is cleared now, as the host
+    // clears it at its start: under the lock, none is in use.
+    removeLeftoverTemporaries(held.dir);
     // Looked at again under the lock: what is read now is what is replaced.
     checkOutput(path, inputs);
     held.existed = pathKindOf(path.c_str()) != PathKind::missing;
@@ -187,8 +201,17 @@ std::string keepSnapshot(const HeldRegistry& held, const char* kind) {
     return inDirectory(held.folder, snapshot.name);
 }
 
-void replaceRegistry(const HeldRegistry& held, const std::string& data) {
-    writeOrFail(held.path, data, held.existed);
+void replaceRegistry(const HeldRegistry& held, const std::string& data, const char* command,
+                     int32_t freq, std::string_view change) {
+    logRegistryChange(held, command, freq, change);
+    try {
+        writeOrFail(held.path, data, held.existed, false, &held.dir);
+    } catch (const ToolFailure& e) {
+        logRegistryChange(held, command, freq,
+                          fmt::format("not written after all ({}); {} is unchanged",
+                                      auditQuote(e.what()).view(), fileNameOf(held.path)));
+        throw;
+    }
 }
 
 std::string fileNameOf(const std::string& path) {
@@ -215,18 +238,21 @@ void writeNewFile(const std::string& path, const std::string& data,
 
 namespace {
 
-void writeToolLine(const std::string& folder, bool mayRotate, const char* command, int32_t freq,
+void writeToolLine(const Folder& folder, bool mayRotate, const char* command, int32_t freq,
                    std::string_view change) {
-    // Through the plug-in's own log writer: whole lines, rotated alike.
+    // Through the plug-in's own log writer: whole lines, rotated alike, and
+    // flushed before the change they tell is made.
     AuditLog log;
-    log.path = inDirectory(folder, auditLogFileName);
+    setAuditLogFile(log, folder, auditLogFileName);
     log.mayRotate = mayRotate;
     auditToolLine(log, systemUserName(), command, freq, change);
+    flushAuditLog(log);
     const std::string problem = auditLogProblem(log);
     if (!problem.empty()) {
         std::fflush(stdout);
         fmt::print(stderr, "{} teams {}: warning: the change is not recorded in {} ({})\n",
-                   programFileName, command, log.path, problem);
+                   programFileName, command,
+                   inDirectory(folder.path.empty() ? "." : folder.path, auditLogFileName), problem);
     }
 }
 
@@ -234,12 +260,17 @@ void writeToolLine(const std::string& folder, bool mayRotate, const char* comman
 
 void logRegistryChange(const HeldRegistry& held, const char* command, int32_t freq,
                        std::string_view change) {
-    writeToolLine(held.folder, true, command, freq, change);
+    writeToolLine(held.dir, true, command, freq, change);
 }
 
 void logBesideHost(const std::string& folder, const char* command, int32_t freq,
                    std::string_view change) {
-    writeToolLine(folder, false, command, freq, change);
+    Folder dir;
+    // Held for the line, so that its file is made and flushed in one folder;
+    // by its name when it can't be held.
+    if (!openFolder(folderPath(folder), dir)) dir.path = folderPath(folder);
+    writeToolLine(dir, false, command, freq, change);
+    closeFolder(dir);
 }
 
 bool registryLockHeld(const std::string& folder) {

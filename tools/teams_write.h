@@ -30,17 +30,23 @@ void noteToolCommand(const std::string& command);
 
 // A registry file whose directory's lock this process holds. The lock is
 // dropped when the record goes, and by the system if the process dies.
+// Its directory is held open, and the lock, the registry and the log are
+// reached through it, so that they are always in one folder.
 struct HeldRegistry {
     std::string path;     // as the operator named it
     std::string folder;   // its directory, "." for a bare name
     std::string lockPath; // Zandrel.teams.lock in that directory
+    Folder dir;           // that directory, held
     FileLock lock;
     bool existed = false;
     std::string before; // the file's bytes when the lock was taken
     HeldRegistry() = default;
     HeldRegistry(const HeldRegistry&) = delete;
     HeldRegistry& operator=(const HeldRegistry&) = delete;
-    ~HeldRegistry() { releaseFileLock(lock); }
+    ~HeldRegistry() {
+        releaseFileLock(lock);
+        closeFolder(dir);
+    }
 };
 
 // Checks path as an output, takes the lock of its directory (never waiting)
@@ -56,12 +62,18 @@ void holdRegistry(HeldRegistry& held, const std::string& path,
 // file. Refuses (ToolFailure, nothing written) when the copy can't be made.
 std::string keepSnapshot(const HeldRegistry& held, const char* kind);
 
-// Replaces the registry with data, atomically, the lock still held.
-void replaceRegistry(const HeldRegistry& held, const std::string& data);
+// Replaces the registry with data, atomically, the lock still held, after
+// its line (as logRegistryChange writes it) is in the log and flushed, so
+// that no crash or power cut keeps the change without its line. When the
+// registry can't be replaced after all, a second line says so, and the
+// refusal (ToolFailure) follows.
+void replaceRegistry(const HeldRegistry& held, const std::string& data, const char* command,
+                     int32_t freq, std::string_view change);
 
 // One line in hadrok.log beside the registry, in the log's format, naming
 // the tool, the command, the system user and the change; freq < 0 for none.
-// A log that can't be written is a warning on standard error, not a failure.
+// It is flushed before this returns. A log that can't be written is a
+// warning on standard error, not a failure.
 void logRegistryChange(const HeldRegistry& held, const char* command, int32_t freq,
                        std::string_view change);
 

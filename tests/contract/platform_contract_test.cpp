@@ -25,6 +25,9 @@
 
 namespace {
 
+// The current directory, reached by its name.
+const Folder here{};
+
 class PlatformContract : public testing::Test {
   protected:
     void SetUp() override {
@@ -163,13 +166,13 @@ TEST_F(PlatformContract, RenameReplacesAndRemoveRemovesOnce) {
     // Windows refuses an existing target.
     EXPECT_EQ(renamePath("a", "b"), !windowsRules);
     if (windowsRules) {
-        ASSERT_TRUE(removePath("b") && renamePath("a", "b"));
+        ASSERT_TRUE(removePath(here, "b") && renamePath("a", "b"));
     }
     EXPECT_EQ(contents("b"), "A");
     EXPECT_EQ(names(), std::vector<std::string>{"b"});
     EXPECT_FALSE(renamePath("a", "c"));
-    EXPECT_TRUE(removePath("b"));
-    EXPECT_FALSE(removePath("b"));
+    EXPECT_TRUE(removePath(here, "b"));
+    EXPECT_FALSE(removePath(here, "b"));
     EXPECT_EQ(pathKindOf("b"), PathKind::missing);
     EXPECT_TRUE(names().empty());
 }
@@ -187,33 +190,33 @@ TEST_F(PlatformContract, TheLockIsHeldOnceUntilReleased) {
 TEST_F(PlatformContract, TheHoldersLineIsReadWhileHeldAndClearedAtRelease) {
     FileLock first, second;
     ASSERT_EQ(takeFileLock("l", first), LockResult::taken);
-    EXPECT_EQ(lockHolderOf("l"), "");
+    EXPECT_EQ(lockHolderOf(here, "l"), "");
     ASSERT_TRUE(writeLockHolder(first, "host 4242 2026-12-11 06:40:00"));
     // Read through an open of its own, as a process refused reads it.
-    EXPECT_EQ(lockHolderOf("l"), "host 4242 2026-12-11 06:40:00\n");
+    EXPECT_EQ(lockHolderOf(here, "l"), "host 4242 2026-12-11 06:40:00\n");
     EXPECT_EQ(takeFileLock("l", second), LockResult::heldElsewhere);
-    EXPECT_EQ(lockHolderOf("l"), "host 4242 2026-12-11 06:40:00\n");
+    EXPECT_EQ(lockHolderOf(here, "l"), "host 4242 2026-12-11 06:40:00\n");
     // A shorter line leaves nothing of the longer one.
     ASSERT_TRUE(writeLockHolder(first, "tool 7 - - x"));
-    EXPECT_EQ(lockHolderOf("l"), "tool 7 - - x\n");
+    EXPECT_EQ(lockHolderOf(here, "l"), "tool 7 - - x\n");
     releaseFileLock(first);
-    EXPECT_EQ(lockHolderOf("l"), "");
+    EXPECT_EQ(lockHolderOf(here, "l"), "");
     ASSERT_EQ(takeFileLock("l", second), LockResult::taken);
     releaseFileLock(second);
     EXPECT_EQ(pathKindOf("l"), PathKind::regular);
-    EXPECT_EQ(lockHolderOf("missing"), "");
+    EXPECT_EQ(lockHolderOf(here, "missing"), "");
 }
 
 TEST_F(PlatformContract, AppendCreatesGrowsAndKeepsWritingToAFileMovedAway) {
     AppendableFile log;
-    ASSERT_EQ(openForAppend("log", log), OpenResult::opened);
+    ASSERT_EQ(openForAppend(here, "log", log), OpenResult::opened);
     EXPECT_EQ(log.size, 0u);
     ASSERT_TRUE(appendBytes(log, "one\n", 4));
     ASSERT_TRUE(renamePath("log", "log.1"));
     ASSERT_TRUE(appendBytes(log, "two\n", 4));
     closeAppendableFile(log);
     EXPECT_EQ(contents("log.1"), "one\ntwo\n");
-    ASSERT_EQ(openForAppend("log.1", log), OpenResult::opened);
+    ASSERT_EQ(openForAppend(here, "log.1", log), OpenResult::opened);
     EXPECT_EQ(log.size, 8u);
     closeAppendableFile(log);
 }
@@ -251,7 +254,7 @@ TEST_F(PlatformContract, ALockFileDeletedOrReplacedWhileHeldIsToldOrRefused) {
         bool (*act)();
     };
     const Case cases[] = {
-        {"deleted", [] { return removePath("l"); }},
+        {"deleted", [] { return removePath(here, "l"); }},
         {"replaced", [] { return write("l", "other") == WriteResult::written; }},
     };
     for (const Case& c : cases) {
@@ -262,7 +265,7 @@ TEST_F(PlatformContract, ALockFileDeletedOrReplacedWhileHeldIsToldOrRefused) {
         EXPECT_EQ(done, !windowsRules);
         EXPECT_EQ(checkFileLock("l", lock), done ? LockCheck::replaced : LockCheck::same);
         releaseFileLock(lock);
-        removePath("l");
+        removePath(here, "l");
     }
 }
 
@@ -316,7 +319,7 @@ TEST_F(PlatformContract, AReplaceOfAReadOnlyOrOpenFile) {
         EXPECT_EQ(contents("f"), windowsRules ? "old" : "new");
         EXPECT_EQ(names(), std::vector<std::string>{"f"});
         fs::permissions(dir_ / "f", fs::perms::owner_write, fs::perm_options::add);
-        removePath("f");
+        removePath(here, "f");
     }
 }
 
@@ -354,7 +357,7 @@ TEST_F(PlatformContract, WhatIsNotARegularFileIsToldSo) {
     ReadableFile file;
     EXPECT_EQ(openRegularFile("d", file), OpenResult::notRegular);
     AppendableFile log;
-    EXPECT_EQ(openForAppend("d", log), OpenResult::notRegular);
+    EXPECT_EQ(openForAppend(here, "d", log), OpenResult::notRegular);
 }
 #endif
 
@@ -400,6 +403,10 @@ void PlatformContract::heldFolderRow(bool putAnother) {
     ASSERT_EQ(writeIn(held, "kept", "ours"), WriteResult::written);
     FileLock lock;
     ASSERT_EQ(takeFileLock(held, "lock", lock), LockResult::taken);
+    ASSERT_TRUE(writeLockHolder(lock, "host 4242 2026-12-11 06:40:00"));
+    AppendableFile log;
+    ASSERT_EQ(openForAppend(held, "log", log), OpenResult::opened);
+    ASSERT_TRUE(appendBytes(log, "one\n", 4));
     const FolderCheck expected = putAnother ? FolderCheck::replaced : FolderCheck::moved;
     EXPECT_EQ(checkFolder(held), FolderCheck::same);
 
@@ -424,13 +431,29 @@ void PlatformContract::heldFolderRow(bool putAnother) {
         EXPECT_EQ(pathKindOf(held, "newer"), PathKind::regular);
         EXPECT_EQ(pathKindOf(held, "new"), PathKind::missing);
         EXPECT_TRUE(removePath(held, "newer"));
-        EXPECT_EQ(sorted(directoryNames(held)), (std::vector<std::string>{"kept", "lock"}));
+        // The log rotated as the audit log rotates it, and a new one made:
+        // all of it in the held folder.
+        ASSERT_TRUE(appendBytes(log, "two\n", 4));
+        ASSERT_TRUE(flushAppendableFile(log));
+        closeAppendableFile(log);
+        EXPECT_EQ(moveNoReplace(held, "log", "log.1"), MoveResult::moved);
+        ASSERT_EQ(openForAppend(held, "log", log), OpenResult::opened);
+        EXPECT_EQ(log.size, 0u);
+        ASSERT_TRUE(appendBytes(log, "three\n", 6));
+        closeAppendableFile(log);
+        EXPECT_EQ(contentsIn(held, "log.1"), "one\ntwo\n");
+        EXPECT_EQ(contentsIn(held, "log"), "three\n");
+        EXPECT_EQ(lockHolderOf(held, "lock"), "host 4242 2026-12-11 06:40:00\n");
+        EXPECT_EQ(sorted(directoryNames(held)),
+                  (std::vector<std::string>{"kept", "lock", "log", "log.1"}));
         // At the old name: nothing, or the other folder as it was put there.
+        EXPECT_EQ(contents((path + "log").c_str()), "(missing)");
         EXPECT_EQ(contents((path + "kept").c_str()), "(missing)");
         EXPECT_EQ(contents((path + "f").c_str()), putAnother ? "theirs" : "(missing)");
-        EXPECT_EQ(sorted(directoryNames(path)),
+        EXPECT_EQ(sorted(directoryNames(Folder{-1, path})),
                   putAnother ? std::vector<std::string>{"f"} : std::vector<std::string>{});
     }
+    closeAppendableFile(log);
     releaseFileLock(lock);
     closeFolder(held);
 }

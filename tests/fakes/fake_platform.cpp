@@ -48,7 +48,6 @@ struct Directory {
     // The folder put in its place: plain files, with no power-loss account.
     std::map<std::string, Contents, std::less<>> replacement;
     std::map<intptr_t, bool> folders; // each held folder: the replacement?
-    std::set<Name> locked;
     std::map<intptr_t, Contents> readers;
     std::map<intptr_t, size_t> readAt;
     std::map<intptr_t, Contents> appenders;
@@ -175,6 +174,7 @@ constexpr CallKind callKinds[] = {
     {"closeReadableFile", 0},
     {"openForAppend", fails},
     {"appendBytes", fails},
+    {"flushAppendableFile", fails},
     {"closeAppendableFile", 0},
     {"pathKindOf", fails},
     {"fileStampOf", fails},
@@ -669,20 +669,20 @@ void closeReadableFile(ReadableFile& file) {
     file.handle = -1;
 }
 
-OpenResult openForAppend(const char* path, AppendableFile& file) {
-    file = {};
+OpenResult openForAppend(const Folder& folder, const char* file, AppendableFile& opened) {
+    opened = {};
     const Call call("openForAppend");
     if (call.failed) return OpenResult::failed;
     Name name;
-    if (!nameOf(path, name)) return OpenResult::failed;
+    if (!nameOf(folder, file, name)) return OpenResult::failed;
     Directory& d = directory();
     Contents* found = find(name);
     Contents contents = found ? *found : std::make_shared<std::string>();
     if (!found) bindName(name, contents);
-    file.handle = d.nextHandle++;
-    file.size = contents->size();
-    file.index = uint64_t(reinterpret_cast<uintptr_t>(contents.get()));
-    d.appenders[file.handle] = contents;
+    opened.handle = d.nextHandle++;
+    opened.size = contents->size();
+    opened.index = uint64_t(reinterpret_cast<uintptr_t>(contents.get()));
+    d.appenders[opened.handle] = contents;
     return OpenResult::opened;
 }
 
@@ -762,7 +762,7 @@ bool fileStampOf(const Folder& folder, const char* file, FileStamp& stamp) {
 }
 
 std::vector<std::string> currentDirectoryNames() {
-    return directoryNames(std::string());
+    return directoryNames(Folder{});
 }
 
 namespace {
@@ -775,16 +775,6 @@ std::vector<std::string> namesIn(bool inReplacement) {
 }
 
 } // namespace
-
-std::vector<std::string> directoryNames(const std::string& folder) {
-    const Call call("directoryNames");
-    if (call.failed) return {};
-    // The current directory, or the folder at its full name.
-    if (folder.empty() || folder == "." || folder == "./") return namesIn(false);
-    Name name;
-    if (!nameOf((folder + (folder.back() == '/' ? "" : "/") + ".").c_str(), name)) return {};
-    return namesIn(name.inReplacement);
-}
 
 std::vector<std::string> directoryNames(const Folder& folder) {
     const Call call("directoryNames");
@@ -812,13 +802,6 @@ bool removeName(const Name& name) {
 }
 
 } // namespace
-
-bool removePath(const char* path) {
-    const Call call("removePath");
-    if (call.failed) return false;
-    Name name;
-    return nameOf(path, name) && removeName(name);
-}
 
 bool removePath(const Folder& folder, const char* file) {
     const Call call("removePath");
@@ -861,16 +844,17 @@ namespace {
 
 LockResult lockName(const Name& name, FileLock& lock) {
     Directory& d = directory();
-    // A second take, even by this process, is refused, as a second open
-    // file's lock is refused by the system.
-    if (d.locked.count(name)) {
-        errno = EWOULDBLOCK;
-        return LockResult::heldElsewhere;
-    }
+    // The lock belongs to the file, as the system's does: a second take of
+    // it, even by this process, is refused, and a file deleted or replaced
+    // under its name leaves a new one free to take.
     Contents* found = find(name);
+    for (const auto& [handle, file] : d.lockFiles)
+        if (found && file == *found) {
+            errno = EWOULDBLOCK;
+            return LockResult::heldElsewhere;
+        }
     Contents contents = found ? *found : std::make_shared<std::string>();
     if (!found) bindName(name, contents);
-    d.locked.insert(name);
     lock.handle = d.nextHandle++;
     d.locks[lock.handle] = name;
     d.lockFiles[lock.handle] = contents;
@@ -910,11 +894,7 @@ void releaseFileLock(FileLock& lock) {
         if (auto file = d.lockFiles.find(lock.handle); file != d.lockFiles.end())
             file->second->clear();
     lock.named = false;
-    auto held = d.locks.find(lock.handle);
-    if (held != d.locks.end()) {
-        d.locked.erase(held->second);
-        d.locks.erase(held);
-    }
+    d.locks.erase(lock.handle);
     d.lockFiles.erase(lock.handle);
     lock.handle = -1;
 }
@@ -933,10 +913,10 @@ bool writeLockHolder(FileLock& lock, const std::string& line) {
     return true;
 }
 
-std::string lockHolderOf(const char* path) {
+std::string lockHolderOf(const Folder& folder, const char* file) {
     const Call call("lockHolderOf");
     Name name;
-    if (!path || !nameOf(path, name)) return {};
+    if (!file || !nameOf(folder, file, name)) return {};
     const Contents* found = find(name);
     return found ? (*found)->substr(0, 256) : std::string();
 }

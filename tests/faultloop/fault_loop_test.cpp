@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -179,7 +180,9 @@ struct CutState {
     std::set<std::string> liveNames;
     size_t writes = 0;
     bool lastWriteUnderWay = false;
-    size_t liveLogSize = 0;
+    // Every line of hadrok.log, its generations and its kept file, as they
+    // stood; taken only at the first step after a write began (a save's).
+    std::string liveLog;
 };
 
 struct Run {
@@ -204,9 +207,22 @@ struct Capture {
 };
 Capture capture;
 
-size_t liveLogSize() {
-    const std::string* log = fakeFile(auditLogFileName);
-    return log ? log->size() : 0;
+// The log's lines in all its files: hadrok.log, .1 to .5 and .kept.
+std::string logLinesOf(const std::map<std::string, std::string>& files) {
+    std::string lines;
+    for (const auto& [name, bytes] : files)
+        if (name.starts_with(auditLogFileName)) {
+            lines += bytes;
+            if (!bytes.empty() && bytes.back() != '\n') lines += '\n';
+        }
+    return lines;
+}
+
+std::string liveLogLines() {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : fakeFileNames())
+        if (name.starts_with(auditLogFileName)) files[name] = *fakeFile(name);
+    return logLinesOf(files);
 }
 
 extern "C" void captureCut() {
@@ -222,7 +238,8 @@ extern "C" void captureCut() {
         cut.liveNames.insert(std::move(name));
     cut.writes = fakeWrites().size();
     cut.lastWriteUnderWay = cut.writes > 0 && fakeWrites().back().outcome == nullptr;
-    cut.liveLogSize = liveLogSize();
+    if (capture.run->cuts.empty() || capture.run->cuts.back().writes != cut.writes)
+        cut.liveLog = liveLogLines();
     capture.run->cuts.push_back(std::move(cut));
 }
 
@@ -237,6 +254,17 @@ bool hasFailureWords(std::string_view text) {
     for (const char* word : {"fail", "could not", "not handled", "power cut", "cannot"})
         if (text.find(word) != std::string_view::npos) return true;
     return false;
+}
+
+std::vector<std::string_view> linesIn(const std::string& text) {
+    std::vector<std::string_view> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        lines.emplace_back(text.data() + at, end - at);
+        at = end + 1;
+    }
+    return lines;
 }
 
 std::vector<std::string> linesOf(const std::string& text) {
@@ -581,8 +609,12 @@ void checkCut(const Script& script, const Run& run, const CutState& cut,
     }
     // (3) The log holds the lines written before the save the cut kept.
     if (logFlushedBeforeSave && registry != files.end() && acked) {
-        auto log = files.find(auditLogFileName);
-        const size_t logSize = log == files.end() ? 0 : log->second.size();
+        // Each line, as many times as it was there, in whichever of the
+        // log's files it is now.
+        std::map<std::string_view, size_t> after;
+        const std::string afterText = logLinesOf(files);
+        for (const std::string_view line : linesIn(afterText))
+            ++after[line];
         // Only the state just after each save counts: lines written after
         // it (the save's own line among them) need not be kept with it.
         size_t writesBefore = 0;
@@ -593,14 +625,20 @@ void checkCut(const Script& script, const Run& run, const CutState& cut,
             const FakeWrite& write = run.writes[earlier.writes - 1];
             // A file the host put in place (a script's copy) is no save of
             // the plug-in's, whose lines it owes nothing.
-            if (!write.byTest && write.name == registryFileName &&
-                write.bytes == registry->second && earlier.liveLogSize > logSize) {
-                breaks.push_back(
-                    "(3) the cut kept a save without the audit lines before it (save at "
-                    "step " +
-                    std::to_string(earlier.step) + " of write " + std::to_string(earlier.writes) +
-                    ", log " + std::to_string(earlier.liveLogSize) + " bytes then, " +
-                    std::to_string(logSize) + " after the cut)");
+            if (write.byTest || write.name != registryFileName || write.bytes != registry->second)
+                continue;
+            std::map<std::string_view, size_t> left = after;
+            std::string missing;
+            for (const std::string_view line : linesIn(earlier.liveLog))
+                if (left[line]-- == 0) {
+                    missing = std::string(line);
+                    break;
+                }
+            if (!missing.empty()) {
+                breaks.push_back("(3) the cut kept a save without the audit lines before it (save "
+                                 "at step " +
+                                 std::to_string(earlier.step) + " of write " +
+                                 std::to_string(earlier.writes) + "; gone: " + missing + ")");
                 break;
             }
         }
@@ -627,9 +665,23 @@ void report(Figures& figures, const Script& script, const std::string& what,
         figures.findings.push_back(script.name + ": \"" + what + "\": " + b);
 }
 
+// The seed that moves the short form's sample, so that runs over time reach
+// other calls and allocations: HADROK_FAULT_LOOP_SEED, or a new one each run.
+// It is printed with the figures; given back, it replays the same sample.
+uint64_t loopSeed() {
+    static const uint64_t seed = [] {
+        if (const char* given = std::getenv("HADROK_FAULT_LOOP_SEED"))
+            return uint64_t(std::strtoull(given, nullptr, 10));
+        std::random_device device;
+        return (uint64_t(device()) << 32 | device()) % 1000000000;
+    }();
+    return seed;
+}
+
 // The Ns of one family to play: every one, or a sample spread over the
-// whole run when there are more than `budget`.
-std::vector<uint64_t> sample(uint64_t count, uint64_t budget) {
+// whole run when there are more than `budget`, each N at a place within its
+// stride that the seed chooses.
+std::vector<uint64_t> sample(uint64_t count, uint64_t budget, uint64_t seed) {
     std::vector<uint64_t> ns;
     if (count <= budget) {
         for (uint64_t n = 1; n <= count; ++n)
@@ -637,8 +689,9 @@ std::vector<uint64_t> sample(uint64_t count, uint64_t budget) {
         return ns;
     }
     const double stride = double(count) / double(budget);
+    const double within = double(seed % 1000) / 1000.0;
     for (uint64_t i = 0; i < budget; ++i)
-        ns.push_back(1 + uint64_t(double(i) * stride + stride / 2));
+        ns.push_back(1 + std::min(count - 1, uint64_t(double(i) * stride + within * stride)));
     return ns;
 }
 
@@ -676,7 +729,9 @@ Figures loop(const Script& script, bool all) {
     };
     // Every call, each class it can fail with.
     const uint64_t callBudget = all ? UINT64_MAX : 700 / weight;
-    const std::vector<uint64_t> calls = sample(baseline.run.calls, callBudget);
+    // The script's name mixed in, so that each script's sample moves its own way.
+    const uint64_t seed = loopSeed() + std::hash<std::string>{}(script.name);
+    const std::vector<uint64_t> calls = sample(baseline.run.calls, callBudget, seed);
     for (uint64_t n : calls) {
         const char* kind = baseline.run.kinds[n - 1];
         std::vector<FaultClass> classes;
@@ -690,7 +745,7 @@ Figures loop(const Script& script, bool all) {
                 if (fault != FaultClass::outOfMemory) errors.push_back(fault);
             const bool throws = errors.size() < classes.size();
             classes.clear();
-            if (!errors.empty()) classes.push_back(errors[n % errors.size()]);
+            if (!errors.empty()) classes.push_back(errors[(n + seed) % errors.size()]);
             if (throws) classes.push_back(FaultClass::outOfMemory);
         }
         for (FaultClass fault : classes)
@@ -699,7 +754,7 @@ Figures loop(const Script& script, bool all) {
 
     // Every allocation of the plug-in.
     const uint64_t allocationBudget = all ? UINT64_MAX : 400 / weight;
-    for (uint64_t n : sample(baseline.run.allocations, allocationBudget))
+    for (uint64_t n : sample(baseline.run.allocations, allocationBudget, seed / 1000))
         playFault({Family::allocation, n, FaultClass::outOfMemory, {}});
 
     // A cut after every step, and after each prefix of what was pending.
@@ -747,10 +802,14 @@ TEST_P(FaultLoop, HoldsTheInvariantUnderEveryFault) {
     alarm(longMode() ? 3600 : 300); // a hang ends the run with its case told
     const Figures figures = loop(script, longMode());
     alarm(0);
-    std::printf("%s: %llu runs, %llu faults injected, %llu states checked, %zu findings\n",
+    std::printf("%s: %llu runs, %llu faults injected, %llu states checked, %zu findings "
+                "(sample seed %llu: HADROK_FAULT_LOOP_SEED=%llu plays the same)\n",
                 script.name.c_str(), (unsigned long long)figures.runs,
                 (unsigned long long)figures.faults, (unsigned long long)figures.states,
-                figures.findings.size());
+                figures.findings.size(), (unsigned long long)loopSeed(),
+                (unsigned long long)loopSeed());
+    if (!figures.findings.empty())
+        ADD_FAILURE() << "replay this sample with HADROK_FAULT_LOOP_SEED=" << loopSeed();
     // A few are enough to mend from; the count says how many more.
     for (size_t i = 0; i < figures.findings.size() && i < 20; ++i)
         ADD_FAILURE() << figures.findings[i];

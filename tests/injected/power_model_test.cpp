@@ -13,6 +13,9 @@
 
 namespace {
 
+// The current directory, reached by its name.
+const Folder here{};
+
 using Files = std::map<std::string, std::string>;
 
 WriteResult safeWrite(const char* name, const std::string& bytes) {
@@ -52,7 +55,7 @@ TEST_F(PowerModel, AMoveAndAnAppendAreLostUntilFlushed) {
     setFakeFile("r", "damaged");
     ASSERT_EQ(moveNoReplace("r", "r.damaged"), MoveResult::moved);
     AppendableFile log;
-    ASSERT_EQ(openForAppend("log", log), OpenResult::opened);
+    ASSERT_EQ(openForAppend(here, "log", log), OpenResult::opened);
     ASSERT_TRUE(appendBytes(log, "line\n", 5));
     closeAppendableFile(log);
     EXPECT_EQ(survivingFiles(), (Files{{"r", "damaged"}}));
@@ -81,12 +84,12 @@ TEST_F(PowerModel, APlanFailsTheNthCallOfAKind) {
     setFaultPlan({.atCall = 2, .kind = "removePath", .fault = FaultClass::noSpace});
     setFakeFile("a", "");
     setFakeFile("b", "");
-    EXPECT_TRUE(removePath("a"));
+    EXPECT_TRUE(removePath(here, "a"));
     errno = 0;
-    EXPECT_FALSE(removePath("b"));
+    EXPECT_FALSE(removePath(here, "b"));
     EXPECT_EQ(errno, ENOSPC);
     EXPECT_EQ(faultsFired(), 1u);
-    EXPECT_TRUE(removePath("b"));
+    EXPECT_TRUE(removePath(here, "b"));
     EXPECT_EQ(platformCalls(), 3u);
 
     setFaultPlan({.atCall = 1, .kind = {}, .fault = FaultClass::outOfMemory});

@@ -87,6 +87,26 @@ void padLogToCutNextLine() {
     close(fd);
 }
 
+// After the folder was renamed (and another put at its name) mid-session:
+// the lines before and after the move, and the unload's save, are all in
+// the held folder (the current directory, which went with it), across the
+// rotation the grown log brought; the folder at the old name holds nothing.
+void expectHeldFolderLog(bool replaced) {
+    EXPECT_TRUE(fs::exists("hadrok.log.1"));
+    const std::string log = readBytes("hadrok.log.1") + readBytes("hadrok.log");
+    EXPECT_EQ(countOf(log, "!freg freq=101: registered\n"), 1u);
+    EXPECT_EQ(countOf(log, "player=\"Op\" level=2 !freqkill: deleted the freqs of \"Ann\": 101"),
+              1u)
+        << log;
+    EXPECT_EQ(countOf(log, "!freg freq=102: registered\n"), 1u) << log;
+    EXPECT_EQ(countOf(log, "bot=0 save: saved Zandrel.teams (1 freq)\n"), 1u) << log;
+    EXPECT_TRUE(fs::exists("Zandrel.teams"));
+    EXPECT_EQ(fs::exists("../case"), replaced);
+    if (replaced) {
+        EXPECT_TRUE(fs::is_empty("../case"));
+    }
+}
+
 // The plug-in loaded in the session's process, one bot in an arena of the
 // players below; its lines go to the transcript.
 struct Session {
@@ -350,6 +370,37 @@ const LogCase cases[] = {
                    1u)
              << log;
      }},
+
+    // The folder renamed while the host runs, as an operator's "mv zone
+    // zone.old": every later line, a rotation's included, is in the log of
+    // the folder held, beside the registry it saves.
+    {"folder_renamed_while_running", false, nullptr,
+     [](Session& s) {
+         s.connect();
+         s.command("Ann", "freg", "101:pw");
+         fs::rename("../case", "../case.old");
+         writeBytes("hadrok.log", readBytes("hadrok.log") + std::string(1 << 20, 'L') + "\n");
+         s.command("Op", "freqkill", "Ann");
+         s.command("Bob", "freg", "102:pw");
+         s.tick();
+         s.connect();
+     },
+     [](const std::string&) { expectHeldFolderLog(false); }},
+
+    // The same, and another folder put at the old name: it is never written.
+    {"folder_replaced_while_running", false, nullptr,
+     [](Session& s) {
+         s.connect();
+         s.command("Ann", "freg", "101:pw");
+         fs::rename("../case", "../case.old");
+         fs::create_directory("../case");
+         writeBytes("hadrok.log", readBytes("hadrok.log") + std::string(1 << 20, 'L') + "\n");
+         s.command("Op", "freqkill", "Ann");
+         s.command("Bob", "freg", "102:pw");
+         s.tick();
+         s.connect();
+     },
+     [](const std::string&) { expectHeldFolderLog(true); }},
 
     // A generation that may not be moved (another user's, in a sticky
     // folder): the rotation stops there, the operator is told once, no

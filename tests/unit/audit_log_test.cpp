@@ -451,4 +451,38 @@ TEST_F(Audit, OldestGenerationLeavesItsOperatorAndOwnerLinesKept) {
     EXPECT_EQ(after[0], 'm');
 }
 
+// Players' registrations and unregistrations fill the kept file past its
+// bound, again and again: an operator's line older than all of them stays,
+// their oldest go, and the file stays within its bound.
+TEST_F(Audit, PlayersLinesNeverPushAnOperatorsLineOutOfTheKeptFile) {
+    const std::string name = auditLogFileName;
+    const std::string operatorLine =
+        "2026-01-01 00:00:00 bot=1 player=\"Op\" level=2 !freqkill: deleted the freqs of \"V\": "
+        "100; snapshot x\n";
+    const auto flood = [](size_t bytes, int from) {
+        std::string lines;
+        for (int n = from; lines.size() < bytes; ++n)
+            lines += "2026-01-01 00:00:00 bot=1 player=\"Mal\" level=0 !" +
+                     std::string(n % 2 ? "funreg" : "freg") + " freq=" + std::to_string(n) + ": " +
+                     (n % 2 ? "unregistered" : "registered") + "\n";
+        return lines;
+    };
+    TempDir::write(name + auditLogKeptSuffix,
+                   operatorLine + flood(size_t(auditLogKeptBytes + auditLogRotateBytes), 0));
+    for (int round = 0; round < 3; ++round) {
+        TempDir::write(name, std::string(auditLogRotateBytes, 'L'));
+        for (int n = 1; n <= 4; ++n)
+            TempDir::write(name + "." + std::to_string(n), std::to_string(n));
+        const std::string oldest = flood(size_t(auditLogRotateBytes), 1000000 * (round + 1));
+        TempDir::write(name + ".5", oldest);
+        lookAtAuditLogFile(host.state.log); // written from outside the log
+        auditLog(host.state.log, {}, "test", noFreq, "line");
+        const std::string kept = TempDir::read(name + auditLogKeptSuffix);
+        EXPECT_EQ(kept.rfind(operatorLine, 0), 0u) << "round " << round;
+        EXPECT_TRUE(kept.ends_with(oldest)) << "round " << round;
+        EXPECT_LE(kept.size(), size_t(auditLogKeptBytes + auditLogRotateBytes));
+        EXPECT_GE(kept.size(), size_t(auditLogKeptBytes));
+    }
+}
+
 } // namespace

@@ -17,6 +17,9 @@
 
 namespace {
 
+// The current directory, reached by its name.
+const Folder here{};
+
 std::string directory;
 
 std::string pathOf(const char* name) {
@@ -228,10 +231,10 @@ void directoryCalls() {
     CHECK(readFile(pathOf("dir-b")) == "B");
     CHECK(renamePath("dir-a", "dir-c"));
     CHECK(readFile(pathOf("dir-c")) == "A" && !exists(pathOf("dir-a")));
-    CHECK(removePath("dir-c") && !exists(pathOf("dir-c")));
-    CHECK(!removePath("dir-c"));
-    CHECK(removePath("dir-d") && !exists(pathOf("dir-d")));
-    CHECK(removePath("dir-b"));
+    CHECK(removePath(here, "dir-c") && !exists(pathOf("dir-c")));
+    CHECK(!removePath(here, "dir-c"));
+    CHECK(removePath(here, "dir-d") && !exists(pathOf("dir-d")));
+    CHECK(removePath(here, "dir-b"));
 }
 
 } // namespace
