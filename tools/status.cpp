@@ -89,7 +89,8 @@ int status(const StatusOptions& options) {
         const LockResult result = takeFileLock(lockPath.c_str(), probe);
         releaseFileLock(probe);
         Folder held;
-        held.path = options.folder == "." ? std::string() : (fs::path(options.folder) / "").string();
+        held.path =
+            options.folder == "." ? std::string() : (fs::path(options.folder) / "").string();
         const LockHolder holder = lockHolderAt(held, registryLockFileName);
         if (result == LockResult::heldElsewhere && holder.known && !holder.tool)
             hostPid = holder.pid;
