@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the performance targets against the JSON that hadrok_bench wrote.
 
-Usage: check_targets.py BENCH_JSON
+Usage: check_targets.py BENCH_JSON [HOST_WAIT_JSON]
 
 Every target is a ratio of two benchmarks of the same run, so it holds on a
 busy machine. With repetitions the median of each benchmark is used, else its
@@ -135,10 +135,12 @@ def fmt_ns(ns):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 3):
         print(__doc__.strip().splitlines()[2], file=sys.stderr)
         return 2
     context, runs = load_runs(sys.argv[1])
+    for more in sys.argv[2:]:
+        runs.update(load_runs(more)[1])
     c = Checker(runs)
     small, large = 100, 65536
 
@@ -231,6 +233,25 @@ def main():
     c.add("7 arena bytes per loaded record (mallinfo2)",
           c.counter("BM_MemoryPerLoadedRecord", "mallinfo_bytes_per_record"),
           "-", None, "cross-check")
+
+    # 8. What the host itself waits for, through the plug-in as it loads it
+    # (bench/host_wait_bench.cpp), each against the raw work of the same round.
+    if len(sys.argv) > 2:
+        for name, label, base in (
+                ("BM_HostWait_Load", "load, dlopen to first event, less without registry",
+                 "read+unscramble"),
+                ("BM_HostWait_SavingTick", "a saving Tick", "write+fsync+rename"),
+                ("BM_HostWait_Unload", "the unload with its save", "write+fsync+rename")):
+            ratio = c.counter(name, "ratio_wall")
+            c.add(f"8 {label} vs {base}", ratio, "<= 1.20x",
+                  None if ratio is None else ratio <= 1.2,
+                  f"wall: {c.counter(name, 'ms_wall') or 0:.1f} ms / "
+                  f"{c.counter(name, 'baseline_ms_wall') or 0:.1f} ms, "
+                  f"cpu ratio {c.counter(name, 'ratio_cpu') or 0:.2f}")
+        per_record = c.counter("BM_HostWait_Load", "heap_bytes_per_record")
+        c.add("8 heap per record held after the load", per_record, f"<= {limit:.1f}",
+              None if per_record is None else per_record <= limit,
+              "?" if per_record is None else f"{per_record / 284:.3f}x of 284, mallinfo2")
 
     print()
     print_medians(runs)
