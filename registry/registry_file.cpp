@@ -66,10 +66,12 @@ RegistryImage registryImage(FreqRegistry& registry) {
 
 namespace {
 
-void appendRecords(FreqChainedList<FreqRecord>& freqs, const unsigned char* image, size_t count) {
+void appendRecords(FreqChainedList<FreqRecord>& freqs, const unsigned char* image, size_t count,
+                   RecordVisitor visitor = {}) {
     for (size_t i = 0; i < count; ++i) {
         FreqRecord record;
         scrambleCopy(reinterpret_cast<unsigned char*>(&record), image + i * freqRecordSize);
+        if (visitor.visit) visitor.visit(visitor.context, record);
         freqs.append(record);
     }
 }
@@ -87,7 +89,7 @@ ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t m
 }
 
 ReadReport readRegistryFile(const Folder& folder, const char* name, FreqRegistry& registry,
-                            uint64_t maxRecords) {
+                            uint64_t maxRecords, RecordVisitor visitor) {
     ReadReport report;
     ReadableFile file;
     switch (openRegularFile(folder, name, file)) {
@@ -135,7 +137,7 @@ ReadReport readRegistryFile(const Folder& folder, const char* name, FreqRegistry
             closeReadableFile(file);
             return report;
         }
-        appendRecords(loaded, block.get(), count);
+        appendRecords(loaded, block.get(), count, visitor);
         left -= count;
     }
     closeReadableFile(file);

@@ -50,9 +50,15 @@ struct ReadReport {
     std::string reason; // for anything but missing and read
 };
 ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t maxRecords);
+// Shown each record as it is read, in the file's order, while it is still
+// in the cache: what must look at every record loaded costs no second pass.
+struct RecordVisitor {
+    void (*visit)(void* context, const FreqRecord& record) = nullptr;
+    void* context = nullptr;
+};
 // The same for the file of that name in a folder.
 ReadReport readRegistryFile(const Folder& folder, const char* name, FreqRegistry& registry,
-                            uint64_t maxRecords);
+                            uint64_t maxRecords, RecordVisitor visitor = {});
 
 // The temporary suffix of this process's saves: no other process uses it.
 std::string processTemporarySuffix();

@@ -71,8 +71,21 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
     LoadReport& load = store.load;
     load = {};
     ReadReport read;
+    // The digests are taken as the records are read, into an empty registry
+    // only: then what was read is just what the registry holds.
+    std::unique_ptr<DigestsByFreq> gathered;
     try {
-        read = readRegistryFile(store.held, registryFileName, registry, maxLoadedRecords);
+        if (registry.freqs.count() == 0) {
+            gathered = std::make_unique<DigestsByFreq>();
+            gathered->byFreq = std::make_unique_for_overwrite<uint64_t[]>(65536);
+        }
+    } catch (const std::bad_alloc&) {
+        gathered.reset(); // then rememberSavedRecords makes its own pass
+    }
+    try {
+        read = readRegistryFile(store.held, registryFileName, registry, maxLoadedRecords,
+                                gathered ? RecordVisitor{noteRecordDigest, gathered.get()}
+                                         : RecordVisitor{});
     } catch (const std::bad_alloc&) {
         // Whole records that did not fit in memory: sound, so they stay
         // where they are, and are tried again.
@@ -83,7 +96,10 @@ const LoadReport& loadRegistryFile(RegistryStore& store, FreqRegistry& registry)
     load.size = read.size;
     // What was loaded (or, failing that, the empty registry) is what every
     // change is told against.
-    rememberSavedRecords(store, registry);
+    if (gathered && read.status == ReadStatus::read)
+        rememberSavedRecords(store, registry, *gathered);
+    else
+        rememberSavedRecords(store, registry);
     switch (read.status) {
     case ReadStatus::missing:
         load.outcome = LoadOutcome::missing;

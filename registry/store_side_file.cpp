@@ -4,6 +4,10 @@
 #include "registry/store_rooms.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <new>
 
 #include "registry/change_file.h"
@@ -14,21 +18,48 @@ const char unsavedFileName[] = "Zandrel.teams.unsaved";
 
 namespace {
 
+// A digest of the record's bytes as they lie in memory, to tell a record
+// changed since the last load or save. It runs over every record at each
+// load and save, so it takes a word at a time in four independent lanes
+// (the multiplies overlap), then folds the lanes and mixes the result.
 uint64_t recordDigest(const FreqRecord& record) {
-    // FNV-1a over the record's bytes as they lie in memory.
-    uint64_t digest = 14695981039346656037ull;
+    constexpr uint64_t k = 0x9E3779B97F4A7C15ull;
     const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
-    for (size_t i = 0; i < freqRecordSize; ++i)
-        digest = (digest ^ bytes[i]) * 1099511628211ull;
-    return digest;
+    uint64_t lane[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull,
+                        0x082EFA98EC4E6C89ull};
+    size_t offset = 0;
+    for (; offset + 32 <= freqRecordSize; offset += 32)
+        for (int i = 0; i < 4; ++i) {
+            uint64_t word;
+            std::memcpy(&word, bytes + offset + 8 * i, 8);
+            lane[i] = (lane[i] ^ word) * k;
+            lane[i] ^= lane[i] >> 32;
+        }
+    for (int i = 0; offset + 8 <= freqRecordSize; offset += 8, ++i) {
+        uint64_t word;
+        std::memcpy(&word, bytes + offset, 8);
+        lane[i] = (lane[i] ^ word) * k;
+        lane[i] ^= lane[i] >> 32;
+    }
+    uint32_t tail = 0;
+    std::memcpy(&tail, bytes + offset, freqRecordSize - offset);
+    uint64_t digest = (lane[0] ^ tail) * k;
+    for (int i = 1; i < 4; ++i)
+        digest = (digest ^ lane[i] ^ (digest >> 29)) * k;
+    return digest ^ (digest >> 32);
 }
 
-using SavedDigest = std::pair<uint16_t, uint64_t>;
+// Where a freq is among those last loaded or saved, or none.
+constexpr size_t notSaved = SIZE_MAX;
+size_t savedIndexOf(const RegistryStore& store, uint16_t freq) {
+    const auto& freqs = store.savedRecords.freqs;
+    const auto at = std::lower_bound(freqs.begin(), freqs.end(), freq);
+    return at == freqs.end() || *at != freq ? notSaved : size_t(at - freqs.begin());
+}
 
-const SavedDigest* savedDigestOf(const RegistryStore& store, uint16_t freq) {
-    const auto& saved = store.savedRecords;
-    const auto at = std::lower_bound(saved.begin(), saved.end(), SavedDigest(freq, 0));
-    return at == saved.end() || at->first != freq ? nullptr : &*at;
+const uint64_t* savedDigestOf(const RegistryStore& store, uint16_t freq) {
+    const size_t at = savedIndexOf(store, freq);
+    return at == notSaved ? nullptr : &store.savedRecords.digests[at];
 }
 
 // Whether a record is the one a host goes by for its freq: the first.
@@ -39,7 +70,7 @@ bool firstOfItsFreq(FreqRegistry& registry, const FreqRecord* r) {
 // The base noted for a freq, when it is what was last loaded or saved: a
 // change made without being noted would leave a base that is not.
 void setBase(const RegistryStore& store, FreqRegistry& registry, FreqChange& change) {
-    const SavedDigest* saved = savedDigestOf(store, change.freq);
+    const uint64_t* saved = savedDigestOf(store, change.freq);
     const auto noted = registry.changes.byFreq.find(change.freq);
     if (noted == registry.changes.byFreq.end()) {
         change.baseKind = BaseKind::unknown;
@@ -48,7 +79,7 @@ void setBase(const RegistryStore& store, FreqRegistry& registry, FreqChange& cha
     change.changedAt = noted->second.changedAt;
     if (!noted->second.had && !saved) {
         change.baseKind = BaseKind::none;
-    } else if (noted->second.had && saved && recordDigest(noted->second.record) == saved->second) {
+    } else if (noted->second.had && saved && recordDigest(noted->second.record) == *saved) {
         change.baseKind = BaseKind::record;
         change.base = noted->second.record;
     } else {
@@ -60,14 +91,13 @@ void setBase(const RegistryStore& store, FreqRegistry& registry, FreqChange& cha
 // freq order; every freq held when that is not known.
 std::vector<FreqChange> changesOf(const RegistryStore& store, FreqRegistry& registry) {
     std::vector<FreqChange> changes;
-    std::vector<bool> seen(store.savedRecordsKnown ? store.savedRecords.size() : 0);
+    std::vector<bool> seen(store.savedRecordsKnown ? store.savedRecords.freqs.size() : 0);
     for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
         if (!firstOfItsFreq(registry, r)) continue;
-        const SavedDigest* saved =
-            store.savedRecordsKnown ? savedDigestOf(store, r->freq) : nullptr;
-        if (saved) {
-            seen[size_t(saved - store.savedRecords.data())] = true;
-            if (saved->second == recordDigest(*r)) continue;
+        const size_t saved = store.savedRecordsKnown ? savedIndexOf(store, r->freq) : notSaved;
+        if (saved != notSaved) {
+            seen[saved] = true;
+            if (store.savedRecords.digests[saved] == recordDigest(*r)) continue;
         }
         FreqChange change;
         change.freq = r->freq;
@@ -82,7 +112,7 @@ std::vector<FreqChange> changesOf(const RegistryStore& store, FreqRegistry& regi
     for (size_t i = 0; i < seen.size(); ++i) {
         if (seen[i]) continue;
         FreqChange change;
-        change.freq = store.savedRecords[i].first;
+        change.freq = store.savedRecords.freqs[i];
         change.hasNew = false;
         setBase(store, registry, change);
         changes.push_back(change);
@@ -128,6 +158,21 @@ void removeOwnSideFile(RegistryStore& store) {
     if (removePath(store.held, store.sideFileName.c_str())) store.sideFileName.clear();
 }
 
+// The gathered digests as the store keeps them, in freq order.
+void keepDigests(RegistryStore& store, const DigestsByFreq& gathered) {
+    SavedDigests saved;
+    saved.freqs.reserve(gathered.count);
+    saved.digests.reserve(gathered.count);
+    for (size_t w = 0; w < 65536 / 64; ++w)
+        for (uint64_t bits = gathered.present[w]; bits != 0; bits &= bits - 1) {
+            const uint16_t freq = uint16_t(w * 64 + size_t(std::countr_zero(bits)));
+            saved.freqs.push_back(freq);
+            saved.digests.push_back(gathered.byFreq[freq]);
+        }
+    store.savedRecords = std::move(saved);
+    store.savedRecordsKnown = true;
+}
+
 } // namespace
 
 void rememberSavedRecords(RegistryStore& store, FreqRegistry& registry) {
@@ -135,15 +180,38 @@ void rememberSavedRecords(RegistryStore& store, FreqRegistry& registry) {
     registry.changes.byFreq.clear();
     store.baseGeneration = store.sideGeneration = registry.freqs.generation();
     try {
-        std::vector<SavedDigest> records;
-        records.reserve(registry.freqs.count());
+        // One pass in list order, which is memory order.
+        const auto gathered = std::make_unique<DigestsByFreq>();
+        gathered->byFreq = std::make_unique_for_overwrite<uint64_t[]>(65536);
         for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r))
-            if (firstOfItsFreq(registry, r)) records.emplace_back(r->freq, recordDigest(*r));
-        std::sort(records.begin(), records.end());
-        store.savedRecords = std::move(records);
-        store.savedRecordsKnown = true;
+            noteRecordDigest(gathered.get(), *r);
+        keepDigests(store, *gathered);
     } catch (const std::bad_alloc&) {
-        store.savedRecords.clear(); // then every freq counts as changed
+        store.savedRecords = {}; // then every freq counts as changed
+    }
+}
+
+void noteRecordDigest(void* context, const FreqRecord& record) {
+    // The first record of each freq is the one a host goes by; its digest
+    // goes to a table by freq, so that the freqs come out in order with no
+    // sort. Only the table's pages that are written are touched.
+    auto& gathered = *static_cast<DigestsByFreq*>(context);
+    uint64_t& word = gathered.present[record.freq / 64];
+    const uint64_t bit = uint64_t(1) << (record.freq % 64);
+    if (word & bit) return;
+    word |= bit;
+    gathered.byFreq[record.freq] = recordDigest(record);
+    ++gathered.count;
+}
+
+void rememberSavedRecords(RegistryStore& store, FreqRegistry& registry, DigestsByFreq& gathered) {
+    store.savedRecordsKnown = false;
+    registry.changes.byFreq.clear();
+    store.baseGeneration = store.sideGeneration = registry.freqs.generation();
+    try {
+        keepDigests(store, gathered);
+    } catch (const std::bad_alloc&) {
+        store.savedRecords = {}; // then every freq counts as changed
     }
 }
 
