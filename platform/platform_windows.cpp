@@ -180,6 +180,37 @@ std::string lockHolderOf(const char* path) {
     return read && n > 0 ? std::string(buffer, size_t(n)) : std::string();
 }
 
+LockProbe probeFileLock(const char* path) {
+    if (!path || !*path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return LockProbe::failed;
+    }
+    // Read access, shared every way: the holder's open (reading and writing,
+    // no deletion shared) is never in conflict, so a host starting now is
+    // not kept out. The locked first byte can't be read by another process.
+    const HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND ? LockProbe::free : LockProbe::failed;
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return LockProbe::failed;
+    }
+    char first = 0;
+    DWORD n = 0;
+    OVERLAPPED at{};
+    const bool read = ReadFile(file, &first, 1, &n, &at);
+    const DWORD error = read ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    if (read || error == ERROR_HANDLE_EOF) return LockProbe::free;
+    return error == ERROR_LOCK_VIOLATION ? LockProbe::held : LockProbe::failed;
+}
+
 LockCheck checkFileLock(const char* path, const FileLock& lock) {
     BY_HANDLE_FILE_INFORMATION held{};
     if (lock.handle == -1 ||
