@@ -101,14 +101,20 @@ def main():
 
 
 def read_until(process, wanted):
-    """The host's output lines up to the first that holds wanted."""
-    lines = []
-    while True:
-        line = process.stdout.readline()
-        assert line, (wanted, lines)
-        lines.append(line)
-        if wanted in line:
-            return lines
+    """The host's output up to the first line that holds wanted (a timeout
+    only stops a hang)."""
+    import select
+    fd = process.stdout.fileno()
+    seen = getattr(process, "seen", b"")
+    while wanted not in seen or not seen[seen.index(wanted):].count(b"\n"):
+        ready, _, _ = select.select([fd], [], [], 60)
+        assert ready, (wanted, seen)
+        more = os.read(fd, 4096)
+        assert more, (wanted, seen)
+        seen += more
+    end = seen.index(b"\n", seen.index(wanted)) + 1
+    process.seen = seen[end:]
+    return seen[:end].splitlines(keepends=True)
 
 
 def status(hadrok, folder, env):
@@ -135,7 +141,7 @@ def takeover():
         try:
             first.stdin.write(b"connect 1\ntick\n")
             first.stdin.flush()
-            read_until(first, b"Autosave")
+            read_until(first, b"AutoSave...")
             second = subprocess.Popen(start, cwd=folder, env=env, **pipes)
             second.stdin.write(b"connect 1\nenter\nplayer Bob\nBob: !freg 300:pw\ntick\n")
             second.stdin.flush()

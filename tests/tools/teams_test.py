@@ -176,10 +176,10 @@ class RoundTrip(Workdir):
 # bare.
 OLD_CSV = (b"freq,owner,welcome,allowedSquad,freqName,passwordHash,lastUsed,lastUsedLocal,padding\n"
            b'1234,"\\x3D1+1","\'=quoted","0012","a\\\\b\\xE9",7,86400,"2.01.1970 0:00:00",0AFF\n'
-           b'99,"Bob\\x00x","","","",0,-1,"",0000\n')
+           b'199,"Bob\\x00x","","","",0,-1,"",0000\n')
 OLD_RECORDS = [record(1234, b"=1+1", b"'=quoted", b"0012", b"a\\b\xe9", 7, 86400,
                       padding=b"\x0a\xff"),
-               record(99, b"Bob\0x", hash=0, last_used=-1)]
+               record(199, b"Bob\0x", hash=0, last_used=-1)]
 
 
 class ExportCsv(Workdir):
