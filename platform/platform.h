@@ -280,6 +280,9 @@ std::string lockHolderOf(const char* path);
 // Whether another open file holds the lock at path, looked at without
 // taking it, so that a look never keeps a starting holder out. free when
 // the file is missing or nobody holds it; failed: lastSystemError() tells.
+// POSIX asks for the record lock on the first byte; Windows opens the file
+// for deletion for an instant, which the holder's open refuses (and which
+// takeFileLock's open waits out).
 enum class LockProbe { free, held, failed };
 LockProbe probeFileLock(const char* path);
 

@@ -20,7 +20,7 @@ WINE, HADROK_EXE, PAGE = sys.argv[1:4]
 EXAMPLES = [
     (["echo n3w-secret| hadrok.exe teams passwd 1234 --password-stdin"], "passwd"),
     (["hadrok.exe teams check --max-owned 1", "echo %ERRORLEVEL%"], "status"),
-    (['findstr /C:"freq=1234" hadrok.log*'], "findstr"),
+    # findstr is left out: Wine's prints nothing, whatever it is given.
     (["hadrok.exe teams import backup.json -o NUL"], "device"),
     (["hadrok.exe teams export --format csv --delimiter semicolon -o teams.csv"], "csv"),
 ]
@@ -71,8 +71,6 @@ def main():
                         image(record(1234, b"Alice", hash=password_hash(b"n3w-secret")))
             elif what == "status":
                 ok = out.splitlines()[-1:] == [b"1"] and b"2 freqs (1234, 1500), more than 1" in out
-            elif what == "findstr":
-                ok = result.returncode == 0 and b"hadrok.log:" in out and b"passwd" in out
             elif what == "device":
                 ok = result.returncode == 2 and b"never replaced" in err
             elif what == "csv":
