@@ -141,8 +141,9 @@ int importRegistry(const ImportOptions& options) {
 
 void importArguments(CLI::App& command, ImportOptions& options) {
     command
-        .add_option("export", options.input,
+        .add_option("input", options.input,
                     "the JSON or CSV form of export; - reads standard input")
+        ->type_name("EXPORT")
         ->required();
     // Not required by the parser: its words would not say what to give.
     command.add_option("-o,--output", options.output, "the registry file to write")
