@@ -114,7 +114,7 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
     // A look at the lock (probeFileLock) holds an open that asks to delete
     // for an instant, which this open, sharing no deletion, must wait out.
     HANDLE file = INVALID_HANDLE_VALUE;
-    for (int tries = 0; tries < 100; ++tries) {
+    for (int tries = 0; tries < 20; ++tries) {
         file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
