@@ -128,11 +128,8 @@ constexpr const char* hostLockFile = "Zandrel.teams.lock";
 // Whether another process holds the folder's registry lock now. Looked at
 // once, before the plug-in is loaded: afterwards the plug-in holds it too.
 bool hostHoldsLock() {
-    if (pathKindOf(hostLockFile) == PathKind::missing) return false;
-    FileLock probe;
-    const LockResult result = takeFileLock(hostLockFile, probe);
-    releaseFileLock(probe);
-    return result == LockResult::heldElsewhere;
+    // Looked at, never taken: a host starting now must not find it held.
+    return probeFileLock(hostLockFile) == LockProbe::held;
 }
 
 // A run plays in the working folder, so it never starts by surprise in one

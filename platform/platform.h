@@ -28,6 +28,11 @@ inline constexpr bool windowsRules = true;
 inline constexpr bool windowsRules = false;
 #endif
 
+// How a line ends in a text file the operator opens (hadrok.log): CR LF on
+// Windows, where editors before Windows 10 1809 show LF alone as one long
+// line. Every reader of such files accepts both.
+inline constexpr const char* textLineEnd = windowsRules ? "\r\n" : "\n";
+
 // Millisecond tick counter; wraps at 2^32 like the system's own.
 uint32_t tickCount();
 
@@ -271,6 +276,15 @@ bool writeLockHolder(FileLock& lock, const std::string& line);
 // What the holder wrote (the start of the file, up to 256 bytes, less the
 // locked byte on Windows); empty when nothing can be read.
 std::string lockHolderOf(const Folder& folder, const char* name);
+
+// Whether another open file holds the lock at path, looked at without
+// taking it, so that a look never keeps a starting holder out. free when
+// the file is missing or nobody holds it; failed: lastSystemError() tells.
+// POSIX asks for the record lock on the first byte; Windows opens the file
+// for deletion for an instant, which the holder's open refuses (and which
+// takeFileLock's open waits out).
+enum class LockProbe { free, held, failed };
+LockProbe probeFileLock(const char* path);
 
 // Whether path still names the very file the lock is held on. A lock file
 // deleted or replaced by hand no longer keeps a second process out.

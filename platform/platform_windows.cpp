@@ -111,9 +111,15 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
     // deleted nor renamed over, so its name always leads to the held file (a
     // deletion shared in would leave it "delete pending", a name that no
     // second open can reach, and every save after would fail its check).
-    const HANDLE file =
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A look at the lock (probeFileLock) holds an open that asks to delete
+    // for an instant, which this open, sharing no deletion, must wait out.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 20; ++tries) {
+        file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
+        Sleep(1);
+    }
     if (file == INVALID_HANDLE_VALUE) return LockResult::failed;
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
@@ -178,6 +184,26 @@ static std::string lockHolderOf(const char* path) {
         GetFileType(file) == FILE_TYPE_DISK && ReadFile(file, buffer, sizeof buffer, &n, &at);
     CloseHandle(file);
     return read && n > 0 ? std::string(buffer, size_t(n)) : std::string();
+}
+
+LockProbe probeFileLock(const char* path) {
+    if (!path || !*path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return LockProbe::failed;
+    }
+    // The holder's open shares no deletion, so an open that asks to delete
+    // is refused while it is there; nothing is locked, and the open is
+    // closed at once (a holder starting meanwhile tries its open again).
+    const HANDLE file =
+        CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION) return LockProbe::held;
+        return error == ERROR_FILE_NOT_FOUND ? LockProbe::free : LockProbe::failed;
+    }
+    CloseHandle(file);
+    return LockProbe::free;
 }
 
 LockCheck checkFileLock(const char* path, const FileLock& lock) {

@@ -60,13 +60,15 @@ void handleConnect(BotInstance& instance, PluginState& state, const BotEvent& ev
     instance.autoSaveCountdown = instance.iniConfig.autoSaveDelay;
     echo(instance, connectedLine);
     // What failed at the start is tried again while nothing has changed.
-    const std::string retried = retryStart(state);
+    bool tookOver = false;
+    const std::string retried = retryStart(state, &tookOver);
     if (!state.loadTold) {
         state.loadTold = true;
         echoIfAny(instance, folderNotice(state.store));
         echoIfAny(instance, loadNotice(state.store.load));
         echoIfAny(instance, state.loadSweepNotice);
         state.loadSweepNotice.clear();
+        if (tookOver) echo(instance, retried.c_str());
     } else {
         echoIfAny(instance, retried);
     }

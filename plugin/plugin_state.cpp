@@ -86,11 +86,18 @@ void expireAtLoad(PluginState& state) {
     state.loadSweepNotice = sweep.notice;
 }
 
-std::string retryStart(PluginState& state) {
+std::string retryStart(PluginState& state, bool* tookOver) {
     const bool held = holdsRegistry(state.store);
     const bool loadedAnew = retryRegistryStart(state.store, state.registry);
     // The lock may be taken even where nothing is loaded anew.
     followRegistryLock(state);
+    if (state.store.lockTakenLate) {
+        state.store.lockTakenLate = false;
+        if (tookOver) *tookOver = true;
+        return std::string("This process now holds ") + registryLockFileName +
+               " (its holder has ended), and " + registryFileName +
+               " is still as this one loaded it: its changes are saved to it from now on.";
+    }
     if (!loadedAnew) return {};
     // The new outcome is told and logged like the first one.
     state.loadLogged = false;

@@ -82,10 +82,13 @@ void noteFailedStart(PluginState& state, const std::string& reason);
 // their errors told by the first connection, which reads them again.
 void expireAtLoad(PluginState& state);
 
-// While nothing has changed since the start, what failed then (the lock, a
-// passing failure of the load) is tried again. The line to tell when that
-// changed something; empty otherwise.
-std::string retryStart(PluginState& state);
+// What failed at the start (the lock, a passing failure of the load) is
+// tried again: the lock with changes in memory too, kept only while the file
+// is as loaded. The line to tell when that changed something; empty
+// otherwise.
+// tookOver: the lock was taken with changes in memory, to be saved from now
+// on (told even at the first connection, where the load's words are said).
+std::string retryStart(PluginState& state, bool* tookOver = nullptr);
 
 // The audit actor for the plug-in's own lines (no bot, no player), as the
 // process's settings allow.

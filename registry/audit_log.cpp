@@ -96,7 +96,7 @@ void appendWhat(Text& line, const char* command, int32_t freq, std::string_view 
     }
     line.append(": ");
     line.append(change);
-    line.append("\n");
+    line.append(textLineEnd);
 }
 
 Text lineOf(uint32_t handle, bool hasPlayer, std::string_view playerName, uint32_t playerLevel,

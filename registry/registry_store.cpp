@@ -7,8 +7,9 @@
 SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32_t keepDated) {
     SaveReport report;
     if (store.lockResult != LockResult::taken) {
-        // Refused: what changed goes beside at once, so that a kill loses
-        // nothing the disk could take.
+        // Kept beside at each save, not only at the stop: a crash loses
+        // nothing, and the file shows the operator that a host runs here
+        // without the lock.
         report.status = SaveStatus::notHeld;
         writeSideFile(store, registry, report);
         return report;
@@ -85,6 +86,10 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         break;
     }
     if (report.status != SaveStatus::failed) {
+        // The run's side file holds an older state of what is now in place:
+        // merged later, it would bring back what was changed since.
+        if (!store.sideFileName.empty() && removePath(store.held, store.sideFileName.c_str()))
+            store.sideFileName.clear();
         report.wroteChanges = changes;
         report.freqsSaved = registry.freqs.count();
         store.savedAny = true;
@@ -123,9 +128,11 @@ std::string saveNotice(const SaveReport& save) {
     case SaveStatus::saved:
         break;
     case SaveStatus::notHeld:
-        notice = std::string("Not saved: this process does not hold ") + registryLockFileName +
-                 ", so it never writes " + registryFileName + "; changes are kept in memory only.";
-        addSentence(notice, sideSentence(save));
+        notice = std::string("Not saved to ") + registryFileName + ": this process does not hold " +
+                 registryLockFileName + ", so it does not write over it.";
+        addSentence(notice, save.sideName.empty() && save.sideProblem.empty()
+                                ? std::string("Nothing has changed here since the load.")
+                                : sideSentence(save));
         break;
     case SaveStatus::savedUnflushed:
         notice = std::string("Saved ") + registryFileName + ", but flushing its folder failed (" +
@@ -138,8 +145,7 @@ std::string saveNotice(const SaveReport& save) {
         break;
     case SaveStatus::leftAlone:
         notice = std::string("Not saving ") + registryFileName +
-                 ": it could not be read at load and is left as it is; changes are kept in "
-                 "memory only.";
+                 ": it could not be read at load and is left as it is.";
         addSentence(notice, sideSentence(save));
         break;
     case SaveStatus::lockLost:

@@ -86,6 +86,9 @@ struct RegistryStore {
     // process holds the new one: this one no longer writes the registry.
     bool lockLost = false;
     bool lockRetaken = false; // the lock file was replaced and taken again
+    // The lock, missed at the start, was taken at a retry with changes in
+    // memory, the registry file being still as loaded: they are saved now.
+    bool lockTakenLate = false;
     // Why this process no longer writes the registry, once lockLost, when
     // it is not that another host holds the new lock: another process wrote
     // the registry while the lock was replaced.

@@ -149,13 +149,20 @@ bool retryRegistryStart(RegistryStore& store, FreqRegistry& registry) {
     const bool unchanged = unchangedSinceLoadOrSave(store, registry);
     bool tookLock = false;
     if (!lockTaken) {
-        // A process that loaded without the lock and changed something since
-        // stays in memory: the file may have moved on under it. After a
-        // start that failed, nothing was loaded to move on from.
-        if (!unchanged && outcome != LoadOutcome::unknown) return false;
         FileLock lock;
         const LockResult result = takeFileLock(store.held, registryLockFileName, lock);
         if (result != LockResult::taken) return false;
+        // A process that loaded without the lock and changed something since
+        // writes the file only if nobody wrote it meanwhile; otherwise its
+        // changes go on to its side file, and the lock to whoever needs it.
+        // After a start that failed, nothing was loaded to move on from.
+        const bool writable = unchanged || outcome == LoadOutcome::unknown;
+        const bool loaded = outcome == LoadOutcome::loaded || outcome == LoadOutcome::missing;
+        if (!writable && (!loaded || changedSinceKnown(store))) {
+            releaseFileLock(lock);
+            return false;
+        }
+        store.lockTakenLate = !writable;
         store.lock = lock;
         store.lockResult = LockResult::taken;
         store.lockReason.clear();
@@ -182,8 +189,8 @@ std::string loadNotice(const LoadReport& load) {
     case LoadOutcome::unknown:
         return file + " could not be loaded (" +
                (load.reason.empty() ? std::string("the plug-in's start failed") : load.reason) +
-               ") and was left in place; it will not be saved over, and changes are kept in "
-               "memory only.";
+               ") and was left in place; it will not be saved over, and changes go to a side file "
+               "beside it at each autosave.";
     case LoadOutcome::keptAside: {
         // The operator's next step, whatever the reason: the tool says what
         // it can of the file and recovers its whole records.
@@ -205,7 +212,8 @@ std::string loadNotice(const LoadReport& load) {
     case LoadOutcome::notUsable:
         return file + " could not be read (" + load.reason + ") and was left in place (" +
                load.moveReason +
-               "); it will not be saved over, and changes are kept in memory only. Next step: " +
+               "); it will not be saved over, and changes go to a side file beside it at each "
+               "autosave. Next step: " +
                programFileName + " teams check " + registryFileName +
                " says what is wrong with it; see the guide \"After a damaged registry\".";
     case LoadOutcome::passing:

@@ -4,6 +4,7 @@
 
 #include "registry/lock_holder.h"
 #include "registry/registry_file.h"
+#include "text/program_name.h"
 
 const char registryLockFileName[] = "Zandrel.teams.lock";
 
@@ -12,18 +13,12 @@ void rememberRegistryState(RegistryStore& store) {
     store.knownState = true;
 }
 
-namespace {
-
-// Whether the registry file is other than this process last loaded or
-// saved it (or that is not known).
 bool changedSinceKnown(const RegistryStore& store) {
     if (!store.knownState) return true;
     FileStamp now;
     const bool there = fileStampOf(store.held, registryFileName, now);
     return store.knownMissing ? there : !there || now != store.knownStamp;
 }
-
-} // namespace
 
 std::string folderGone(const RegistryStore& store) {
     if (folderFollowsHandle || store.held.handle == -1) return {};
@@ -100,26 +95,65 @@ bool registryFolderAtItsName(const RegistryStore& store) {
     return check == FolderCheck::same || check == FolderCheck::failed;
 }
 
+namespace {
+
+// What a process that may not write the registry does with its changes.
+std::string sideFileTail() {
+    return std::string("its changes go to a side file of its own at each autosave, for ") +
+           programFileName + " teams recover to merge once the host is stopped.";
+}
+
+std::string capitalized(std::string text) {
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = char(text[0] - 'a' + 'A');
+    return text;
+}
+
+} // namespace
+
 std::string lockNotice(const RegistryStore& store) {
     if (store.lockLost)
         return (store.lockLostReason.empty()
                     ? std::string(registryLockFileName) +
                           " was deleted or replaced, and another host process now holds it"
                     : store.lockLostReason) +
-               ": changes made in this one are no longer saved to " + registryFileName + ".";
+               ": this one no longer saves to " + registryFileName + "; " + sideFileTail();
     switch (store.lockResult) {
     case LockResult::taken:
         return {};
-    case LockResult::heldElsewhere:
-        if (!store.lockHolder.empty())
-            return char(store.lockHolder[0] - 'a' + 'A') + store.lockHolder.substr(1) +
-                   " holds the registry in this directory (" + registryLockFileName +
-                   " is locked); changes made in this one are not saved.";
-        return std::string("Another host process uses the registry in this directory (") +
-               registryLockFileName + " is locked); changes made in this one are not saved.";
+    case LockResult::heldElsewhere: {
+        // Looked at again, not taken: the holder named at the start may be
+        // long gone.
+        const std::string lockPath = storePath(store, registryLockFileName);
+        const LockProbe now = probeFileLock(lockPath.c_str());
+        if (now == LockProbe::free) {
+            const std::string gone =
+                "No process holds " + std::string(registryLockFileName) + " now (" +
+                (store.lockHolder.empty()
+                     ? std::string("the process that held it when this one started")
+                     : store.lockHolder + ", which held it when this one started,") +
+                " has ended)";
+            if (!changedSinceKnown(store))
+                return gone + ": this one takes it at its next autosave and saves " +
+                       registryFileName + " from then on.";
+            return gone + ", but " + registryFileName +
+                   (store.load.outcome == LoadOutcome::loaded ||
+                            store.load.outcome == LoadOutcome::missing
+                        ? " has changed since this one loaded it"
+                        : " could not be loaded whole") +
+                   ", so this one does not write over it: " + sideFileTail();
+        }
+        std::string holder = store.lockHolder;
+        if (now == LockProbe::held) holder = lockHolderWords(lockHolderAt(lockPath.c_str()));
+        return (holder.empty() ? std::string("Another host process uses")
+                               : capitalized(holder) + " holds") +
+               " the registry in this directory (" + registryLockFileName +
+               " is locked), so this one does not write " + registryFileName + ": " +
+               sideFileTail() + " It saves to " + registryFileName +
+               " itself if that holder ends and nobody wrote the file meanwhile.";
+    }
     case LockResult::failed:
         return std::string("Could not lock ") + registryLockFileName + " (" + store.lockReason +
-               "); changes made in this process are not saved.";
+               "), so this process does not write " + registryFileName + ": " + sideFileTail();
     }
     return {};
 }

@@ -48,6 +48,10 @@ void removeLeftoverTemporaries(const RegistryStore& store);
 // process loaded or saved it, for changedSinceKnown.
 void rememberRegistryState(RegistryStore& store);
 
+// Whether the registry file is other than this process last loaded or
+// saved it (or that is not known).
+bool changedSinceKnown(const RegistryStore& store);
+
 // Where the folder's files are reached by its path (Windows holds the folder
 // so that it can't be renamed, but a system may let it be all the same),
 // whether that path still leads to the folder loaded from: why not, or

@@ -15,6 +15,13 @@ bool copyFileReplacing(const std::string& from, const std::string& to, std::stri
 // otherwise the words that say why not, naming the user and the mode.
 std::string unreadableForTheHostsUser(const std::string& path);
 
+// Why a file that is there could not be replaced by a host's save or a
+// tool's write, with the command that mends it on this system: read-only
+// on Windows; immutable or append-only, or in a folder this user can't
+// write, on Linux (where a file's own mode is no bar to replacing it).
+// Empty when nothing is known to be in the way.
+std::string unreplaceableWhy(const std::string& path);
+
 // A folder argument as the operator meant it. On Windows a quoted folder
 // that ends in a backslash ("C:\Zandrel Host\") arrives as C:\Zandrel Host"
 // (the backslash escapes the closing quote); no Windows name holds a double

@@ -1,6 +1,7 @@
 // The program's system code on Linux: the plug-in's loader, the terminal
 // and file copies (the script's clocks are script_clock_posix.cpp). The
 // plug-in never links this file.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -14,8 +15,11 @@
 #include <csignal>
 #include <dlfcn.h>
 #include <editline/readline.h>
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/fs.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -213,6 +217,35 @@ std::string unreadableForTheHostsUser(const std::string& path) {
     std::snprintf(octal, sizeof octal, "%03o", unsigned(mode));
     return "user " + userName(host) + ", who owns its folder and so likely runs the host, " +
            "could not read it (owner " + userName(file.st_uid) + ", mode " + octal + ")";
+}
+
+std::string unreplaceableWhy(const std::string& path) {
+    // Never opened if not a regular file: a FIFO would block the open.
+    struct stat file {};
+    if (lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) return {};
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) {
+        int flags = 0;
+        const bool known = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        close(fd);
+        if (known && (flags & FS_IMMUTABLE_FL))
+            return path +
+                   " is immutable (chattr +i), so neither a host nor a tool can save over "
+                   "it; chattr -i " +
+                   path + ", as root, mends it";
+        if (known && (flags & FS_APPEND_FL))
+            return path +
+                   " is append-only (chattr +a), so neither a host nor a tool can save "
+                   "over it; chattr -a " +
+                   path + ", as root, mends it";
+    }
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) folder = ".";
+    if (access(folder.c_str(), W_OK | X_OK) != 0 && errno == EACCES)
+        return "its folder " + folder + " is not writable by this user, so a new " +
+               std::filesystem::path(path).filename().string() +
+               " can't be put in its place; chmod u+w " + folder + " mends it";
+    return {};
 }
 
 bool consoleClosesAtExit() {

@@ -147,6 +147,17 @@ std::string unreadableForTheHostsUser(const std::string&) {
     return {};
 }
 
+std::string unreplaceableWhy(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return path +
+               " is read-only (attrib +r), so neither a host nor a tool can save over "
+               "it; attrib -r \"" +
+               path + "\" mends it";
+    return {};
+}
+
 bool consoleClosesAtExit() {
     DWORD processes[2];
     return GetConsoleProcessList(processes, 2) == 1 && inputIsTerminal();

@@ -103,13 +103,23 @@ def missing_names(files):
     return sorted(set(problems))
 
 
+def commands_shown(text):
+    """What a document tells the operator to type: a table row's first cell
+    may name the Linux form that the next cells give for cmd."""
+    for line in text.splitlines():
+        if line.startswith("| "):
+            line = re.sub(r"^\|(?:\\\||[^|])*\|", "", line)
+        yield line
+
+
 def unix_words_for_windows(files):
     """(document, word) pairs of Linux commands in the Windows operator's texts."""
     found = []
     for name, data in files.items():
         if name.endswith("/README.md") and name.count("/") == 1 or name.endswith("-windows.md"):
-            for word in NOT_WINDOWS.findall(data.decode("utf-8")):
-                found.append((name, word))
+            for line in commands_shown(data.decode("utf-8")):
+                for word in NOT_WINDOWS.findall(line):
+                    found.append((name, word))
     return found
 
 

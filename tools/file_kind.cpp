@@ -66,7 +66,8 @@ FileKind fileKindOf(const std::string& path, const std::string& bytes) {
         if (looksLikeJson(bytes)) return FileKind::jsonExport;
         static const std::regex logLine(R"(^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d|\(no time\)) )");
         if (std::regex_search(line.begin(), line.end(), logLine)) return FileKind::auditLog;
-        if (line.starts_with("freq,owner,")) return FileKind::csvExport;
+        if (line.starts_with("freq,owner,") || line.starts_with("freq;owner;"))
+            return FileKind::csvExport;
         if (line.find('=') != std::string_view::npos) return FileKind::settings;
     }
     if (name.starts_with(std::string(registryFileName) + ".unsaved")) return FileKind::sideFile;
@@ -121,9 +122,8 @@ std::string fittingCommand(FileKind kind, const std::string& path) {
         return fmt::format("\"{} teams import {} -o merged.teams\" turns it into a registry file",
                            program, path);
     case FileKind::csvExport:
-        return fmt::format("CSV is for reading only; \"{} teams import\" reads the JSON form of "
-                           "export",
-                           program);
+        return fmt::format("\"{} teams import {} -o merged.teams\" turns it into a registry file",
+                           program, path);
     case FileKind::settings:
         return fmt::format("\"{} config check {}\" reads it", program, path);
     case FileKind::auditLog:

@@ -79,30 +79,37 @@ int status(const StatusOptions& options) {
         full = full.parent_path();
     fmt::print("folder: {}\n", full.make_preferred().string());
 
-    // The lock, looked at without keeping it: a host that holds it runs here.
+    // The lock, looked at without taking it, so that a host starting now is
+    // never kept from it. Only what is known is said: a host started while
+    // another held the lock runs without it, and shows by its side file.
     const std::string lockPath = inFolder(options, registryLockFileName);
     uint32_t hostPid = 0; // the host that runs here, when it says so
-    if (pathKindOf(lockPath.c_str()) == PathKind::missing) {
-        fmt::print("lock: free (no {} yet)\n", registryLockFileName);
-    } else {
-        FileLock probe;
-        const LockResult result = takeFileLock(lockPath.c_str(), probe);
-        releaseFileLock(probe);
+    switch (probeFileLock(lockPath.c_str())) {
+    case LockProbe::held: {
         Folder held;
         held.path =
             options.folder == "." ? std::string() : (fs::path(options.folder) / "").string();
         const LockHolder holder = lockHolderAt(held, registryLockFileName);
-        if (result == LockResult::heldElsewhere && holder.known && !holder.tool)
-            hostPid = holder.pid;
-        if (result == LockResult::heldElsewhere && holder.known)
+        if (holder.known && !holder.tool) hostPid = holder.pid;
+        if (holder.known)
             fmt::print("lock: held by {}{}\n", lockHolderWords(holder),
                        holder.since.empty() ? std::string() : " since " + holder.since);
-        else if (result == LockResult::heldElsewhere)
-            fmt::print("lock: held: a host (or a tool) uses this folder now\n");
-        else if (result == LockResult::taken)
-            fmt::print("lock: free (no host runs here)\n");
         else
-            fmt::print("lock: could not be looked at ({})\n", lastSystemError());
+            fmt::print("lock: held: a host (or a tool) uses this folder now\n");
+        break;
+    }
+    case LockProbe::free:
+        if (pathKindOf(lockPath.c_str()) == PathKind::missing)
+            fmt::print("lock: not held (no {} yet)\n", registryLockFileName);
+        else
+            fmt::print("lock: not held: no process holds {} now (a host started while another "
+                       "held it runs without it, and keeps its changes in a side file, listed "
+                       "below)\n",
+                       registryLockFileName);
+        break;
+    case LockProbe::failed:
+        fmt::print("lock: could not be looked at ({})\n", lastSystemError());
+        break;
     }
 
     const std::string registryPath = inFolder(options, registry);
@@ -119,6 +126,10 @@ int status(const StatusOptions& options) {
             fmt::print("registry: {}, {} bytes, last modified {}\n",
                        plural(size / freqRecordSize, "record", "records"), size,
                        modifiedAt(registryPath));
+        }
+        if (const std::string why = unreplaceableWhy(registryPath); !why.empty()) {
+            ++waiting;
+            fmt::print("! registry: {}\n", why);
         }
     }
 

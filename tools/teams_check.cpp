@@ -52,6 +52,9 @@ int check(const CheckOptions& options) {
         findings.push_back(fmt::format("warning: {} is read here as root, but {}; a host run as "
                                        "that user could not load it (chmod or chown it)",
                                        options.file, why));
+    // Sound records the host can't save over would look fine until its
+    // first save failed.
+    if (std::string why = unreplaceableWhy(options.file); !why.empty()) findings.push_back(why);
     std::string out;
     for (const std::string& finding : findings)
         out += finding + "\n";

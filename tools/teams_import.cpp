@@ -1,4 +1,4 @@
-// hadrok teams import: a registry file from the JSON form of export.
+// hadrok teams import: a registry file from the JSON or CSV form of export.
 #include <cstdio>
 #include <string>
 
@@ -12,6 +12,7 @@
 #include "registry/registry_store.h"
 #include "text/encoding.h"
 #include "tools/file_kind.h"
+#include "tools/teams_csv.h"
 #include "tools/teams_file.h"
 #include "tools/teams_findings.h"
 #include "tools/teams_json.h"
@@ -26,7 +27,14 @@ struct ImportOptions {
     bool allowFindings = false;
 };
 
-std::vector<FreqRecord> recordsOf(const std::string& text, const std::string& name) {
+std::vector<FreqRecord> recordsOf(const std::string& text, const std::string& name, FileKind kind) {
+    if (kind == FileKind::csvExport) {
+        try {
+            return registryFromCsv(text);
+        } catch (const ToolFailure& e) {
+            throw ToolFailure(fmt::format("{}: {}", name, e.what()));
+        }
+    }
     nlohmann::json document = parseRegistryDocument(text, name);
     try {
         return registryFromJson(document);
@@ -54,15 +62,15 @@ int importRegistry(const ImportOptions& options) {
         // parser's puzzlement or advice on saving text.
         const FileKind kind = fileKindOf(options.input == "-" ? "" : options.input, text);
         const bool wrongKind = kind == FileKind::settings || kind == FileKind::auditLog ||
-                               kind == FileKind::csvExport || kind == FileKind::lockFile ||
+                               kind == FileKind::lockFile ||
                                (holdsRecords(kind) && !looksLikeText(text) &&
                                 guessEncoding(text) != TextEncoding::utf16);
         if (wrongKind && !text.empty())
-            throw ToolFailure(wrongKindMessage(name, kind, "a JSON export"));
+            throw ToolFailure(wrongKindMessage(name, kind, "a JSON or CSV export"));
         // The parser would stop at the first byte with a puzzling message.
         if (std::string advice = saveAsUtf8Advice(name, guessEncoding(text)); !advice.empty())
             throw ToolFailure(advice);
-        records = recordsOf(text, name);
+        records = recordsOf(text, name, kind);
     } catch (const ToolFailure& e) {
         throw ToolFailure(fmt::format("{}; nothing written", e.what()));
     }
@@ -120,7 +128,10 @@ int importRegistry(const ImportOptions& options) {
 }
 
 void importArguments(CLI::App& command, ImportOptions& options) {
-    command.add_option("json", options.input, "the JSON document; - reads standard input")
+    command
+        .add_option("input", options.input,
+                    "the JSON or CSV form of export; - reads standard input")
+        ->type_name("EXPORT")
         ->required();
     // Not required by the parser: its words would not say what to give.
     command.add_option("-o,--output", options.output, "the registry file to write")
@@ -133,5 +144,5 @@ void importArguments(CLI::App& command, ImportOptions& options) {
 } // namespace
 
 const TeamsSubcommand teamsImport{
-    "import", "Write a registry file from the JSON form of export, replacing it atomically",
+    "import", "Write a registry file from the JSON or CSV form of export, replacing it atomically",
     defineSubcommand<ImportOptions, importArguments, importRegistry>};

@@ -94,6 +94,24 @@ int restore(const RestoreOptions& options) {
             "such as {}.2026-12-10 or {}.before-remove-20261210-120000 (\"{} status\" lists "
             "them); nothing written",
             options.snapshot, registryFileName, registryFileName, programFileName));
+    // A bare name is looked up here, as every file argument is; one that
+    // only the registry's folder holds gets the command that finds it.
+    if (options.folder != "." && std::filesystem::path(options.snapshot).is_relative() &&
+        pathKindOf(options.snapshot.c_str()) == PathKind::missing) {
+        const std::string there = (std::filesystem::path(options.folder) / options.snapshot)
+                                      .lexically_normal()
+                                      .make_preferred()
+                                      .string();
+        const auto word = [](const std::string& text) {
+            return text.find(' ') == std::string::npos ? text : "\"" + text + "\"";
+        };
+        if (pathKindOf(there.c_str()) != PathKind::missing)
+            throw ToolFailure(fmt::format(
+                "{} is not in the current folder, but {} holds it: {} teams restore {} {} puts "
+                "it back; nothing written",
+                options.snapshot, options.folder, programFileName, word(there),
+                word(options.folder)));
+    }
     // Only what the plug-in would load goes into place.
     const std::string image = readRegistryImage(options.snapshot);
     if (image.size() % freqRecordSize != 0 || !holdsRecords(fileKindOf(options.snapshot, image)))

@@ -14,6 +14,7 @@
 #include "registry/plugin_config.h"
 #include "registry/registry_file.h"
 #include "registry/registry_store.h"
+#include "system/files.h"
 #include "text/program_name.h"
 #include "tools/teams_file.h"
 
@@ -198,7 +199,8 @@ std::string keepSnapshot(const HeldRegistry& held, const char* kind) {
                                       snapshot.reason));
     if (!snapshot.problem.empty())
         fmt::print(stderr, "warning: {}: {}\n", held.path, snapshot.problem);
-    return inDirectory(held.folder, snapshot.name);
+    held.snapshot = inDirectory(held.folder, snapshot.name);
+    return held.snapshot;
 }
 
 void replaceRegistry(const HeldRegistry& held, const std::string& data, const char* command,
@@ -206,11 +208,18 @@ void replaceRegistry(const HeldRegistry& held, const std::string& data, const ch
     logRegistryChange(held, command, freq, change);
     try {
         writeOrFail(held.path, data, held.existed, false, &held.dir);
-    } catch (const ToolFailure& e) {
+    } catch (const ToolFailure& failure) {
+        std::string words = failure.what();
+        if (const std::string why = unreplaceableWhy(held.path); !why.empty())
+            words += " (" + why + ")";
         logRegistryChange(held, command, freq,
                           fmt::format("not written after all ({}); {} is unchanged",
-                                      auditQuote(e.what()).view(), fileNameOf(held.path)));
-        throw;
+                                      auditQuote(words).view(), fileNameOf(held.path)));
+        if (!held.snapshot.empty() &&
+            !removePath(held.dir, fileNameOf(held.snapshot).c_str()))
+            words += fmt::format("; its copy {}, kept before this change, stays ({})",
+                                 held.snapshot, lastSystemError());
+        throw ToolFailure(words);
     }
 }
 
@@ -274,10 +283,6 @@ void logBesideHost(const std::string& folder, const char* command, int32_t freq,
 }
 
 bool registryLockHeld(const std::string& folder) {
-    const std::string lockPath = inDirectory(folder, registryLockFileName);
-    if (pathKindOf(lockPath.c_str()) == PathKind::missing) return false;
-    FileLock probe;
-    const LockResult result = takeFileLock(lockPath.c_str(), probe);
-    releaseFileLock(probe);
-    return result == LockResult::heldElsewhere;
+    // Looked at, never taken: a host starting now must not find it held.
+    return probeFileLock(inDirectory(folder, registryLockFileName).c_str()) == LockProbe::held;
 }

@@ -40,6 +40,9 @@ struct HeldRegistry {
     FileLock lock;
     bool existed = false;
     std::string before; // the file's bytes when the lock was taken
+    // The copy keepSnapshot made, removed again if the file can't be
+    // replaced: it would be a copy of a file left as it was.
+    mutable std::string snapshot;
     HeldRegistry() = default;
     HeldRegistry(const HeldRegistry&) = delete;
     HeldRegistry& operator=(const HeldRegistry&) = delete;

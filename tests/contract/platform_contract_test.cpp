@@ -187,6 +187,23 @@ TEST_F(PlatformContract, TheLockIsHeldOnceUntilReleased) {
     releaseFileLock(second);
 }
 
+TEST_F(PlatformContract, ALookAtTheLockSeesItsHolderAndTakesNothing) {
+    // A look that took the lock, even for an instant, could keep a holder
+    // starting then from it for its whole run.
+    EXPECT_EQ(probeFileLock("l"), LockProbe::free);
+    EXPECT_EQ(pathKindOf("l"), PathKind::missing); // nor is the file made
+    FileLock first, second;
+    ASSERT_EQ(takeFileLock("l", first), LockResult::taken);
+    ASSERT_TRUE(writeLockHolder(first, "host 4242 2026-12-11 06:40:00"));
+    EXPECT_EQ(probeFileLock("l"), LockProbe::held);
+    EXPECT_EQ(takeFileLock("l", second), LockResult::heldElsewhere);
+    releaseFileLock(first);
+    EXPECT_EQ(probeFileLock("l"), LockProbe::free);
+    ASSERT_EQ(takeFileLock("l", second), LockResult::taken);
+    EXPECT_EQ(probeFileLock("l"), LockProbe::held); // before its holder names itself
+    releaseFileLock(second);
+}
+
 TEST_F(PlatformContract, TheHoldersLineIsReadWhileHeldAndClearedAtRelease) {
     FileLock first, second;
     ASSERT_EQ(takeFileLock("l", first), LockResult::taken);

@@ -45,8 +45,13 @@ sed -E 's/("Hadrok" [0-9.]+ compiled on )[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9
 # hadrok.exe names itself so in what it and its plug-in tell the operator,
 # and an error in the system's own words.
 if [ "$(basename "$1")" = hadrok-wine ]; then
+    # hadrok.log ends its lines as Windows does: a CR before each LF.
     sed -E -e 's/(^|[ "])hadrok (teams|run|config) /\1hadrok.exe \2 /g' -e 's/^hadrok: /hadrok.exe: /' \
-        -e 's/No such file or directory/File not found/g' "$expected" >"$work/expected"
+        -e 's/No such file or directory/File not found/g' "$expected" |
+        awk '/^> show hadrok\.log/ { inlog = 1; print; next }
+             /^  \| / && inlog { print $0 "\\x0D"; next }
+             !/^  / { inlog = 0 }
+             { print }' >"$work/expected"
     expected_shown=$work/expected
 else
     expected_shown=$expected

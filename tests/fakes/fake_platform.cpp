@@ -192,6 +192,7 @@ constexpr CallKind callKinds[] = {
     {"checkFileLock", fails},
     {"writeLockHolder", fails},
     {"lockHolderOf", 0},
+    {"probeFileLock", fails},
     {"openFolder", fails},
     {"closeFolder", 0},
     {"checkFolder", fails},
@@ -920,6 +921,14 @@ std::string lockHolderOf(const Folder& folder, const char* file) {
     const Contents* found = find(name);
     return found ? (*found)->substr(0, 256) : std::string();
 }
+LockProbe probeFileLock(const char* path) {
+    const Call call("probeFileLock");
+    if (call.failed) return LockProbe::failed;
+    Name name;
+    if (!path || !nameOf(path, name)) return LockProbe::failed;
+    return directory().locked.count(name) ? LockProbe::held : LockProbe::free;
+}
+
 namespace {
 
 LockCheck lockStill(const Name* name, const FileLock& lock) {

@@ -134,7 +134,7 @@ TEST_F(InjectedFaults, AStartThatThrowsThenAChangeKeepsBoth) {
     send(Connect);
     EXPECT_EQ(echoed[1], "Registry file Zandrel.teams could not be loaded (the plug-in's start "
                          "failed: not enough memory) and was left in place; it will not be saved "
-                         "over, and changes are kept in memory only.");
+                         "over, and changes go to a side file beside it at each autosave.");
     echoed.clear();
     send(Tick);
     EXPECT_EQ(*fakeFile(registryFileName), twoFreqs());

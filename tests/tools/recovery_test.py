@@ -218,11 +218,12 @@ WRONG_KIND = [
      "viewer; it holds no records; nothing written"),
     ("import of the registry", {"Zandrel.teams": REGISTRY}, ["import", "Zandrel.teams", "-o",
                                                             "new.teams"],
-     'Zandrel.teams is a registry file, not a JSON export: "hadrok teams list Zandrel.teams" '
+     'Zandrel.teams is a registry file, not a JSON or CSV export: "hadrok teams list '
+     'Zandrel.teams" '
      'shows its records; nothing written'),
-    ("import of CSV", {"x.csv": CSV}, ["import", "x.csv", "-o", "new.teams"],
-     'x.csv is a CSV export, not a JSON export: CSV is for reading only; "hadrok teams import" '
-     "reads the JSON form of export; nothing written"),
+    ("restore of CSV", {"Zandrel.teams": REGISTRY, "x.csv": CSV}, ["restore", "x.csv"],
+     'x.csv is a CSV export, not a registry file: "hadrok teams import x.csv -o merged.teams" '
+     "turns it into a registry file; nothing written"),
     ("diff with a lock file", {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b""},
      ["diff", "Zandrel.teams.lock"],
      'Zandrel.teams.lock is the host\'s lock file, not a registry file: it holds no records; '

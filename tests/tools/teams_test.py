@@ -172,41 +172,111 @@ class RoundTrip(Workdir):
         self.assertEqual(self.read("out.json"), self.teams("export").stdout)
 
 
+# A CSV of the earlier form, as that version wrote it: LF line ends, a
+# formula's first byte as \xNN, an apostrophe of the data's own, padding
+# bare.
+OLD_CSV = (b"freq,owner,welcome,allowedSquad,freqName,passwordHash,lastUsed,lastUsedLocal,padding\n"
+           b'1234,"\\x3D1+1","\'=quoted","0012","a\\\\b\\xE9",7,86400,"2.01.1970 0:00:00",0AFF\n'
+           b'199,"Bob\\x00x","","","",0,-1,"",0000\n')
+OLD_RECORDS = [record(1234, b"=1+1", b"'=quoted", b"0012", b"a\\b\xe9", 7, 86400,
+                      padding=b"\x0a\xff"),
+               record(199, b"Bob\0x", hash=0, last_used=-1)]
+
+
 class ExportCsv(Workdir):
+    def export(self, *args):
+        out = self.teams("export", "my.teams", "--format", "csv", *args).stdout
+        # RFC 4180: every line ends in CR LF, on every system.
+        self.assertTrue(out.endswith(b"\r\n"), out)
+        self.assertEqual(out.count(b"\n"), out.count(b"\r\n"), out)
+        return out.decode("ascii")
+
     def test_one_line_per_record_with_escaped_texts(self):
         self.write("my.teams", image(
             record(1234, b"Al\"ice", b"a\\b\nc\xe9", b"", b"Blue", 0xFFFFFFFF, 86400,
                    padding=b"\x0a\xff"),
             record(99, b"Bob\0x")))
-        out = self.teams("export", "my.teams", "--format", "csv").stdout.decode("ascii")
+        out = self.export()
         self.assertEqual(len(out.splitlines()), 3)
-        rows = list(csv.DictReader(io.StringIO(out)))
+        rows = list(csv.DictReader(io.StringIO(out, newline="")))
         self.assertEqual(rows[0], {
             "freq": "1234", "owner": 'Al"ice', "welcome": "a\\\\b\\x0Ac\\xE9",
             "allowedSquad": "", "freqName": "Blue", "passwordHash": "4294967295",
             "lastUsed": "86400", "lastUsedLocal": "2.01.1970 0:00:00", "padding": "0AFF"})
         self.assertEqual(rows[1]["owner"], "Bob\\x00x")
 
-    def test_no_cell_starts_a_formula(self):
-        # A player may name a freq so that a spreadsheet would run it; the first
-        # byte of such a cell is written as \xNN, as bytes not shown are.
+    def test_cells_a_spreadsheet_would_change_are_text(self):
+        # A player may name a freq so that a spreadsheet would run it, or so
+        # that it would read a number and drop its zeros: such a cell starts
+        # with an apostrophe (as OWASP advises), as does one that starts with
+        # an apostrophe itself, so that import removes exactly the one added.
         self.write("my.teams", image(
-            record(100, b'=HYPERLINK("x","y")', b"+1+1", b"-2", b"@SUM(A1)",
-                   last_used=-5),
-            record(101, b"\tTAB", b"\rCR", b"a=b", b"'=quoted")))
-        out = self.teams("export", "my.teams", "--format", "csv").stdout.decode("ascii")
-        rows = list(csv.DictReader(io.StringIO(out)))
-        self.assertEqual([rows[0][k] for k in ("owner", "welcome", "allowedSquad", "freqName")],
-                         ['\\x3DHYPERLINK("x","y")', "\\x2B1+1", "\\x2D2",
-                          "\\x40SUM(A1)"])
-        self.assertEqual([rows[1][k] for k in ("owner", "welcome", "allowedSquad", "freqName")],
-                         ["\\x09TAB", "\\x0DCR", "a=b", "'=quoted"])
+            record(100, b'=HYPERLINK("x","y")', b"+1+1", b"-2", b"@SUM(A1)", last_used=-5),
+            record(101, b"\tTAB", b"\rCR", b"a=b", b"'=quoted"),
+            record(102, b"0012", b"12:30", b"1.5e3", b"|cmd", padding=b"\0\0"),
+            record(103, b"1st Squad", b"%A1", b"a-1", b"12 Monkeys", padding=b"\x0e\x12")))
+        rows = list(csv.DictReader(io.StringIO(self.export(), newline="")))
+        texts = [[row[k] for k in ("owner", "welcome", "allowedSquad", "freqName", "padding")]
+                 for row in rows]
+        self.assertEqual(texts, [
+            ['\'=HYPERLINK("x","y")', "'+1+1", "'-2", "'@SUM(A1)", "'0000"],
+            ["\\x09TAB", "\\x0DCR", "a=b", "''=quoted", "'0000"],
+            ["'0012", "'12:30", "'1.5e3", "'|cmd", "'0000"],
+            ["1st Squad", "'%A1", "a-1", "12 Monkeys", "'0E12"]])
         # A stored time before 1970 stays a number, which no spreadsheet runs.
         self.assertEqual(rows[0]["lastUsed"], "-5")
-        for row in rows:
-            for key, cell in row.items():
-                if key != "lastUsed":
-                    self.assertFalse(cell[:1] in ("=", "+", "-", "@", "\t", "\r"), (key, cell))
+
+    def test_semicolons_for_a_spreadsheet_of_such_a_locale(self):
+        self.write("my.teams", image(record(1234, b"a;b", b"x", hash=3, last_used=9)))
+        out = self.export("--delimiter", "semicolon")
+        self.assertEqual(out.splitlines(), [
+            "freq;owner;welcome;allowedSquad;freqName;passwordHash;lastUsed;lastUsedLocal;padding",
+            '1234;"a;b";"x";"";"";3;9;"1.01.1970 0:00:09";"\'0000"'])
+
+    def test_import_gives_back_every_byte(self):
+        for name, records in ROUND_TRIP_CASES.items():
+            for delimiter in ("comma", "semicolon"):
+                with self.subTest(name, delimiter=delimiter):
+                    original = image(*records)
+                    self.write("my.teams", original)
+                    self.write("my.csv", self.export("--delimiter", delimiter).encode())
+                    self.teams("import", "my.csv", "-o", "back.teams", "--allow-findings")
+                    self.assertEqual(self.read("back.teams"), original)
+
+    def test_import_reads_the_earlier_form(self):
+        self.write("old.csv", OLD_CSV)
+        self.teams("import", "old.csv", "-o", "back.teams")
+        self.assertEqual(self.read("back.teams"), image(*OLD_RECORDS))
+
+    def test_import_refuses_what_export_never_writes(self):
+        header = b"freq,owner,welcome,allowedSquad,freqName,passwordHash,lastUsed,lastUsedLocal," \
+                 b"padding\r\n"
+        row = b'100,"Ann","","","",1,2,"",0000\r\n'
+        cases = [
+            ("a column missing", header.replace(b",padding", b""),
+             "line 1: not the header export writes"),
+            ("a cell missing", header + row.replace(b',0000', b''),
+             "line 2: 8 cells where export writes 9"),
+            ("a freq too high", header + row.replace(b"100,", b"70000,"),
+             "line 2, column freq: not a freq"),
+            ("a stray escape", header + row.replace(b"Ann", b"A\\qn"),
+             "line 2, column owner: not as export writes text"),
+            ("an owner too long", header + row.replace(b"Ann", b"A" * 21),
+             "line 2, column owner: 21 bytes, more than the field's 20"),
+            ("a quote left open", header + row.replace(b'"Ann"', b'"Ann'),
+             "line 2: a cell holds a line break, which export never writes"),
+            ("bad padding", header + row.replace(b"0000", b"00G0"),
+             "line 2, column padding: not two bytes in hex"),
+            ("a lone CR", header + row.replace(b"\r\n", b"\r"),
+             "line 2: a CR without an LF after it"),
+        ]
+        for name, data, said in cases:
+            with self.subTest(name):
+                self.write("bad.csv", data)
+                result = self.teams("import", "bad.csv", "-o", "back.teams", status=2)
+                self.assertTrue(result.stderr.decode().startswith(
+                    f"hadrok teams import: bad.csv: {said}"), result.stderr)
+                self.assertFalse(os.path.exists(self.path("back.teams")))
 
 
 # ------------------------------------------------------------------------ list
@@ -1291,6 +1361,24 @@ class Snapshots(Workdir):
                 self.assertEqual(len(names), kept, names)
                 self.assertEqual(sorted(self.read(n) for n in names), sorted(states[-kept:]))
 
+    def test_restore_of_a_name_only_the_folder_holds(self):
+        # As a Windows operator types it: the backup's name as status shows
+        # it, and the host's folder.
+        os.mkdir(self.path("host"))
+        self.write("host/Zandrel.teams", REGISTRY)
+        self.write("host/Zandrel.teams.2026-12-10", REGISTRY[284:])
+        sep = "\\" if UNDER_WINE else "/"
+        result = self.teams("restore", "Zandrel.teams.2026-12-10", "host", status=2)
+        self.assertEqual(result.stderr.decode().splitlines(), [
+            "hadrok teams restore: Zandrel.teams.2026-12-10 is not in the current folder, but "
+            f"host holds it: hadrok teams restore host{sep}Zandrel.teams.2026-12-10 host puts it "
+            "back; nothing written"])
+        self.assertEqual(sorted(os.listdir(self.path("host"))),
+                         ["Zandrel.teams", "Zandrel.teams.2026-12-10"])
+        # The command it names works as typed.
+        self.teams("restore", f"host{sep}Zandrel.teams.2026-12-10", "host")
+        self.assertEqual(self.read("host/Zandrel.teams"), REGISTRY[284:])
+
     def test_restore_into_another_directory_under_its_lock(self):
         os.mkdir(self.path("host"))
         self.write("host/Zandrel.teams", REGISTRY)
@@ -1817,9 +1905,13 @@ class FailingSaves(Workdir):
 SAVED_AT = 1765400000  # 2025-12-10 20:53:20 UTC
 SIDE = "Zandrel.teams.unsaved.20260101-120000-4242"
 # name, files there, lock held?, the lines between "folder:" and the last, the last, status
+# Never "no host runs here": a host started while another held the lock
+# runs without it, and only its side file shows it.
+NOT_HELD = ("lock: not held: no process holds Zandrel.teams.lock now (a host started while "
+            "another held it runs without it, and keeps its changes in a side file, listed below)")
 STATUS_CASES = [
     ("an empty folder", {}, False,
-     ["lock: free (no Zandrel.teams.lock yet)", "registry: none yet (no Zandrel.teams)",
+     ["lock: not held (no Zandrel.teams.lock yet)", "registry: none yet (no Zandrel.teams)",
       "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
       "settings: no freqs.ini; every setting has its default"],
      "nothing waits for the operator", 0),
@@ -1829,7 +1921,7 @@ STATUS_CASES = [
                         "Zandrel.teams.before-prune-20261210-182756": REGISTRY,
                         "Zandrel.teams.before-import-20261209-090000": REGISTRY,
                         "Zandrel.teams.before-import-20261210-182756.1": REGISTRY}, False,
-     ["lock: free (no host runs here)",
+     [NOT_HELD,
       "registry: 2 records, 568 bytes, last modified 2025-12-10 20:53:20",
       "backups: 2, newest Zandrel.teams.2026-12-10 (the registry as saved before 2026-12-10, "
       "kept by that day's first save)",
@@ -1857,7 +1949,7 @@ STATUS_CASES = [
     ("files waiting", {"Zandrel.teams": REGISTRY + b"x", SIDE: REGISTRY,
                        "Zandrel.teams.damaged": b"junk", "freqs.ini": b"[Config]\nBakups=3\n"},
      False,
-     ["lock: free (no Zandrel.teams.lock yet)",
+     ["lock: not held (no Zandrel.teams.lock yet)",
       "! registry: Zandrel.teams is not whole records (569 bytes): hadrok teams check tells more",
       f"! side file {SIDE} waits to be merged: hadrok teams recover shows what it adds, and "
       "with --apply merges it",
@@ -1866,6 +1958,14 @@ STATUS_CASES = [
       "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
       "! settings: freqs.ini: 1 finding; hadrok config check freqs.ini shows them"],
      '4 things wait for the operator (the lines starting with "!")', 1),
+    ("a host without the lock, its holder gone",
+     {"Zandrel.teams": REGISTRY, "Zandrel.teams.lock": b"", SIDE: REGISTRY}, False,
+     [NOT_HELD, "registry: 2 records, 568 bytes, last modified 2025-12-10 20:53:20",
+      f"! side file {SIDE} waits to be merged: hadrok teams recover shows what it adds, and "
+      "with --apply merges it",
+      "backups: none", "snapshots: none", "log: none yet (no hadrok.log)",
+      "settings: no freqs.ini; every setting has its default"],
+     '1 thing waits for the operator (the lines starting with "!")', 1),
 ]
 
 
@@ -1910,6 +2010,25 @@ class Status(Workdir):
         self.assertEqual(sorted(n for n in os.listdir(self.dir) if ".tmp" in n), sorted(kept))
         self.assertNotIn("! temporary", self.status().stdout.decode())
 
+    @unittest.skipIf(UNDER_WINE or not shutil.which("strace"), "the system calls are Linux's")
+    def test_a_look_never_takes_the_lock(self):
+        # A host that starts in the instant a look held the lock would run
+        # its whole session without it: status and list only look.
+        self.write("Zandrel.teams", REGISTRY)
+        self.write("Zandrel.teams.lock", b"")
+        for args in (["status"], ["teams", "list"]):
+            with self.subTest(args[-1]):
+                # The leak check of a sanitized build can't run under a tracer.
+                traced = subprocess.run(
+                    ["strace", "-f", "-qq", "-e", "trace=flock,fcntl", HADROK, *args],
+                    cwd=self.dir, capture_output=True, timeout=60,
+                    env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
+                self.assertEqual(traced.returncode, 0, traced.stderr)
+                calls = traced.stderr.decode()
+                self.assertNotIn("flock(", calls)
+                self.assertNotRegex(calls, r"F_(OFD_)?SETLKW?")
+                self.assertRegex(calls, r"F_OFD_GETLK")
+
     def test_another_folder_is_named_and_looked_at(self):
         os.mkdir(self.path("host"))
         self.write("host/Zandrel.teams", REGISTRY[:284])
@@ -1920,6 +2039,53 @@ class Status(Workdir):
         result = self.status("nowhere")
         self.assertEqual((result.returncode, result.stderr),
                          (2, b"hadrok status: nowhere is not a folder\n"))
+
+
+class Unreplaceable(Workdir):
+    """A registry that neither a host's save nor a tool's write can replace:
+    read-only on Windows, immutable on Linux (where a file's mode is no bar
+    to replacing it). Check and status name it with the command that mends
+    it, and a tool that fails leaves no snapshot of a file it left alone."""
+
+    def setUp(self):
+        super().setUp()
+        self.write("Zandrel.teams", REGISTRY)
+        if UNDER_WINE:
+            os.chmod(self.path("Zandrel.teams"), 0o444)
+            self.why = ('Zandrel.teams is read-only (attrib +r), so neither a host nor a tool can '
+                        'save over it; attrib -r "Zandrel.teams" mends it')
+        else:
+            made = subprocess.run(["chattr", "+i", self.path("Zandrel.teams")],
+                                  capture_output=True)
+            if made.returncode != 0:
+                self.skipTest("chattr +i is not allowed here")
+            self.immutable = True
+            self.why = ("Zandrel.teams is immutable (chattr +i), so neither a host nor a tool can "
+                        "save over it; chattr -i Zandrel.teams, as root, mends it")
+
+    def tearDown(self):
+        if getattr(self, "immutable", False):
+            subprocess.run(["chattr", "-i", self.path("Zandrel.teams")], check=True)
+        super().tearDown()
+
+    def test_check_and_status_name_it(self):
+        result = self.teams("check", status=1)
+        self.assertEqual(result.stdout.decode().splitlines(),
+                         [self.why, "Zandrel.teams: 2 records, 1 finding"])
+        status = as_on_linux(subprocess.run([HADROK, "status"], cwd=self.dir,
+                                            capture_output=True, timeout=60))
+        self.assertEqual(status.returncode, 1)
+        self.assertIn("! registry: " + self.why, status.stdout.decode().splitlines())
+
+    def test_a_failed_write_leaves_no_snapshot(self):
+        self.write("Zandrel.teams.unsaved.20261211-101500-42", image(record(300, b"Carl")))
+        for args in (["remove", "1234"], ["recover", "--apply"]):
+            with self.subTest(args[0]):
+                result = self.teams(*args, status=2)
+                self.assertIn(f"({self.why})", result.stderr.decode())
+                self.assertEqual(self.read("Zandrel.teams"), REGISTRY)
+                self.assertEqual([n for n in os.listdir(self.dir) if ".before-" in n], [])
+                self.assertNoTemporaries()
 
 
 @unittest.skipIf(UNDER_WINE, "a pseudo-terminal is Linux's")

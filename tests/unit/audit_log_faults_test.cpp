@@ -330,7 +330,14 @@ const LogCase cases[] = {
      [](Session& s) {
          s.connect();
          s.command("Ann", "fjoin", "101:pw"); // not registered: nothing changes
+         // The other host stops: both its locks let go, on the open file
+         // this forked session shares with it.
          flock(int(otherHost.handle), LOCK_UN);
+         struct flock first {};
+         first.l_type = F_UNLCK;
+         first.l_whence = SEEK_SET;
+         first.l_len = 1;
+         fcntl(int(otherHost.handle), F_OFD_SETLK, &first);
          s.connect();
          s.command("Ann", "freg", "101:pw");
          s.command("Mal", "fjoin", "101:guess");

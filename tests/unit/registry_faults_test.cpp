@@ -177,7 +177,8 @@ const FaultCase cases[] = {
      // is, and the registration goes beside it.
      "Registry file Zandrel.teams could not be read (Permission denied) and was left in place "
      "(it could not be opened, which tells nothing of what it holds); it will not be saved over, "
-     "and changes are kept in memory only. Next step: hadrok teams check Zandrel.teams says what "
+     "and changes go to a side file beside it at each autosave. Next step: hadrok teams check "
+     "Zandrel.teams says what "
      "is wrong with it",
      "Zandrel.teams", false,
      [] {
@@ -223,8 +224,9 @@ const FaultCase cases[] = {
          chmod(".", 0555);
      },
      nullptr, nullptr,
-     "Could not lock Zandrel.teams.lock (Permission denied); changes made in this process are "
-     "not saved.",
+     "Could not lock Zandrel.teams.lock (Permission denied), so this process does not write "
+     "Zandrel.teams: its changes go to a side file of its own at each autosave, for hadrok teams "
+     "recover to merge once the host is stopped.",
      "Zandrel.teams"},
     {"read_only_directory_while_loaded", original, [] { chmod(".", 0555); }, nullptr,
      "Saving Zandrel.teams failed (Permission denied); the file on disk is unchanged.",
@@ -406,8 +408,9 @@ const FaultCase secondHost = {
     original,
     nullptr,
     "freqreset",
-    "Another host process uses the registry in this directory (Zandrel.teams.lock is locked); "
-    "changes made in this one are not saved.",
+    "Another host process uses the registry in this directory (Zandrel.teams.lock is locked), so "
+    "this one does not write Zandrel.teams: its changes go to a side file of its own at each "
+    "autosave, for hadrok teams recover to merge once the host is stopped.",
     "Zandrel.teams",
     false,
     [] {
