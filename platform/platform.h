@@ -285,6 +285,7 @@ std::string lockHolderOf(const Folder& folder, const char* name);
 // takeFileLock's open waits out).
 enum class LockProbe { free, held, failed };
 LockProbe probeFileLock(const char* path);
+LockProbe probeFileLock(const Folder& folder, const char* name);
 
 // Whether path still names the very file the lock is held on. A lock file
 // deleted or replaced by hand no longer keeps a second process out.

@@ -281,11 +281,17 @@ std::string lockHolderOf(const Folder& folder, const char* name) {
 }
 
 LockProbe probeFileLock(const char* path) {
-    if (!path || !*path) {
+    return probeFileLock(Folder{}, path);
+}
+
+LockProbe probeFileLock(const Folder& folder, const char* name) {
+    if (!name || !*name) {
         errno = EINVAL;
         return LockProbe::failed;
     }
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const At file = at(folder, name);
+    const int fd = openat(file.dir, file.name.c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return errno == ENOENT ? LockProbe::free : LockProbe::failed;
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -718,6 +718,11 @@ std::string lockHolderOf(const Folder& folder, const char* name) {
     return lockHolderOf((folder.path + name).c_str());
 }
 
+LockProbe probeFileLock(const Folder& folder, const char* name) {
+    // The folder is held so that it can't be renamed: its path leads to it.
+    return probeFileLock((folder.path + (name ? name : "")).c_str());
+}
+
 LockCheck checkFileLock(const Folder& folder, const char* name, const FileLock& lock) {
     return checkFileLock((folder.path + (name ? name : "")).c_str(), lock);
 }

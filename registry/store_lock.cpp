@@ -123,8 +123,7 @@ std::string lockNotice(const RegistryStore& store) {
     case LockResult::heldElsewhere: {
         // Looked at again, not taken: the holder named at the start may be
         // long gone.
-        const std::string lockPath = storePath(store, registryLockFileName);
-        const LockProbe now = probeFileLock(lockPath.c_str());
+        const LockProbe now = probeFileLock(store.held, registryLockFileName);
         if (now == LockProbe::free) {
             const std::string gone =
                 "No process holds " + std::string(registryLockFileName) + " now (" +
@@ -143,7 +142,8 @@ std::string lockNotice(const RegistryStore& store) {
                    ", so this one does not write over it: " + sideFileTail();
         }
         std::string holder = store.lockHolder;
-        if (now == LockProbe::held) holder = lockHolderWords(lockHolderAt(lockPath.c_str()));
+        if (now == LockProbe::held)
+            holder = lockHolderWords(lockHolderAt(store.held, registryLockFileName));
         return (holder.empty() ? std::string("Another host process uses")
                                : capitalized(holder) + " holds") +
                " the registry in this directory (" + registryLockFileName +

@@ -215,8 +215,7 @@ void replaceRegistry(const HeldRegistry& held, const std::string& data, const ch
         logRegistryChange(held, command, freq,
                           fmt::format("not written after all ({}); {} is unchanged",
                                       auditQuote(words).view(), fileNameOf(held.path)));
-        if (!held.snapshot.empty() &&
-            !removePath(held.dir, fileNameOf(held.snapshot).c_str()))
+        if (!held.snapshot.empty() && !removePath(held.dir, fileNameOf(held.snapshot).c_str()))
             words += fmt::format("; its copy {}, kept before this change, stays ({})",
                                  held.snapshot, lastSystemError());
         throw ToolFailure(words);

@@ -921,12 +921,33 @@ std::string lockHolderOf(const Folder& folder, const char* file) {
     const Contents* found = find(name);
     return found ? (*found)->substr(0, 256) : std::string();
 }
+namespace {
+
+LockProbe probeName(const Name& name) {
+    // Held when a lock is on the file now at that name, as lockName refuses.
+    Contents* found = find(name);
+    if (!found) return LockProbe::free;
+    for (const auto& [handle, file] : directory().lockFiles)
+        if (file == *found) return LockProbe::held;
+    return LockProbe::free;
+}
+
+} // namespace
+
 LockProbe probeFileLock(const char* path) {
     const Call call("probeFileLock");
     if (call.failed) return LockProbe::failed;
     Name name;
     if (!path || !nameOf(path, name)) return LockProbe::failed;
-    return directory().locked.count(name) ? LockProbe::held : LockProbe::free;
+    return probeName(name);
+}
+
+LockProbe probeFileLock(const Folder& folder, const char* file) {
+    const Call call("probeFileLock");
+    if (call.failed) return LockProbe::failed;
+    Name name;
+    if (!file || !nameOf(folder, file, name)) return LockProbe::failed;
+    return probeName(name);
 }
 
 namespace {

@@ -6,10 +6,12 @@
 // keeps its changes in its side file.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "fake_clock.h"
 #include "fake_host.h"
+#include "registry/change_file.h"
 #include "registry/registry_file.h"
 
 namespace {
@@ -79,6 +81,21 @@ std::vector<std::string> sideFiles() {
         if (e.path().filename().string().starts_with("Zandrel.teams.unsaved"))
             names.push_back(e.path().filename().string());
     return names;
+}
+
+// What a side file holds is freq 300 registered since the load, and nothing
+// else: its record as memory holds it, and no record before it.
+void expectFreq300Registered(const std::string& side, FreqRegistry& registry) {
+    const DecodedChangeFile file = decodeChangeFile(TempDir::read(side));
+    ASSERT_EQ(file.kind, ChangeFileKind::changes) << file.reason;
+    ASSERT_EQ(file.changes.size(), 1u);
+    const FreqChange& change = file.changes[0];
+    EXPECT_EQ(change.freq, 300);
+    EXPECT_EQ(change.baseKind, BaseKind::none);
+    ASSERT_TRUE(change.hasNew);
+    const FreqRecord* held = registry.freqs.firstWithFreq(300);
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(std::memcmp(&change.now, held, freqRecordSize), 0);
 }
 
 // A second host, started while a host (pid 32) held the lock, registers
@@ -153,7 +170,7 @@ TEST_F(StartedBesideAHost, SaysWhatHappensWhileTheHolderRuns) {
     const std::vector<std::string> saved = autosave();
     const std::vector<std::string> sides = sideFiles();
     ASSERT_EQ(sides.size(), 1u);
-    EXPECT_EQ(TempDir::read(sides[0]), withFreq300);
+    expectFreq300Registered(sides[0], state.registry);
     EXPECT_EQ(saved.back(), "Not saved to Zandrel.teams: this process does not hold "
                             "Zandrel.teams.lock, so it does not write over it. What this process "
                             "holds was written to " +
@@ -204,7 +221,7 @@ TEST(StartedBesideAHostThatEnds, TakesOverOnlyWhatNobodyWrote) {
         EXPECT_EQ(TempDir::read(registryFileName), freqsImage({100, 200}));
         const std::vector<std::string> sides = sideFiles();
         ASSERT_EQ(sides.size(), 1u);
-        EXPECT_EQ(TempDir::read(sides[0]), host.withFreq300);
+        expectFreq300Registered(sides[0], host.state.registry);
         // The lock is left to whoever needs it.
         FileLock next;
         EXPECT_EQ(takeFileLock(registryLockFileName, next), LockResult::taken);
