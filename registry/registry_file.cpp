@@ -43,8 +43,9 @@ void scrambleCopy(unsigned char* to, const unsigned char* from) {
     std::memcpy(to + offset + 8, &word, 4);
 }
 
-void writeImage(FreqRegistry& registry, unsigned char* out) {
+void writeImage(FreqRegistry& registry, unsigned char* out, RecordVisitor visitor) {
     for (FreqRecord* r = registry.freqs.first(); r; r = registry.freqs.next(r)) {
+        if (visitor.visit) visitor.visit(visitor.context, *r);
         scrambleCopy(out, reinterpret_cast<const unsigned char*>(r));
         out += freqRecordSize;
     }
@@ -56,11 +57,11 @@ void scrambleRecord(unsigned char* image) {
     scrambleCopy(image, image); // each word is read before it is written
 }
 
-RegistryImage registryImage(FreqRegistry& registry) {
+RegistryImage registryImage(FreqRegistry& registry, RecordVisitor visitor) {
     RegistryImage image;
     image.size = size_t(registry.freqs.count()) * freqRecordSize;
     image.bytes = std::make_unique_for_overwrite<unsigned char[]>(image.size + 1);
-    writeImage(registry, image.bytes.get());
+    writeImage(registry, image.bytes.get(), visitor);
     return image;
 }
 

@@ -18,6 +18,13 @@ constexpr uint32_t recordKey = 0x2B7D4E19u;
 // the same call scrambles and unscrambles.
 void scrambleRecord(unsigned char* image);
 
+// Shown each record as it is read or laid out, in order, while it is still
+// in the cache: what must look at every record costs no second pass.
+struct RecordVisitor {
+    void (*visit)(void* context, const FreqRecord& record) = nullptr;
+    void* context = nullptr;
+};
+
 // The file image of the registry's records in list order, in a buffer that
 // is not cleared first (every byte is written), so a save of many records
 // pays for one pass. Saves take it apart (auto [bytes, size]); a test or a
@@ -30,7 +37,7 @@ struct RegistryImage {
     bool operator==(std::string_view other) const { return view() == other; }
     bool operator==(const RegistryImage& other) const { return view() == other.view(); }
 };
-RegistryImage registryImage(FreqRegistry& registry);
+RegistryImage registryImage(FreqRegistry& registry, RecordVisitor visitor = {});
 
 // Appends the records of a file image to the registry; false, with nothing
 // added, when the size is not a multiple of the record size.
@@ -50,12 +57,6 @@ struct ReadReport {
     std::string reason; // for anything but missing and read
 };
 ReadReport readRegistryFile(const char* path, FreqRegistry& registry, uint64_t maxRecords);
-// Shown each record as it is read, in the file's order, while it is still
-// in the cache: what must look at every record loaded costs no second pass.
-struct RecordVisitor {
-    void (*visit)(void* context, const FreqRecord& record) = nullptr;
-    void* context = nullptr;
-};
 // The same for the file of that name in a folder.
 ReadReport readRegistryFile(const Folder& folder, const char* name, FreqRegistry& registry,
                             uint64_t maxRecords, RecordVisitor visitor = {});

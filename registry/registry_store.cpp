@@ -1,5 +1,8 @@
 #include "registry/registry_store.h"
 
+#include <memory>
+#include <new>
+
 #include "registry/registry_file.h"
 #include "registry/store_rooms.h"
 #include "text/program_name.h"
@@ -14,12 +17,17 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         writeSideFile(store, registry, report);
         return report;
     }
-    // The file is still what this process wrote, and the registry has not
-    // changed since: nothing is written, so no lock need be checked either.
+    // The file is still what this process wrote, or loaded and has not
+    // written since, and the registry has not changed since: nothing is
+    // written, so no lock need be checked either.
     FileStamp stamp;
-    const bool unchanged = store.written && store.savedGeneration == registry.freqs.generation() &&
+    const uint64_t now = registry.freqs.generation();
+    const bool asWritten = store.written && store.savedGeneration == now;
+    const bool asLoaded = !store.savedAny && store.load.outcome == LoadOutcome::loaded &&
+                          store.baseGeneration == now && store.knownState && !store.knownMissing;
+    const bool unchanged = (asWritten || asLoaded) &&
                            fileStampOf(store.held, registryFileName, stamp) &&
-                           stamp == store.writtenStamp;
+                           stamp == (asWritten ? store.writtenStamp : store.knownStamp);
     if (unchanged && !(keepDated > 0 && datedBackupDue(store))) return report;
     if (!lockStillHeld(store, report)) {
         if (report.status == SaveStatus::failed) return report;
@@ -53,7 +61,16 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
     store.written = false;
     if (keepDated > 0) keepDatedBackup(store, keepDated, report);
     const uint64_t generation = registry.freqs.generation();
-    const auto [image, size] = registryImage(registry);
+    // The digests of what is saved are taken as the image is laid out.
+    std::unique_ptr<DigestsByFreq> gathered;
+    try {
+        gathered = std::make_unique<DigestsByFreq>();
+        gathered->byFreq = std::make_unique_for_overwrite<uint64_t[]>(65536);
+    } catch (const std::bad_alloc&) {
+        gathered.reset(); // then rememberSavedRecords makes its own pass
+    }
+    const auto [image, size] = registryImage(
+        registry, gathered ? RecordVisitor{noteRecordDigest, gathered.get()} : RecordVisitor{});
     SafeWrite write;
     write.folder = &store.held;
     write.path = registryFileName;
@@ -94,7 +111,10 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         report.freqsSaved = registry.freqs.count();
         store.savedAny = true;
         store.savedGeneration = generation;
-        rememberSavedRecords(store, registry);
+        if (gathered)
+            rememberSavedRecords(store, registry, *gathered);
+        else
+            rememberSavedRecords(store, registry);
         forgetSideFile(store); // all it held is in the registry now
     } else {
         writeSideFile(store, registry, report);

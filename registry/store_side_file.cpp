@@ -20,33 +20,33 @@ namespace {
 
 // A digest of the record's bytes as they lie in memory, to tell a record
 // changed since the last load or save. It runs over every record at each
-// load and save, so it takes a word at a time in four independent lanes
-// (the multiplies overlap), then folds the lanes and mixes the result.
+// load and save, beside the copy of its bytes, so it takes a word at a time
+// in four independent lanes whose multiplies stay off their chains, then
+// folds the lanes and mixes the result.
 uint64_t recordDigest(const FreqRecord& record) {
-    constexpr uint64_t k = 0x9E3779B97F4A7C15ull;
+    constexpr uint64_t k1 = 0x9E3779B185EBCA87ull, k2 = 0xC2B2AE3D27D4EB4Full;
     const auto* bytes = reinterpret_cast<const unsigned char*>(&record);
     uint64_t lane[4] = {0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull,
                         0x082EFA98EC4E6C89ull};
-    size_t offset = 0;
-    for (; offset + 32 <= freqRecordSize; offset += 32)
-        for (int i = 0; i < 4; ++i) {
-            uint64_t word;
-            std::memcpy(&word, bytes + offset + 8 * i, 8);
-            lane[i] = (lane[i] ^ word) * k;
-            lane[i] ^= lane[i] >> 32;
-        }
-    for (int i = 0; offset + 8 <= freqRecordSize; offset += 8, ++i) {
+    const auto round = [&](uint64_t& acc, size_t offset) {
         uint64_t word;
         std::memcpy(&word, bytes + offset, 8);
-        lane[i] = (lane[i] ^ word) * k;
-        lane[i] ^= lane[i] >> 32;
-    }
+        acc = std::rotl(acc + word * k2, 31);
+    };
+    size_t offset = 0;
+    for (; offset + 32 <= freqRecordSize; offset += 32)
+        for (int i = 0; i < 4; ++i)
+            round(lane[i], offset + 8 * size_t(i));
+    for (int i = 0; offset + 8 <= freqRecordSize; offset += 8, ++i)
+        round(lane[i], offset);
     uint32_t tail = 0;
     std::memcpy(&tail, bytes + offset, freqRecordSize - offset);
-    uint64_t digest = (lane[0] ^ tail) * k;
-    for (int i = 1; i < 4; ++i)
-        digest = (digest ^ lane[i] ^ (digest >> 29)) * k;
-    return digest ^ (digest >> 32);
+    uint64_t digest = tail * k1;
+    for (int i = 0; i < 4; ++i)
+        digest = std::rotl(digest ^ (lane[i] * k1), 27) * k1 + k2;
+    digest ^= digest >> 33;
+    digest *= k2;
+    return digest ^ (digest >> 29);
 }
 
 // Where a freq is among those last loaded or saved, or none.
