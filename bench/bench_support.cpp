@@ -1,11 +1,13 @@
 #include "bench_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 
 #include "registry/password_hash.h"
+#include "registry/registry_file.h"
 
 const char benchWelcome[] = "Welcome %name% to freq %fnum% (%fname%), home of %fsquad%. "
                             "Your squad: %sq%, your points: %points%";
@@ -17,6 +19,39 @@ extern "C" void countingHost(BotEvent& event) {
     ++hostLinesSent;
     // Keep the text's address alive so the sender can't be optimised away.
     asm volatile("" : : "r"(event.slot[0]), "r"(event.slot[3]) : "memory");
+}
+
+std::string readWholeFile(const std::string& name) {
+    std::string bytes;
+    if (std::FILE* file = std::fopen(name.c_str(), "rb")) {
+        char buffer[65536];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) != 0)
+            bytes.append(buffer, n);
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+std::unique_ptr<unsigned char[]> readAndUnscramble(const char* name, size_t& got) {
+    got = 0;
+    std::FILE* file = std::fopen(name, "rb");
+    if (!file) return nullptr;
+    std::fseek(file, 0, SEEK_END);
+    const size_t size = size_t(std::ftell(file));
+    std::fseek(file, 0, SEEK_SET);
+    auto buffer = std::make_unique_for_overwrite<unsigned char[]>(size);
+    got = std::fread(buffer.get(), 1, size, file);
+    std::fclose(file);
+    for (size_t offset = 0; offset + 4 <= got; offset += 4) {
+        uint32_t word;
+        std::memcpy(&word, buffer.get() + offset, 4);
+        word ^= recordKey;
+        std::memcpy(buffer.get() + offset, &word, 4);
+    }
+    // Keep the unscrambled words alive, so the loop can't be optimised away.
+    asm volatile("" : : "r"(buffer.get()) : "memory");
+    return buffer;
 }
 
 PlayerRecord makePlayer(const char* name, const char* squad, uint16_t freq, uint16_t ident) {

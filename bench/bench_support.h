@@ -46,6 +46,14 @@ void connectBot(BotInstance& bot, uint32_t auditLog);
 
 PlayerRecord makePlayer(const char* name, const char* squad, uint16_t freq, uint16_t ident);
 
+// A whole file's bytes (empty when it can't be read).
+std::string readWholeFile(const std::string& name);
+
+// The least a load can cost: the file read into a buffer and its words
+// unscrambled in a plain loop. The buffer is returned, so that freeing it is
+// not timed (as the load's own records are not); got: the bytes read.
+std::unique_ptr<unsigned char[]> readAndUnscramble(const char* name, size_t& got);
+
 // Unloads hadrok.so if a benchmark loaded it; its save at unload goes to the
 // current directory, so this must run before the working directory goes.
 void closePlugin();

@@ -31,18 +31,6 @@ constexpr int fileRepetitions = 15;
 const char baselineTemporary[] = "baseline.tmp";
 const char baselineFile[] = "baseline.dat";
 
-std::string readFile(const char* name) {
-    std::string bytes;
-    if (std::FILE* file = std::fopen(name, "rb")) {
-        char buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) != 0)
-            bytes.append(buffer, n);
-        std::fclose(file);
-    }
-    return bytes;
-}
-
 // --- Save --------------------------------------------------------------------
 
 // saveRegistry of 65,536 records, against the same bytes, already laid out,
@@ -72,7 +60,7 @@ void BM_SaveVsBaseline(benchmark::State& state) {
     paired(state, save, baseline, [] {});
     if (failed) state.SkipWithError("a write failed");
     // Both wrote the same bytes.
-    if (readFile(registryFileName) != image || readFile(baselineFile) != image)
+    if (readWholeFile(registryFileName) != image || readWholeFile(baselineFile) != image)
         state.SkipWithError("the files differ from the image");
     std::remove(baselineFile);
     state.counters["records"] = double(bench.registry.freqs.count());
@@ -101,28 +89,13 @@ void BM_LoadVsBaseline(benchmark::State& state) {
         loaded = std::make_unique<FreqRegistry>();
         loadRegistry(*loaded);
     };
-    auto baseline = [&] {
-        std::FILE* file = std::fopen(registryFileName, "rb");
-        if (!file) return;
-        std::fseek(file, 0, SEEK_END);
-        const size_t size = size_t(std::ftell(file));
-        std::fseek(file, 0, SEEK_SET);
-        buffer.reset(new unsigned char[size]);
-        got = std::fread(buffer.get(), 1, size, file);
-        std::fclose(file);
-        for (size_t offset = 0; offset + 4 <= got; offset += 4) {
-            uint32_t word;
-            std::memcpy(&word, buffer.get() + offset, 4);
-            word ^= recordKey;
-            std::memcpy(buffer.get() + offset, &word, 4);
-        }
-        benchmark::DoNotOptimize(buffer.get());
-    };
+    auto baseline = [&] { buffer = readAndUnscramble(registryFileName, got); };
     auto release = [&] {
         if (loaded && loaded->freqs.count() != records) failed = true;
         if (buffer && got != size_t(records) * freqRecordSize) failed = true;
         loaded.reset();
         buffer.reset();
+        got = 0;
         malloc_trim(0);
     };
     paired(state, load, baseline, release);

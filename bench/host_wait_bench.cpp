@@ -49,11 +49,6 @@ void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The settings a zone runs with but for the autosave: every Tick saves, so
 // that the measured tick is a saving one. The audit log stays on (the
 // default), as the host meets it.
@@ -139,26 +134,6 @@ bool rawSave(const fs::path& folder, const std::string& image) {
     return ok && std::rename(temporary.c_str(), target.c_str()) == 0;
 }
 
-// The least a load can cost: the file read into a buffer and unscrambled.
-size_t rawLoad(const fs::path& file) {
-    std::FILE* in = std::fopen(file.c_str(), "rb");
-    if (!in) return 0;
-    std::fseek(in, 0, SEEK_END);
-    const size_t size = size_t(std::ftell(in));
-    std::fseek(in, 0, SEEK_SET);
-    std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]);
-    const size_t got = std::fread(buffer.get(), 1, size, in);
-    std::fclose(in);
-    for (size_t offset = 0; offset + 4 <= got; offset += 4) {
-        uint32_t word;
-        std::memcpy(&word, buffer.get() + offset, 4);
-        word ^= recordKey;
-        std::memcpy(buffer.get() + offset, &word, 4);
-    }
-    benchmark::DoNotOptimize(buffer.get());
-    return got;
-}
-
 size_t heapInUse() {
     const struct mallinfo2 info = mallinfo2();
     return info.uordblks + info.hblkhd;
@@ -203,7 +178,11 @@ void BM_HostWait_Load(benchmark::State& state) {
             unload(plugin);
         };
         auto loadRaw = [&] {
-            timed(raw, [&] { failed |= rawLoad(z.full / registryFileName) != z.image.size(); });
+            size_t got = 0;
+            std::unique_ptr<unsigned char[]> buffer;
+            timed(raw,
+                  [&] { buffer = readAndUnscramble((z.full / registryFileName).c_str(), got); });
+            failed |= got != z.image.size();
         };
         switch (round++ % 3) {
         case 0:
@@ -265,7 +244,7 @@ void BM_HostWait_SavingTick(benchmark::State& state) {
     change();
     paired(state, tick, raw, change);
     // The last tick's change is in the file: the plug-in did save.
-    const std::string saved = readFile(z.full / registryFileName);
+    const std::string saved = readWholeFile((z.full / registryFileName).string());
     if (failed || saved.size() != z.image.size() || saved == z.image)
         state.SkipWithError("a save failed");
     unload(plugin);

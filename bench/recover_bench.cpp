@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "paired.h"
 #include "registry/change_file.h"
 #include "registry/change_merge.h"
@@ -30,18 +31,6 @@ FreqRecord recordOf(uint32_t freq, const char* name, uint32_t hash) {
 
 std::string fileName(int i) {
     return "recover-bench.unsaved." + std::to_string(i);
-}
-
-std::string readFile(const std::string& name) {
-    std::string bytes;
-    if (std::FILE* file = std::fopen(name.c_str(), "rb")) {
-        char buffer[65536];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) != 0)
-            bytes.append(buffer, n);
-        std::fclose(file);
-    }
-    return bytes;
 }
 
 // The registry, and twenty runs that each changed `changes` of its freqs
@@ -81,7 +70,7 @@ void BM_RecoverVsRead(benchmark::State& state) {
         MergeTarget target;
         startMerge(target, registry);
         for (int i = 0; i < sideFiles; ++i) {
-            const DecodedChangeFile file = decodeChangeFile(readFile(fileName(i)));
+            const DecodedChangeFile file = decodeChangeFile(readWholeFile(fileName(i)));
             failed |= file.kind != ChangeFileKind::changes || file.changes.size() != changes;
             for (const FreqChange& change : file.changes) {
                 const ChangeOutcome outcome = mergeChange(target, change, false).outcome;
@@ -93,7 +82,7 @@ void BM_RecoverVsRead(benchmark::State& state) {
     };
     auto read = [&] {
         for (int i = 0; i < sideFiles; ++i) {
-            const std::string bytes = readFile(fileName(i));
+            const std::string bytes = readWholeFile(fileName(i));
             bytesRead += bytes.size();
             benchmark::DoNotOptimize(bytes.data());
         }
