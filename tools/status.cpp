@@ -185,10 +185,11 @@ int status(const StatusOptions& options) {
         fmt::print("backups: none\n");
     else
         // A dated backup is made by the day's first save, before it writes:
-        // it holds the registry as the last save of an earlier day left it.
-        fmt::print("backups: {}, newest {} (the registry as saved before {}, kept by that day's "
-                   "first save)\n",
-                   dated.size(), dated.back(), dated.back().substr(registry.size() + 1));
+        // it holds the registry as it stood then, so its label is the copy's
+        // own time, not its day's midnight.
+        fmt::print("backups: {}, newest {} (the registry as it stood at {}, when that day's "
+                   "first save copied it)\n",
+                   dated.size(), dated.back(), modifiedAt(inFolder(options, dated.back())));
     if (snapshots.empty())
         fmt::print("snapshots: none\n");
     else

@@ -1903,6 +1903,7 @@ class FailingSaves(Workdir):
 
 # "hadrok status": the folder at one look; status 1 when something waits.
 SAVED_AT = 1765400000  # 2025-12-10 20:53:20 UTC
+COPIED_AT = 1765447200  # 2025-12-11 10:00:00 UTC: a day's first save at ten
 SIDE = "Zandrel.teams.unsaved.20260101-120000-4242"
 # name, files there, lock held?, the lines between "folder:" and the last, the last, status
 # Never "no host runs here": a host started while another held the lock
@@ -1923,8 +1924,8 @@ STATUS_CASES = [
                         "Zandrel.teams.before-import-20261210-182756.1": REGISTRY}, False,
      [NOT_HELD,
       "registry: 2 records, 568 bytes, last modified 2025-12-10 20:53:20",
-      "backups: 2, newest Zandrel.teams.2026-12-10 (the registry as saved before 2026-12-10, "
-      "kept by that day's first save)",
+      "backups: 2, newest Zandrel.teams.2026-12-10 (the registry as it stood at 2025-12-11 "
+      "10:00:00, when that day's first save copied it)",
       "snapshots: 3, newest Zandrel.teams.before-import-20261210-182756.1",
       "log: hadrok.log, 10 bytes", "settings: freqs.ini: nothing surprising"],
      "nothing waits for the operator", 0),
@@ -1983,6 +1984,9 @@ class Status(Workdir):
                 self.refill(files)
                 if "Zandrel.teams" in files:
                     os.utime(self.path("Zandrel.teams"), (SAVED_AT, SAVED_AT))
+                # A dated backup is labelled with the time it was copied.
+                for dated in (n for n in files if re.fullmatch(r"Zandrel\.teams\.\d{4}-\d\d-\d\d", n)):
+                    os.utime(self.path(dated), (COPIED_AT, COPIED_AT))
                 holder = LockHolder(self.path("Zandrel.teams.lock")) if locked else None
                 try:
                     result = self.status()
