@@ -103,10 +103,6 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
         break;
     }
     if (report.status != SaveStatus::failed) {
-        // The run's side file holds an older state of what is now in place:
-        // merged later, it would bring back what was changed since.
-        if (!store.sideFileName.empty() && removePath(store.held, store.sideFileName.c_str()))
-            store.sideFileName.clear();
         report.wroteChanges = changes;
         report.freqsSaved = registry.freqs.count();
         store.savedAny = true;
@@ -115,7 +111,9 @@ SaveReport saveRegistryFile(RegistryStore& store, FreqRegistry& registry, uint32
             rememberSavedRecords(store, registry, *gathered);
         else
             rememberSavedRecords(store, registry);
-        forgetSideFile(store); // all it held is in the registry now
+        // All the run's side file held is in the registry now; merged later,
+        // its older state would bring back what was changed since.
+        forgetSideFile(store);
     } else {
         writeSideFile(store, registry, report);
     }
