@@ -112,14 +112,12 @@ LockResult takeFileLock(const char* path, FileLock& lock) {
     // deletion shared in would leave it "delete pending", a name that no
     // second open can reach, and every save after would fail its check).
     // A look at the lock (probeFileLock) holds an open that asks to delete
-    // for an instant, which this open, sharing no deletion, must wait out.
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (int tries = 0; tries < 20; ++tries) {
-        file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) break;
-        Sleep(1);
-    }
+    // for an instant, which this open, sharing no deletion, is refused. It is
+    // not waited out here (the plug-in takes the lock under the loader lock):
+    // a host refused it tries again at its next connection and autosave.
+    const HANDLE file =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return LockResult::failed;
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
