@@ -156,7 +156,7 @@ def takeover():
             assert code == 1, lines
             assert lines[1] == ("lock: not held: no process holds Zandrel.teams.lock now (a host "
                                 "started while another held it runs without it, and keeps its "
-                                "changes in a side file, listed below)"), lines
+                                "changes in a side file, which would be listed below)"), lines
 
             second.stdin.write(b"tick\n")
             second.stdin.flush()

@@ -103,8 +103,8 @@ int status(const StatusOptions& options) {
             fmt::print("lock: not held (no {} yet)\n", registryLockFileName);
         else
             fmt::print("lock: not held: no process holds {} now (a host started while another "
-                       "held it runs without it, and keeps its changes in a side file, listed "
-                       "below)\n",
+                       "held it runs without it, and keeps its changes in a side file, which "
+                       "would be listed below)\n",
                        registryLockFileName);
         break;
     case LockProbe::failed:

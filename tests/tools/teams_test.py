@@ -1909,7 +1909,8 @@ SIDE = "Zandrel.teams.unsaved.20260101-120000-4242"
 # Never "no host runs here": a host started while another held the lock
 # runs without it, and only its side file shows it.
 NOT_HELD = ("lock: not held: no process holds Zandrel.teams.lock now (a host started while "
-            "another held it runs without it, and keeps its changes in a side file, listed below)")
+            "another held it runs without it, and keeps its changes in a side file, which would be listed "
+            "below)")
 STATUS_CASES = [
     ("an empty folder", {}, False,
      ["lock: not held (no Zandrel.teams.lock yet)", "registry: none yet (no Zandrel.teams)",
